@@ -1,0 +1,26 @@
+# varnel_add_test(NAME SOURCES... [LIBS libs...])
+# Builds one GoogleTest program, links the test support library and registers its cases.
+function(varnel_add_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock varnel_options)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VARNEL_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+    foreach(src IN LISTS ARG_SOURCES)
+        get_filename_component(abs ${src} ABSOLUTE)
+        set_property(GLOBAL APPEND PROPERTY VARNEL_REGISTERED_TESTS ${abs})
+    endforeach()
+endfunction()
+
+# A test file that no test program builds is a configure error: it would never run.
+function(varnel_check_registered_tests)
+    file(GLOB_RECURSE found LIST_DIRECTORIES false
+         ${CMAKE_SOURCE_DIR}/server/*_test.cpp ${CMAKE_SOURCE_DIR}/controls/*_test.cpp
+         ${CMAKE_SOURCE_DIR}/tools/*_test.cpp)
+    get_property(registered GLOBAL PROPERTY VARNEL_REGISTERED_TESTS)
+    foreach(file IN LISTS found)
+        if(NOT file IN_LIST registered)
+            message(FATAL_ERROR "Test file not registered with varnel_add_test: ${file}")
+        endif()
+    endforeach()
+endfunction()

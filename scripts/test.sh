@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the unit and end-to-end tests through CTest, then the
+# request parser's fuzz target for a bounded time.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VARNEL_BUILD_DIR:-$root/build}
+
+bash "$root/scripts/build.sh"
+# The widget tests and the demo's screenshot need no display: Qt draws off screen.
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$build" --output-on-failure --timeout 300 -j 2
+bash "$root/scripts/fuzz.sh" "${VARNEL_FUZZ_SECONDS:-60}"

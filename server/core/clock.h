@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QDateTime>
+
+// Where the program reads the local date and time; tests inject a fixed or stepped clock.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime now() const = 0;
+};
+
+// The machine's local time.
+class SystemClock final : public Clock
+{
+public:
+    QDateTime now() const override { return QDateTime::currentDateTime(); }
+};

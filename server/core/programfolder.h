@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// The program folder: the settings file, the activity log and the signatures folder live
+// here. Paths are returned with the platform's separator.
+class ProgramFolder
+{
+public:
+    explicit ProgramFolder(QString folder);
+
+    // The folder itself, without a trailing separator.
+    const QString& path() const { return m_path; }
+    // The folder joined with a file or folder name.
+    QString file(const QString& name) const;
+    QString settingsPath() const { return file(QStringLiteral("varnelpayment.ini")); }
+    QString logPath() const { return file(QStringLiteral("varnelpayment.log")); }
+    QString signaturesPath() const { return file(QStringLiteral("signatures")); }
+
+private:
+    QString m_path;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+class Clock;
+
+// The activity log "varnelpayment.log" in the program folder: one timestamped line per step.
+// It holds no state in memory: every line opens, appends to and closes the file.
+class ActivityLog
+{
+public:
+    ActivityLog(QString logPath, const Clock& clock);
+
+    // Appends "timestamp: entry" as one line. Control characters inside the entry are written
+    // as visible escapes, so an entry is always exactly one line. Never throws.
+    void log(const QString& entry);
+    const QString& log_path() const { return m_path; }
+    // 64 "-" characters, appended to the transaction start and end lines.
+    static QString log_separator();
+
+    // Drops the lines dated seven or more days before today; returns how many were dropped.
+    qint64 purge_log();
+
+    // "12/7/2026 7:54:28 PM": month/day/year, 12-hour clock, on every platform.
+    static QString timestamp(const QDateTime& when);
+    // Reads back the date of a line written with timestamp(); invalid when it is not one.
+    static QDate lineDate(const QByteArray& line);
+    // The entry with CR, LF, tab and other codes below 32 written as \r, \n, \t and \xNN.
+    static QString escapeEntry(const QString& entry);
+
+private:
+    QString m_path;
+    const Clock& m_clock;
+};
