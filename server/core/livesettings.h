@@ -39,10 +39,11 @@ public:
     void clickChkQP6100Device() { Q_EMIT chkQP6100DeviceClick(); }
     void clickChk1000SEDevice() { Q_EMIT chk1000SEDeviceClick(); }
 
-    // Enabled states of the QP6100 menu's commands.
-    bool mnuQP6100Connect = true;
-    bool mnuQP6100Disconnect = true;
-    bool mnuQP6100PadForms = true;
+    // Enabled states of the QP6100 menu's commands; all start disabled until the device box's
+    // handler puts the menu into its open or closed state.
+    bool mnuQP6100Connect = false;
+    bool mnuQP6100Disconnect = false;
+    bool mnuQP6100PadForms = false;
     bool mnuQP6100LoadScript = false;
     // Whether the five 1000SE parameter fields accept input.
     bool fields1000SEEnabled = false;
