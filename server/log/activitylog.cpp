@@ -1,0 +1,305 @@
+#include "log/activitylog.h"
+
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include <QFile>
+#include <QtGlobal>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cstdio>
+#include <unistd.h>
+#endif
+
+#include "core/clock.h"
+#include "core/failure.h"
+
+namespace {
+
+// The log and its rebuilt copy hold names and amounts: readable by their owner only.
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr qsizetype kReadChunk = 4 * 1024 * 1024;
+constexpr int kKeepDays = 7;
+
+// One byte per character; a character the single-byte text cannot hold becomes "?".
+QByteArray toSingleByte(const QString& text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar ch = text.at(i);
+        if (ch.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i; // one character written as two code units: still one "?"
+        bytes.append(ch.unicode() <= 0xFF && !ch.isSurrogate() ? char(ch.unicode()) : '?');
+    }
+    return bytes;
+}
+
+// The day of a line's first blank-separated field as yyyymmdd, or -1 when that field is not a
+// date in the form timestamp() writes. Parsed by hand: the purge calls it for every line.
+int lineDay(const char* text, qsizetype size)
+{
+    qsizetype pos = 0;
+    auto number = [&](int minDigits, int maxDigits, int& out) {
+        out = 0;
+        int digits = 0;
+        while (pos < size && digits < maxDigits && text[pos] >= '0' && text[pos] <= '9') {
+            out = out * 10 + (text[pos] - '0');
+            ++pos;
+            ++digits;
+        }
+        return digits >= minDigits;
+    };
+    int month = 0;
+    int day = 0;
+    int year = 0;
+    if (!number(1, 2, month) || pos >= size || text[pos++] != '/')
+        return -1;
+    if (!number(1, 2, day) || pos >= size || text[pos++] != '/')
+        return -1;
+    if (!number(4, 4, year) || (pos < size && text[pos] != ' '))
+        return -1;
+    if (!QDate::isValid(year, month, day))
+        return -1;
+    return year * 10000 + month * 100 + day;
+}
+
+// The line's length without its CR LF (or LF) end.
+qsizetype contentSize(const char* line, qsizetype size)
+{
+    if (size > 0 && line[size - 1] == '\n')
+        --size;
+    if (size > 0 && line[size - 1] == '\r')
+        --size;
+    return size;
+}
+
+// Whether an empty file or its last line is ended, so that the next line starts a line of
+// its own even after a write that was cut short.
+bool endsWithLineEnd(QFile& file)
+{
+    const qint64 size = file.size();
+    if (size == 0)
+        return true;
+    char last = 0;
+    return !file.seek(size - 1) || !file.getChar(&last) || last == '\n';
+}
+
+// Replaces `to` by `from` in one step, so that either the old or the new file is there.
+bool replaceFile(const QString& from, const QString& to)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t*>(from.utf16()),
+                       reinterpret_cast<const wchar_t*>(to.utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
+}
+
+// Forces the rebuilt log's bytes to disk before it replaces the old log.
+void syncToDisk(QFile& file)
+{
+#ifndef Q_OS_WIN
+    ::fsync(file.handle());
+#else
+    Q_UNUSED(file);
+#endif
+}
+
+// Rebuilds `newFile` from `source`, keeping the lines dated after `cutoffDay` (yyyymmdd).
+// A line without a readable date goes with the line before it; one at the start is kept.
+// Returns the number of dropped lines, or -1 on a read or write failure.
+qint64 copyRecentLines(QFile& source, QFile& newFile, int cutoffDay)
+{
+    std::vector<char> buffer(kReadChunk);
+    qsizetype filled = 0;
+    bool atEnd = false;
+    bool keepPrevious = true;
+    qint64 dropped = 0;
+
+    while (!atEnd) {
+        const qint64 got = source.read(buffer.data() + filled, qint64(buffer.size()) - filled);
+        if (got < 0)
+            return -1;
+        atEnd = got == 0;
+        filled += got;
+
+        qsizetype lineStart = 0;
+        qsizetype runStart = -1; // first byte of the kept lines not yet written
+        auto writeRun = [&](qsizetype end) {
+            if (runStart >= 0 && end > runStart &&
+                newFile.write(buffer.data() + runStart, end - runStart) != end - runStart)
+                return false;
+            runStart = -1;
+            return true;
+        };
+        while (lineStart < filled) {
+            const char* begin = buffer.data() + lineStart;
+            const auto* newline =
+                static_cast<const char*>(std::memchr(begin, '\n', filled - lineStart));
+            if (!newline && !atEnd)
+                break; // the rest of the line comes with the next read
+            const qsizetype lineSize = newline ? newline - begin + 1 : filled - lineStart;
+            const int day = lineDay(begin, contentSize(begin, lineSize));
+            const bool keep = day < 0 ? keepPrevious : day > cutoffDay;
+            keepPrevious = keep;
+            if (keep) {
+                if (runStart < 0)
+                    runStart = lineStart;
+            } else {
+                ++dropped;
+                if (!writeRun(lineStart))
+                    return -1;
+            }
+            lineStart += lineSize;
+            if (!newline && keep) {
+                // A last line cut short by a crash gets its line end, so later lines start
+                // on a line of their own.
+                const bool halfEnded = buffer[size_t(lineStart - 1)] == '\r';
+                const char* end = halfEnded ? "\n" : "\r\n";
+                if (!writeRun(lineStart) || newFile.write(end) != qint64(std::strlen(end)))
+                    return -1;
+            }
+        }
+        if (!writeRun(lineStart))
+            return -1;
+
+        const qsizetype rest = filled - lineStart;
+        if (rest > 0 && lineStart > 0)
+            std::memmove(buffer.data(), buffer.data() + lineStart, size_t(rest));
+        filled = rest;
+        if (filled == qsizetype(buffer.size()))
+            buffer.resize(buffer.size() * 2); // one line longer than the buffer
+    }
+    return dropped;
+}
+
+} // namespace
+
+ActivityLog::ActivityLog(QString logPath, const Clock& clock)
+    : m_path(std::move(logPath)), m_clock(clock)
+{
+}
+
+void ActivityLog::log(const QString& entry)
+{
+    try {
+        const QByteArray line =
+            toSingleByte(timestamp(m_clock.now()) + QLatin1String(": ") + escapeEntry(entry)) +
+            "\r\n";
+        QFile file(m_path);
+        bool written = false;
+        if (file.open(QIODevice::ReadWrite | QIODevice::Append, kOwnerOnly)) {
+            const QByteArray text = endsWithLineEnd(file) ? line : "\r\n" + line;
+            written = file.write(text) == text.size() && file.flush();
+        } else if (file.open(QIODevice::WriteOnly | QIODevice::Append, kOwnerOnly)) {
+            written = file.write(line) == line.size() && file.flush(); // a log we may not read
+        }
+        if (!written) {
+            qWarning("Activity log: cannot write to %s: %s", qUtf8Printable(m_path),
+                     qUtf8Printable(file.errorString()));
+        }
+    } catch (const std::exception& e) {
+        qWarning("Activity log: cannot write a line: %s", e.what());
+    } catch (...) {
+        qWarning("Activity log: cannot write a line");
+    }
+}
+
+QString ActivityLog::log_separator()
+{
+    return QString(64, QLatin1Char('-'));
+}
+
+qint64 ActivityLog::purge_log()
+{
+    log(QStringLiteral("purge_log: started"));
+    const QString path = log_path();
+    qint64 purgeCt = 0;
+
+    if (QFile::exists(path)) {
+        const QString tmpPath = path + QLatin1String(".tmp");
+        const QString newPath = path + QLatin1String(".new");
+        QString failure;
+
+        QFile::remove(tmpPath); // QFile::copy will not replace a file
+        QFile::remove(newPath); // left by a purge that was interrupted
+        QFile tmpFile(tmpPath);
+        QFile newFile(newPath);
+        if (!QFile::copy(path, tmpPath)) {
+            failure = QStringLiteral("cannot copy the log to ") + tmpPath;
+        } else if (!newFile.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerOnly)) {
+            failure = QStringLiteral("cannot create ") + newPath + QLatin1String(": ") +
+                      newFile.errorString();
+        } else if (!tmpFile.open(QIODevice::ReadOnly)) {
+            failure = QStringLiteral("cannot read ") + tmpPath + QLatin1String(": ") +
+                      tmpFile.errorString();
+        } else {
+            const QDate cutoff = m_clock.now().addDays(-kKeepDays).date();
+            const int cutoffDay = cutoff.year() * 10000 + cutoff.month() * 100 + cutoff.day();
+            const qint64 dropped = copyRecentLines(tmpFile, newFile, cutoffDay);
+            const bool written = dropped >= 0 && newFile.flush();
+            if (written)
+                syncToDisk(newFile);
+            newFile.close();
+            tmpFile.close();
+            if (!written)
+                failure = QStringLiteral("cannot rebuild the log in ") + newPath;
+            else if (!replaceFile(newPath, path))
+                failure = QStringLiteral("cannot replace the log by ") + newPath;
+            else
+                purgeCt = dropped;
+        }
+        tmpFile.close();
+        newFile.close();
+        QFile::remove(tmpPath);
+        QFile::remove(newPath);
+        if (!failure.isEmpty())
+            qWarning("Activity log: purge failed, the log is left as it was: %s",
+                     qUtf8Printable(failure));
+    }
+
+    log(QStringLiteral("purge_log: purgeCt=[") + signedNumberText(purgeCt) + QLatin1Char(']'));
+    log(QStringLiteral("purge_log: finished"));
+    return purgeCt;
+}
+
+QString ActivityLog::timestamp(const QDateTime& when)
+{
+    const QDate date = when.date();
+    const QTime time = when.time();
+    const int hour12 = time.hour() % 12 == 0 ? 12 : time.hour() % 12;
+    return QString::asprintf("%d/%d/%04d %d:%02d:%02d %s", date.month(), date.day(), date.year(),
+                             hour12, time.minute(), time.second(), time.hour() < 12 ? "AM" : "PM");
+}
+
+QDate ActivityLog::lineDate(const QByteArray& line)
+{
+    const int day = lineDay(line.constData(), contentSize(line.constData(), line.size()));
+    return day < 0 ? QDate() : QDate(day / 10000, day / 100 % 100, day % 100);
+}
+
+QString ActivityLog::escapeEntry(const QString& entry)
+{
+    QString escaped;
+    escaped.reserve(entry.size());
+    for (const QChar ch : entry) {
+        const char16_t code = ch.unicode();
+        if (code >= 32) {
+            escaped.append(ch);
+        } else if (code == '\r') {
+            escaped.append(QLatin1String("\\r"));
+        } else if (code == '\n') {
+            escaped.append(QLatin1String("\\n"));
+        } else if (code == '\t') {
+            escaped.append(QLatin1String("\\t"));
+        } else {
+            escaped.append(QString::asprintf("\\x%02X", unsigned(code)));
+        }
+    }
+    return escaped;
+}
