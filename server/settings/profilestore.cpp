@@ -1,0 +1,114 @@
+#include "settings/profilestore.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringList>
+
+#include "settings/profiletext.h"
+
+namespace ProfileStore {
+
+namespace {
+
+// A read returns at most this many characters of a value.
+constexpr qsizetype kReadCap = 254;
+
+bool isTextType(const QString& type)
+{
+    return type.toUpper() == QLatin1String("S");
+}
+
+// Values are single-byte text: a character the file cannot hold becomes "?".
+QByteArray toSingleByte(const QString& text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar ch = text.at(i);
+        if (ch.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        bytes.append(ch.unicode() <= 0xFF && !ch.isSurrogate() ? char(ch.unicode()) : '?');
+    }
+    return bytes;
+}
+
+// A section or key name that would change the file's structure when written.
+bool isWritableName(const QByteArray& name, bool isSection)
+{
+    if (name.trimmed().isEmpty() || name.contains('\r') || name.contains('\n'))
+        return false;
+    if (isSection)
+        return !name.contains(']');
+    return !name.contains('=') && !name.trimmed().startsWith('[') &&
+           !name.trimmed().startsWith(';');
+}
+
+} // namespace
+
+RootCode reg_resolve_root(const QString& root)
+{
+    static const QStringList hives = {QStringLiteral("HKCU"), QStringLiteral("HKLM"),
+                                      QStringLiteral("HKU"),  QStringLiteral("HKDD"),
+                                      QStringLiteral("HKCC"), QStringLiteral("HKCR")};
+    if (hives.contains(root.toUpper()))
+        return Registry;
+    if (root.isEmpty())
+        return Unrecognised;
+    // Only an existing ordinary file: not a folder, not a hidden file.
+    const QFileInfo info(root);
+    if (info.exists() && info.isFile() && !info.isHidden())
+        return ProfileFile;
+    return Unrecognised;
+}
+
+qint32 reg_get_value(const QString& root, const QString& section, const QString& name,
+                     const QString& type, const QString& defaultValue, QString& value)
+{
+    value = defaultValue;
+    if (reg_resolve_root(root) != ProfileFile || !isTextType(type))
+        return kNothingDone;
+
+    QFile file(root);
+    if (!file.open(QIODevice::ReadOnly))
+        return kDone; // an unreadable file reads like a missing one: the default
+    const ProfileText profile(file.readAll());
+    const std::optional<QByteArray> stored =
+        profile.value(toSingleByte(section), toSingleByte(name));
+    if (stored)
+        value = QString::fromLatin1(stored->left(kReadCap));
+    return kDone;
+}
+
+qint32 reg_set_value(const QString& root, const QString& section, const QString& name,
+                     const QString& type, const QString& value)
+{
+    if (reg_resolve_root(root) != ProfileFile || !isTextType(type))
+        return kNothingDone;
+    const QByteArray sectionName = toSingleByte(section);
+    const QByteArray keyName = toSingleByte(name);
+    if (!isWritableName(sectionName, true) || !isWritableName(keyName, false))
+        return kNothingDone;
+    // A value is one line: a line break inside it would start a new key or section.
+    QByteArray text = toSingleByte(value);
+    text.replace('\r', ' ').replace('\n', ' ');
+
+    QFile current(root);
+    if (!current.open(QIODevice::ReadOnly))
+        return kNothingDone;
+    ProfileText profile(current.readAll());
+    current.close();
+    profile.setValue(sectionName, keyName, text);
+
+    // Written beside the file and renamed over it, so a crash leaves the old or the new file;
+    // the file keeps its permissions.
+    QSaveFile file(root);
+    if (!file.open(QIODevice::WriteOnly))
+        return kNothingDone;
+    const QByteArray content = profile.content();
+    if (file.write(content) != content.size() || !file.commit())
+        return kNothingDone;
+    return kDone;
+}
+
+} // namespace ProfileStore

@@ -1,0 +1,105 @@
+#include "settings/settingsfile.h"
+
+#include <QFile>
+
+#include "core/livesettings.h"
+#include "log/activitylog.h"
+#include "settings/profilestore.h"
+
+namespace {
+
+const QString kText = QStringLiteral("S");
+
+// A device box's stored state; a missing, empty or unknown value leaves the box unticked.
+int deviceState(const QString& stored)
+{
+    bool ok = false;
+    const int state = stored.toInt(&ok);
+    if (!ok || state < LiveSettings::Unticked || state > LiveSettings::Greyed)
+        return LiveSettings::Unticked;
+    return state;
+}
+
+} // namespace
+
+SettingsFile::SettingsFile(QString settingsPath, ActivityLog& log)
+    : m_path(std::move(settingsPath)), m_log(log)
+{
+}
+
+void SettingsFile::load_settings(LiveSettings& fields, const std::function<void()>& list_comm_ports)
+{
+    auto read = [this](const char* section, const char* key, const QString& defaultValue) {
+        QString value;
+        ProfileStore::reg_get_value(m_path, QLatin1String(section), QLatin1String(key), kText,
+                                    defaultValue, value);
+        return value;
+    };
+    const QString localSockport = read("Local", "localSockport", QStringLiteral("31420"));
+    const QString ftpUrl = read("FTP", "ftpUrl", {});
+    const QString ftpUsername = read("FTP", "ftpUsername", {});
+    const QString ftpPassword = read("FTP", "ftpPassword", {});
+    const QString qp6100Device = read("QP6100", "qp6100Device", {});
+    const QString device1000SE = read("1000SE", "1000SEDevice", {});
+    const QString commPort = read("1000SE", "1000SECommPort", {});
+    const QString baudRate = read("1000SE", "1000SEBaudRate", {});
+    const QString parity = read("1000SE", "1000SEParity", {});
+    const QString dataBits = read("1000SE", "1000SEDataBits", {});
+    const QString encryption = read("1000SE", "1000SEEncryption", {});
+
+    fields.txtSockport = localSockport;
+    fields.txtFtpUrl = ftpUrl;
+    fields.txtFtpUsername = ftpUsername;
+    fields.txtFtpPassword = ftpPassword;
+    fields.setChkQP6100Device(deviceState(qp6100Device));
+    if (list_comm_ports)
+        list_comm_ports();
+    fields.setChk1000SEDevice(deviceState(device1000SE));
+    // Set after the scan refilled the list, so a stored port shows even when it was not found.
+    fields.cbo1000SECommPort = commPort;
+    fields.cbo1000SEBaudRate = baudRate;
+    fields.txt1000SEParity = parity;
+    fields.txt1000SEDataBits = dataBits;
+    fields.txt1000SEEncryption = encryption;
+    fields.notifyChanged();
+
+    // Each handler runs at least once with the loaded state, even when the state did not change.
+    fields.clickChkQP6100Device();
+    fields.clickChk1000SEDevice();
+}
+
+void SettingsFile::mnuFileSave(const LiveSettings& fields)
+{
+    m_log.log(QStringLiteral("mnuFileSave"));
+
+    if (!QFile::exists(m_path)) {
+        // The store writes only into an existing file; the FTP password is in it, so only its
+        // owner may read it.
+        QFile created(m_path);
+        if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            qWarning("Settings: cannot create %s: %s", qUtf8Printable(m_path),
+                     qUtf8Printable(created.errorString()));
+    }
+
+    int failed = 0;
+    auto write = [this, &failed](const char* section, const char* key, const QString& value) {
+        if (ProfileStore::reg_set_value(m_path, QLatin1String(section), QLatin1String(key), kText,
+                                        value) != ProfileStore::kDone)
+            ++failed;
+    };
+    write("Local", "localSockport", fields.txtSockport);
+    write("FTP", "ftpUrl", fields.txtFtpUrl);
+    write("FTP", "ftpUsername", fields.txtFtpUsername);
+    write("FTP", "ftpPassword", fields.txtFtpPassword);
+    write("QP6100", "qp6100Device", QString::number(fields.chkQP6100Device()));
+    write("1000SE", "1000SEDevice", QString::number(fields.chk1000SEDevice()));
+    write("1000SE", "1000SECommPort", fields.cbo1000SECommPort);
+    write("1000SE", "1000SEBaudRate", fields.cbo1000SEBaudRate);
+    write("1000SE", "1000SEParity", fields.txt1000SEParity);
+    write("1000SE", "1000SEDataBits", fields.txt1000SEDataBits);
+    write("1000SE", "1000SEEncryption", fields.txt1000SEEncryption);
+    if (failed > 0)
+        qWarning("Settings: %d of the eleven settings could not be written to %s", failed,
+                 qUtf8Printable(m_path));
+}

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include "core/livesettings.h"
+#include "fakeclock.h"
+#include "log/activitylog.h"
+#include "settings/profilestore.h"
+#include "settings/settingsfile.h"
+#include "settingstestfiles.h"
+
+using namespace SettingsTestFiles;
+
+class SettingsFileTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir m_dir;
+    QString m_path = m_dir.filePath(QStringLiteral("varnelpayment.ini"));
+    FakeClock m_clock{QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0))};
+    ActivityLog m_log{m_dir.filePath(QStringLiteral("varnelpayment.log")), m_clock};
+    SettingsFile m_settings{m_path, m_log};
+    LiveSettings m_fields;
+    // What happened during a load, in order: box click handlers with the box's state, scans.
+    QStringList m_events;
+
+    void SetUp() override
+    {
+        QObject::connect(&m_fields, &LiveSettings::chkQP6100DeviceClick, [this] {
+            m_events.append(QStringLiteral("qp6100:%1").arg(m_fields.chkQP6100Device()));
+        });
+        QObject::connect(&m_fields, &LiveSettings::chk1000SEDeviceClick, [this] {
+            m_events.append(QStringLiteral("1000se:%1").arg(m_fields.chk1000SEDevice()));
+        });
+    }
+
+    void load()
+    {
+        m_settings.load_settings(m_fields, [this] {
+            m_events.append(QStringLiteral("scan"));
+            m_fields.commPortList = {QStringLiteral("1"), QStringLiteral("3")};
+        });
+    }
+
+    QString stored(const char* section, const char* key) const
+    {
+        QString value;
+        ProfileStore::reg_get_value(m_path, QLatin1String(section), QLatin1String(key),
+                                    QStringLiteral("S"), QStringLiteral("<missing>"), value);
+        return value;
+    }
+};
+
+TEST_F(SettingsFileTest, LoadsAFileWithOnlyThePortAndTheDeviceBoxes)
+{
+    writeAll(m_path, "[Local]\r\nlocalSockport=4000\r\n[QP6100]\r\nqp6100Device=0\r\n"
+                     "[1000SE]\r\n1000SEDevice=0\r\n");
+    load();
+
+    EXPECT_EQ(m_fields.txtSockport, QStringLiteral("4000"));
+    for (const QString* text :
+         {&m_fields.txtFtpUrl, &m_fields.txtFtpUsername, &m_fields.txtFtpPassword,
+          &m_fields.cbo1000SECommPort, &m_fields.cbo1000SEBaudRate, &m_fields.txt1000SEParity,
+          &m_fields.txt1000SEDataBits, &m_fields.txt1000SEEncryption})
+        EXPECT_TRUE(text->isEmpty());
+    EXPECT_EQ(m_fields.chkQP6100Device(), LiveSettings::Unticked);
+    EXPECT_EQ(m_fields.chk1000SEDevice(), LiveSettings::Unticked);
+    // Both handlers run with the loaded state although neither box changed.
+    EXPECT_EQ(m_events, (QStringList{QStringLiteral("scan"), QStringLiteral("qp6100:0"),
+                                     QStringLiteral("1000se:0")}));
+}
+
+TEST_F(SettingsFileTest, LoadSetsTheBoxesAroundTheScanAndRunsBothHandlersLast)
+{
+    writeAll(m_path, "[QP6100]\nqp6100Device=1\n[1000SE]\n1000SEDevice=1\n1000SECommPort=7\n");
+    load();
+
+    EXPECT_EQ(m_events, (QStringList{QStringLiteral("qp6100:1"), QStringLiteral("scan"),
+                                     QStringLiteral("1000se:1"), QStringLiteral("qp6100:1"),
+                                     QStringLiteral("1000se:1")}));
+    // A stored port shows even when the scan did not find it.
+    EXPECT_EQ(m_fields.cbo1000SECommPort, QStringLiteral("7"));
+}
+
+TEST_F(SettingsFileTest, LoadAppliesDefaultsCaseAndLengthRules)
+{
+    writeAll(m_path, "[LOCAL]\nLOCALSOCKPORT=5000\n[FTP]\nftpUsername=\nftpPassword=" +
+                         QByteArray(300, 'p') + "\n");
+    load();
+    EXPECT_EQ(m_fields.txtSockport, QStringLiteral("5000"));
+    EXPECT_EQ(m_fields.txtFtpPassword, QString(254, QLatin1Char('p')));
+    EXPECT_TRUE(m_fields.txtFtpUsername.isEmpty());
+
+    writeAll(m_path, "[Local]\nother=1\n");
+    load();
+    EXPECT_EQ(m_fields.txtSockport, QStringLiteral("31420"));
+
+    // An empty port stays empty: the default is only for a missing key.
+    writeAll(m_path, "[Local]\nlocalSockport=\n");
+    load();
+    EXPECT_TRUE(m_fields.txtSockport.isEmpty());
+}
+
+TEST_F(SettingsFileTest, LoadWithoutAFileGivesTheDefaults)
+{
+    m_fields.txtFtpUrl = QStringLiteral("typed before");
+    load();
+    EXPECT_EQ(m_fields.txtSockport, QStringLiteral("31420"));
+    EXPECT_TRUE(m_fields.txtFtpUrl.isEmpty());
+    EXPECT_EQ(m_fields.chkQP6100Device(), LiveSettings::Unticked);
+    EXPECT_EQ(m_fields.chk1000SEDevice(), LiveSettings::Unticked);
+    EXPECT_FALSE(QFileInfo::exists(m_path)) << "a load creates nothing";
+}
+
+TEST_F(SettingsFileTest, DeviceValuesOtherThanZeroOneTwoLoadUnticked)
+{
+    const QList<std::pair<QByteArray, int>> cases = {{"0", 0}, {"1", 1},   {"2", 2},
+                                                     {"", 0},  {"abc", 0}, {"1.5", 0},
+                                                     {"3", 0}, {"-1", 0},  {"99999999999", 0}};
+    for (const auto& [text, state] : cases) {
+        m_fields.setChkQP6100Device(LiveSettings::Ticked);
+        m_fields.setChk1000SEDevice(LiveSettings::Greyed);
+        writeAll(m_path,
+                 "[QP6100]\nqp6100Device=" + text + "\n[1000SE]\n1000SEDevice=" + text + "\n");
+        load();
+        EXPECT_EQ(m_fields.chkQP6100Device(), state) << text.constData();
+        EXPECT_EQ(m_fields.chk1000SEDevice(), state) << text.constData();
+    }
+}
+
+TEST_F(SettingsFileTest, SaveCreatesAMissingFileForItsOwnerAndRoundTrips)
+{
+    m_fields.txtSockport = QStringLiteral("4000");
+    m_fields.txtFtpUrl = QStringLiteral("ftp://127.0.0.1");
+    m_fields.txtFtpUsername = QStringLiteral("user");
+    m_fields.txtFtpPassword = QStringLiteral("pa ss");
+    m_fields.setChkQP6100Device(LiveSettings::Ticked);
+    m_fields.setChk1000SEDevice(LiveSettings::Unticked);
+    m_fields.cbo1000SECommPort = QStringLiteral("3");
+    m_fields.cbo1000SEBaudRate = QStringLiteral("4000"); // typed, not in the list
+    m_fields.txt1000SEParity = QStringLiteral("E");
+    m_fields.txt1000SEDataBits = QStringLiteral("7");
+    m_fields.txt1000SEEncryption = QStringLiteral("DUKPT");
+
+    m_settings.mnuFileSave(m_fields);
+
+    EXPECT_EQ(unixMode(m_path), 0600);
+    EXPECT_EQ(stored("QP6100", "qp6100Device"), QStringLiteral("1"));
+    EXPECT_EQ(stored("1000SE", "1000SEDevice"), QStringLiteral("0"));
+    EXPECT_EQ(stored("1000SE", "1000SEBaudRate"), QStringLiteral("4000"));
+    EXPECT_TRUE(readAll(m_log.log_path()).endsWith(": mnuFileSave\r\n"));
+
+    LiveSettings loaded;
+    m_settings.load_settings(loaded, {});
+    EXPECT_EQ(loaded.txtSockport, m_fields.txtSockport);
+    EXPECT_EQ(loaded.txtFtpUrl, m_fields.txtFtpUrl);
+    EXPECT_EQ(loaded.txtFtpUsername, m_fields.txtFtpUsername);
+    EXPECT_EQ(loaded.txtFtpPassword, m_fields.txtFtpPassword);
+    EXPECT_EQ(loaded.chkQP6100Device(), LiveSettings::Ticked);
+    EXPECT_EQ(loaded.chk1000SEDevice(), LiveSettings::Unticked);
+    EXPECT_EQ(loaded.cbo1000SECommPort, m_fields.cbo1000SECommPort);
+    EXPECT_EQ(loaded.cbo1000SEBaudRate, m_fields.cbo1000SEBaudRate);
+    EXPECT_EQ(loaded.txt1000SEParity, m_fields.txt1000SEParity);
+    EXPECT_EQ(loaded.txt1000SEDataBits, m_fields.txt1000SEDataBits);
+    EXPECT_EQ(loaded.txt1000SEEncryption, m_fields.txt1000SEEncryption);
+}
+
+TEST_F(SettingsFileTest, SaveKeepsTheRestOfAnExistingFile)
+{
+    writeAll(m_path, "; written by hand\r\n[Local]\r\nlocalSockport=31420\r\n[Notes]\r\nx=1\r\n");
+    m_fields.txtSockport = QStringLiteral("4100");
+    m_settings.mnuFileSave(m_fields);
+
+    const QByteArray after = readAll(m_path);
+    EXPECT_TRUE(after.startsWith("; written by hand\r\n[Local]\r\nlocalSockport=4100\r\n"
+                                 "[Notes]\r\nx=1\r\n"))
+        << after.constData();
+    EXPECT_EQ(stored("1000SE", "1000SEEncryption"), QString());
+}
+
+TEST_F(SettingsFileTest, SaveIntoAMissingFolderCreatesNothing)
+{
+    SettingsFile elsewhere(m_dir.filePath(QStringLiteral("missing/varnelpayment.ini")), m_log);
+    elsewhere.mnuFileSave(m_fields);
+    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("missing"))));
+}
