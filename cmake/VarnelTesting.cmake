@@ -14,9 +14,15 @@ endfunction()
 
 # A test file that no test program builds is a configure error: it would never run.
 function(varnel_check_registered_tests)
-    file(GLOB_RECURSE found LIST_DIRECTORIES false
-         ${CMAKE_SOURCE_DIR}/server/*_test.cpp ${CMAKE_SOURCE_DIR}/controls/*_test.cpp
-         ${CMAKE_SOURCE_DIR}/tools/*_test.cpp)
+    set(folders server tools)
+    if(VARNEL_BUILD_CONTROLS)
+        list(APPEND folders controls)
+    endif()
+    set(patterns)
+    foreach(folder IN LISTS folders)
+        list(APPEND patterns ${CMAKE_SOURCE_DIR}/${folder}/*_test.cpp)
+    endforeach()
+    file(GLOB_RECURSE found LIST_DIRECTORIES false ${patterns})
     get_property(registered GLOBAL PROPERTY VARNEL_REGISTERED_TESTS)
     foreach(file IN LISTS found)
         if(NOT file IN_LIST registered)

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <optional>
+
+#include <QString>
+
+// Reads the port field's text as a listening port (1 to 65535). On failure returns nothing
+// and, when `reason` is given, says why in words a user can act on.
+std::optional<quint16> parseListenPort(const QString& field, QString* reason = nullptr);

@@ -1,0 +1,30 @@
+#include "request/replytext.h"
+
+#include "core/failure.h"
+
+QString strRemoveNonPrintableChars(const QString& text)
+{
+    if (text.size() > 32767)
+        throw Failure(FailureCode::Overflow);
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        if (c.unicode() >= 32 && c.unicode() <= 126)
+            out.append(c);
+    }
+    return out;
+}
+
+QString versionReply()
+{
+    return QStringLiteral("<VERSION>%1.%2.%3</VERSION>")
+        .arg(VARNEL_VERSION_MAJOR)
+        .arg(VARNEL_VERSION_MINOR)
+        .arg(VARNEL_VERSION_PATCH);
+}
+
+QString padNotSetupReply()
+{
+    return QStringLiteral(
+        "<QP6100><ERROR>QP6100 Not Setup in Varnel Payment Setup</ERROR></QP6100>");
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+// The reply text without the characters outside printable ASCII (codes 32 to 126).
+// Throws Failure(6) for a text longer than 32,767 characters.
+QString strRemoveNonPrintableChars(const QString& text);
+
+// "<VERSION>1.0.0</VERSION>".
+QString versionReply();
+
+// The reply to a QP6100 request while the pad is not enabled.
+QString padNotSetupReply();

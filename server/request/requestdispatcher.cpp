@@ -1,0 +1,63 @@
+#include "request/requestdispatcher.h"
+
+#include <QString>
+
+#include "log/activitylog.h"
+#include "request/deviceoperations.h"
+#include "request/replychannel.h"
+#include "request/replytext.h"
+#include "request/requestvalues.h"
+
+RequestDispatcher::RequestDispatcher(ActivityLog& log, ReplyChannel& replies, PadOperations& pad,
+                                     PinPadOperations& pinPad)
+    : m_log(log), m_replies(replies), m_pad(pad), m_pinPad(pinPad)
+{
+}
+
+void RequestDispatcher::dispatch(const RequestValues& request)
+{
+    const QString& trans = request.transType;
+    if (trans == QLatin1String("QP6100")) {
+        dispatchPad(request);
+    } else if (trans == QLatin1String("1000SE")) {
+        if (request.action == QLatin1String("3"))
+            m_pinPad.pinPad1000se_get_pin(request.creditCard, request.total);
+        else
+            m_log.log(QStringLiteral("Socket: DataArrival 1000SE No Action(") + request.action +
+                      QLatin1Char(')'));
+    } else if (trans == QLatin1String("ABORT")) {
+        m_pad.pad_welcome();
+    } else if (trans == QLatin1String("VERSION")) {
+        reply(versionReply());
+    } else {
+        m_log.log(QStringLiteral("Socket: DataArrival No TransType"));
+    }
+}
+
+void RequestDispatcher::dispatchPad(const RequestValues& request)
+{
+    if (!m_pad.pad_enabled(false)) {
+        reply(padNotSetupReply());
+        return;
+    }
+    m_pad.clear_padVars();
+    if (request.action == QLatin1String("1")) {
+        m_pad.qp6100_get_swipe();
+    } else if (request.action == QLatin1String("2")) {
+        m_pad.qp6100_delete_signature(request.sigFile);
+        m_pad.set_account_var(request.account);
+        m_pad.set_fullname_var(request.name);
+        m_pad.setVar(request.total);
+        m_pad.qp6100_get_signature(request.sigFile, request.doFtp, request.ftpPath);
+    } else if (request.action != QLatin1String("3")) {
+        m_log.log(QStringLiteral("Socket: DataArrival QP6100 No Action(") + request.action +
+                  QLatin1Char(')'));
+    }
+    m_pad.clear_padVars();
+}
+
+void RequestDispatcher::reply(const QString& xml)
+{
+    QString text = xml;
+    m_replies.return_xml(text, false);
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// The values of one request, filled by its pieces; each request starts from these.
+struct RequestValues
+{
+    QString transType;
+    QString action;
+    QString account;
+    QString name;
+    QString total;
+    QString creditCard;
+    bool doFtp = false;
+    QString ftpPath = QStringLiteral("/vm/tavok/dsk37/170170/");
+    QString sigFile;
+};

@@ -1,0 +1,187 @@
+#include "request/requestdispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "core/failure.h"
+#include "fakeclock.h"
+#include "log/activitylog.h"
+#include "request/deviceoperations.h"
+#include "request/replychannel.h"
+#include "request/replytext.h"
+#include "request/requestvalues.h"
+
+namespace {
+
+// Records every pad call in order, as "name(args)".
+class RecordingPad final : public PadOperations
+{
+public:
+    bool enabled = false;
+    QStringList calls;
+
+    bool pad_enabled(bool logIfDisabled) override
+    {
+        calls << QStringLiteral("pad_enabled(%1)").arg(logIfDisabled);
+        return enabled;
+    }
+    void clear_padVars() override { calls << QStringLiteral("clear_padVars"); }
+    void qp6100_get_swipe() override { calls << QStringLiteral("qp6100_get_swipe"); }
+    void qp6100_delete_signature(const QString& f) override
+    {
+        calls << QStringLiteral("qp6100_delete_signature(%1)").arg(f);
+    }
+    void set_account_var(const QString& v) override
+    {
+        calls << QStringLiteral("set_account_var(%1)").arg(v);
+    }
+    void set_fullname_var(const QString& v) override
+    {
+        calls << QStringLiteral("set_fullname_var(%1)").arg(v);
+    }
+    void setVar(const QString& v) override { calls << QStringLiteral("setVar(%1)").arg(v); }
+    void qp6100_get_signature(const QString& f, bool ftp, const QString& path) override
+    {
+        calls << QStringLiteral("qp6100_get_signature(%1,%2,%3)").arg(f).arg(ftp).arg(path);
+    }
+    void pad_welcome() override { calls << QStringLiteral("pad_welcome"); }
+};
+
+class RecordingPinPad final : public PinPadOperations
+{
+public:
+    QStringList calls;
+    void pinPad1000se_get_pin(const QString& card, const QString& total) override
+    {
+        calls << card + QLatin1Char('/') + total;
+    }
+};
+
+class RecordingReplies final : public ReplyChannel
+{
+public:
+    QStringList sent;
+    void return_xml(QString& xml, bool skipDebug) override
+    {
+        xml = strRemoveNonPrintableChars(xml);
+        sent << (skipDebug ? QStringLiteral("skip:") : QString()) + xml;
+    }
+};
+
+class DispatcherTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(19, 54, 28))};
+    ActivityLog log{dir.filePath(QStringLiteral("varnelpayment.log")), clock};
+    RecordingPad pad;
+    RecordingPinPad pinPad;
+    RecordingReplies replies;
+    RequestDispatcher dispatcher{log, replies, pad, pinPad};
+
+    void dispatch(const char* trans, const char* action = "")
+    {
+        RequestValues values;
+        values.transType = QString::fromLatin1(trans);
+        values.action = QString::fromLatin1(action);
+        values.account = QStringLiteral("ACC");
+        values.name = QStringLiteral("Ann");
+        values.total = QStringLiteral("9.99");
+        values.creditCard = QStringLiteral("4111");
+        values.sigFile = QStringLiteral("s.pcx");
+        dispatcher.dispatch(values);
+    }
+
+    QStringList logEntries() const
+    {
+        QFile file(log.log_path());
+        QStringList entries;
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : file.readAll().split('\n'))
+                if (!line.trimmed().isEmpty())
+                    entries << QString::fromLatin1(line.mid(line.indexOf(": ") + 2).trimmed());
+        return entries;
+    }
+};
+
+} // namespace
+
+TEST_F(DispatcherTest, VersionIsAnsweredWhateverTheAction)
+{
+    dispatch("VERSION", "7");
+    EXPECT_EQ(replies.sent, QStringList{QStringLiteral("<VERSION>1.0.0</VERSION>")});
+    EXPECT_TRUE(pad.calls.isEmpty());
+}
+
+TEST_F(DispatcherTest, TransTypesAreCaseSensitive)
+{
+    dispatch("version");
+    dispatch("");
+    EXPECT_TRUE(replies.sent.isEmpty());
+    EXPECT_EQ(logEntries(), QStringList(2, QStringLiteral("Socket: DataArrival No TransType")));
+}
+
+TEST_F(DispatcherTest, DisabledPadGetsTheNotSetupReplyForAnyAction)
+{
+    dispatch("QP6100", "9");
+    EXPECT_EQ(replies.sent, QStringList{padNotSetupReply()});
+    EXPECT_EQ(pad.calls, QStringList{QStringLiteral("pad_enabled(0)")});
+}
+
+TEST_F(DispatcherTest, SwipeIsFramedByClearingThePadVariables)
+{
+    pad.enabled = true;
+    dispatch("QP6100", "1");
+    EXPECT_EQ(pad.calls,
+              (QStringList{QStringLiteral("pad_enabled(0)"), QStringLiteral("clear_padVars"),
+                           QStringLiteral("qp6100_get_swipe"), QStringLiteral("clear_padVars")}));
+}
+
+TEST_F(DispatcherTest, SignatureRunsItsStepsInOrder)
+{
+    pad.enabled = true;
+    dispatch("QP6100", "2");
+    EXPECT_EQ(pad.calls,
+              (QStringList{QStringLiteral("pad_enabled(0)"), QStringLiteral("clear_padVars"),
+                           QStringLiteral("qp6100_delete_signature(s.pcx)"),
+                           QStringLiteral("set_account_var(ACC)"),
+                           QStringLiteral("set_fullname_var(Ann)"), QStringLiteral("setVar(9.99)"),
+                           QStringLiteral("qp6100_get_signature(s.pcx,0,/vm/tavok/dsk37/170170/)"),
+                           QStringLiteral("clear_padVars")}));
+}
+
+TEST_F(DispatcherTest, UnknownAndQuietPadActions)
+{
+    pad.enabled = true;
+    dispatch("QP6100", "3");
+    dispatch("QP6100", "9");
+    EXPECT_TRUE(replies.sent.isEmpty());
+    EXPECT_EQ(pad.calls.count(QStringLiteral("clear_padVars")), 4);
+    EXPECT_EQ(logEntries(), QStringList{QStringLiteral("Socket: DataArrival QP6100 No Action(9)")});
+}
+
+TEST_F(DispatcherTest, PinPadOnlyForActionThree)
+{
+    dispatch("1000SE", "1");
+    dispatch("1000SE", "3");
+    EXPECT_EQ(pinPad.calls, QStringList{QStringLiteral("4111/9.99")});
+    EXPECT_EQ(logEntries(), QStringList{QStringLiteral("Socket: DataArrival 1000SE No Action(1)")});
+}
+
+TEST_F(DispatcherTest, AbortAsksForTheWelcomeFormAndNeverReplies)
+{
+    dispatch("ABORT", "1");
+    EXPECT_EQ(pad.calls, QStringList{QStringLiteral("pad_welcome")});
+    EXPECT_TRUE(replies.sent.isEmpty());
+}
+
+TEST(ReplyText, KeepsOnlyPrintableAscii)
+{
+    EXPECT_EQ(strRemoveNonPrintableChars(QStringLiteral("<A>\r\n\tx\x7f") + QChar(0xE9) +
+                                         QStringLiteral(" ~</A>")),
+              QStringLiteral("<A>x ~</A>"));
+    EXPECT_EQ(strRemoveNonPrintableChars(QString(32767, QLatin1Char('a'))).size(), 32767);
+    EXPECT_THROW(strRemoveNonPrintableChars(QString(32768, QLatin1Char('a'))), Failure);
+}
