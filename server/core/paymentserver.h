@@ -1,0 +1,61 @@
+#pragma once
+
+#include <memory>
+
+#include <QObject>
+#include <QString>
+
+#include "core/livesettings.h"
+#include "core/programfolder.h"
+#include "log/activitylog.h"
+#include "settings/settingsfile.h"
+
+class Clock;
+class EventPump;
+class PadOperations;
+class PinPadOperations;
+class PurgeTimer;
+class RequestDispatcher;
+class RequestServer;
+
+// The whole server without its window: the live settings, the log, the devices and the
+// request service, started and stopped in the program's fixed order.
+class PaymentServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump,
+                  QObject* parent = nullptr);
+    ~PaymentServer() override;
+
+    // Start-up: log, settings, devices, listener, one purge. `simulate` ticks the QP6100 box
+    // for this run only. Returns false, with the reason, when the listener cannot start.
+    bool start(bool simulate, QString* reason = nullptr);
+    // Shut-down: disconnects the pad and logs "Application Closed". Runs once.
+    void shutdown();
+
+    // The Purge Log command.
+    void mnuToolsLogFilePurgeLog();
+
+    const ProgramFolder& folder() const { return m_folder; }
+    ActivityLog& activityLog() { return m_log; }
+    LiveSettings& settings() { return m_settings; }
+    SettingsFile& settingsFile() { return m_settingsFile; }
+    RequestServer& requests() { return *m_requests; }
+
+private:
+    ProgramFolder m_folder;
+    const Clock& m_clock;
+    EventPump& m_pump;
+    ActivityLog m_log;
+    LiveSettings m_settings;
+    SettingsFile m_settingsFile;
+    std::unique_ptr<RequestServer> m_requests;
+    std::unique_ptr<PadOperations> m_pad;
+    std::unique_ptr<PinPadOperations> m_pinPad;
+    std::unique_ptr<RequestDispatcher> m_dispatcher;
+    PurgeTimer* m_purgeTimer = nullptr;
+    bool m_started = false;
+    bool m_shutDown = false;
+};

@@ -1,0 +1,143 @@
+#include "serverprocess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTcpServer>
+#include <QThread>
+
+ServerProcess::ServerProcess(QString settings, QStringList extraArguments)
+    : m_settings(std::move(settings)), m_extraArguments(std::move(extraArguments))
+{
+}
+
+ServerProcess::~ServerProcess()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+QString ServerProcess::binDir()
+{
+    const QByteArray fromEnvironment = qgetenv("VARNEL_BIN_DIR");
+    return fromEnvironment.isEmpty() ? QCoreApplication::applicationDirPath()
+                                     : QString::fromLocal8Bit(fromEnvironment);
+}
+
+quint16 ServerProcess::freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+bool ServerProcess::start()
+{
+    m_port = freePort();
+    QFile ini(m_home.filePath(QStringLiteral("varnelpayment.ini")));
+    if (!ini.open(QIODevice::WriteOnly))
+        return false;
+    ini.write("[Local]\r\nlocalSockport=" + QByteArray::number(m_port) + "\r\n" +
+              m_settings.toLatin1());
+    ini.close();
+
+    m_process.setProgram(binDir() + QStringLiteral("/varnelpayment"));
+    m_process.setArguments(
+        QStringList{QStringLiteral("--headless"), QStringLiteral("--home"), m_home.path()} +
+        m_extraArguments);
+    m_process.start();
+    if (!m_process.waitForStarted(5000))
+        return false;
+    // Start-up ends with the first purge, after the listener is up.
+    return waitForLogEntry(QStringLiteral("purge_log: finished"), 10000) &&
+           logEntries().contains(QStringLiteral("Socket: Listening Port ") +
+                                 QString::number(m_port));
+}
+
+int ServerProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return m_process.exitCode();
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000))
+        return -1;
+    return m_process.exitCode();
+}
+
+QStringList ServerProcess::logEntries() const
+{
+    QFile file(m_home.filePath(QStringLiteral("varnelpayment.log")));
+    QStringList entries;
+    if (!file.open(QIODevice::ReadOnly))
+        return entries;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (QByteArray line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        const qsizetype separator = line.indexOf(": ");
+        entries << QString::fromLatin1(separator < 0 ? line : line.mid(separator + 2));
+    }
+    return entries;
+}
+
+QStringList ServerProcess::logEntriesFrom(const QString& first) const
+{
+    const QStringList all = logEntries();
+    const qsizetype start = all.indexOf(first);
+    return start < 0 ? QStringList() : all.mid(start);
+}
+
+bool ServerProcess::waitForLogEntry(const QString& entry, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (logEntries().contains(entry))
+            return true;
+        QThread::msleep(20);
+    }
+    return logEntries().contains(entry);
+}
+
+bool TestClient::connectTo(quint16 port)
+{
+    m_socket.connectToHost(QHostAddress::LocalHost, port);
+    return m_socket.waitForConnected(5000);
+}
+
+void TestClient::send(const QByteArray& bytes)
+{
+    m_socket.write(bytes);
+    m_socket.waitForBytesWritten(5000);
+}
+
+QByteArray TestClient::receive(int timeoutMs, qsizetype expectedBytes)
+{
+    QByteArray received;
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        received += m_socket.readAll();
+        if (expectedBytes >= 0 && received.size() >= expectedBytes)
+            break;
+        if (m_socket.state() != QAbstractSocket::ConnectedState)
+            break;
+        m_socket.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+    }
+    return received + m_socket.readAll();
+}
+
+QByteArray TestClient::transact(const QByteArray& request, const QByteArray& expectedReply)
+{
+    send(request);
+    return receive(5000, expectedReply.size());
+}
+
+void TestClient::close()
+{
+    m_socket.disconnectFromHost();
+    if (m_socket.state() != QAbstractSocket::UnconnectedState)
+        m_socket.waitForDisconnected(2000);
+}

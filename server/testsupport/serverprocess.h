@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+// The real varnelpayment binary, started headless on a free loopback port in a fresh program
+// folder, for end-to-end tests.
+class ServerProcess
+{
+public:
+    // `settings` is extra INI text appended after the [Local] section that names the port.
+    explicit ServerProcess(QString settings = {}, QStringList extraArguments = {});
+    ~ServerProcess();
+
+    // Starts the server and waits until its start-up has ended with it listening. False when
+    // it did not within 10 s.
+    bool start();
+    // Sends SIGTERM and waits for the exit; returns the exit code (-1 when it did not end).
+    int stop();
+
+    quint16 port() const { return m_port; }
+    QString home() const { return m_home.path(); }
+    QProcess& process() { return m_process; }
+    // The log's entries (timestamps removed), in order.
+    QStringList logEntries() const;
+    // The entries from the first one equal to `first` on.
+    QStringList logEntriesFrom(const QString& first) const;
+    // Waits until the log holds an entry equal to `entry` (at most `timeoutMs`).
+    bool waitForLogEntry(const QString& entry, int timeoutMs = 5000) const;
+
+    // The path of the built programs.
+    static QString binDir();
+    // A loopback port that nothing listens on at the moment.
+    static quint16 freePort();
+
+private:
+    QTemporaryDir m_home;
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_settings;
+    QStringList m_extraArguments;
+};
+
+// A test client on one loopback connection.
+class TestClient
+{
+public:
+    bool connectTo(quint16 port);
+    void send(const QByteArray& bytes);
+    // Reads whatever arrives within `timeoutMs`; stops early once `expectedBytes` arrived.
+    QByteArray receive(int timeoutMs = 3000, qsizetype expectedBytes = -1);
+    // Sends a request and reads its reply of known length.
+    QByteArray transact(const QByteArray& request, const QByteArray& expectedReply);
+    void close();
+    QTcpSocket& socket() { return m_socket; }
+
+private:
+    QTcpSocket m_socket;
+};
