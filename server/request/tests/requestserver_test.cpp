@@ -1,0 +1,185 @@
+// The request server in-process: nested transactions while a pad operation waits.
+#include "request/requestserver.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include "core/clock.h"
+#include "core/eventpump.h"
+#include "core/failure.h"
+#include "core/livesettings.h"
+#include "log/activitylog.h"
+#include "request/deviceoperations.h"
+#include "request/requestdispatcher.h"
+#include "serverprocess.h"
+
+namespace {
+
+// A pad whose swipe waits in short real steps of the event pump until the test says the
+// customer has swiped, then answers through the reply channel.
+class WaitingPad final : public PadOperations
+{
+public:
+    WaitingPad(ReplyChannel& replies, EventPump& pump) : m_replies(replies), m_pump(pump) {}
+
+    std::function<void(int)> duringWait;
+    bool swiped = false;
+    int swipesRunning = 0;
+
+    bool pad_enabled(bool) override { return true; }
+    void clear_padVars() override {}
+    void qp6100_get_swipe() override
+    {
+        const int mine = ++swipesRunning;
+        for (int step = 1; !swiped && step <= 400; ++step) {
+            m_pump.wait(5);
+            if (duringWait)
+                duringWait(mine);
+        }
+        QString reply = QStringLiteral("<QP6100><SWIPE>%1</SWIPE></QP6100>").arg(mine);
+        m_replies.return_xml(reply, true);
+    }
+    void qp6100_delete_signature(const QString&) override {}
+    void set_account_var(const QString&) override {}
+    void set_fullname_var(const QString&) override {}
+    void setVar(const QString&) override {}
+    void qp6100_get_signature(const QString&, bool, const QString&) override {}
+    void pad_welcome() override {}
+
+private:
+    ReplyChannel& m_replies;
+    EventPump& m_pump;
+};
+
+class NoPinPad final : public PinPadOperations
+{
+public:
+    void pinPad1000se_get_pin(const QString&, const QString&) override {}
+};
+
+class RequestServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        settings.txtSockport = QString::number(ServerProcess::freePort());
+        server.setDispatcher(&dispatcher);
+        ASSERT_TRUE(server.start_listening());
+    }
+
+    // Connects a client and lets the server accept it.
+    std::unique_ptr<QTcpSocket> connectClient()
+    {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, server.listeningPort());
+        socket->waitForConnected(2000);
+        pump.wait(20);
+        return socket;
+    }
+
+    QStringList logEntries() const
+    {
+        QFile file(log.log_path());
+        QStringList entries;
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : file.readAll().split('\n'))
+                if (!line.trimmed().isEmpty())
+                    entries << QString::fromLatin1(line.mid(line.indexOf(": ") + 2).trimmed());
+        return entries;
+    }
+
+    QTemporaryDir dir;
+    SystemClock clock;
+    QtEventPump pump;
+    ActivityLog log{dir.filePath(QStringLiteral("varnelpayment.log")), clock};
+    LiveSettings settings;
+    RequestServer server{log, settings, dir.filePath(QStringLiteral("signatures"))};
+    WaitingPad pad{server, pump};
+    NoPinPad pinPad;
+    RequestDispatcher dispatcher{log, server, pad, pinPad};
+};
+
+} // namespace
+
+TEST_F(RequestServerTest, NestedRequestsAreAnsweredOnTheirOwnConnections)
+{
+    auto first = connectClient();
+    std::unique_ptr<QTcpSocket> second;
+    std::unique_ptr<QTcpSocket> third;
+    QByteArray secondGot;
+    pad.duringWait = [&](int swipe) {
+        if (swipe == 1 && !second) {
+            // While the first swipe waits, a second client asks for a swipe of its own,
+            // and a third opens afterwards and asks for the version.
+            second = connectClient();
+            second->write("TRANS=QP6100;ACTION=1;");
+        } else if (swipe == 2 && !third) {
+            third = connectClient();
+            third->write("TRANS=VERSION;");
+        } else if (swipe == 2 && third && third->bytesAvailable() > 0) {
+            pad.swiped = true;
+        }
+    };
+    first->write("TRANS=QP6100;ACTION=1;");
+    first->waitForBytesWritten(1000);
+    for (int i = 0; i < 100 && first->bytesAvailable() == 0; ++i)
+        pump.wait(10);
+
+    EXPECT_EQ(first->readAll(), QByteArray("<QP6100><SWIPE>1</SWIPE></QP6100>"));
+    EXPECT_EQ(second->readAll(), QByteArray("<QP6100><SWIPE>2</SWIPE></QP6100>"));
+    EXPECT_EQ(third->readAll(), QByteArray("<VERSION>1.0.0</VERSION>"));
+    EXPECT_EQ(server.sockCount(), 3);
+}
+
+TEST_F(RequestServerTest, ReplyToAClosedConnectionFailsTheTransactionNotAnother)
+{
+    auto first = connectClient();
+    auto bystander = connectClient();
+    pad.duringWait = [&](int) {
+        if (first && first->state() == QAbstractSocket::ConnectedState) {
+            first->abort();
+        } else if (server.sockCount() == 1) {
+            pad.swiped = true;
+        }
+    };
+    first->write("TRANS=QP6100;ACTION=1;");
+    first->flush();
+    for (int i = 0; i < 100 && !pad.swiped; ++i)
+        pump.wait(10);
+    pump.wait(50);
+
+    EXPECT_EQ(bystander->bytesAvailable(), 0) << "the reply must not go to another client";
+    EXPECT_TRUE(logEntries().contains(QStringLiteral("Socket: DataArrival Error( 40006)")));
+    EXPECT_EQ(server.sockCount(), 1);
+    bystander->write("TRANS=VERSION;");
+    bystander->flush();
+    for (int i = 0; i < 100 && bystander->bytesAvailable() == 0; ++i)
+        pump.wait(10);
+    EXPECT_EQ(bystander->readAll(), QByteArray("<VERSION>1.0.0</VERSION>"));
+}
+
+TEST_F(RequestServerTest, RequestArrivingOnTheWaitingConnectionRunsAfterIt)
+{
+    auto client = connectClient();
+    bool sentSecond = false;
+    pad.duringWait = [&](int) {
+        if (!sentSecond) {
+            client->write("TRANS=VERSION;");
+            client->flush();
+            sentSecond = true;
+        } else {
+            pad.swiped = true;
+        }
+    };
+    client->write("TRANS=QP6100;ACTION=1;");
+    client->flush();
+    QByteArray got;
+    for (int i = 0; i < 200 && got.size() < 57; ++i) {
+        pump.wait(10);
+        got += client->readAll();
+    }
+    EXPECT_EQ(got, QByteArray("<QP6100><SWIPE>1</SWIPE></QP6100><VERSION>1.0.0</VERSION>"));
+}
