@@ -1,0 +1,250 @@
+#include "typelibraryreader.h"
+
+#include <stdexcept>
+
+#include <QtEndian>
+
+namespace {
+
+constexpr quint32 kMagic = 0x5446534D; // "MSFT"
+constexpr int kHeaderSize = 0x54;
+constexpr int kTypeInfoSize = 0x64;
+constexpr int kSegmentCount = 15;
+constexpr int kHelpDllFlag = 0x100;
+
+enum Segment
+{
+    TypeInfoTable = 0,
+    ImportInfo = 1,
+    ImportFiles = 2,
+    References = 3,
+    Guids = 5,
+    Names = 7,
+    Strings = 8,
+};
+
+struct SegmentPlace
+{
+    qint32 offset = -1;
+    qint32 length = 0;
+};
+
+class Reader
+{
+public:
+    explicit Reader(const QByteArray& data) : m_data(data) {}
+
+    qint32 int32(qint64 at) const
+    {
+        need(at, 4);
+        return qFromLittleEndian<qint32>(m_data.constData() + at);
+    }
+    qint16 int16(qint64 at) const
+    {
+        need(at, 2);
+        return qFromLittleEndian<qint16>(m_data.constData() + at);
+    }
+    QByteArray bytes(qint64 at, qint64 count) const
+    {
+        need(at, count);
+        return m_data.mid(at, count);
+    }
+    qint64 size() const { return m_data.size(); }
+
+private:
+    void need(qint64 at, qint64 count) const
+    {
+        if (at < 0 || count < 0 || at + count > m_data.size())
+            throw std::runtime_error("the file is cut short");
+    }
+
+    const QByteArray& m_data;
+};
+
+class LibraryParser
+{
+public:
+    explicit LibraryParser(const QByteArray& data) : m_reader(data) {}
+
+    TypeLibraryContents parse()
+    {
+        if (quint32(m_reader.int32(0)) != kMagic)
+            throw std::runtime_error("not a type library");
+        TypeLibraryContents contents;
+        const qint32 libraryGuid = m_reader.int32(0x08);
+        contents.locale = quint32(m_reader.int32(0x0C));
+        const qint32 varFlags = m_reader.int32(0x14);
+        const qint32 version = m_reader.int32(0x18);
+        contents.majorVersion = quint16(version & 0xFFFF);
+        contents.minorVersion = quint16(quint32(version) >> 16);
+        contents.flags = quint32(m_reader.int32(0x1C));
+        const qint32 typeCount = m_reader.int32(0x20);
+        const qint32 helpString = m_reader.int32(0x24);
+        const qint32 libraryName = m_reader.int32(0x38);
+        const qint32 importCount = m_reader.int32(0x50);
+        if (typeCount < 0 || typeCount > 4096)
+            throw std::runtime_error("implausible number of type descriptions");
+
+        qint64 at = kHeaderSize + ((varFlags & kHelpDllFlag) ? 4 : 0);
+        at += 4 * qint64(typeCount); // the type descriptions' offsets, which the table repeats
+        for (int i = 0; i < kSegmentCount; ++i, at += 16)
+            m_segments[i] = {m_reader.int32(at), m_reader.int32(at + 4)};
+
+        contents.identifier = guid(libraryGuid);
+        contents.name = name(libraryName);
+        contents.description = string(helpString);
+        for (qint32 i = 0; i < typeCount; ++i)
+            contents.types << type(segment(TypeInfoTable, qint64(i) * kTypeInfoSize, kTypeInfoSize));
+        readImports(contents, importCount);
+        return contents;
+    }
+
+private:
+    // The file position of offset within a segment, checked against the segment's length.
+    qint64 segment(Segment which, qint64 offset, qint64 length) const
+    {
+        const SegmentPlace& place = m_segments[which];
+        if (place.offset < 0 || offset < 0 || offset + length > place.length)
+            throw std::runtime_error("a reference points outside its segment");
+        return place.offset + offset;
+    }
+
+    QUuid guid(qint32 offset) const
+    {
+        if (offset < 0)
+            return {};
+        const qint64 at = segment(Guids, offset, 24);
+        uchar tail[8];
+        for (int i = 0; i < 8; ++i)
+            tail[i] = uchar(m_reader.int16(at + 8 + i) & 0xFF);
+        return QUuid(quint32(m_reader.int32(at)), quint16(m_reader.int16(at + 4)),
+                     quint16(m_reader.int16(at + 6)), tail[0], tail[1], tail[2], tail[3], tail[4],
+                     tail[5], tail[6], tail[7]);
+    }
+
+    // A name entry: reference, hash link, length in the low byte, then the characters.
+    QString name(qint32 offset) const
+    {
+        if (offset < 0)
+            return {};
+        const qint64 at = segment(Names, offset, 12);
+        const int length = m_reader.int32(at + 8) & 0xFF;
+        return QString::fromLatin1(m_reader.bytes(segment(Names, offset + 12, length), length));
+    }
+
+    // A string entry: a 16-bit length, then the characters.
+    QString string(qint32 offset) const
+    {
+        if (offset < 0)
+            return {};
+        const qint64 at = segment(Strings, offset, 2);
+        const int length = quint16(m_reader.int16(at));
+        return QString::fromLatin1(m_reader.bytes(segment(Strings, offset + 2, length), length));
+    }
+
+    TypeLibraryType type(qint64 at) const
+    {
+        TypeLibraryType type;
+        type.kind = m_reader.int32(at) & 0xF;
+        const qint32 memberData = m_reader.int32(at + 0x04);
+        const qint32 elements = m_reader.int32(at + 0x18);
+        type.identifier = guid(m_reader.int32(at + 0x2C));
+        type.flags = quint32(m_reader.int32(at + 0x30));
+        type.name = name(m_reader.int32(at + 0x34));
+        const qint32 version = m_reader.int32(at + 0x38);
+        type.majorVersion = quint16(version & 0xFFFF);
+        type.minorVersion = quint16(quint32(version) >> 16);
+        const int implementedCount = m_reader.int16(at + 0x4C);
+        const qint32 firstReference = m_reader.int32(at + 0x54);
+
+        const int functionCount = elements & 0xFFFF;
+        const int variableCount = (elements >> 16) & 0xFFFF;
+        if (functionCount > 0 && memberData < m_reader.size())
+            type.members = members(memberData, functionCount, variableCount);
+        if (type.kind == 5)
+            type.implementedTypes = implementedTypes(firstReference, implementedCount);
+        return type;
+    }
+
+    // The member block: its records' total length, the function records, then the member ids,
+    // the name offsets and the record offsets of every member.
+    QList<TypeLibraryMember> members(qint64 at, int functionCount, int variableCount) const
+    {
+        const qint32 recordsLength = m_reader.int32(at);
+        const qint64 records = at + 4;
+        const qint64 ids = records + recordsLength;
+        const qint64 names = ids + 4 * qint64(functionCount + variableCount);
+        QList<TypeLibraryMember> members;
+        qint64 record = records;
+        for (int i = 0; i < functionCount; ++i) {
+            const int recordLength = m_reader.int32(record) & 0xFFFF;
+            const qint32 kinds = m_reader.int32(record + 16);
+            const int argumentCount = m_reader.int16(record + 20);
+            const int optionalFields = (recordLength - 24 - 12 * argumentCount) / 4;
+            TypeLibraryMember member;
+            member.flags = quint32(m_reader.int32(record + 8) & 0xFFFF);
+            member.invokeKind = (kinds >> 3) & 0xF;
+            member.memberId = m_reader.int32(ids + 4 * i);
+            member.name = name(m_reader.int32(names + 4 * i));
+            if (optionalFields > 1)
+                member.documentation = string(m_reader.int32(record + 28));
+            members << member;
+            if (recordLength <= 0)
+                throw std::runtime_error("empty function record");
+            record += recordLength;
+        }
+        return members;
+    }
+
+    // A chain of reference records: type, flags, custom data, next.
+    QList<TypeLibraryImplementedType> implementedTypes(qint32 offset, int count) const
+    {
+        QList<TypeLibraryImplementedType> implemented;
+        while (offset >= 0 && implemented.size() < count) {
+            const qint64 at = segment(References, offset, 16);
+            const qint32 reference = m_reader.int32(at);
+            TypeLibraryImplementedType entry;
+            // Local types are named by their place in the type table, imports by an odd offset.
+            entry.index = (reference & 1) ? -1 : reference / kTypeInfoSize;
+            entry.flags = m_reader.int32(at + 4);
+            implemented << entry;
+            offset = m_reader.int32(at + 12);
+        }
+        return implemented;
+    }
+
+    // Import entries (flags, file, identifier) and the files they come from (identifier,
+    // locale, version, then the file name with its length shifted left by two).
+    void readImports(TypeLibraryContents& contents, qint32 importCount) const
+    {
+        const SegmentPlace& files = m_segments[ImportFiles];
+        for (qint32 offset = 0; files.offset >= 0 && offset + 14 <= files.length;) {
+            const qint64 at = segment(ImportFiles, offset, 14);
+            const int length = quint16(m_reader.int16(at + 12)) >> 2;
+            contents.importedFiles << QString::fromLatin1(
+                m_reader.bytes(segment(ImportFiles, offset + 14, length), length));
+            offset += (14 + length + 3) & ~3;
+        }
+        for (qint32 i = 0; i < importCount; ++i) {
+            const qint64 at = segment(ImportInfo, 12 * qint64(i), 12);
+            if (m_reader.int32(at) & 0x10000)
+                contents.importedTypes << guid(m_reader.int32(at + 8));
+        }
+    }
+
+    Reader m_reader;
+    SegmentPlace m_segments[kSegmentCount];
+};
+
+} // namespace
+
+std::optional<TypeLibraryContents> readTypeLibrary(const QByteArray& file, QString* error)
+{
+    try {
+        return LibraryParser(file).parse();
+    } catch (const std::runtime_error& failure) {
+        if (error)
+            *error = QString::fromLatin1(failure.what());
+        return std::nullopt;
+    }
+}
