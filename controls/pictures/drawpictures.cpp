@@ -14,10 +14,10 @@ namespace {
 // The sixteen colours of a 16-colour toolbox picture.
 QList<QRgb> sixteenColors()
 {
-    return {qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),     qRgb(128, 128, 0),
-            qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128),   qRgb(192, 192, 192),
-            qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),     qRgb(255, 255, 0),
-            qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255),   qRgb(255, 255, 255)};
+    return {qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
+            qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
+            qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
+            qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255)};
 }
 
 // "Signature Area" in a slanted, joined-up hand, black on white, 24 bits a pixel.
@@ -105,8 +105,8 @@ QImage sigToolbox()
     painter.setPen(QPen(QColor(128, 128, 128), 1, Qt::DashLine));
     painter.drawRect(QRect(0, 0, 15, 14));
     painter.setPen(QPen(QColor(0, 0, 128), 1));
-    const QPoint stroke[] = {{2, 10}, {4, 5},  {5, 4},  {6, 6},  {6, 10},
-                             {8, 7},  {9, 6},  {10, 9}, {11, 10}, {12, 7}, {13, 5}};
+    const QPoint stroke[] = {{2, 10}, {4, 5},  {5, 4},   {6, 6},  {6, 10}, {8, 7},
+                             {9, 6},  {10, 9}, {11, 10}, {12, 7}, {13, 5}};
     painter.drawPolyline(stroke, int(std::size(stroke)));
     painter.end();
     return toSixteenColors(image);

@@ -86,19 +86,19 @@ QString memberAttributes(const MemberDescription& member)
 
 QString dualInterface(const TypeDescription& type)
 {
-    QString text = attributeBlock(QStringList{QStringLiteral("uuid(") +
-                                                  uuidText(type.identifier) + QLatin1Char(')'),
-                                              versionText(type.majorVersion, type.minorVersion)} +
-                                      typeAttributes(type),
-                                  QStringLiteral("    "));
+    QString text = attributeBlock(
+        QStringList{QStringLiteral("uuid(") + uuidText(type.identifier) + QLatin1Char(')'),
+                    versionText(type.majorVersion, type.minorVersion)} +
+            typeAttributes(type),
+        QStringLiteral("    "));
     text += QStringLiteral("    interface %1 : IDispatch\n    {\n").arg(type.name);
     for (const MemberDescription& member : type.members) {
         QStringList parameters;
         for (const ParameterDescription& parameter : member.parameters)
             parameters << parameterText(parameter);
         if (member.kind == MemberKind::PropertyGet)
-            parameters << QStringLiteral("[out, retval] %1* %2").arg(member.resultType,
-                                                                     member.name);
+            parameters
+                << QStringLiteral("[out, retval] %1* %2").arg(member.resultType, member.name);
         text += QStringLiteral("        ") + memberAttributes(member) + QLatin1Char('\n');
         text += QStringLiteral("        HRESULT %1(%2);\n")
                     .arg(member.name, parameters.join(QStringLiteral(", ")));
@@ -108,11 +108,11 @@ QString dualInterface(const TypeDescription& type)
 
 QString controlClass(const TypeDescription& type)
 {
-    QString text = attributeBlock(QStringList{QStringLiteral("uuid(") +
-                                                  uuidText(type.identifier) + QLatin1Char(')'),
-                                              versionText(type.majorVersion, type.minorVersion)} +
-                                      typeAttributes(type),
-                                  QStringLiteral("    "));
+    QString text = attributeBlock(
+        QStringList{QStringLiteral("uuid(") + uuidText(type.identifier) + QLatin1Char(')'),
+                    versionText(type.majorVersion, type.minorVersion)} +
+            typeAttributes(type),
+        QStringLiteral("    "));
     text += QStringLiteral("    coclass %1\n    {\n").arg(type.name);
     for (const ImplementedInterface& implemented : type.interfaces) {
         QStringList attributes;
@@ -158,10 +158,10 @@ QString interfaceDefinition(const LibraryIdentity& identity)
                                   "build from the library's identity.\n\n")
                        .arg(library.name);
     text += QStringLiteral("import \"ocidl.idl\";\n\n");
-    QStringList attributes{QStringLiteral("uuid(") + uuidText(library.identifier) +
-                               QLatin1Char(')'),
-                           versionText(library.majorVersion, library.minorVersion),
-                           QStringLiteral("lcid(0x%1)").arg(library.locale, 4, 16, QLatin1Char('0'))};
+    QStringList attributes{
+        QStringLiteral("uuid(") + uuidText(library.identifier) + QLatin1Char(')'),
+        versionText(library.majorVersion, library.minorVersion),
+        QStringLiteral("lcid(0x%1)").arg(library.locale, 4, 16, QLatin1Char('0'))};
     if (library.flags & 0x2)
         attributes << QStringLiteral("control");
     attributes << QStringLiteral("helpstring(") + quoted(library.description) + QLatin1Char(')');

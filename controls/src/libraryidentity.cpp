@@ -31,10 +31,11 @@ ParameterDescription reference(const char* name, const char* type, bool optional
 QList<MemberDescription> property(const char* name, qint32 id, const char* type,
                                   const char* newValueName, const QString& documentation = {})
 {
-    MemberDescription get{QLatin1String(name), MemberKind::PropertyGet, id, {},
-                          QLatin1String(type), documentation};
-    MemberDescription put{QLatin1String(name), MemberKind::PropertyPut, id,
-                          {value(newValueName, type)}, {}, documentation};
+    MemberDescription get{QLatin1String(name), MemberKind::PropertyGet, id, {}, QLatin1String(type),
+                          documentation};
+    MemberDescription put{
+        QLatin1String(name), MemberKind::PropertyPut, id, {value(newValueName, type)}, {},
+        documentation};
     return {get, put};
 }
 
@@ -51,8 +52,14 @@ MemberDescription event(const char* name, qint32 id, const char* documentation =
 
 TypeDescription sigControlInterface()
 {
-    TypeDescription type{QStringLiteral("_SigControl"), TypeKind::DualInterface,
-                         uuid("{4BB85937-1C1A-452C-A765-B59FD0E594DB}"), 1, 0, kDualFlags, {}, {}};
+    TypeDescription type{QStringLiteral("_SigControl"),
+                         TypeKind::DualInterface,
+                         uuid("{4BB85937-1C1A-452C-A765-B59FD0E594DB}"),
+                         1,
+                         0,
+                         kDualFlags,
+                         {},
+                         {}};
     type.members << property("BorderStyle", 0x68030005, "short", "New_BorderStyle",
                              QStringLiteral("Returns/sets the border style for an object."))
                  << property("TimeOut", 0x68030004, "short", "New_TimeOut",
@@ -79,8 +86,14 @@ TypeDescription sigControlInterface()
 
 TypeDescription msrControlInterface()
 {
-    TypeDescription type{QStringLiteral("_MSRControl"), TypeKind::DualInterface,
-                         uuid("{BA628CA3-FAE0-4BB9-929F-29B2BD2F06E8}"), 1, 0, kDualFlags, {}, {}};
+    TypeDescription type{QStringLiteral("_MSRControl"),
+                         TypeKind::DualInterface,
+                         uuid("{BA628CA3-FAE0-4BB9-929F-29B2BD2F06E8}"),
+                         1,
+                         0,
+                         kDualFlags,
+                         {},
+                         {}};
     type.members << property("ReturnFormat", 0x68030001, "unsigned char", "New_ReturnFormat",
                              QStringLiteral("Specifies the type of data that is returned"))
                  << property("TimeOut", 0x68030000, "short", "New_TimeOut",
@@ -91,8 +104,8 @@ TypeDescription msrControlInterface()
 TypeDescription controlClass(const char* name, const char* identifier, const char* interface,
                              const char* events)
 {
-    TypeDescription type{QLatin1String(name), TypeKind::CoClass, uuid(identifier), 1, 0,
-                         kClassFlags, {}, {}};
+    TypeDescription type{
+        QLatin1String(name), TypeKind::CoClass, uuid(identifier), 1, 0, kClassFlags, {}, {}};
     type.interfaces = {{QLatin1String(interface), true, false},
                        {QLatin1String(events), true, true}};
     return type;
@@ -101,8 +114,8 @@ TypeDescription controlClass(const char* name, const char* identifier, const cha
 TypeDescription eventInterface(const char* name, const char* identifier,
                                QList<MemberDescription> events)
 {
-    TypeDescription type{QLatin1String(name), TypeKind::EventInterface, uuid(identifier), 1, 0,
-                         kEventFlags, {}, {}};
+    TypeDescription type{
+        QLatin1String(name), TypeKind::EventInterface, uuid(identifier), 1, 0, kEventFlags, {}, {}};
     type.members = std::move(events);
     return type;
 }
@@ -156,11 +169,10 @@ LibraryIdentity makeIdentity()
                                              QStringLiteral("Apartment")};
 
     const QList<TypeDescription>& types = identity.types;
-    identity.interfaceResources
-        << interfaceResource("_IID_SIGCONTROL", types[0].identifier)
-        << interfaceResource("_SRCIID_SIGCONTROL", types[4].identifier)
-        << interfaceResource("_IID_MSRCONTROL", types[2].identifier)
-        << interfaceResource("_SRCIID_MSRCONTROL", types[5].identifier);
+    identity.interfaceResources << interfaceResource("_IID_SIGCONTROL", types[0].identifier)
+                                << interfaceResource("_SRCIID_SIGCONTROL", types[4].identifier)
+                                << interfaceResource("_IID_MSRCONTROL", types[2].identifier)
+                                << interfaceResource("_SRCIID_MSRCONTROL", types[5].identifier);
 
     VersionBlock& version = identity.version;
     const quint16 numeric[4] = {2, 1, 0, 0};

@@ -22,15 +22,13 @@ constexpr quint32 NonExtensible = 0x80;
 constexpr quint32 OleAutomation = 0x100;
 } // namespace TypeFlag
 
-enum class TypeKind
-{
+enum class TypeKind {
     DualInterface,
     CoClass,
     EventInterface,
 };
 
-enum class MemberKind
-{
+enum class MemberKind {
     Method,
     PropertyGet,
     PropertyPut,

@@ -57,18 +57,18 @@ Status MSRControl::readProperties(PropertyStore& store)
         !status.ok())
         return status;
     if (returnFormat < 0 || returnFormat > std::numeric_limits<quint8>::max())
-        return Status::failure(StatusCode::Overflow,
-                               QStringLiteral("Overflow: property ReturnFormat holds %1")
-                                   .arg(returnFormat));
+        return Status::failure(
+            StatusCode::Overflow,
+            QStringLiteral("Overflow: property ReturnFormat holds %1").arg(returnFormat));
     m_ReturnFormat = quint8(returnFormat);
     return readInt16(store, QStringLiteral("TimeOut"), kDefaultTimeOut, m_TimeOut);
 }
 
 Status MSRControl::writeProperties(PropertyStore& store)
 {
-    if (Status status = store.writeProperty(QStringLiteral("ReturnFormat"),
-                                            QVariant::fromValue(m_ReturnFormat),
-                                            QVariant::fromValue(kDefaultReturnFormat));
+    if (Status status =
+            store.writeProperty(QStringLiteral("ReturnFormat"), QVariant::fromValue(m_ReturnFormat),
+                                QVariant::fromValue(kDefaultReturnFormat));
         !status.ok())
         return status;
     return store.writeProperty(QStringLiteral("TimeOut"), QVariant::fromValue(m_TimeOut),

@@ -8,9 +8,9 @@ namespace {
 
 Status mismatch(const QString& name, const QVariant& stored)
 {
-    return Status::failure(StatusCode::TypeMismatch,
-                           QStringLiteral("Type mismatch: property %1 holds %2")
-                               .arg(name, stored.toString()));
+    return Status::failure(
+        StatusCode::TypeMismatch,
+        QStringLiteral("Type mismatch: property %1 holds %2").arg(name, stored.toString()));
 }
 
 Status integerFrom(const QString& name, const QVariant& stored, qint64 lowest, qint64 highest,
@@ -26,10 +26,9 @@ Status integerFrom(const QString& name, const QVariant& stored, qint64 lowest, q
     if (!converted)
         return mismatch(name, stored);
     if (number < lowest || number > highest)
-        return Status::failure(StatusCode::Overflow,
-                               QStringLiteral("Overflow: property %1 holds %2")
-                                   .arg(name)
-                                   .arg(number));
+        return Status::failure(
+            StatusCode::Overflow,
+            QStringLiteral("Overflow: property %1 holds %2").arg(name).arg(number));
     return {};
 }
 

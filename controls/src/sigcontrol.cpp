@@ -171,8 +171,8 @@ Status SigControl::initProperties()
 Status SigControl::readProperties(PropertyStore& store)
 {
     qint16 borderStyle = kDefaultBorderStyle;
-    if (Status status = readInt16(store, QStringLiteral("BorderStyle"), kDefaultBorderStyle,
-                                  borderStyle);
+    if (Status status =
+            readInt16(store, QStringLiteral("BorderStyle"), kDefaultBorderStyle, borderStyle);
         !status.ok())
         return status;
     if (Status status = checkBorderStyle(borderStyle); !status.ok())
@@ -186,8 +186,8 @@ Status SigControl::readProperties(PropertyStore& store)
     if (Status status = readInt16(store, QStringLiteral("MaxSize"), kDefaultMaxSize, m_MaxSize);
         !status.ok())
         return status;
-    if (Status status = readBool(store, QStringLiteral("ConnectLines"), kDefaultConnectLines,
-                                 m_ConnectLines);
+    if (Status status =
+            readBool(store, QStringLiteral("ConnectLines"), kDefaultConnectLines, m_ConnectLines);
         !status.ok())
         return status;
     if (Status status =
@@ -203,24 +203,24 @@ Status SigControl::readProperties(PropertyStore& store)
 
 Status SigControl::writeProperties(PropertyStore& store)
 {
-    if (Status status = store.writeProperty(QStringLiteral("BorderStyle"),
-                                            QVariant::fromValue(m_borderStyle),
-                                            QVariant::fromValue(kDefaultBorderStyle));
+    if (Status status =
+            store.writeProperty(QStringLiteral("BorderStyle"), QVariant::fromValue(m_borderStyle),
+                                QVariant::fromValue(kDefaultBorderStyle));
         !status.ok())
         return status;
-    if (Status status = store.writeProperty(QStringLiteral("TimeOut"),
-                                            QVariant::fromValue(m_TimeOut),
-                                            QVariant::fromValue(kDefaultTimeOut));
+    if (Status status =
+            store.writeProperty(QStringLiteral("TimeOut"), QVariant::fromValue(m_TimeOut),
+                                QVariant::fromValue(kDefaultTimeOut));
         !status.ok())
         return status;
-    if (Status status = store.writeProperty(QStringLiteral("MaxSize"),
-                                            QVariant::fromValue(m_MaxSize),
-                                            QVariant::fromValue(kDefaultMaxSize));
+    if (Status status =
+            store.writeProperty(QStringLiteral("MaxSize"), QVariant::fromValue(m_MaxSize),
+                                QVariant::fromValue(kDefaultMaxSize));
         !status.ok())
         return status;
-    if (Status status = store.writeProperty(QStringLiteral("ConnectLines"),
-                                            QVariant(m_ConnectLines),
-                                            QVariant(kDefaultConnectLines));
+    if (Status status =
+            store.writeProperty(QStringLiteral("ConnectLines"), QVariant(m_ConnectLines),
+                                QVariant(kDefaultConnectLines));
         !status.ok())
         return status;
     // Colours are stored as signed 32-bit numbers; system colours come out negative.
@@ -229,7 +229,8 @@ Status SigControl::writeProperties(PropertyStore& store)
                                             QVariant::fromValue(qint32(kDefaultForeColor)));
         !status.ok())
         return status;
-    return store.writeProperty(QStringLiteral("BackColor"), QVariant::fromValue(qint32(m_BackColor)),
+    return store.writeProperty(QStringLiteral("BackColor"),
+                               QVariant::fromValue(qint32(m_BackColor)),
                                QVariant::fromValue(qint32(kDefaultBackColor)));
 }
 
@@ -244,8 +245,8 @@ void SigControl::setBorderStyle(int value)
 void SigControl::setTimeOut(int value)
 {
     if (value != qint16(value))
-        return reportRefused("TimeOut", Status::failure(StatusCode::Overflow,
-                                                        QStringLiteral("Overflow")));
+        return reportRefused("TimeOut",
+                             Status::failure(StatusCode::Overflow, QStringLiteral("Overflow")));
     if (Status status = TimeOut(qint16(value)); !status.ok())
         reportRefused("TimeOut", status);
 }
@@ -253,8 +254,8 @@ void SigControl::setTimeOut(int value)
 void SigControl::setMaxSize(int value)
 {
     if (value != qint16(value))
-        return reportRefused("MaxSize", Status::failure(StatusCode::Overflow,
-                                                        QStringLiteral("Overflow")));
+        return reportRefused("MaxSize",
+                             Status::failure(StatusCode::Overflow, QStringLiteral("Overflow")));
     if (Status status = MaxSize(qint16(value)); !status.ok())
         reportRefused("MaxSize", status);
 }

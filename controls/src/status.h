@@ -2,7 +2,6 @@
 
 #include <QString>
 
-
 namespace Quillset {
 
 // Numbers of the failures a member reports.

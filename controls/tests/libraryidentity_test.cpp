@@ -163,12 +163,18 @@ TEST(LibraryIdentity, RegistrationDataResourcesAndVersionBlock)
         EXPECT_EQ(identity.interfaceResources[i].data.size(), 20);
     }
     // The length, then {4BB85937-1C1A-452C-A765-B59FD0E594DB} as it lies in memory.
-    EXPECT_EQ(identity.interfaceResources[0].data.toHex(),
-              QByteArray("10000000" "3759b84b" "1a1c" "2c45" "a765b59fd0e594db"));
+    EXPECT_EQ(identity.interfaceResources[0].data.toHex(), QByteArray("10000000"
+                                                                      "3759b84b"
+                                                                      "1a1c"
+                                                                      "2c45"
+                                                                      "a765b59fd0e594db"));
     EXPECT_EQ(identity.interfaceResources[1].data.mid(4),
               identifierBytes(id("{DE92968F-016C-44DF-988F-9C1E74E2C46B}")));
-    EXPECT_EQ(identity.interfaceResources[3].data.toHex(),
-              QByteArray("10000000" "be861c55" "eeb0" "894d" "afff8ce8bef2312c"));
+    EXPECT_EQ(identity.interfaceResources[3].data.toHex(), QByteArray("10000000"
+                                                                      "be861c55"
+                                                                      "eeb0"
+                                                                      "894d"
+                                                                      "afff8ce8bef2312c"));
 
     const VersionBlock& version = identity.version;
     EXPECT_EQ(std::vector<quint16>(version.fileVersion, version.fileVersion + 4),

@@ -22,8 +22,8 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         if (GetParam()) {
-            m_settings = std::make_unique<QSettings>(m_dir.filePath(u"host.ini"_s),
-                                                     QSettings::IniFormat);
+            m_settings =
+                std::make_unique<QSettings>(m_dir.filePath(u"host.ini"_s), QSettings::IniFormat);
             m_store = std::make_unique<SettingsPropertyStore>(*m_settings, u"Form1/Sig1"_s);
         } else {
             m_store = std::make_unique<MemoryPropertyStore>();

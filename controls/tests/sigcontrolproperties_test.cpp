@@ -29,7 +29,7 @@ struct Values
 
 Values valuesOf(const SigControl& control)
 {
-    return {control.BorderStyle(), control.TimeOut(),   control.MaxSize(),
+    return {control.BorderStyle(),  control.TimeOut(),   control.MaxSize(),
             control.ConnectLines(), control.BackColor(), control.ForeColor()};
 }
 
@@ -60,8 +60,8 @@ TEST(SigControlProperties, NewControlHasDesignedValuesAndSavesNothing)
     FailingPropertyStore store;
     ASSERT_TRUE(control.writeProperties(store).ok());
     EXPECT_TRUE(store.memory.values().isEmpty());
-    EXPECT_EQ(store.asked, (QStringList{u"BorderStyle"_s, u"TimeOut"_s, u"MaxSize"_s, u"ConnectLines"_s,
-                                        u"ForeColor"_s, u"BackColor"_s}));
+    EXPECT_EQ(store.asked, (QStringList{u"BorderStyle"_s, u"TimeOut"_s, u"MaxSize"_s,
+                                        u"ConnectLines"_s, u"ForeColor"_s, u"BackColor"_s}));
 }
 
 TEST(SigControlProperties, InitialiseAndLoadFromEmptyStoreRestoreNewControlValues)
@@ -78,8 +78,8 @@ TEST(SigControlProperties, InitialiseAndLoadFromEmptyStoreRestoreNewControlValue
     FailingPropertyStore empty;
     ASSERT_TRUE(loaded.readProperties(empty).ok());
     EXPECT_EQ(valuesOf(loaded), kNewControl);
-    EXPECT_EQ(empty.asked, (QStringList{u"BorderStyle"_s, u"TimeOut"_s, u"MaxSize"_s, u"ConnectLines"_s,
-                                        u"ForeColor"_s, u"BackColor"_s}));
+    EXPECT_EQ(empty.asked, (QStringList{u"BorderStyle"_s, u"TimeOut"_s, u"MaxSize"_s,
+                                        u"ConnectLines"_s, u"ForeColor"_s, u"BackColor"_s}));
     EXPECT_EQ(loaded.surface().backColor(), QColor(Qt::white));
     EXPECT_EQ(loaded.surface().inkColor(), QColor(Qt::black));
 }
@@ -192,7 +192,8 @@ TEST(SigControlProperties, AFailingStoreStopsLoadingAndSavingAtThatProperty)
     FailingPropertyStore saving;
     saving.failAt = u"ConnectLines"_s;
     EXPECT_EQ(control.writeProperties(saving).code(), StatusCode::StoreAccess);
-    EXPECT_EQ(saving.memory.values().keys(), (QStringList{u"BorderStyle"_s, u"MaxSize"_s, u"TimeOut"_s}));
+    EXPECT_EQ(saving.memory.values().keys(),
+              (QStringList{u"BorderStyle"_s, u"MaxSize"_s, u"TimeOut"_s}));
 }
 
 TEST(SigControlProperties, StoredValuesThatDoNotFitStopTheLoad)

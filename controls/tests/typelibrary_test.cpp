@@ -67,9 +67,8 @@ QString compile(const QString& folder, const QString& idl, const QString& output
     QProcess widl;
     widl.setWorkingDirectory(folder);
     widl.setProcessChannelMode(QProcess::MergedChannels);
-    widl.start(QStringLiteral(QUILLSET_WIDL),
-               {u"--win32"_s, u"--nostdinc"_s, u"-I"_s, folder, u"-L"_s, folder, u"-t"_s,
-                u"-o"_s, output, idl});
+    widl.start(QStringLiteral(QUILLSET_WIDL), {u"--win32"_s, u"--nostdinc"_s, u"-I"_s, folder,
+                                               u"-L"_s, folder, u"-t"_s, u"-o"_s, output, idl});
     if (!widl.waitForFinished(60000))
         return u"widl did not finish: "_s + widl.errorString();
     if (widl.exitStatus() != QProcess::NormalExit || widl.exitCode() != 0)
@@ -210,14 +209,14 @@ TEST_F(TypeLibrary, MembersCarryTheirDispatchIdentifiersAndDocumentation)
         int invokeKind;
         qint32 id;
     } sigMembers[] = {
-        {"BorderStyle", 2, 0x68030005},   {"BorderStyle", 4, 0x68030005},
-        {"TimeOut", 2, 0x68030004},       {"TimeOut", 4, 0x68030004},
+        {"BorderStyle", 2, 0x68030005},      {"BorderStyle", 4, 0x68030005},
+        {"TimeOut", 2, 0x68030004},          {"TimeOut", 4, 0x68030004},
         {"MimicClearScreen", 1, 0x60030009}, {"MimicSetScale", 1, 0x6003000A},
-        {"MimicSetLine", 1, 0x6003000B},  {"MimicStatus", 1, 0x6003000C},
-        {"MimicSetPixel", 1, 0x6003000D}, {"MaxSize", 2, 0x68030003},
-        {"MaxSize", 4, 0x68030003},       {"ConnectLines", 2, 0x68030002},
-        {"ConnectLines", 4, 0x68030002},  {"BackColor", 2, 0x68030001},
-        {"BackColor", 4, 0x68030001},     {"ForeColor", 2, 0x68030000},
+        {"MimicSetLine", 1, 0x6003000B},     {"MimicStatus", 1, 0x6003000C},
+        {"MimicSetPixel", 1, 0x6003000D},    {"MaxSize", 2, 0x68030003},
+        {"MaxSize", 4, 0x68030003},          {"ConnectLines", 2, 0x68030002},
+        {"ConnectLines", 4, 0x68030002},     {"BackColor", 2, 0x68030001},
+        {"BackColor", 4, 0x68030001},        {"ForeColor", 2, 0x68030000},
         {"ForeColor", 4, 0x68030000},
     };
     for (int i = 0; i < 17; ++i) {

@@ -2,8 +2,6 @@
 
 #include <stdexcept>
 
-#include <QtEndian>
-
 namespace {
 
 constexpr quint32 kMagic = 0x5446534D; // "MSFT"
@@ -12,8 +10,7 @@ constexpr int kTypeInfoSize = 0x64;
 constexpr int kSegmentCount = 15;
 constexpr int kHelpDllFlag = 0x100;
 
-enum Segment
-{
+enum Segment {
     TypeInfoTable = 0,
     ImportInfo = 1,
     ImportFiles = 2,
@@ -34,16 +31,8 @@ class Reader
 public:
     explicit Reader(const QByteArray& data) : m_data(data) {}
 
-    qint32 int32(qint64 at) const
-    {
-        need(at, 4);
-        return qFromLittleEndian<qint32>(m_data.constData() + at);
-    }
-    qint16 int16(qint64 at) const
-    {
-        need(at, 2);
-        return qFromLittleEndian<qint16>(m_data.constData() + at);
-    }
+    qint32 int32(qint64 at) const { return qint32(littleEndian(at, 4)); }
+    qint16 int16(qint64 at) const { return qint16(littleEndian(at, 2)); }
     QByteArray bytes(qint64 at, qint64 count) const
     {
         need(at, count);
@@ -52,6 +41,15 @@ public:
     qint64 size() const { return m_data.size(); }
 
 private:
+    quint32 littleEndian(qint64 at, int count) const
+    {
+        need(at, count);
+        quint32 value = 0;
+        for (int i = count - 1; i >= 0; --i)
+            value = value << 8 | uchar(m_data.at(at + i));
+        return value;
+    }
+
     void need(qint64 at, qint64 count) const
     {
         if (at < 0 || count < 0 || at + count > m_data.size())
@@ -94,7 +92,8 @@ public:
         contents.name = name(libraryName);
         contents.description = string(helpString);
         for (qint32 i = 0; i < typeCount; ++i)
-            contents.types << type(segment(TypeInfoTable, qint64(i) * kTypeInfoSize, kTypeInfoSize));
+            contents.types << type(
+                segment(TypeInfoTable, qint64(i) * kTypeInfoSize, kTypeInfoSize));
         readImports(contents, importCount);
         return contents;
     }
