@@ -6,6 +6,9 @@ namespace Quillset {
 
 namespace {
 
+// The library flag that marks a library of controls.
+constexpr quint32 kLibraryOfControls = 0x2;
+
 QString uuidText(const QUuid& identifier)
 {
     return identifier.toString(QUuid::WithoutBraces).toUpper();
@@ -154,15 +157,15 @@ QString eventInterface(const TypeDescription& type)
 QString interfaceDefinition(const LibraryIdentity& identity)
 {
     const TypeLibraryDescription& library = identity.library;
-    QString text = QStringLiteral("// The type library of the %1 control library, written by the "
-                                  "build from the library's identity.\n\n")
+    QString text = QStringLiteral("// The type library of the %1 control library,\n"
+                                  "// written by the build from the library's identity.\n\n")
                        .arg(library.name);
     text += QStringLiteral("import \"ocidl.idl\";\n\n");
     QStringList attributes{
         QStringLiteral("uuid(") + uuidText(library.identifier) + QLatin1Char(')'),
         versionText(library.majorVersion, library.minorVersion),
         QStringLiteral("lcid(0x%1)").arg(library.locale, 4, 16, QLatin1Char('0'))};
-    if (library.flags & 0x2)
+    if (library.flags & kLibraryOfControls)
         attributes << QStringLiteral("control");
     attributes << QStringLiteral("helpstring(") + quoted(library.description) + QLatin1Char(')');
     text += attributeBlock(attributes, QString());
