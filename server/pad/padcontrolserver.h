@@ -1,0 +1,62 @@
+#pragma once
+
+#include <list>
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class ActivityLog;
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+class SimulatedPad;
+
+// The simulated pad's control port on 127.0.0.1: where a person or a test stands at the pad,
+// swipes cards, looks at the screen and the variables, and makes operations fail. The protocol
+// is in padcontrolprotocol.h. Track data is never logged.
+class PadControlServer final : public QObject
+{
+    Q_OBJECT
+
+public:
+    PadControlServer(SimulatedPad& pad, ActivityLog& log, QObject* parent = nullptr);
+    ~PadControlServer() override;
+
+    // Listens on 127.0.0.1 only; logs the port, or why it cannot listen. Port 0 picks a free one.
+    bool listen(quint16 port);
+    quint16 port() const;
+
+    // The "padControlPort" setting of section "Simulator" in the settings file, or the
+    // default port when it is missing or not a port number.
+    static quint16 configuredPort(const QString& settingsPath);
+
+private:
+    // A request that waits for the pad: a held swipe or a form awaited.
+    struct Waiter
+    {
+        QPointer<QTcpSocket> client;
+        QTimer* timer = nullptr;
+        QString form;
+        QString track1;
+        QString track2;
+    };
+
+    void accept();
+    void readClient(QTcpSocket* client);
+    void handle(QTcpSocket* client, const QStringList& words);
+    void handleSwipe(QTcpSocket* client, const QStringList& words);
+    void handleWaitForm(QTcpSocket* client, const QStringList& words);
+    void handleState(QTcpSocket* client);
+    void handleFault(QTcpSocket* client, const QStringList& words, bool raises);
+    void onFormShown(const QString& form);
+    void addWaiter(std::list<Waiter>& waiters, Waiter waiter, int waitMs);
+    void dropWaiters(QTcpSocket* client);
+    static void answer(QTcpSocket* client, const QString& line);
+
+    SimulatedPad& m_pad;
+    ActivityLog& m_log;
+    QTcpServer* m_server;
+    std::list<Waiter> m_swipes;
+    std::list<Waiter> m_formWaits;
+};

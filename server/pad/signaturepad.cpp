@@ -1,0 +1,58 @@
+#include "pad/signaturepad.h"
+
+#include "log/activitylog.h"
+#include "request/replychannel.h"
+
+SignaturePad::SignaturePad(PadDriver& driver, LiveSettings& settings, ActivityLog& log,
+                           ReplyChannel& replies, EventPump& pump, qint16& padTimeout,
+                           FileChooser& fileChooser)
+    : m_log(log), m_replies(replies), m_connection(driver, settings, log, fileChooser),
+      m_variables(driver, log),
+      m_swipe(driver, m_connection, m_variables, log, replies, pump, padTimeout)
+{
+}
+
+bool SignaturePad::pad_enabled(bool logIfDisabled)
+{
+    return m_connection.pad_enabled(logIfDisabled);
+}
+
+void SignaturePad::clear_padVars()
+{
+    m_variables.clear_padVars();
+}
+
+void SignaturePad::qp6100_get_swipe()
+{
+    m_swipe.qp6100_get_swipe();
+}
+
+void SignaturePad::qp6100_delete_signature(const QString&) {}
+
+void SignaturePad::set_account_var(const QString& account)
+{
+    m_variables.set_account_var(account);
+}
+
+void SignaturePad::set_fullname_var(const QString& name)
+{
+    m_variables.set_fullname_var(name);
+}
+
+void SignaturePad::setVar(const QString& total)
+{
+    m_variables.setVar(total);
+}
+
+void SignaturePad::qp6100_get_signature(const QString&, bool, const QString&)
+{
+    m_log.log(QStringLiteral("qp6100_get_signature: Signature capture is not available"));
+    QString xml =
+        QStringLiteral("<QP6100><ERROR>Signature capture is not available</ERROR></QP6100>");
+    m_replies.return_xml(xml, false);
+}
+
+void SignaturePad::pad_welcome()
+{
+    m_connection.pad_welcome();
+}
