@@ -1,0 +1,289 @@
+// End-to-end: the real varnelpayment with its simulated pad, driven over TCP by clients and at
+// the pad by the varnel-pad tool.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include "serverprocess.h"
+
+namespace {
+
+const QByteArray kTrack1("%B4111111111111111^DOE/JANE^29121010000000000000?");
+const QByteArray kTrack2(";4111111111111111=29121010000000000000?");
+const QByteArray kSwipeReply("<QP6100><SWIPE><TRACK1>" + kTrack1 + "</TRACK1><TRACK2>" + kTrack2 +
+                             "</TRACK2></SWIPE></QP6100>");
+const QByteArray kTimeoutReply("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>");
+const QByteArray
+    kNotSetupReply("<QP6100><ERROR>QP6100 Not Setup in Varnel Payment Setup</ERROR></QP6100>");
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class PadE2E : public ::testing::Test
+{
+protected:
+    // Starts the server with the simulated pad's control port on a free port.
+    void startServer(const QStringList& arguments, const QString& settings = {})
+    {
+        m_controlPort = ServerProcess::freePort();
+        m_server = std::make_unique<ServerProcess>(
+            QStringLiteral("[Simulator]\r\npadControlPort=%1\r\n").arg(m_controlPort) + settings,
+            arguments);
+        ASSERT_TRUE(m_server->start()) << "server did not start";
+    }
+    ServerProcess& server() { return *m_server; }
+
+    // varnel-pad started and left running, for a swipe that waits for its form.
+    std::unique_ptr<QProcess> startTool(const QStringList& arguments)
+    {
+        auto tool = std::make_unique<QProcess>();
+        tool->start(ServerProcess::binDir() + QStringLiteral("/varnel-pad"),
+                    QStringList{QStringLiteral("--port"), QString::number(m_controlPort)} +
+                        arguments);
+        EXPECT_TRUE(tool->waitForStarted(5000));
+        return tool;
+    }
+    static ToolRun finish(QProcess& tool, int timeoutMs = 15000)
+    {
+        ToolRun run;
+        if (!tool.waitForFinished(timeoutMs))
+            return run;
+        run.exitCode = tool.exitCode();
+        run.out = QString::fromUtf8(tool.readAllStandardOutput());
+        run.err = QString::fromUtf8(tool.readAllStandardError());
+        return run;
+    }
+    ToolRun tool(const QStringList& arguments, int timeoutMs = 15000)
+    {
+        auto process = startTool(arguments);
+        return finish(*process, timeoutMs);
+    }
+    // The pad's state lines, without the tool's exit.
+    QStringList padState()
+    {
+        const ToolRun run = tool({QStringLiteral("state")});
+        EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+        return run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QByteArray logBytes() const
+    {
+        QFile file(m_server->home() + QStringLiteral("/varnelpayment.log"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    quint16 m_controlPort = 0;
+    std::unique_ptr<ServerProcess> m_server;
+};
+
+const QString kSimulate = QStringLiteral("--simulate");
+
+TEST_F(PadE2E, SimulateConnectsThePadAtStartAndShutDownDisconnectsIt)
+{
+    startServer({kSimulate});
+    EXPECT_TRUE(server().logEntries().contains(QStringLiteral("QP6100: Port Opened")));
+    EXPECT_EQ(padState(),
+              (QStringList{QStringLiteral("port=open"), QStringLiteral("form=padWelcome"),
+                           QStringLiteral("TOTAL="), QStringLiteral("TRACK1="),
+                           QStringLiteral("TRACK2="), QStringLiteral("SIGCOMP="),
+                           QStringLiteral("FULLNAME="), QStringLiteral("ACCOUNT=")}));
+    EXPECT_EQ(server().stop(), 0);
+    const QStringList log = server().logEntries();
+    const qsizetype closed = log.indexOf(QStringLiteral("QP6100: Port Closed"));
+    ASSERT_GE(closed, 0);
+    EXPECT_EQ(log.value(closed + 1), QStringLiteral("Application Closed"));
+    // The box was ticked for the run only: the settings file does not change.
+    QFile ini(server().home() + QStringLiteral("/varnelpayment.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(ini.readAll().contains("qp6100Device"));
+}
+
+TEST_F(PadE2E, ATickedBoxInTheSettingsFileConnectsWithoutSimulate)
+{
+    startServer({}, QStringLiteral("[QP6100]\r\nqp6100Device=1\r\n"));
+    EXPECT_TRUE(server().logEntries().contains(QStringLiteral("QP6100: Port Opened")));
+    EXPECT_EQ(padState().value(0), QStringLiteral("port=open"));
+}
+
+TEST_F(PadE2E, ASwipeIsAnsweredWithItsTracksAndTheTracksNeverReachTheLog)
+{
+    startServer({kSimulate});
+    auto swipe = startTool(
+        {QStringLiteral("swipe"), QString::fromLatin1(kTrack1), QString::fromLatin1(kTrack2)});
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    EXPECT_EQ(client.transact("TRANS=QP6100;ACTION=1;TIMER=20;", kSwipeReply), kSwipeReply);
+    const ToolRun run = finish(*swipe);
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out, QStringLiteral("Card swiped.\n"));
+
+    ASSERT_TRUE(server().waitForLogEntry(QStringLiteral("clear_padVars: end")));
+    const QStringList log =
+        server().logEntriesFrom(QStringLiteral("qp6100_get_swipe: timeout=[20]"));
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_TRUE(log.contains(QStringLiteral("return_xml: skipDebug=true")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Simulator: Card Swiped")));
+    const QByteArray bytes = logBytes();
+    EXPECT_FALSE(bytes.contains("4111111111111111"));
+    EXPECT_FALSE(bytes.contains("DOE/JANE"));
+    // The request ends with the variables emptied again.
+    EXPECT_EQ(padState().mid(2, 3),
+              (QStringList{QStringLiteral("TOTAL="), QStringLiteral("TRACK1="),
+                           QStringLiteral("TRACK2=")}));
+}
+
+TEST_F(PadE2E, ATimeOutSendsThePadBackToWelcome)
+{
+    startServer({kSimulate});
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    EXPECT_EQ(client.transact("TRANS=QP6100;ACTION=1;TIMER=1;", kTimeoutReply), kTimeoutReply);
+    ASSERT_TRUE(server().waitForLogEntry(QStringLiteral("clear_padVars: end")));
+    const QStringList log =
+        server().logEntriesFrom(QStringLiteral("qp6100_get_swipe: timeout=[1]"));
+    EXPECT_EQ(log.mid(0, 5),
+              (QStringList{QStringLiteral("qp6100_get_swipe: timeout=[1]"),
+                           QStringLiteral("setVar: TRACK1 Successful"),
+                           QStringLiteral("setVar: TRACK2 Successful"),
+                           QStringLiteral("qp6100_get_swipe: Card Swipe Timeout"),
+                           QStringLiteral("return_xml: ") + QString::fromLatin1(kTimeoutReply)}));
+    EXPECT_EQ(padState().value(1), QStringLiteral("form=padWelcome"));
+
+    // A swipe nobody asks for waits for the swipe form, then gives up.
+    const ToolRun late = tool({QStringLiteral("--wait"), QStringLiteral("1"),
+                               QStringLiteral("swipe"), QStringLiteral("nobody")});
+    EXPECT_EQ(late.exitCode, 1);
+    EXPECT_TRUE(late.err.contains(QStringLiteral("did not show its swipe form")));
+}
+
+TEST_F(PadE2E, AnAbortFromASecondClientShowsWelcomeWhileTheSwipeWaits)
+{
+    startServer({kSimulate});
+    TestClient waiting;
+    ASSERT_TRUE(waiting.connectTo(server().port()));
+    waiting.send("TRANS=QP6100;ACTION=1;TIMER=4;");
+    const ToolRun started = tool({QStringLiteral("wait-form"), QStringLiteral("padStart")});
+    ASSERT_EQ(started.exitCode, 0) << qPrintable(started.err);
+
+    TestClient aborting;
+    ASSERT_TRUE(aborting.connectTo(server().port()));
+    aborting.send("TRANS=ABORT;");
+    const ToolRun welcome = tool({QStringLiteral("--wait"), QStringLiteral("2"),
+                                  QStringLiteral("wait-form"), QStringLiteral("padWelcome")});
+    EXPECT_EQ(welcome.exitCode, 0) << qPrintable(welcome.err);
+    // The swipe still waits: no reply yet, and the aborting client never gets one.
+    EXPECT_FALSE(
+        server().logEntries().contains(QStringLiteral("qp6100_get_swipe: Card Swipe Timeout")));
+    EXPECT_TRUE(aborting.receive(300).isEmpty());
+
+    EXPECT_EQ(waiting.receive(10000, kTimeoutReply.size()), kTimeoutReply);
+    EXPECT_TRUE(aborting.receive(200).isEmpty());
+}
+
+TEST_F(PadE2E, TwoWaitingSwipesOnTwoConnectionsEachGetTheirOwnReply)
+{
+    startServer({kSimulate});
+    TestClient outer;
+    ASSERT_TRUE(outer.connectTo(server().port()));
+    outer.send("TRANS=QP6100;ACTION=1;TIMER=3;");
+    ASSERT_EQ(tool({QStringLiteral("wait-form"), QStringLiteral("padStart")}).exitCode, 0);
+
+    // The second swipe runs inside the first one's wait and takes the card.
+    TestClient inner;
+    ASSERT_TRUE(inner.connectTo(server().port()));
+    inner.send("TRANS=QP6100;ACTION=1;");
+    const QString started = QStringLiteral("qp6100_get_swipe: timeout=[3]");
+    for (int i = 0; i < 100 && server().logEntries().count(started) < 2; ++i)
+        QThread::msleep(20);
+    ASSERT_EQ(server().logEntries().count(started), 2);
+    const ToolRun swipe =
+        tool({QStringLiteral("swipe"), QString::fromLatin1(kTrack1), QString::fromLatin1(kTrack2)});
+    EXPECT_EQ(swipe.exitCode, 0) << qPrintable(swipe.err);
+
+    EXPECT_EQ(inner.receive(5000, kSwipeReply.size()), kSwipeReply);
+    EXPECT_EQ(outer.receive(10000, kTimeoutReply.size()), kTimeoutReply);
+    EXPECT_TRUE(inner.receive(300).isEmpty());
+    EXPECT_EQ(server().process().state(), QProcess::Running);
+}
+
+TEST_F(PadE2E, AnUntickedBoxAnswersNotSetup)
+{
+    startServer({});
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    EXPECT_EQ(client.transact("TRANS=QP6100;ACTION=1;", kNotSetupReply), kNotSetupReply);
+    EXPECT_EQ(padState().value(0), QStringLiteral("port=closed"));
+    // An abort leaves a disabled pad alone and gets no reply.
+    client.send("TRANS=ABORT;");
+    EXPECT_TRUE(client.receive(300).isEmpty());
+    EXPECT_EQ(padState().value(1), QStringLiteral("form="));
+}
+
+TEST_F(PadE2E, DriverFaultsReachTheirLogLinesAndReplies)
+{
+    startServer({kSimulate});
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+
+    ASSERT_EQ(tool({QStringLiteral("throw"), QStringLiteral("GetVariable"), QStringLiteral("13")})
+                  .exitCode,
+              0);
+    const QByteArray errorReply("<QP6100><ERROR>Error Getting Swipe: Error( 13)</ERROR></QP6100>");
+    EXPECT_EQ(client.transact("TRANS=QP6100;ACTION=1;TIMER=5;", errorReply), errorReply);
+    ASSERT_TRUE(server().waitForLogEntry(QStringLiteral("qp6100_get_swipe: Error( 13)")));
+
+    // Every write refused: six lines of failure, and the request still ends normally.
+    ASSERT_EQ(tool({QStringLiteral("fail"), QStringLiteral("SetVariable"), QStringLiteral("0"),
+                    QStringLiteral("6")})
+                  .exitCode,
+              0);
+    client.send("TRANS=QP6100;ACTION=3;");
+    ASSERT_TRUE(server().waitForLogEntry(QStringLiteral("setVar: ACCOUNT Failed")));
+    const QStringList log = server().logEntriesFrom(QStringLiteral("setVar: TOTAL Failed"));
+    EXPECT_EQ(log.mid(0, 7), (QStringList{QStringLiteral("setVar: TOTAL Failed"),
+                                          QStringLiteral("setVar: TRACK1 Failed"),
+                                          QStringLiteral("setVar: TRACK2 Failed"),
+                                          QStringLiteral("setVar: SIGCOMP flush Failed"),
+                                          QStringLiteral("setVar: FULLNAME Failed"),
+                                          QStringLiteral("setVar: ACCOUNT Failed"),
+                                          QStringLiteral("clear_padVars: end")}));
+
+    // A status-0 read that still holds a card counts as a card, with track 2 left empty.
+    ASSERT_EQ(tool({QStringLiteral("fail"), QStringLiteral("GetVariable"), QStringLiteral("0"),
+                    QStringLiteral("20")})
+                  .exitCode,
+              0);
+    auto swipe =
+        startTool({QStringLiteral("swipe"), QStringLiteral("T1DATA"), QStringLiteral("T2DATA")});
+    const QByteArray oneTrack(
+        "<QP6100><SWIPE><TRACK1>T1DATA</TRACK1><TRACK2></TRACK2></SWIPE></QP6100>");
+    EXPECT_EQ(client.transact("TRANS=QP6100;ACTION=1;", oneTrack), oneTrack);
+    EXPECT_EQ(finish(*swipe).exitCode, 0);
+}
+
+TEST_F(PadE2E, TheToolExplainsWhatItCannotDo)
+{
+    const ToolRun usage = tool({QStringLiteral("swipe")});
+    EXPECT_EQ(usage.exitCode, 2);
+    startServer({kSimulate});
+    const ToolRun refused =
+        tool({QStringLiteral("fail"), QStringLiteral("Dance"), QStringLiteral("1")});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.startsWith(QStringLiteral("varnel-pad: usage: fail")))
+        << qPrintable(refused.err);
+    // Negative statuses are values, not options.
+    EXPECT_EQ(
+        tool({QStringLiteral("fail"), QStringLiteral("OpenPort"), QStringLiteral("-3")}).exitCode,
+        0);
+    server().stop();
+    const ToolRun nobody = tool({QStringLiteral("state")});
+    EXPECT_EQ(nobody.exitCode, 1);
+    EXPECT_TRUE(nobody.err.contains(QStringLiteral("no simulated pad")));
+}
+
+} // namespace
