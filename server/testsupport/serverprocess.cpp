@@ -1,5 +1,7 @@
 #include "serverprocess.h"
 
+#include "testfiles.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -68,20 +70,7 @@ int ServerProcess::stop()
 
 QStringList ServerProcess::logEntries() const
 {
-    QFile file(m_home.filePath(QStringLiteral("varnelpayment.log")));
-    QStringList entries;
-    if (!file.open(QIODevice::ReadOnly))
-        return entries;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (QByteArray line : lines) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (line.isEmpty())
-            continue;
-        const qsizetype separator = line.indexOf(": ");
-        entries << QString::fromLatin1(separator < 0 ? line : line.mid(separator + 2));
-    }
-    return entries;
+    return TestFiles::logEntries(m_home.filePath(QStringLiteral("varnelpayment.log")));
 }
 
 QStringList ServerProcess::logEntriesFrom(const QString& first) const

@@ -7,9 +7,9 @@
 
 #include "fakeclock.h"
 #include "log/activitylog.h"
-#include "logtestfiles.h"
+#include "testfiles.h"
 
-using namespace LogTestFiles;
+using namespace TestFiles;
 
 namespace {
 

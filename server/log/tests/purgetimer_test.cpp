@@ -5,9 +5,9 @@
 #include "fakeclock.h"
 #include "log/activitylog.h"
 #include "log/purgetimer.h"
-#include "logtestfiles.h"
+#include "testfiles.h"
 
-using namespace LogTestFiles;
+using namespace TestFiles;
 
 namespace {
 

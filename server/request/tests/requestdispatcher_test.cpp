@@ -12,6 +12,7 @@
 #include "request/replychannel.h"
 #include "request/replytext.h"
 #include "request/requestvalues.h"
+#include "testfiles.h"
 
 namespace {
 
@@ -94,16 +95,7 @@ protected:
         dispatcher.dispatch(values);
     }
 
-    QStringList logEntries() const
-    {
-        QFile file(log.log_path());
-        QStringList entries;
-        if (file.open(QIODevice::ReadOnly))
-            for (const QByteArray& line : file.readAll().split('\n'))
-                if (!line.trimmed().isEmpty())
-                    entries << QString::fromLatin1(line.mid(line.indexOf(": ") + 2).trimmed());
-        return entries;
-    }
+    QStringList logEntries() const { return TestFiles::logEntries(log.log_path()); }
 };
 
 } // namespace

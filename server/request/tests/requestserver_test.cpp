@@ -15,6 +15,7 @@
 #include "request/deviceoperations.h"
 #include "request/requestdispatcher.h"
 #include "serverprocess.h"
+#include "testfiles.h"
 
 namespace {
 
@@ -80,16 +81,7 @@ protected:
         return socket;
     }
 
-    QStringList logEntries() const
-    {
-        QFile file(log.log_path());
-        QStringList entries;
-        if (file.open(QIODevice::ReadOnly))
-            for (const QByteArray& line : file.readAll().split('\n'))
-                if (!line.trimmed().isEmpty())
-                    entries << QString::fromLatin1(line.mid(line.indexOf(": ") + 2).trimmed());
-        return entries;
-    }
+    QStringList logEntries() const { return TestFiles::logEntries(log.log_path()); }
 
     QTemporaryDir dir;
     SystemClock clock;

@@ -5,10 +5,10 @@
 #include <QTemporaryDir>
 
 #include "settings/profilestore.h"
-#include "settingstestfiles.h"
+#include "testfiles.h"
 
 using namespace ProfileStore;
-using namespace SettingsTestFiles;
+using namespace TestFiles;
 
 class ProfileStoreFile : public ::testing::Test
 {

@@ -8,9 +8,9 @@
 #include "log/activitylog.h"
 #include "settings/profilestore.h"
 #include "settings/settingsfile.h"
-#include "settingstestfiles.h"
+#include "testfiles.h"
 
-using namespace SettingsTestFiles;
+using namespace TestFiles;
 
 class SettingsFileTest : public ::testing::Test
 {

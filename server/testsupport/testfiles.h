@@ -1,13 +1,14 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
+#include <QStringList>
 
-#include <sys/stat.h>
-
-// Small file helpers shared by the log tests.
-namespace LogTestFiles {
+// Small file helpers shared by the server's tests.
+namespace TestFiles {
 
 inline QByteArray readAll(const QString& path)
 {
@@ -48,4 +49,14 @@ inline QByteArray entryOf(const QByteArray& line)
     return colon < 0 ? QByteArray() : line.mid(colon + 2);
 }
 
-} // namespace LogTestFiles
+// The entries of the log at `path`, in order.
+inline QStringList logEntries(const QString& path)
+{
+    QStringList entries;
+    for (const QByteArray& line : lines(path))
+        if (!line.isEmpty())
+            entries << QString::fromLatin1(entryOf(line));
+    return entries;
+}
+
+} // namespace TestFiles
