@@ -23,7 +23,7 @@ struct PadStationParts
     explicit PadStationParts(ActivityLog& log);
 };
 
-// The signature pad as the headless server runs it: the simulated QP6100 with its control
+// The signature pad as the server runs it: the simulated QP6100 with its control
 // port on 127.0.0.1 (the "padControlPort" of section "Simulator"), and the pad operations over
 // it.
 class PadStation final : private PadStationParts, public SignaturePad
@@ -31,7 +31,4 @@ class PadStation final : private PadStationParts, public SignaturePad
 public:
     PadStation(LiveSettings& settings, ActivityLog& log, ReplyChannel& replies, EventPump& pump,
                qint16& padTimeout, const QString& settingsPath);
-
-    SimulatedPad& simulatedPad() { return m_simulatedPad; }
-    quint16 controlPort() const { return m_control.port(); }
 };
