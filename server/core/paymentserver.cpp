@@ -50,9 +50,8 @@ void PaymentServer::shutdown()
     if (!m_started || m_shutDown)
         return;
     m_shutDown = true;
-    // m_pad holds the PadStation made in start().
     if (m_pad)
-        static_cast<PadStation&>(*m_pad).connection().runDisconnect();
+        m_pad->connection().runDisconnect();
     m_log.log(QStringLiteral("Application Closed"));
 }
 

@@ -12,7 +12,7 @@
 
 class Clock;
 class EventPump;
-class PadOperations;
+class PadStation;
 class PinPadOperations;
 class PurgeTimer;
 class RequestDispatcher;
@@ -52,7 +52,7 @@ private:
     LiveSettings m_settings;
     SettingsFile m_settingsFile;
     std::unique_ptr<RequestServer> m_requests;
-    std::unique_ptr<PadOperations> m_pad;
+    std::unique_ptr<PadStation> m_pad;
     std::unique_ptr<PinPadOperations> m_pinPad;
     std::unique_ptr<RequestDispatcher> m_dispatcher;
     PurgeTimer* m_purgeTimer = nullptr;

@@ -41,8 +41,11 @@ bool ServerProcess::start()
     QFile ini(m_home.filePath(QStringLiteral("varnelpayment.ini")));
     if (!ini.open(QIODevice::WriteOnly))
         return false;
+    // The simulated pad's control port is free too, so servers of parallel tests never clash.
     ini.write("[Local]\r\nlocalSockport=" + QByteArray::number(m_port) + "\r\n" +
               m_settings.toLatin1());
+    if (!m_settings.contains(QLatin1String("[Simulator]"), Qt::CaseInsensitive))
+        ini.write("\r\n[Simulator]\r\npadControlPort=" + QByteArray::number(freePort()) + "\r\n");
     ini.close();
 
     m_process.setProgram(binDir() + QStringLiteral("/varnelpayment"));
