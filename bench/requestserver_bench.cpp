@@ -4,10 +4,6 @@
 //
 //   build/bin/requestserver_bench [--transactions N]
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,13 +22,14 @@
 
 #include "core/clock.h"
 #include "log/activitylog.h"
+#include "loopbackclient.h"
+#include "serverprocess.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace LoopbackClient;
 
-const QByteArray kRequest("TRANS=VERSION;");
-const QByteArray kReply("<VERSION>1.0.0</VERSION>");
+using Clock = std::chrono::steady_clock;
 
 // The baseline: answers every receipt with the version reply, nothing else.
 int runEchoServer(quint16 port)
@@ -44,46 +41,12 @@ int runEchoServer(quint16 port)
         while (QTcpSocket* socket = server.nextPendingConnection()) {
             QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
                 socket->readAll();
-                socket->write(kReply);
+                socket->write(kVersionReply);
             });
             QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
     });
     return QCoreApplication::exec();
-}
-
-int connectTo(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
-            return fd;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ::close(fd);
-    return -1;
-}
-
-// One request, then reads until the whole reply is in. False when the peer stopped answering.
-bool roundTrip(int fd)
-{
-    if (::send(fd, kRequest.constData(), kRequest.size(), 0) != kRequest.size())
-        return false;
-    char buffer[256];
-    qsizetype received = 0;
-    while (received < kReply.size()) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return false;
-        received += n;
-    }
-    return true;
 }
 
 // Round trips per second over `connections` connections, `perConnection` each.
@@ -98,7 +61,7 @@ double measureRate(quint16 port, int connections, int perConnection)
     for (int fd : fds) {
         threads.emplace_back([fd, perConnection, &failures] {
             for (int i = 0; i < perConnection; ++i)
-                if (fd < 0 || !roundTrip(fd)) {
+                if (fd < 0 || !versionRoundTrip(fd)) {
                     ++failures;
                     return;
                 }
@@ -112,13 +75,6 @@ double measureRate(quint16 port, int connections, int perConnection)
     if (failures > 0)
         std::fprintf(stderr, "  %d connection(s) failed\n", failures.load());
     return connections * perConnection / seconds;
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 void measurePurge()
@@ -166,22 +122,17 @@ int main(int argc, char** argv)
     if (at > 0 && at + 1 < args.size())
         transactions = args.at(at + 1).toInt();
 
-    const QString bin = QCoreApplication::applicationDirPath();
-    const quint16 echoPort = freePort();
+    qputenv("VARNEL_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
+    const quint16 echoPort = ServerProcess::freePort();
     QProcess echo;
     echo.start(QCoreApplication::applicationFilePath(),
                {QStringLiteral("--echo"), QString::number(echoPort)});
-
-    QTemporaryDir home;
-    const quint16 serverPort = freePort();
-    QFile ini(home.filePath(QStringLiteral("varnelpayment.ini")));
-    ini.open(QIODevice::WriteOnly);
-    ini.write("[Local]\r\nlocalSockport=" + QByteArray::number(serverPort) + "\r\n");
-    ini.close();
-    QProcess server;
-    server.start(bin + QStringLiteral("/varnelpayment"),
-                 {QStringLiteral("--headless"), QStringLiteral("--home"), home.path()});
-    server.waitForStarted();
+    ServerProcess server;
+    if (!server.start()) {
+        std::fprintf(stderr, "requestserver_bench: the server did not start\n");
+        return 1;
+    }
+    const quint16 serverPort = server.port();
 
     std::printf("VERSION round trips, %d per run\n", transactions);
     const double echoOne = measureRate(echoPort, 1, transactions);
@@ -193,8 +144,7 @@ int main(int argc, char** argv)
                 serverOne, echoOne);
     std::printf("  32 connections: server %8.0f/s   echo baseline %8.0f/s\n", serverMany, echoMany);
 
-    server.terminate();
-    server.waitForFinished();
+    server.stop();
     echo.kill();
     echo.waitForFinished();
 

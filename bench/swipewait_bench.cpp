@@ -4,9 +4,6 @@
 //
 //   build/bin/swipewait_bench [--requests N]
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,54 +15,16 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "loopbackclient.h"
 #include "serverprocess.h"
 
 namespace {
 
+using namespace LoopbackClient;
+
 using SteadyClock = std::chrono::steady_clock;
 
-const QByteArray kRequest("TRANS=VERSION;");
-const QByteArray kReply("<VERSION>1.0.0</VERSION>");
 constexpr int kWarmUp = 50;
-
-int connectTo(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    // A reply that does not come within five seconds ends the run.
-    timeval limit{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    return fd;
-}
-
-bool sendAll(int fd, const QByteArray& bytes)
-{
-    return ::send(fd, bytes.constData(), bytes.size(), 0) == bytes.size();
-}
-
-bool roundTrip(int fd)
-{
-    if (!sendAll(fd, kRequest))
-        return false;
-    char buffer[256];
-    qsizetype received = 0;
-    while (received < kReply.size()) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return false;
-        received += n;
-    }
-    return true;
-}
 
 struct Figures
 {
@@ -86,7 +45,7 @@ Figures measure(quint16 port, int count)
     times.reserve(count);
     for (int i = 0; i < kWarmUp + count; ++i) {
         const auto start = SteadyClock::now();
-        if (!roundTrip(fd)) {
+        if (!versionRoundTrip(fd)) {
             ::close(fd);
             return figures;
         }
@@ -125,9 +84,7 @@ int main(int argc, char** argv)
         requests = std::clamp(args.at(at + 1).toInt(), 10, 100000);
     qputenv("VARNEL_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
 
-    ServerProcess server(
-        QStringLiteral("[Simulator]\r\npadControlPort=%1\r\n").arg(ServerProcess::freePort()),
-        {QStringLiteral("--simulate")});
+    ServerProcess server({}, {QStringLiteral("--simulate")});
     if (!server.start()) {
         std::fprintf(stderr, "swipewait_bench: the server did not start\n");
         return 1;
