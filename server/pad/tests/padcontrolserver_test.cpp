@@ -141,6 +141,16 @@ TEST_F(PadControlServerTest, ASwipeWaitsForTheSwipeFormAndNeverReachesTheLog)
     EXPECT_TRUE(pad.variable(QStringLiteral("TRACK2")).isEmpty());
 }
 
+TEST_F(PadControlServerTest, AFormAwaitingACardTakesTheSwipeAtOnce)
+{
+    openPad();
+    show(QStringLiteral("padStart"));
+    EXPECT_EQ(client.request({QStringLiteral("swipe"), QStringLiteral("0"), QStringLiteral("t1"),
+                              QStringLiteral("t2")}),
+              kOk);
+    EXPECT_EQ(pad.variable(QStringLiteral("TRACK1")), QStringLiteral("t1"));
+}
+
 TEST_F(PadControlServerTest, AnUnansweredSwipeTimesOutAndIsDropped)
 {
     openPad();

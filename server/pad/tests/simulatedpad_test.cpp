@@ -40,6 +40,21 @@ protected:
     SimulatedPad pad;
 };
 
+TEST_F(SimulatedPadTest, PortOpensClosesAndReportsMinusOneWhileOpen)
+{
+    qint16 flag = 7;
+    pad.IsPortOpen(flag);
+    EXPECT_EQ(flag, 0);
+    open();
+    // Opening an open port keeps it open and succeeds.
+    open();
+    pad.IsPortOpen(flag);
+    EXPECT_EQ(flag, -1);
+    pad.ClosePort();
+    pad.IsPortOpen(flag);
+    EXPECT_EQ(flag, 0);
+}
+
 TEST_F(SimulatedPadTest, AClosedPadShowsNothingAndKeepsItsVariables)
 {
     EXPECT_EQ(show(QStringLiteral("padWelcome")), 0);
