@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the request parser's fuzz target with clang (libFuzzer, AddressSanitizer,
 # UndefinedBehaviorSanitizer) in build-fuzz/ and runs it for the given number of seconds
-# (default 60) on the committed seed inputs.
+# (default 60) on the committed starting inputs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNEL_FUZZ_BUILD_DIR:-$root/build-fuzz}
@@ -14,7 +14,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" > /dev/null
 cmake --build "$build" --target requestparser_fuzz --parallel "$(nproc)"
 
-# New inputs the run finds go to a scratch folder; the committed seeds stay as they are.
+# New inputs the run finds go to a scratch folder; the committed starting inputs stay as they are.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"

@@ -16,6 +16,7 @@
 
 #include "core/clock.h"
 #include "core/failure.h"
+#include "core/singlebytetext.h"
 
 namespace {
 
@@ -23,20 +24,6 @@ namespace {
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 constexpr qsizetype kReadChunk = 4 * 1024 * 1024;
 constexpr int kKeepDays = 7;
-
-// One byte per character; a character the single-byte text cannot hold becomes "?".
-QByteArray toSingleByte(const QString& text)
-{
-    QByteArray bytes;
-    bytes.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar ch = text.at(i);
-        if (ch.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-            ++i; // one character written as two code units: still one "?"
-        bytes.append(ch.unicode() <= 0xFF && !ch.isSurrogate() ? char(ch.unicode()) : '?');
-    }
-    return bytes;
-}
 
 // The day of a line's first blank-separated field as yyyymmdd, or -1 when that field is not a
 // date in the form timestamp() writes. Parsed by hand: the purge calls it for every line.

@@ -5,6 +5,7 @@
 #include <QSaveFile>
 #include <QStringList>
 
+#include "core/singlebytetext.h"
 #include "settings/profiletext.h"
 
 namespace ProfileStore {
@@ -17,20 +18,6 @@ constexpr qsizetype kReadCap = 254;
 bool isTextType(const QString& type)
 {
     return type.toUpper() == QLatin1String("S");
-}
-
-// Values are single-byte text: a character the file cannot hold becomes "?".
-QByteArray toSingleByte(const QString& text)
-{
-    QByteArray bytes;
-    bytes.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar ch = text.at(i);
-        if (ch.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-            ++i;
-        bytes.append(ch.unicode() <= 0xFF && !ch.isSurrogate() ? char(ch.unicode()) : '?');
-    }
-    return bytes;
 }
 
 // A section or key name that would change the file's structure when written.

@@ -149,22 +149,22 @@ TEST_F(PurgeLog, HandlesLogsLargerThanItsReadBuffer)
     // Lines of all kinds across several read buffers, and one line longer than a buffer.
     QByteArray content;
     QByteArray expected;
-    quint32 seed = 12345;
+    quint32 state = 12345;
     bool keepPrevious = true;
     qint64 dropped = 0;
     for (int i = 0; i < 200'000; ++i) {
-        seed = seed * 1103515245u + 12345u;
+        state = state * 1103515245u + 12345u;
         QByteArray line;
         bool keep = keepPrevious;
-        switch ((seed >> 16) % 4) {
+        switch ((state >> 16) % 4) {
         case 0:
-            line = logLine(at(2026, 11, 20 + int(seed % 10), 1, 2, 3),
+            line = logLine(at(2026, 11, 20 + int(state % 10), 1, 2, 3),
                            "Socket: old " + QByteArray::number(i));
             keep = false;
             break;
         case 1:
         case 2:
-            line = logLine(at(2026, 12, 1 + int(seed % 7), 4, 5, 6),
+            line = logLine(at(2026, 12, 1 + int(state % 7), 4, 5, 6),
                            "Socket: new " + QByteArray::number(i));
             keep = true;
             break;
