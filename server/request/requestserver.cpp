@@ -93,23 +93,34 @@ void RequestServer::socket_ConnectionRequest()
 
 void RequestServer::socket_DataArrival(Connection* connection)
 {
-    ++connection->activeTransactions;
-    // A socket does not announce data again while its announcement is being handled, so data
-    // that arrived while a transaction waited is taken here once it ends.
-    while (!connection->closed && connection->socket->bytesAvailable() > 0) {
-        const QByteArray bytes = connection->socket->read(kMaxRequestBytes + 1);
-        if (bytes.size() > kMaxRequestBytes) {
-            m_log.log(QStringLiteral("Socket: DataArrival Request Too Large bytes=[more than ") +
-                      QString::number(kMaxRequestBytes) + QStringLiteral("] ip=[") +
-                      connection->peerIp + QStringLiteral("] connection closed"));
-            connection->socket->abort();
-            socket_Close(connection);
-            break;
-        }
-        m_serving.append(connection);
-        runTransaction(QString::fromLatin1(bytes));
-        m_serving.removeLast();
+    if (connection->closed)
+        return;
+    const QByteArray bytes = connection->socket->readAll();
+    if (bytes.isEmpty())
+        return;
+    if (bytes.size() > kMaxRequestBytes) {
+        m_log.log(QStringLiteral("Socket: DataArrival Request Too Large bytes=[more than ") +
+                  QString::number(kMaxRequestBytes) + QStringLiteral("] ip=[") +
+                  connection->peerIp + QStringLiteral("] connection closed"));
+        connection->socket->abort();
+        socket_Close(connection);
+        return;
     }
+    // The transaction runs from the event loop, not inside the socket's announcement: a socket
+    // announces no new data while its announcement is being handled, and a request that
+    // arrives on this connection while the transaction waits must run nested like any other.
+    ++connection->activeTransactions;
+    QMetaObject::invokeMethod(
+        this, [this, connection, bytes] { serve(connection, bytes); }, Qt::QueuedConnection);
+}
+
+void RequestServer::serve(Connection* connection, const QByteArray& bytes)
+{
+    // A request whose client closed right after sending still runs (an ABORT still counts);
+    // only its replies fail.
+    m_serving.append(connection);
+    runTransaction(QString::fromLatin1(bytes));
+    m_serving.removeLast();
     --connection->activeTransactions;
     finishWith(connection);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -57,6 +58,8 @@ private:
 
     void socket_ConnectionRequest();
     void socket_DataArrival(Connection* connection);
+    // Runs one receipt's transaction with its replies going to `connection`.
+    void serve(Connection* connection, const QByteArray& bytes);
     void socket_Close(Connection* connection);
     void socket_Error();
     void runTransaction(const QString& text);
