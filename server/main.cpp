@@ -27,15 +27,17 @@ void onTerminationSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// SIGINT and SIGTERM end the program through its normal shut-down, from the event loop.
-void routeTerminationSignals(QCoreApplication& app, PaymentServer& server)
+// SIGINT and SIGTERM end the program through its normal shut-down. The handler only asks the
+// event loop to end; waits under way are interrupted so that they unwind first, and the
+// shut-down runs once the main loop has returned.
+void routeTerminationSignals(QCoreApplication& app, QtEventPump& pump)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app, &server, notifier] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app, &pump, notifier] {
         notifier->setEnabled(false);
-        server.shutdown();
+        pump.interrupt();
         app.quit();
     });
     struct sigaction action = {};
@@ -96,7 +98,7 @@ int main(int argc, char** argv)
     SystemClock clock;
     QtEventPump pump;
     PaymentServer server{ProgramFolder(home), clock, pump};
-    routeTerminationSignals(app, server);
+    routeTerminationSignals(app, pump);
 
     QString reason;
     if (!server.start(parser.isSet(QStringLiteral("simulate")), &reason)) {

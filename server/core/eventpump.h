@@ -17,4 +17,12 @@ class QtEventPump final : public EventPump
 public:
     void wait(int milliseconds) override;
     void processPending() override;
+    // The program is closing: every wait from now on, and the ones under way, end with
+    // Failure(18), so waiting operations unwind instead of running their steps out.
+    void interrupt() { m_interrupted = true; }
+
+private:
+    void throwIfInterrupted() const;
+
+    bool m_interrupted = false;
 };

@@ -9,6 +9,8 @@
 namespace FailureCode {
 constexpr int InvalidArgument = 5;
 constexpr int Overflow = 6;
+// A wait ended because the program is closing.
+constexpr int Interrupted = 18;
 constexpr int TypeMismatch = 13;
 constexpr int FileNotFound = 53;
 constexpr int PermissionDenied = 70;
