@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QPainter>
+#include <QPointer>
 #include <QResizeEvent>
 
 #include "changenotice.h"
@@ -107,8 +108,14 @@ Status SigControl::MimicSetLine(qint16 X1, qint16 Y1, std::optional<qint16> X2,
 Status SigControl::MimicStatus()
 {
     const QPointF current = m_surface.currentPosition();
-    return m_messageBox->show(QStringLiteral("Current = ") + plainNumber(current.x()) +
-                              QStringLiteral(", ") + plainNumber(current.y()));
+    const QString text = QStringLiteral("Current = ") + plainNumber(current.x()) +
+                         QStringLiteral(", ") + plainNumber(current.y());
+    // The box's event loop lets the host destroy this control, and with it its own presenter.
+    const QPointer<SigControl> alive(this);
+    Status status = m_messageBox->show(text);
+    if (!alive)
+        qWarning("SigControl: the control was destroyed while its MimicStatus box was open");
+    return status;
 }
 
 Status SigControl::MimicSetPixel(qint16 X, qint16 Y, qint16 pentouch)

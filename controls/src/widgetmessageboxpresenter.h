@@ -1,12 +1,14 @@
 #pragma once
 
-#include "messageboxpresenter.h"
+#include <QPointer>
+#include <QWidget>
 
-class QWidget;
+#include "messageboxpresenter.h"
 
 namespace Quillset {
 
-// A modal message box over the control's window.
+// A modal message box over the control's window. The parent may be destroyed while the box is
+// open; the box then goes with it.
 class QUILLSET_EXPORT WidgetMessageBoxPresenter final : public MessageBoxPresenter
 {
 public:
@@ -14,7 +16,7 @@ public:
     Status show(const QString& text) override;
 
 private:
-    QWidget* m_parent;
+    QPointer<QWidget> m_parent;
 };
 
 } // namespace Quillset
