@@ -13,19 +13,19 @@ PadVariables::PadVariables(PadDriver& driver, ActivityLog& log) : m_driver(drive
 
 qint16 PadVariables::valueBytes(const QString& value, QByteArray& bytes)
 {
-    // The pad reads a value up to its terminator, so a NUL ends the text: one NUL character
-    // and the empty text both make the empty value.
-    const qsizetype nul = value.indexOf(QChar(0));
-    const QString text = nul < 0 ? value : value.left(nul);
-    if (text.size() > kMaxValueLength)
+    // The whole value counts, NUL characters included: a cut text must not pass the check.
+    if (value.size() > kMaxValueLength)
         throw Failure(FailureCode::Overflow, QStringLiteral("pad variable value too long"));
 
     bytes.clear();
-    bytes.reserve((text.size() + 1) * 2);
-    for (const QChar c : text) {
-        const char16_t unit = c.unicode();
-        bytes.append(char(unit & 0xff));
-        bytes.append(char(unit >> 8));
+    bytes.reserve((value.size() + 1) * 2);
+    // The empty text and one NUL character, the pad's own empty value, are both the empty value.
+    if (value != kNul) {
+        for (const QChar c : value) {
+            const char16_t unit = c.unicode();
+            bytes.append(char(unit & 0xff));
+            bytes.append(char(unit >> 8));
+        }
     }
     bytes.append(2, '\0');
     return qint16(bytes.size());

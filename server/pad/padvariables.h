@@ -28,8 +28,9 @@ public:
     // Empties all six variables between a start and an end line.
     void clear_padVars();
 
-    // The bytes SetVariable takes for `value`: UTF-16LE up to the first NUL, then two zero
-    // bytes. Returns the byte count; throws the overflow failure above kMaxValueLength.
+    // The bytes SetVariable takes for `value`: the whole text in UTF-16LE, then two zero bytes;
+    // the empty text and one NUL character are both just the two zero bytes. Returns the byte
+    // count; throws the overflow failure when the text is longer than kMaxValueLength.
     static qint16 valueBytes(const QString& value, QByteArray& bytes);
 
 private:

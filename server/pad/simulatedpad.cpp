@@ -23,11 +23,10 @@ std::optional<QString> decodeValue(const QByteArray& bytes, qint16 count)
         return std::nullopt;
     QString text;
     text.reserve(count / 2 - 1);
+    // Every character before the terminator belongs to the value, a NUL among them too.
     for (int i = 0; i + 2 < count; i += 2) {
         const char16_t unit =
             char16_t(uchar(bytes.at(i))) | char16_t(char16_t(uchar(bytes.at(i + 1))) << 8);
-        if (unit == 0)
-            break;
         text.append(QChar(unit));
     }
     return text;

@@ -117,6 +117,40 @@ TEST_F(PadVariablesTest, LongestValueFitsAndOneMoreOverflowsBeforeAnyDriverCall)
     EXPECT_FALSE(log.entries().contains(QStringLiteral("setVar: FULLNAME Failed")));
 }
 
+TEST_F(PadVariablesTest, ANulInsideTheValueIsWrittenWithEverythingAfterIt)
+{
+    variables.setVar(QStringLiteral("12") + QChar(0) + QStringLiteral("50"));
+    ASSERT_EQ(driver.sets.size(), 1u);
+    EXPECT_EQ(driver.sets[0].bytes, hex("310032000000350030000000"));
+    EXPECT_EQ(driver.sets[0].count, 12);
+
+    // A leading NUL is not the empty value when more text follows.
+    variables.set_account_var(QChar(0) + QStringLiteral("7"));
+    ASSERT_EQ(driver.sets.size(), 2u);
+    EXPECT_EQ(driver.sets[1].bytes, hex("000037000000"));
+    EXPECT_EQ(driver.sets[1].count, 6);
+}
+
+TEST_F(PadVariablesTest, TheLengthLimitCountsTheWholeValueNulsIncluded)
+{
+    // Cut at its NUL the value would be empty; whole it is far too long.
+    try {
+        variables.setVar(QChar(0) + QString(20000, QLatin1Char('9')));
+        FAIL() << "no overflow";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.code(), FailureCode::Overflow);
+    }
+    EXPECT_TRUE(driver.calls.isEmpty());
+    EXPECT_EQ(log.entries(), QStringList{QStringLiteral("setVar: TOTAL")});
+
+    // One NUL and the rest of the longest value still fit, and go in full.
+    variables.setVar(QChar(0) + QString(PadVariables::kMaxValueLength - 1, QLatin1Char('9')));
+    ASSERT_EQ(driver.sets.size(), 1u);
+    EXPECT_EQ(driver.sets[0].count, 32766);
+    EXPECT_EQ(driver.sets[0].bytes.left(4), hex("00003900"));
+    EXPECT_EQ(driver.sets[0].bytes.right(4), hex("39000000"));
+}
+
 TEST_F(PadVariablesTest, DriverFailureEndsTheClearingSequence)
 {
     driver.throwOn = QStringLiteral("SetVariable:TRACK2");

@@ -85,6 +85,12 @@ TEST_F(SimulatedPadTest, SetVariableDecodesUtf16AndAnEmptyVariableReadsAsNul)
     pad.GetVariable(QStringLiteral("FULLNAME"), read, status);
     EXPECT_EQ(read, QString(QChar(0)));
     EXPECT_TRUE(pad.variable(QStringLiteral("FULLNAME")).isEmpty());
+
+    // A NUL inside the value is kept with the text after it.
+    const QString withNul = QStringLiteral("12") + QChar(0) + QStringLiteral("50");
+    const QByteArray nulBytes = valueBytes(withNul);
+    EXPECT_EQ(set(QStringLiteral("TOTAL"), nulBytes, qint16(nulBytes.size())), 1);
+    EXPECT_EQ(pad.variable(QStringLiteral("TOTAL")), withNul);
 }
 
 TEST_F(SimulatedPadTest, SetVariableRefusesBadBytesAndUnknownNames)
