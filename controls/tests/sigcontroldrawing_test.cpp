@@ -169,6 +169,71 @@ TEST_F(SigControlDrawing, FarCoordinatesAreClippedToTheSurface)
     EXPECT_EQ(status(), u"Current = 32767, 32767"_s);
 }
 
+TEST(SigControlClipping, LinesRunningOffTheSurfaceShowTheirVisiblePartUnchanged)
+{
+    // One unit is one pixel on both surfaces; the large one holds each line whole, 100 pixels
+    // further right and down, and must show the same pixels where the small one shows any.
+    constexpr int kShift = 100;
+    SigControl small;
+    small.resize(202, 102);
+    SigControl large;
+    large.resize(402, 302);
+    for (SigControl* control : {&small, &large}) {
+        const QSize size = control->surface().size();
+        ASSERT_TRUE(control->MimicSetScale(qint16(size.width()), qint16(size.height())).ok());
+    }
+
+    const struct
+    {
+        int x1, y1, x2, y2;
+    } lines[] = {
+        {-5, 10, 150, 60},   // in across the left edge
+        {190, -30, 10, 95},  // down from above the top
+        {50, 90, 260, 130},  // out across the bottom and past the right edge
+        {-40, -20, 240, 97}, // through the surface, out at both ends
+        {-3, -90, 7, 150},   // steep, through the top and the bottom
+    };
+    for (const auto& line : lines) {
+        SCOPED_TRACE(testing::Message() << "(" << line.x1 << ", " << line.y1 << ")-(" << line.x2
+                                        << ", " << line.y2 << ")");
+        ASSERT_TRUE(small.MimicClearScreen().ok());
+        ASSERT_TRUE(large.MimicClearScreen().ok());
+        ASSERT_TRUE(
+            small.MimicSetLine(qint16(line.x1), qint16(line.y1), qint16(line.x2), qint16(line.y2))
+                .ok());
+        ASSERT_TRUE(large
+                        .MimicSetLine(qint16(line.x1 + kShift), qint16(line.y1 + kShift),
+                                      qint16(line.x2 + kShift), qint16(line.y2 + kShift))
+                        .ok());
+        Pixels whole;
+        for (const auto& [x, y] : inked(large.surface().image()))
+            if (x >= kShift && x < kShift + 200 && y >= kShift && y < kShift + 100)
+                whole.insert({x - kShift, y - kShift});
+        const Pixels clipped = inked(small.surface().image());
+        EXPECT_FALSE(clipped.empty());
+        EXPECT_EQ(clipped, whole);
+    }
+}
+
+TEST(SigControlClipping, EndsFarBeyondAnySurfaceStillLeaveTheVisiblePartOnTheLine)
+{
+    // With a scale this small, one unit is 2e10 pixels wide and 1e10 high: the ends lie far
+    // outside anything whole-number steps could take, and are cut in floating point first.
+    DrawingSurface surface(QSize(200, 100));
+    ASSERT_TRUE(surface.setScaleWidth(1e-8).ok());
+    ASSERT_TRUE(surface.setScaleHeight(1e-8).ok());
+    surface.drawLine(QPointF(-1, 0.5e-8), QPointF(1, 0.5e-8));
+    EXPECT_EQ(inked(surface.image()), row(50, 0, 199));
+
+    surface.clear();
+    surface.drawLine(QPointF(1, 1), QPointF(-1, -1));
+    Pixels halfSlope;
+    for (int x = 0; x < 199; ++x)
+        halfSlope.insert({x, (x + 1) / 2});
+    EXPECT_EQ(inked(surface.image()), halfSlope);
+    EXPECT_EQ(surface.currentPosition(), QPointF(-1, -1));
+}
+
 TEST_F(SigControlDrawing, ScaleSetsTheUnitsOfLaterSamples)
 {
     EXPECT_EQ(control.MimicSetScale(0, 10).code(), StatusCode::InvalidPropertyValue);
