@@ -2,10 +2,15 @@
 // the pad by the varnel-pad tool.
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHostAddress>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QThread>
 
+#include "pad/padcontrolprotocol.h"
 #include "serverprocess.h"
 
 namespace {
@@ -23,6 +28,49 @@ struct ToolRun
     int exitCode = -1;
     QString out;
     QString err;
+};
+
+// A connection to the simulated pad's control port, for answers the test must time itself.
+class PadControlClient
+{
+public:
+    bool connectTo(quint16 port)
+    {
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+        return m_socket.waitForConnected(5000);
+    }
+    void send(const QStringList& words)
+    {
+        m_socket.write(PadControlProtocol::encodeRequest(words));
+        m_socket.waitForBytesWritten(5000);
+    }
+    // The next closing line ("ok", "timeout", "error ..."); the lines before it are skipped.
+    // Empty when none came within `timeoutMs`.
+    QString closingLine(int timeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            while (m_socket.canReadLine()) {
+                const QString line = QString::fromUtf8(m_socket.readLine()).trimmed();
+                if (PadControlProtocol::isClosingLine(line))
+                    return line;
+            }
+            if (deadline.hasExpired() ||
+                !m_socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+                return QString();
+        }
+    }
+    // Asks to be told when the pad shows `form`, and returns once the pad has taken the
+    // request: the state asked right after it is answered only after the wait is in place.
+    bool awaitForm(const QString& form)
+    {
+        send({QStringLiteral("wait-form"), form, QStringLiteral("10000")});
+        send({QStringLiteral("state")});
+        return closingLine(5000) == QStringLiteral("ok");
+    }
+
+private:
+    QTcpSocket m_socket;
 };
 
 class PadE2E : public ::testing::Test
@@ -82,6 +130,8 @@ protected:
 };
 
 const QString kSimulate = QStringLiteral("--simulate");
+// "At once": well inside one half-second waiting step, with room for a loaded machine.
+constexpr qint64 kAtOnceMs = 250;
 
 TEST_F(PadE2E, SimulateConnectsThePadAtStartAndShutDownDisconnectsIt)
 {
@@ -166,13 +216,22 @@ TEST_F(PadE2E, AnAbortFromASecondClientShowsWelcomeWhileTheSwipeWaits)
     startServer({kSimulate});
     TestClient waiting;
     ASSERT_TRUE(waiting.connectTo(server().port()));
-    waiting.send("TRANS=QP6100;ACTION=1;TIMER=4;");
+    waiting.send("TRANS=QP6100;ACTION=1;TIMER=30;");
     const ToolRun started = tool({QStringLiteral("wait-form"), QStringLiteral("padStart")});
     ASSERT_EQ(started.exitCode, 0) << qPrintable(started.err);
 
+    PadControlClient pad;
+    ASSERT_TRUE(pad.connectTo(m_controlPort));
+    ASSERT_TRUE(pad.awaitForm(QStringLiteral("padWelcome")));
     TestClient aborting;
     ASSERT_TRUE(aborting.connectTo(server().port()));
+    QElapsedTimer sinceAbort;
+    sinceAbort.start();
     aborting.send("TRANS=ABORT;");
+    // Served inside the swipe's current half-second step, not after it.
+    ASSERT_EQ(pad.closingLine(2000), QStringLiteral("ok"));
+    EXPECT_LT(sinceAbort.elapsed(), kAtOnceMs);
+
     const ToolRun welcome = tool({QStringLiteral("--wait"), QStringLiteral("2"),
                                   QStringLiteral("wait-form"), QStringLiteral("padWelcome")});
     EXPECT_EQ(welcome.exitCode, 0) << qPrintable(welcome.err);
@@ -181,6 +240,8 @@ TEST_F(PadE2E, AnAbortFromASecondClientShowsWelcomeWhileTheSwipeWaits)
         server().logEntries().contains(QStringLiteral("qp6100_get_swipe: Card Swipe Timeout")));
     EXPECT_TRUE(aborting.receive(300).isEmpty());
 
+    // A shorter limit, which gets no reply either, ends the wait.
+    aborting.send("TIMER=1;");
     EXPECT_EQ(waiting.receive(10000, kTimeoutReply.size()), kTimeoutReply);
     EXPECT_TRUE(aborting.receive(200).isEmpty());
 }
