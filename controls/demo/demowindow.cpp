@@ -1,6 +1,7 @@
 #include "demowindow.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -95,7 +96,7 @@ void DemoWindow::replayNow()
         replayStep();
 }
 
-void DemoWindow::saveProperties()
+bool DemoWindow::saveProperties()
 {
     QSettings settings(m_settingsPath, QSettings::IniFormat);
     Quillset::SettingsPropertyStore joined(settings, QStringLiteral("SigControl1"));
@@ -105,14 +106,23 @@ void DemoWindow::saveProperties()
          {m_joined->writeProperties(joined), m_dotted->writeProperties(dotted),
           m_cardReader->writeProperties(cardReader)})
         if (!status.ok())
-            return report(status.text());
-    settings.sync();
+            return fail(status);
+    // Only writing the file shows whether it can be written.
+    if (Status status = joined.sync(); !status.ok())
+        return fail(status);
     report(QStringLiteral("Saved the properties of 3 controls."));
     showSavedFile();
+    return true;
 }
 
-void DemoWindow::reloadProperties()
+bool DemoWindow::reloadProperties()
 {
+    // With nothing saved every control would be put back to its defaults.
+    if (!QFileInfo::exists(m_settingsPath)) {
+        report(QStringLiteral("Nothing is saved in %1; the controls keep their properties.")
+                   .arg(m_settingsPath));
+        return false;
+    }
     QSettings settings(m_settingsPath, QSettings::IniFormat);
     Quillset::SettingsPropertyStore joined(settings, QStringLiteral("SigControl1"));
     Quillset::SettingsPropertyStore dotted(settings, QStringLiteral("SigControl2"));
@@ -120,12 +130,18 @@ void DemoWindow::reloadProperties()
     for (const Status& status : {m_joined->readProperties(joined), m_dotted->readProperties(dotted),
                                  m_cardReader->readProperties(cardReader)})
         if (!status.ok())
-            return report(status.text());
+            return fail(status);
     report(QStringLiteral("Reloaded: ConnectLines %1 and %2, ReturnFormat %3, card TimeOut %4.")
                .arg(m_joined->ConnectLines() ? QStringLiteral("on") : QStringLiteral("off"),
                     m_dotted->ConnectLines() ? QStringLiteral("on") : QStringLiteral("off"))
                .arg(m_cardReader->ReturnFormat())
                .arg(m_cardReader->TimeOut()));
+    return true;
+}
+
+QString DemoWindow::statusText() const
+{
+    return m_status->text();
 }
 
 void DemoWindow::startReplay()
@@ -173,4 +189,10 @@ void DemoWindow::showSavedFile()
 void DemoWindow::report(const QString& text)
 {
     m_status->setText(text);
+}
+
+bool DemoWindow::fail(const Status& status)
+{
+    report(status.text());
+    return false;
 }

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include "recordedsignature.h"
+#include "status.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -25,8 +26,11 @@ public:
 
     // Replays the whole signature at once, with no animation.
     void replayNow();
-    void saveProperties();
-    void reloadProperties();
+    // Both report on the window what they did; false when they could not do it.
+    bool saveProperties();
+    bool reloadProperties();
+    // The last report.
+    QString statusText() const;
 
 private:
     void startReplay();
@@ -34,6 +38,8 @@ private:
     void clearSignatures();
     void showSavedFile();
     void report(const QString& text);
+    // Reports the failure; false, for the caller to return.
+    bool fail(const Quillset::Status& status);
 
     QString m_settingsPath;
     Quillset::SigControl* m_joined;

@@ -5,7 +5,8 @@
 //   quillset-demo [--settings FILE] [--screenshot FILE]
 //
 // With --screenshot the demo replays the signature at once, saves and reloads the properties,
-// writes a picture of its window to FILE and quits.
+// writes a picture of its window to FILE and quits; when the save fails it says why on the
+// error output and exits with 1.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -47,11 +48,17 @@ int main(int argc, char** argv)
         return app.exec();
 
     window.replayNow();
-    window.saveProperties();
-    window.reloadProperties();
+    // A save that failed leaves nothing to reload, and the controls keep what they have.
+    const bool saved = window.saveProperties();
+    if (saved)
+        window.reloadProperties();
     QApplication::processEvents();
     if (!window.grab().save(parser.value(screenshot))) {
         QTextStream(stderr) << "cannot write " << parser.value(screenshot) << '\n';
+        return 1;
+    }
+    if (!saved) {
+        QTextStream(stderr) << window.statusText() << '\n';
         return 1;
     }
     return 0;

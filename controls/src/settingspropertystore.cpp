@@ -31,7 +31,7 @@ SettingsPropertyStore::SettingsPropertyStore(QSettings& settings, QString group)
 Status SettingsPropertyStore::readProperty(const QString& name, const QVariant& defaultValue,
                                            QVariant& value)
 {
-    if (Status status = settingsStatus(name); !status.ok())
+    if (Status status = settingsStatus(QStringLiteral("read ") + name); !status.ok())
         return status;
     value = m_settings.value(key(name), defaultValue);
     return {};
@@ -44,24 +44,31 @@ Status SettingsPropertyStore::writeProperty(const QString& name, const QVariant&
         m_settings.remove(key(name));
     else
         m_settings.setValue(key(name), plainValue(value));
-    return settingsStatus(name);
+    return settingsStatus(QStringLiteral("write ") + name);
 }
 
-Status SettingsPropertyStore::settingsStatus(const QString& name) const
+Status SettingsPropertyStore::sync()
+{
+    m_settings.sync();
+    return settingsStatus(QStringLiteral("save the settings"));
+}
+
+Status SettingsPropertyStore::settingsStatus(const QString& action) const
 {
     switch (m_settings.status()) {
     case QSettings::NoError:
         return {};
     case QSettings::AccessError:
         return Status::failure(StatusCode::StoreAccess,
-                               QStringLiteral("Cannot access the settings file %1 for %2")
-                                   .arg(m_settings.fileName(), name));
+                               QStringLiteral("Cannot %1: the settings file %2 cannot be written "
+                                              "or read")
+                                   .arg(action, m_settings.fileName()));
     case QSettings::FormatError:
         break;
     }
     return Status::failure(StatusCode::StoreAccess,
-                           QStringLiteral("The settings file %1 is malformed; cannot read %2")
-                               .arg(m_settings.fileName(), name));
+                           QStringLiteral("Cannot %1: the settings file %2 is malformed")
+                               .arg(action, m_settings.fileName()));
 }
 
 QString SettingsPropertyStore::key(const QString& name) const

@@ -9,6 +9,7 @@
 
 #include "memorypropertystore.h"
 #include "settingspropertystore.h"
+#include "sigcontrol.h"
 
 using namespace Quillset;
 using namespace Qt::Literals::StringLiterals;
@@ -78,3 +79,49 @@ TEST_P(PropertyStores, SmallIntegersReadBackAsNumbers)
 }
 
 INSTANTIATE_TEST_SUITE_P(MemoryAndSettings, PropertyStores, ::testing::Bool());
+
+TEST(PropertyStoresOnSettingsFiles, AFileThatCannotBeWrittenFailsTheSync)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile plain(dir.filePath(u"plain"_s));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    // Not even the superuser can make a file under a regular file or in /proc.
+    for (const QString& path : {plain.fileName() + u"/host.ini"_s, u"/proc/quillset-host.ini"_s}) {
+        SCOPED_TRACE(path.toStdString());
+        QSettings settings(path, QSettings::IniFormat);
+        SettingsPropertyStore store(settings, u"Form1/Sig1"_s);
+        // The settings object keeps the value; the file is not tried until the sync.
+        ASSERT_TRUE(store.writeProperty(u"TimeOut"_s, 30, 10).ok());
+        const Status synced = store.sync();
+        EXPECT_EQ(synced.code(), StatusCode::StoreAccess);
+        EXPECT_TRUE(synced.text().contains(path)) << synced.text().toStdString();
+        // Once met, the error fails every later write and read too.
+        EXPECT_EQ(store.writeProperty(u"MaxSize"_s, 5, 1024).code(), StatusCode::StoreAccess);
+        QVariant value;
+        EXPECT_EQ(store.readProperty(u"TimeOut"_s, 10, value).code(), StatusCode::StoreAccess);
+        EXPECT_FALSE(QFile::exists(path));
+    }
+}
+
+TEST(PropertyStoresOnSettingsFiles, AMalformedFileFailsTheLoadBeforeItChangesAnything)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(u"host.ini"_s);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Signature\nBorderStyle=0\nTimeOut=30\n");
+    file.close();
+
+    QSettings settings(path, QSettings::IniFormat);
+    SettingsPropertyStore store(settings, u"Signature"_s);
+    SigControl control;
+    ASSERT_TRUE(control.TimeOut(99).ok());
+    const Status loaded = control.readProperties(store);
+    EXPECT_EQ(loaded.code(), StatusCode::StoreAccess);
+    EXPECT_TRUE(loaded.text().contains(u"malformed"_s)) << loaded.text().toStdString();
+    EXPECT_EQ(control.BorderStyle(), 1);
+    EXPECT_EQ(control.TimeOut(), 99);
+}

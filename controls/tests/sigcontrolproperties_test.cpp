@@ -244,6 +244,7 @@ TEST(SigControlProperties, SettingsFileKeepsAHostWindowsControls)
         settings.setValue(u"Signature/TimeOut"_s, 99); // left from an earlier save
         SettingsPropertyStore store(settings, u"Signature"_s);
         ASSERT_TRUE(control.writeProperties(store).ok());
+        ASSERT_TRUE(store.sync().ok());
     }
     QSettings settings(path, QSettings::IniFormat);
     EXPECT_FALSE(settings.contains(u"Signature/TimeOut"_s));
