@@ -246,6 +246,22 @@ TEST_F(PadE2E, AnAbortFromASecondClientShowsWelcomeWhileTheSwipeWaits)
     EXPECT_TRUE(aborting.receive(200).isEmpty());
 }
 
+TEST_F(PadE2E, ATimerSetByAnotherClientReachesTheWaitingSwipe)
+{
+    startServer({kSimulate});
+    TestClient waiting;
+    ASSERT_TRUE(waiting.connectTo(server().port()));
+    waiting.send("TRANS=QP6100;ACTION=1;TIMER=30;");
+    ASSERT_EQ(tool({QStringLiteral("wait-form"), QStringLiteral("padStart")}).exitCode, 0);
+
+    TestClient other;
+    ASSERT_TRUE(other.connectTo(server().port()));
+    const QByteArray version("<VERSION>1.0.0</VERSION>");
+    EXPECT_EQ(other.transact("TIMER=1;TRANS=VERSION;", version), version);
+    // The swipe reads the new limit at its next step, long before its own 30 seconds.
+    EXPECT_EQ(waiting.receive(2000, kTimeoutReply.size()), kTimeoutReply);
+}
+
 TEST_F(PadE2E, TwoWaitingSwipesOnTwoConnectionsEachGetTheirOwnReply)
 {
     startServer({kSimulate});
