@@ -262,6 +262,53 @@ TEST_F(PadE2E, ATimerSetByAnotherClientReachesTheWaitingSwipe)
     EXPECT_EQ(waiting.receive(2000, kTimeoutReply.size()), kTimeoutReply);
 }
 
+TEST_F(PadE2E, RequestsOnTheWaitingConnectionRunAtOnceInsideTheWait)
+{
+    startServer({kSimulate});
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    client.send("TRANS=QP6100;ACTION=1;TIMER=30;");
+    ASSERT_EQ(tool({QStringLiteral("wait-form"), QStringLiteral("padStart")}).exitCode, 0);
+
+    PadControlClient pad;
+    ASSERT_TRUE(pad.connectTo(m_controlPort));
+    ASSERT_TRUE(pad.awaitForm(QStringLiteral("padWelcome")));
+    QElapsedTimer sinceAbort;
+    sinceAbort.start();
+    client.send("TRANS=ABORT;");
+    ASSERT_EQ(pad.closingLine(2000), QStringLiteral("ok"));
+    EXPECT_LT(sinceAbort.elapsed(), kAtOnceMs);
+    EXPECT_TRUE(client.receive(300).isEmpty());
+
+    // A new limit on the same connection ends the swipe that waits there.
+    client.send("TIMER=1;");
+    EXPECT_EQ(client.receive(3000, kTimeoutReply.size()), kTimeoutReply);
+}
+
+TEST_F(PadE2E, ShuttingDownDuringASwipeEndsTheWaitAndThenClosesThePad)
+{
+    startServer({kSimulate});
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    client.send("TRANS=QP6100;ACTION=1;TIMER=60;");
+    ASSERT_EQ(tool({QStringLiteral("wait-form"), QStringLiteral("padStart")}).exitCode, 0);
+
+    QElapsedTimer closing;
+    closing.start();
+    EXPECT_EQ(server().stop(), 0);
+    EXPECT_LT(closing.elapsed(), 5000);
+    const QByteArray interrupted("<QP6100><ERROR>Error Getting Swipe: Error( 18)</ERROR></QP6100>");
+    EXPECT_EQ(client.receive(3000, interrupted.size()), interrupted);
+
+    const QStringList log = server().logEntries();
+    const qsizetype error = log.indexOf(QStringLiteral("qp6100_get_swipe: Error( 18)"));
+    ASSERT_GE(error, 0);
+    ASSERT_GE(log.size(), error + 3);
+    EXPECT_EQ(log.mid(log.size() - 2), (QStringList{QStringLiteral("QP6100: Port Closed"),
+                                                    QStringLiteral("Application Closed")}));
+    EXPECT_FALSE(log.contains(QStringLiteral("qp6100_get_swipe: Card Swipe Timeout")));
+}
+
 TEST_F(PadE2E, TwoWaitingSwipesOnTwoConnectionsEachGetTheirOwnReply)
 {
     startServer({kSimulate});
