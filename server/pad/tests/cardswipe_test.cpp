@@ -7,6 +7,7 @@
 #include "pad/padconnection.h"
 #include "pad/padvariables.h"
 #include "padtestsupport.h"
+#include "recordingreplies.h"
 
 namespace {
 

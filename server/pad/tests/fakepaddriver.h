@@ -1,9 +1,6 @@
 #pragma once
 
 #include <deque>
-#include <functional>
-#include <map>
-#include <optional>
 
 #include <QByteArray>
 #include <QString>
@@ -45,8 +42,6 @@ public:
     // Throws the failure from the call with this name ("ShowForm", "SetVariable:TRACK2", ...).
     QString throwOn;
     int throwCode = 424;
-    // Runs inside every GetVariable call, to stand for events happening meanwhile.
-    std::function<void()> onRead;
 
     int count(const QString& call) const { return int(calls.count(call)); }
 
@@ -93,8 +88,6 @@ public:
     {
         record(QStringLiteral("GetVariable(") + name + QLatin1Char(')'),
                QStringLiteral("GetVariable:") + name);
-        if (onRead)
-            onRead();
         Read read{QString(QChar(0)), 1};
         if (name == PadVariable::kTrack2) {
             read = track2Read;

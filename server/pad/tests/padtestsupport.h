@@ -3,7 +3,6 @@
 #include <optional>
 
 #include <QDateTime>
-#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -11,21 +10,7 @@
 #include "fakeclock.h"
 #include "log/activitylog.h"
 #include "pad/filechooser.h"
-#include "request/replychannel.h"
-
-// Keeps the replies instead of sending them.
-class RecordingReplies final : public ReplyChannel
-{
-public:
-    struct Reply
-    {
-        QString xml;
-        bool skipDebug;
-    };
-    std::vector<Reply> replies;
-
-    void return_xml(QString& xml, bool skipDebug) override { replies.push_back({xml, skipDebug}); }
-};
+#include "testfiles.h"
 
 // A file chooser that answers a fixed path, a cancel, or cannot be shown.
 class FixedFileChooser final : public FileChooser
@@ -58,26 +43,9 @@ public:
     ActivityLog& log() { return m_log; }
 
     // The entries written so far, without their timestamps.
-    QStringList entries() const
-    {
-        QFile file(m_log.log_path());
-        QStringList result;
-        if (!file.open(QIODevice::ReadOnly))
-            return result;
-        for (QByteArray line : file.readAll().split('\n')) {
-            if (line.endsWith('\r'))
-                line.chop(1);
-            const qsizetype cut = line.indexOf(": ");
-            if (cut >= 0)
-                result.append(QString::fromLatin1(line.mid(cut + 2)));
-        }
-        return result;
-    }
-    QString text() const
-    {
-        QFile file(m_log.log_path());
-        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
-    }
+    QStringList entries() const { return TestFiles::logEntries(m_log.log_path()); }
+    // The whole log file.
+    QString text() const { return QString::fromLatin1(TestFiles::readAll(m_log.log_path())); }
 
 private:
     QTemporaryDir m_dir;
