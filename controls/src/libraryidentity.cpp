@@ -70,7 +70,7 @@ TypeDescription sigControlInterface()
                            {reference("W", "short"), reference("H", "short")})
                  << method("MimicSetLine", 0x6003000B,
                            {reference("X1", "short"), reference("Y1", "short"),
-                            reference("X2", "VARIANT", true), reference("Y2", "VARIANT", true)})
+                            reference("X2", "short", true), reference("Y2", "short", true)})
                  << method("MimicStatus", 0x6003000C, {}, true)
                  << method("MimicSetPixel", 0x6003000D,
                            {reference("X", "short"), reference("Y", "short"),

@@ -37,7 +37,7 @@ enum class MemberKind {
 struct ParameterDescription
 {
     QString name;
-    // The type as an interface definition writes it: "short", "VARIANT", "OLE_COLOR".
+    // The type as an interface definition writes it: "short", "VARIANT_BOOL", "OLE_COLOR".
     QString type;
     bool byReference = false;
     bool optional = false;

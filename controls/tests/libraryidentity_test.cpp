@@ -125,6 +125,10 @@ TEST(LibraryIdentity, MembersKeepTheirOrderAndDispatchIdentifiers)
     ASSERT_EQ(sig[6].parameters.size(), 4);
     EXPECT_FALSE(sig[6].parameters[1].optional);
     EXPECT_TRUE(sig[6].parameters[2].optional && sig[6].parameters[3].optional);
+    for (const ParameterDescription& parameter : sig[6].parameters) {
+        EXPECT_EQ(parameter.type, u"short"_s) << parameter.name.toStdString();
+        EXPECT_TRUE(parameter.byReference) << parameter.name.toStdString();
+    }
     EXPECT_EQ(sig[14].parameters[0].name, u"vNewValue"_s);
     EXPECT_EQ(sig[14].parameters[0].type, u"OLE_COLOR"_s);
     EXPECT_EQ(types[2].members[0].documentation, u"Specifies the type of data that is returned"_s);

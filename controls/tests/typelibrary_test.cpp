@@ -230,6 +230,31 @@ TEST_F(TypeLibrary, MembersCarryTheirDispatchIdentifiersAndDocumentation)
     EXPECT_EQ(sig.members[6].flags & kHiddenMember, 0u);
     EXPECT_EQ(sig.members[0].documentation, u"Returns/sets the border style for an object."_s);
 
+    // MimicSetLine's X2 and Y2 are optional 16-bit integers, passed by reference like the rest.
+    constexpr quint32 kInOut = 0x1 | 0x2;
+    constexpr quint32 kOptional = 0x10;
+    constexpr int kShort = 2;
+    constexpr int kPointer = 26;
+    const QList<TypeLibraryParameter>& line = sig.members[6].parameters;
+    ASSERT_EQ(line.size(), 4);
+    const char* lineNames[] = {"X1", "Y1", "X2", "Y2"};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(lineNames[i]);
+        EXPECT_EQ(line[i].name, QLatin1String(lineNames[i]));
+        EXPECT_EQ(line[i].flags, i < 2 ? kInOut : kInOut | kOptional);
+        EXPECT_EQ(line[i].type, kPointer);
+        EXPECT_EQ(line[i].pointedType, kShort);
+    }
+    const QList<TypeLibraryParameter>& pixel = sig.members[8].parameters;
+    ASSERT_EQ(pixel.size(), 3);
+    EXPECT_EQ(pixel[2].name, u"pentouch"_s);
+    EXPECT_EQ(pixel[2].flags, kInOut);
+    // A property put takes its value as it is.
+    const QList<TypeLibraryParameter>& foreColor = sig.members[16].parameters;
+    ASSERT_EQ(foreColor.size(), 1);
+    EXPECT_EQ(foreColor[0].flags, 0x1u);
+    EXPECT_NE(foreColor[0].type, kPointer);
+
     const TypeLibraryType& msr = type("_MSRControl");
     ASSERT_EQ(msr.members.size(), 4);
     EXPECT_EQ(msr.members[0].name, u"ReturnFormat"_s);

@@ -18,6 +18,7 @@ enum Segment {
     Guids = 5,
     Names = 7,
     Strings = 8,
+    TypeDescriptions = 9,
 };
 
 struct SegmentPlace
@@ -187,12 +188,44 @@ private:
             member.name = name(m_reader.int32(names + 4 * i));
             if (optionalFields > 1)
                 member.documentation = string(m_reader.int32(record + 28));
+            // The parameters close the record: type, name and flags of each.
+            const qint64 parameters = record + recordLength - 12 * qint64(argumentCount);
+            for (int p = 0; p < argumentCount; ++p) {
+                const qint64 at = parameters + 12 * p;
+                TypeLibraryParameter parameter;
+                typeOf(m_reader.int32(at), parameter);
+                parameter.name = name(m_reader.int32(at + 4));
+                parameter.flags = quint32(m_reader.int32(at + 8));
+                member.parameters << parameter;
+            }
             members << member;
             if (recordLength <= 0)
                 throw std::runtime_error("empty function record");
             record += recordLength;
         }
         return members;
+    }
+
+    // A negative type is a base type in its low bits; any other is the offset of a type
+    // description: its VARTYPE, then what it refers to. For a pointer that is a base type when
+    // negative, else the offset of another type description.
+    void typeOf(qint32 type, TypeLibraryParameter& parameter) const
+    {
+        constexpr int kPointer = 26;
+        if (type < 0) {
+            parameter.type = type & 0xFFF;
+            return;
+        }
+        const qint64 at = segment(TypeDescriptions, type, 8);
+        parameter.type = m_reader.int32(at) & 0xFFFF;
+        if (parameter.type != kPointer)
+            return;
+        const qint32 refersTo = m_reader.int32(at + 4);
+        if (refersTo < 0)
+            parameter.pointedType = refersTo & 0xFFF;
+        else
+            parameter.pointedType =
+                m_reader.int32(segment(TypeDescriptions, refersTo & 0xFFFF, 8)) & 0xFFFF;
     }
 
     // A chain of reference records: type, flags, custom data, next.

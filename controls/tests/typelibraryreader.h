@@ -9,7 +9,19 @@
 
 // A small reader of the type library file format (the "MSFT" layout) that an IDL compiler
 // writes: enough to read back the library's header, its type descriptions in file order, their
-// members and the classes' implemented interfaces, and what the library imports.
+// members and their parameters, the classes' implemented interfaces, and what the library
+// imports.
+struct TypeLibraryParameter
+{
+    QString name;
+    // PARAMFLAG values: 1 in, 2 out, 0x10 optional.
+    quint32 flags = 0;
+    // The parameter's VARTYPE (2 short, 26 pointer, ...); for a pointer, also the VARTYPE of what
+    // it points to.
+    int type = 0;
+    int pointedType = -1;
+};
+
 struct TypeLibraryMember
 {
     QString name;
@@ -18,6 +30,7 @@ struct TypeLibraryMember
     int invokeKind = 0;
     quint32 flags = 0;
     QString documentation;
+    QList<TypeLibraryParameter> parameters;
 };
 
 struct TypeLibraryImplementedType
