@@ -3,7 +3,10 @@
 #include "core/clock.h"
 #include "core/eventpump.h"
 #include "log/purgetimer.h"
-#include "pad/padstation.h"
+#include "pad/filechooser.h"
+#include "pad/padcontrolserver.h"
+#include "pad/signaturepad.h"
+#include "pad/simulatedpad.h"
 #include "pinpad/pinpadunavailable.h"
 #include "request/deviceoperations.h"
 #include "request/replytext.h"
@@ -26,8 +29,13 @@ bool PaymentServer::start(bool simulate, QString* reason)
     m_requests = std::make_unique<RequestServer>(m_log, m_settings, m_folder.signaturesPath());
 
     // The pad driver exists before the settings load, which may already connect the pad.
-    m_pad = std::make_unique<PadStation>(m_settings, m_log, *m_requests, m_pump,
-                                         m_requests->padTimeout(), m_folder.settingsPath());
+    m_simulatedPad = std::make_unique<SimulatedPad>();
+    m_padControl = std::make_unique<PadControlServer>(*m_simulatedPad, m_log);
+    // Without its control port the pad still works; it has logged why it cannot listen.
+    m_padControl->listen(PadControlServer::configuredPort(m_folder.settingsPath()));
+    m_fileChooser = std::make_unique<NoFileChooser>();
+    m_pad = std::make_unique<SignaturePad>(*m_simulatedPad, m_settings, m_log, *m_requests, m_pump,
+                                           m_requests->padTimeout(), *m_fileChooser);
 
     m_pinPad = std::make_unique<PinPadUnavailable>(m_log, m_settings, *m_requests);
     m_dispatcher = std::make_unique<RequestDispatcher>(m_log, *m_requests, *m_pad, *m_pinPad);

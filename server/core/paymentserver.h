@@ -12,11 +12,14 @@
 
 class Clock;
 class EventPump;
-class PadStation;
+class FileChooser;
+class PadControlServer;
 class PinPadOperations;
 class PurgeTimer;
 class RequestDispatcher;
 class RequestServer;
+class SignaturePad;
+class SimulatedPad;
 
 // The whole server without its window: the live settings, the log, the devices and the
 // request service, started and stopped in the program's fixed order.
@@ -52,7 +55,12 @@ private:
     LiveSettings m_settings;
     SettingsFile m_settingsFile;
     std::unique_ptr<RequestServer> m_requests;
-    std::unique_ptr<PadStation> m_pad;
+    // The pad: the simulated QP6100, its control port on 127.0.0.1, the file chooser of Load
+    // Script and the pad operations over them, built in this order.
+    std::unique_ptr<SimulatedPad> m_simulatedPad;
+    std::unique_ptr<PadControlServer> m_padControl;
+    std::unique_ptr<FileChooser> m_fileChooser;
+    std::unique_ptr<SignaturePad> m_pad;
     std::unique_ptr<PinPadOperations> m_pinPad;
     std::unique_ptr<RequestDispatcher> m_dispatcher;
     PurgeTimer* m_purgeTimer = nullptr;
