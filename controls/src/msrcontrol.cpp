@@ -1,10 +1,8 @@
 #include "msrcontrol.h"
 
-#include <limits>
-
 #include <QPainter>
 
-#include "changenotice.h"
+#include "propertychange.h"
 #include "propertystore.h"
 #include "propertyvalues.h"
 
@@ -15,11 +13,6 @@ namespace {
 constexpr QSize kDesignedSize(43, 36);
 constexpr quint8 kDefaultReturnFormat = 8;
 constexpr qint16 kDefaultTimeOut = 0;
-
-void reportRefused(const char* property, const Status& status)
-{
-    qWarning("MSRControl: %s not changed: %s", property, qUtf8Printable(status.text()));
-}
 
 } // namespace
 
@@ -32,13 +25,13 @@ MSRControl::MSRControl(QWidget* parent, ChangeNotice* notice)
 Status MSRControl::ReturnFormat(quint8 New_ReturnFormat)
 {
     m_ReturnFormat = New_ReturnFormat;
-    return notifyChange(QStringLiteral("ReturnFormat"));
+    return notifyChange(*this, m_notice, QStringLiteral("ReturnFormat"));
 }
 
 Status MSRControl::TimeOut(qint16 New_TimeOut)
 {
     m_TimeOut = New_TimeOut;
-    return notifyChange(QStringLiteral("TimeOut"));
+    return notifyChange(*this, m_notice, QStringLiteral("TimeOut"));
 }
 
 Status MSRControl::initProperties()
@@ -51,16 +44,13 @@ Status MSRControl::initProperties()
 Status MSRControl::readProperties(PropertyStore& store)
 {
     // Stored as a 16-bit number; one outside 0 to 255 does not fit the field and stops the load.
-    qint16 returnFormat = kDefaultReturnFormat;
+    qint16 stored = kDefaultReturnFormat;
     if (Status status =
-            readInt16(store, QStringLiteral("ReturnFormat"), kDefaultReturnFormat, returnFormat);
+            readInt16(store, QStringLiteral("ReturnFormat"), kDefaultReturnFormat, stored);
         !status.ok())
         return status;
-    if (returnFormat < 0 || returnFormat > std::numeric_limits<quint8>::max())
-        return Status::failure(
-            StatusCode::Overflow,
-            QStringLiteral("Overflow: property ReturnFormat holds %1").arg(returnFormat));
-    m_ReturnFormat = quint8(returnFormat);
+    if (Status status = toUInt8(stored, m_ReturnFormat, "ReturnFormat"); !status.ok())
+        return status;
     return readInt16(store, QStringLiteral("TimeOut"), kDefaultTimeOut, m_TimeOut);
 }
 
@@ -77,20 +67,20 @@ Status MSRControl::writeProperties(PropertyStore& store)
 
 void MSRControl::setReturnFormat(int value)
 {
-    if (value < 0 || value > std::numeric_limits<quint8>::max())
-        return reportRefused("ReturnFormat",
-                             Status::failure(StatusCode::Overflow, QStringLiteral("Overflow")));
-    if (Status status = ReturnFormat(quint8(value)); !status.ok())
-        reportRefused("ReturnFormat", status);
+    quint8 returnFormat = 0;
+    Status status = toUInt8(value, returnFormat, "ReturnFormat");
+    if (status.ok())
+        status = ReturnFormat(returnFormat);
+    reportRefused("MSRControl", "ReturnFormat", status);
 }
 
 void MSRControl::setTimeOut(int value)
 {
-    if (value != qint16(value))
-        return reportRefused("TimeOut",
-                             Status::failure(StatusCode::Overflow, QStringLiteral("Overflow")));
-    if (Status status = TimeOut(qint16(value)); !status.ok())
-        reportRefused("TimeOut", status);
+    qint16 timeOut = 0;
+    Status status = toInt16(value, timeOut, "TimeOut");
+    if (status.ok())
+        status = TimeOut(timeOut);
+    reportRefused("MSRControl", "TimeOut", status);
 }
 
 QSize MSRControl::sizeHint() const
@@ -102,16 +92,6 @@ void MSRControl::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.drawImage(0, 0, m_picture);
-}
-
-Status MSRControl::notifyChange(const QString& name)
-{
-    if (m_notice) {
-        if (Status status = m_notice->propertyChanged(name); !status.ok())
-            return status;
-    }
-    Q_EMIT propertyChanged(name);
-    return {};
 }
 
 } // namespace Quillset

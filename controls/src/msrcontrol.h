@@ -53,8 +53,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    Status notifyChange(const QString& name);
-
     quint8 m_ReturnFormat = 8;
     qint16 m_TimeOut = 0;
     ChangeNotice* m_notice;

@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QResizeEvent>
 
-#include "changenotice.h"
+#include "propertychange.h"
 #include "propertystore.h"
 #include "propertyvalues.h"
 #include "widgetmessageboxpresenter.h"
@@ -41,11 +41,6 @@ QString plainNumber(double value)
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
-void reportRefused(const char* property, const Status& status)
-{
-    qWarning("SigControl: %s not changed: %s", property, qUtf8Printable(status.text()));
-}
-
 } // namespace
 
 SigControl::SigControl(QWidget* parent, ChangeNotice* notice, MessageBoxPresenter* messageBox)
@@ -68,13 +63,13 @@ Status SigControl::BorderStyle(qint16 New_BorderStyle)
         return status;
     m_borderStyle = New_BorderStyle;
     update();
-    return notifyChange(QStringLiteral("BorderStyle"));
+    return notifyChange(*this, m_notice, QStringLiteral("BorderStyle"));
 }
 
 Status SigControl::TimeOut(qint16 New_TimeOut)
 {
     m_TimeOut = New_TimeOut;
-    return notifyChange(QStringLiteral("TimeOut"));
+    return notifyChange(*this, m_notice, QStringLiteral("TimeOut"));
 }
 
 Status SigControl::MimicClearScreen()
@@ -135,13 +130,13 @@ Status SigControl::MimicSetPixel(qint16 X, qint16 Y, qint16 pentouch)
 Status SigControl::MaxSize(qint16 New_MaxSize)
 {
     m_MaxSize = New_MaxSize;
-    return notifyChange(QStringLiteral("MaxSize"));
+    return notifyChange(*this, m_notice, QStringLiteral("MaxSize"));
 }
 
 Status SigControl::ConnectLines(bool New_ConnectLines)
 {
     m_ConnectLines = New_ConnectLines;
-    return notifyChange(QStringLiteral("ConnectLines"));
+    return notifyChange(*this, m_notice, QStringLiteral("ConnectLines"));
 }
 
 Status SigControl::BackColor(OLE_COLOR vNewValue)
@@ -243,46 +238,44 @@ Status SigControl::writeProperties(PropertyStore& store)
 
 void SigControl::setBorderStyle(int value)
 {
-    if (value < 0 || value > 1)
-        return reportRefused("BorderStyle", checkBorderStyle(qint16(-1)));
-    if (Status status = BorderStyle(qint16(value)); !status.ok())
-        reportRefused("BorderStyle", status);
+    qint16 style = 0;
+    Status status = toInt16(value, style, "BorderStyle");
+    if (status.ok())
+        status = BorderStyle(style);
+    reportRefused("SigControl", "BorderStyle", status);
 }
 
 void SigControl::setTimeOut(int value)
 {
-    if (value != qint16(value))
-        return reportRefused("TimeOut",
-                             Status::failure(StatusCode::Overflow, QStringLiteral("Overflow")));
-    if (Status status = TimeOut(qint16(value)); !status.ok())
-        reportRefused("TimeOut", status);
+    qint16 timeOut = 0;
+    Status status = toInt16(value, timeOut, "TimeOut");
+    if (status.ok())
+        status = TimeOut(timeOut);
+    reportRefused("SigControl", "TimeOut", status);
 }
 
 void SigControl::setMaxSize(int value)
 {
-    if (value != qint16(value))
-        return reportRefused("MaxSize",
-                             Status::failure(StatusCode::Overflow, QStringLiteral("Overflow")));
-    if (Status status = MaxSize(qint16(value)); !status.ok())
-        reportRefused("MaxSize", status);
+    qint16 maxSize = 0;
+    Status status = toInt16(value, maxSize, "MaxSize");
+    if (status.ok())
+        status = MaxSize(maxSize);
+    reportRefused("SigControl", "MaxSize", status);
 }
 
 void SigControl::setConnectLines(bool value)
 {
-    if (Status status = ConnectLines(value); !status.ok())
-        reportRefused("ConnectLines", status);
+    reportRefused("SigControl", "ConnectLines", ConnectLines(value));
 }
 
 void SigControl::setBackColor(uint value)
 {
-    if (Status status = BackColor(value); !status.ok())
-        reportRefused("BackColor", status);
+    reportRefused("SigControl", "BackColor", BackColor(value));
 }
 
 void SigControl::setForeColor(uint value)
 {
-    if (Status status = ForeColor(value); !status.ok())
-        reportRefused("ForeColor", status);
+    reportRefused("SigControl", "ForeColor", ForeColor(value));
 }
 
 QSize SigControl::sizeHint() const
@@ -316,16 +309,6 @@ DrawingSurface& SigControl::sizedSurface() const
     if (m_surface.size() != clientRect().size())
         m_surface.resize(clientRect().size());
     return m_surface;
-}
-
-Status SigControl::notifyChange(const QString& name)
-{
-    if (m_notice) {
-        if (Status status = m_notice->propertyChanged(name); !status.ok())
-            return status;
-    }
-    Q_EMIT propertyChanged(name);
-    return {};
 }
 
 Status SigControl::applySurfaceColors()

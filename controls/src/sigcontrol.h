@@ -94,7 +94,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    Status notifyChange(const QString& name);
     Status applySurfaceColors();
     QRect clientRect() const;
     // The surface at the control's present size: a hidden control gets no resize events.

@@ -271,3 +271,33 @@ TEST(SigControlProperties, DesignerPropertiesGoThroughTheMembers)
     EXPECT_EQ(valuesOf(control), (Values{1, 30, 1024, false, 0xFFFFFF, 0}));
     EXPECT_EQ(notice.names, QStringList{u"TimeOut"_s});
 }
+
+namespace {
+
+QStringList g_warnings;
+
+void keepWarning(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtWarningMsg)
+        g_warnings << text;
+}
+
+} // namespace
+
+TEST(SigControlProperties, TheDesignerHearsWhyAValueWasRefused)
+{
+    SigControl control;
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
+    control.setProperty("BorderStyle", 5);
+    control.setProperty("TimeOut", 70000);
+    control.setProperty("MaxSize", 123);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(g_warnings, (QStringList{
+                              u"SigControl: BorderStyle not changed: Invalid property value: "
+                              u"border style 5"_s,
+                              u"SigControl: TimeOut not changed: Overflow: TimeOut cannot hold "
+                              u"70000"_s,
+                          }));
+    EXPECT_EQ(control.MaxSize(), 123);
+}
