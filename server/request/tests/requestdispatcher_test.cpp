@@ -8,6 +8,7 @@
 #include "core/failure.h"
 #include "fakeclock.h"
 #include "log/activitylog.h"
+#include "recordingreplies.h"
 #include "request/deviceoperations.h"
 #include "request/replychannel.h"
 #include "request/replytext.h"
@@ -60,17 +61,6 @@ public:
     }
 };
 
-class RecordingReplies final : public ReplyChannel
-{
-public:
-    QStringList sent;
-    void return_xml(QString& xml, bool skipDebug) override
-    {
-        xml = strRemoveNonPrintableChars(xml);
-        sent << (skipDebug ? QStringLiteral("skip:") : QString()) + xml;
-    }
-};
-
 class DispatcherTest : public ::testing::Test
 {
 protected:
@@ -103,7 +93,7 @@ protected:
 TEST_F(DispatcherTest, VersionIsAnsweredWhateverTheAction)
 {
     dispatch("VERSION", "7");
-    EXPECT_EQ(replies.sent, QStringList{QStringLiteral("<VERSION>1.0.0</VERSION>")});
+    EXPECT_EQ(replies.texts(), QStringList{QStringLiteral("<VERSION>1.0.0</VERSION>")});
     EXPECT_TRUE(pad.calls.isEmpty());
 }
 
@@ -111,14 +101,14 @@ TEST_F(DispatcherTest, TransTypesAreCaseSensitive)
 {
     dispatch("version");
     dispatch("");
-    EXPECT_TRUE(replies.sent.isEmpty());
+    EXPECT_TRUE(replies.texts().isEmpty());
     EXPECT_EQ(logEntries(), QStringList(2, QStringLiteral("Socket: DataArrival No TransType")));
 }
 
 TEST_F(DispatcherTest, DisabledPadGetsTheNotSetupReplyForAnyAction)
 {
     dispatch("QP6100", "9");
-    EXPECT_EQ(replies.sent, QStringList{padNotSetupReply()});
+    EXPECT_EQ(replies.texts(), QStringList{padNotSetupReply()});
     EXPECT_EQ(pad.calls, QStringList{QStringLiteral("pad_enabled(0)")});
 }
 
@@ -149,7 +139,7 @@ TEST_F(DispatcherTest, UnknownAndQuietPadActions)
     pad.enabled = true;
     dispatch("QP6100", "3");
     dispatch("QP6100", "9");
-    EXPECT_TRUE(replies.sent.isEmpty());
+    EXPECT_TRUE(replies.texts().isEmpty());
     EXPECT_EQ(pad.calls.count(QStringLiteral("clear_padVars")), 4);
     EXPECT_EQ(logEntries(), QStringList{QStringLiteral("Socket: DataArrival QP6100 No Action(9)")});
 }
@@ -166,7 +156,7 @@ TEST_F(DispatcherTest, AbortAsksForTheWelcomeFormAndNeverReplies)
 {
     dispatch("ABORT", "1");
     EXPECT_EQ(pad.calls, QStringList{QStringLiteral("pad_welcome")});
-    EXPECT_TRUE(replies.sent.isEmpty());
+    EXPECT_TRUE(replies.texts().isEmpty());
 }
 
 TEST(ReplyText, KeepsOnlyPrintableAscii)
