@@ -37,6 +37,20 @@ quint16 ServerProcess::freePort()
 
 bool ServerProcess::start()
 {
+    // A port found free can be taken by a parallel test before the server listens on it; the
+    // server then exits at once, and a fresh port is tried.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (startOnFreePorts())
+            return true;
+        if (m_process.state() != QProcess::NotRunning)
+            return false; // running but not ready: a real fault, not a port race
+        QFile::remove(m_home.filePath(QStringLiteral("varnelpayment.log")));
+    }
+    return false;
+}
+
+bool ServerProcess::startOnFreePorts()
+{
     m_port = freePort();
     QFile ini(m_home.filePath(QStringLiteral("varnelpayment.ini")));
     if (!ini.open(QIODevice::WriteOnly))
@@ -56,7 +70,12 @@ bool ServerProcess::start()
     if (!m_process.waitForStarted(5000))
         return false;
     // Start-up ends with the first purge, after the listener is up.
-    return waitForLogEntry(QStringLiteral("purge_log: finished"), 10000) &&
+    QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired() && m_process.state() == QProcess::Running &&
+           !logEntries().contains(QStringLiteral("purge_log: finished")))
+        m_process.waitForFinished(20);
+    return m_process.state() == QProcess::Running &&
+           logEntries().contains(QStringLiteral("purge_log: finished")) &&
            logEntries().contains(QStringLiteral("Socket: Listening Port ") +
                                  QString::number(m_port));
 }

@@ -36,6 +36,8 @@ public:
     static quint16 freePort();
 
 private:
+    bool startOnFreePorts();
+
     QTemporaryDir m_home;
     QProcess m_process;
     quint16 m_port = 0;
