@@ -67,20 +67,14 @@ Status MSRControl::writeProperties(PropertyStore& store)
 
 void MSRControl::setReturnFormat(int value)
 {
-    quint8 returnFormat = 0;
-    Status status = toUInt8(value, returnFormat, "ReturnFormat");
-    if (status.ok())
-        status = ReturnFormat(returnFormat);
-    reportRefused("MSRControl", "ReturnFormat", status);
+    setFromDesigner<quint8>("MSRControl", "ReturnFormat", value,
+                            [this](quint8 v) { return ReturnFormat(v); });
 }
 
 void MSRControl::setTimeOut(int value)
 {
-    qint16 timeOut = 0;
-    Status status = toInt16(value, timeOut, "TimeOut");
-    if (status.ok())
-        status = TimeOut(timeOut);
-    reportRefused("MSRControl", "TimeOut", status);
+    setFromDesigner<qint16>("MSRControl", "TimeOut", value,
+                            [this](qint16 v) { return TimeOut(v); });
 }
 
 QSize MSRControl::sizeHint() const

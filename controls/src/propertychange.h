@@ -1,5 +1,7 @@
 #pragma once
 
+#include <type_traits>
+
 #include <QString>
 
 #include "changenotice.h"
@@ -29,5 +31,21 @@ Status toUInt8(int value, quint8& result, const char* property);
 // Warns that the designer's property editor could not set property of control; nothing when
 // status is a success.
 void reportRefused(const char* control, const char* property, const Status& status);
+
+// The designer's property editor sets an integer property: narrows value to what the property
+// holds, runs put with it and warns when either step is refused.
+template <typename Narrow, typename Put>
+void setFromDesigner(const char* control, const char* property, int value, Put put)
+{
+    Narrow narrowed{};
+    Status status;
+    if constexpr (std::is_same_v<Narrow, quint8>)
+        status = toUInt8(value, narrowed, property);
+    else
+        status = toInt16(value, narrowed, property);
+    if (status.ok())
+        status = put(narrowed);
+    reportRefused(control, property, status);
+}
 
 } // namespace Quillset

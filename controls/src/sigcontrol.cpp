@@ -238,29 +238,20 @@ Status SigControl::writeProperties(PropertyStore& store)
 
 void SigControl::setBorderStyle(int value)
 {
-    qint16 style = 0;
-    Status status = toInt16(value, style, "BorderStyle");
-    if (status.ok())
-        status = BorderStyle(style);
-    reportRefused("SigControl", "BorderStyle", status);
+    setFromDesigner<qint16>("SigControl", "BorderStyle", value,
+                            [this](qint16 v) { return BorderStyle(v); });
 }
 
 void SigControl::setTimeOut(int value)
 {
-    qint16 timeOut = 0;
-    Status status = toInt16(value, timeOut, "TimeOut");
-    if (status.ok())
-        status = TimeOut(timeOut);
-    reportRefused("SigControl", "TimeOut", status);
+    setFromDesigner<qint16>("SigControl", "TimeOut", value,
+                            [this](qint16 v) { return TimeOut(v); });
 }
 
 void SigControl::setMaxSize(int value)
 {
-    qint16 maxSize = 0;
-    Status status = toInt16(value, maxSize, "MaxSize");
-    if (status.ok())
-        status = MaxSize(maxSize);
-    reportRefused("SigControl", "MaxSize", status);
+    setFromDesigner<qint16>("SigControl", "MaxSize", value,
+                            [this](qint16 v) { return MaxSize(v); });
 }
 
 void SigControl::setConnectLines(bool value)
