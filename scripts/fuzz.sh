@@ -14,14 +14,10 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" > /dev/null
 cmake --build "$build" --target requestparser_fuzz --parallel "$(nproc)"
 
-# A fixed seed makes a run repeatable: a failure in CI shows up again with the same command.
-# VARNEL_FUZZ_SEED=0 lets the fuzzer pick a fresh seed.
-seed=${VARNEL_FUZZ_SEED:-1}
-
 # New inputs the run finds go to a scratch folder; the committed starting inputs stay as they are.
 # An input that fails is kept in the fuzz build folder, and its bytes are printed.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 "$build/bin/requestparser_fuzz" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
-    -seed="$seed" -artifact_prefix="$build/" "$work" "$root/fuzz/corpus/requestparser"
+    -artifact_prefix="$build/" "$work" "$root/fuzz/corpus/requestparser"
