@@ -17,6 +17,7 @@
 #include "core/clock.h"
 #include "core/failure.h"
 #include "core/singlebytetext.h"
+#include "log/cardnumberscrubber.h"
 
 namespace {
 
@@ -175,9 +176,9 @@ ActivityLog::ActivityLog(QString logPath, const Clock& clock)
 void ActivityLog::log(const QString& entry)
 {
     try {
-        const QByteArray line =
-            toSingleByte(timestamp(m_clock.now()) + QLatin1String(": ") + escapeEntry(entry)) +
-            "\r\n";
+        const QByteArray line = toSingleByte(timestamp(m_clock.now()) + QLatin1String(": ") +
+                                             escapeEntry(scrubCardNumbers(entry))) +
+                                "\r\n";
         QFile file(m_path);
         bool written = false;
         if (file.open(QIODevice::ReadWrite | QIODevice::Append, kOwnerOnly)) {

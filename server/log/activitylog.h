@@ -12,8 +12,9 @@ class ActivityLog
 public:
     ActivityLog(QString logPath, const Clock& clock);
 
-    // Appends "timestamp: entry" as one line. Control characters inside the entry are written
-    // as visible escapes, so an entry is always exactly one line. Never throws.
+    // Appends "timestamp: entry" as one line. Card numbers in the entry are masked whatever
+    // carries them, and control characters are written as visible escapes, so an entry is
+    // always exactly one line. Never throws.
     void log(const QString& entry);
     const QString& log_path() const { return m_path; }
     // 64 "-" characters, appended to the transaction start and end lines.
