@@ -1,4 +1,5 @@
-// libFuzzer target for what the activity log makes of an entry: any text a caller may pass.
+// libFuzzer target for what the activity log makes of an entry, any text a caller may pass:
+// card numbers masked, then escapes that read back to the masked entry.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -6,6 +7,7 @@
 
 #include <QString>
 
+#include "log/activitylog.h"
 #include "log/cardnumberscrubber.h"
 
 namespace {
@@ -62,6 +64,38 @@ QString expectedScrub(const QString& text)
     return expected;
 }
 
+// Reads an escaped entry back; aborts on a backslash that starts no escape.
+QString unescape(const QString& escaped)
+{
+    QString text;
+    for (qsizetype i = 0; i < escaped.size(); ++i) {
+        if (escaped.at(i) != QLatin1Char('\\')) {
+            text.append(escaped.at(i));
+            continue;
+        }
+        const QString rest = escaped.mid(i + 1, 3);
+        if (rest.startsWith(QLatin1Char('\\'))) {
+            text.append(QLatin1Char('\\'));
+        } else if (rest.startsWith(QLatin1Char('r'))) {
+            text.append(QLatin1Char('\r'));
+        } else if (rest.startsWith(QLatin1Char('n'))) {
+            text.append(QLatin1Char('\n'));
+        } else if (rest.startsWith(QLatin1Char('t'))) {
+            text.append(QLatin1Char('\t'));
+        } else if (rest.size() == 3 && rest.startsWith(QLatin1Char('x'))) {
+            bool ok = false;
+            text.append(QChar(rest.mid(1).toUShort(&ok, 16)));
+            if (!ok)
+                std::abort();
+            i += 2;
+        } else {
+            std::abort();
+        }
+        ++i;
+    }
+    return text;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -80,6 +114,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     // Every card number is hidden but its last four digits, and nothing else is.
     if (scrubbed != expectedScrub(entry))
+        std::abort();
+
+    // The written text holds no control character or DEL, and reads back to the entry.
+    const QString escaped = ActivityLog::escapeEntry(scrubbed);
+    for (const QChar ch : escaped) {
+        if (ch.unicode() < 32 || ch.unicode() == 127)
+            std::abort();
+    }
+    if (unescape(escaped) != scrubbed)
         std::abort();
     return 0;
 }

@@ -277,7 +277,9 @@ QString ActivityLog::escapeEntry(const QString& entry)
     escaped.reserve(entry.size());
     for (const QChar ch : entry) {
         const char16_t code = ch.unicode();
-        if (code >= 32) {
+        if (code == '\\') {
+            escaped.append(QLatin1String("\\\\")); // so a literal "\r" differs from an escape
+        } else if (code >= 32 && code != 127) {
             escaped.append(ch);
         } else if (code == '\r') {
             escaped.append(QLatin1String("\\r"));

@@ -27,7 +27,8 @@ public:
     static QString timestamp(const QDateTime& when);
     // Reads back the date of a line written with timestamp(); invalid when it is not one.
     static QDate lineDate(const QByteArray& line);
-    // The entry with CR, LF, tab and other codes below 32 written as \r, \n, \t and \xNN.
+    // The entry with CR, LF, tab, the other codes below 32 and DEL written as \r, \n, \t and
+    // \xNN, and a backslash as \\, so the escapes can be read back unambiguously.
     static QString escapeEntry(const QString& entry);
 
 private:

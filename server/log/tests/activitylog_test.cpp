@@ -91,15 +91,28 @@ TEST(ActivityLogLineDate, RejectsLinesThatDoNotStartWithADate)
     }
 }
 
-TEST(ActivityLogEscape, WritesControlCharactersAsVisibleEscapes)
+TEST(ActivityLogEscape, WritesControlCharactersDelAndBackslashAsUnambiguousEscapes)
 {
-    EXPECT_EQ(ActivityLog::escapeEntry(QStringLiteral("a\r\nb\tc")),
-              QStringLiteral("a\\r\\nb\\tc"));
-    EXPECT_EQ(ActivityLog::escapeEntry(QString(QChar(0)) + QChar(0x1B) + QChar(0x1F)),
-              QStringLiteral("\\x00\\x1B\\x1F"));
-    // Printable text, blanks, backslashes and characters above 126 stay as they are.
-    const QString plain = QStringLiteral("View Log: path=[C:\\Windows\\notepad.exe] ~ \u00FC");
-    EXPECT_EQ(ActivityLog::escapeEntry(plain), plain);
+    struct Case
+    {
+        QString entry;
+        QString logged;
+    };
+    const Case cases[] = {
+        {QStringLiteral("a\r\nb\tc"), QStringLiteral("a\\r\\nb\\tc")},
+        {QString(QChar(0)) + QChar(0x1B) + QChar(0x1F) + QChar(0x7F),
+         QStringLiteral("\\x00\\x1B\\x1F\\x7F")},
+        // A client's literal backslash-r reads back differently from an escaped carriage return.
+        {QStringLiteral("NAME=a\\rb"), QStringLiteral("NAME=a\\\\rb")},
+        {QStringLiteral("path=[C:\\Windows\\notepad.exe]"),
+         QStringLiteral("path=[C:\\\\Windows\\\\notepad.exe]")},
+        {QStringLiteral("\\x7F"), QStringLiteral("\\\\x7F")},
+        // Printable text, blanks and characters above 127 stay as they are.
+        {QStringLiteral(" ~ \u0080\u00A0\u00FC\u00FF"),
+         QStringLiteral(" ~ \u0080\u00A0\u00FC\u00FF")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ActivityLog::escapeEntry(c.entry), c.logged) << qPrintable(c.entry);
 }
 
 class ActivityLogFile : public ::testing::Test
