@@ -6,7 +6,9 @@
 class Clock;
 
 // The activity log "varnelpayment.log" in the program folder: one timestamped line per step.
-// It holds no state in memory: every line opens, appends to and closes the file.
+// Every line opens, appends to and closes the file, so the file is complete after each line.
+// In memory it keeps only whether the file's end was checked for a line that an earlier run
+// left unended.
 class ActivityLog
 {
 public:
@@ -33,5 +35,7 @@ public:
 
 private:
     QString m_path;
+    QByteArray m_encodedPath;
     const Clock& m_clock;
+    bool m_endChecked = false;
 };
