@@ -212,7 +212,7 @@ void ActivityLog::log(const QString& entry)
 {
     try {
         const QByteArray text = toSingleByte(escapeEntry(scrubCardNumbers(entry)));
-        const QByteArray prefix = toSingleByte(timestamp(m_clock.now())) + ": ";
+        const QByteArray& prefix = stampPrefix();
         QByteArray line;
         line.reserve(prefix.size() + text.size() + 4);
         // A line left unended by an earlier run, or by a write of ours cut short, is ended
@@ -234,6 +234,17 @@ void ActivityLog::log(const QString& entry)
     } catch (...) {
         qWarning("Activity log: cannot write a line");
     }
+}
+
+const QByteArray& ActivityLog::stampPrefix()
+{
+    // The local time's text changes only with the second; making it is most of a line's cost.
+    const qint64 second = m_clock.secsSinceEpoch();
+    if (m_stampPrefix.isEmpty() || second != m_stampSecond) {
+        m_stampPrefix = toSingleByte(timestamp(QDateTime::fromSecsSinceEpoch(second))) + ": ";
+        m_stampSecond = second;
+    }
+    return m_stampPrefix;
 }
 
 QString ActivityLog::log_separator()

@@ -7,8 +7,8 @@ class Clock;
 
 // The activity log "varnelpayment.log" in the program folder: one timestamped line per step.
 // Every line opens, appends to and closes the file, so the file is complete after each line.
-// In memory it keeps only whether the file's end was checked for a line that an earlier run
-// left unended.
+// In memory it keeps only the current second's timestamp text and whether the file's end was
+// checked for a line that an earlier run left unended.
 class ActivityLog
 {
 public:
@@ -34,8 +34,13 @@ public:
     static QString escapeEntry(const QString& entry);
 
 private:
+    // "timestamp: " as single-byte text for the clock's current second.
+    const QByteArray& stampPrefix();
+
     QString m_path;
     QByteArray m_encodedPath;
     const Clock& m_clock;
     bool m_endChecked = false;
+    qint64 m_stampSecond = 0;
+    QByteArray m_stampPrefix;
 };
