@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -35,6 +36,8 @@ namespace {
 using namespace LoopbackClient;
 
 using Clock = std::chrono::steady_clock;
+
+constexpr int kRounds = 5;
 
 // The baseline: answers every receipt with the version reply, nothing else.
 int runEchoServer(quint16 port)
@@ -239,15 +242,22 @@ int main(int argc, char** argv)
                  {QStringLiteral("--same-io"), QString::number(sameIoPort), linesFile,
                   baselineDir.filePath(QStringLiteral("varnelpayment.log"))});
 
-    std::printf("VERSION round trips, %d per run; a transaction logs %lld lines\n"
+    std::printf("VERSION round trips, best of %d runs of %d; a transaction logs %lld lines\n"
                 "(targets: server at least 5000/s on one connection, and at least 0.70 of the "
                 "same-I/O baseline)\n",
-                transactions, static_cast<long long>(lines.count('\n')));
+                kRounds, transactions / kRounds, static_cast<long long>(lines.count('\n')));
+    // Short runs taken in turn, the best of each kept: on a machine shared with other work, a
+    // burst of load then slows one run of each, not all the runs of one server.
     for (const int connections : {1, 32}) {
-        const int each = transactions / connections;
-        const double echoRate = measureRate(echoPort, connections, each);
-        const double sameIoRate = measureRate(sameIoPort, connections, each);
-        const double serverRate = measureRate(serverPort, connections, each);
+        const int each = transactions / connections / kRounds;
+        double echoRate = 0;
+        double sameIoRate = 0;
+        double serverRate = 0;
+        for (int round = 0; round < kRounds; ++round) {
+            echoRate = std::max(echoRate, measureRate(echoPort, connections, each));
+            sameIoRate = std::max(sameIoRate, measureRate(sameIoPort, connections, each));
+            serverRate = std::max(serverRate, measureRate(serverPort, connections, each));
+        }
         std::printf("  %2d connection%s server %8.0f/s   same-I/O baseline %8.0f/s   echo "
                     "baseline %8.0f/s   server/same-I/O %.2f\n",
                     connections, connections == 1 ? ": " : "s:", serverRate, sameIoRate, echoRate,
