@@ -325,6 +325,16 @@ QDate ActivityLog::lineDate(const QByteArray& line)
 
 QString ActivityLog::escapeEntry(const QString& entry)
 {
+    // Most entries need no escape: they are written as they are, without a copy. The plain
+    // loop lets the compiler test many characters at once.
+    const QChar* chars = entry.constData();
+    bool needsEscape = false;
+    for (qsizetype i = 0; i < entry.size(); ++i) {
+        const char16_t code = chars[i].unicode();
+        needsEscape |= code < 32 || code == 127 || code == u'\\';
+    }
+    if (!needsEscape)
+        return entry;
     QString escaped;
     escaped.reserve(entry.size());
     for (const QChar ch : entry) {

@@ -78,6 +78,14 @@ bool passesLuhnCheck(QStringView digits)
 
 QString scrubCardNumbers(const QString& entry)
 {
+    // Most entries hold too few digits for a card number; a plain counting loop tells them fast.
+    const QChar* chars = entry.constData();
+    qsizetype digits = 0;
+    for (qsizetype i = 0; i < entry.size(); ++i)
+        digits += unsigned(chars[i].unicode()) - unsigned(u'0') < 10u ? 1 : 0;
+    if (digits < kMinDigits)
+        return entry;
+
     QString out = entry; // shared until a digit is masked
     DigitChain chain;
     qsizetype digitsInChain = 0;
