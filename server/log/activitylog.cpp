@@ -238,7 +238,8 @@ void ActivityLog::log(const QString& entry)
 
 const QByteArray& ActivityLog::stampPrefix()
 {
-    // The local time's text changes only with the second; making it is most of a line's cost.
+    // The local time's text changes only with the second, and making it asks the C library for
+    // the time zone each time.
     const qint64 second = m_clock.secsSinceEpoch();
     if (m_stampPrefix.isEmpty() || second != m_stampSecond) {
         m_stampPrefix = toSingleByte(timestamp(QDateTime::fromSecsSinceEpoch(second))) + ": ";
@@ -325,8 +326,7 @@ QDate ActivityLog::lineDate(const QByteArray& line)
 
 QString ActivityLog::escapeEntry(const QString& entry)
 {
-    // Most entries need no escape: they are written as they are, without a copy. The plain
-    // loop lets the compiler test many characters at once.
+    // Most entries need no escape: they are written as they are, without a copy.
     const QChar* chars = entry.constData();
     bool needsEscape = false;
     for (qsizetype i = 0; i < entry.size(); ++i) {

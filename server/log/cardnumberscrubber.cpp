@@ -78,7 +78,7 @@ bool passesLuhnCheck(QStringView digits)
 
 QString scrubCardNumbers(const QString& entry)
 {
-    // Most entries hold too few digits for a card number; a plain counting loop tells them fast.
+    // Most entries hold too few digits for a card number: they pass without a closer look.
     const QChar* chars = entry.constData();
     qsizetype digits = 0;
     for (qsizetype i = 0; i < entry.size(); ++i)
