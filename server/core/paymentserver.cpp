@@ -35,7 +35,8 @@ bool PaymentServer::start(bool simulate, QString* reason)
     m_padControl->listen(PadControlServer::configuredPort(m_folder.settingsPath()));
     m_fileChooser = std::make_unique<NoFileChooser>();
     m_pad = std::make_unique<SignaturePad>(*m_simulatedPad, m_settings, m_log, *m_requests, m_pump,
-                                           m_requests->padTimeout(), *m_fileChooser);
+                                           m_requests->padTimeout(), *m_fileChooser,
+                                           m_folder.signaturesPath());
 
     m_pinPad = std::make_unique<PinPadUnavailable>(m_log, m_settings, *m_requests);
     m_dispatcher = std::make_unique<RequestDispatcher>(m_log, *m_requests, *m_pad, *m_pinPad);
