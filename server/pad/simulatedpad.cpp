@@ -137,6 +137,7 @@ void SimulatedPad::ClosePort()
         return;
     m_portOpen = false;
     m_awaitingCard = false;
+    m_awaitingSignature = false;
 }
 
 void SimulatedPad::IsPortOpen(qint16& flag)
@@ -160,6 +161,7 @@ void SimulatedPad::ShowForm(const QString& formName, qint16& status)
     }
     m_form = formName;
     m_awaitingCard = formName == PadForm::kStart;
+    m_awaitingSignature = formName == PadForm::kSig;
     status = 1;
     Q_EMIT formShown(formName);
 }
@@ -255,5 +257,15 @@ bool SimulatedPad::swipe(const QString& track1, const QString& track2)
     m_awaitingCard = false;
     m_variables[PadVariable::kTrack1] = track1;
     m_variables[PadVariable::kTrack2] = track2;
+    return true;
+}
+
+bool SimulatedPad::sign(const QString& sigcomp)
+{
+    if (!m_portOpen || !m_awaitingSignature)
+        return false;
+    // The signing form takes one signature; the next waits for the form to be shown again.
+    m_awaitingSignature = false;
+    m_variables[PadVariable::kSigcomp] = sigcomp;
     return true;
 }
