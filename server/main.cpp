@@ -15,6 +15,7 @@
 #include "core/eventpump.h"
 #include "core/paymentserver.h"
 #include "core/programfolder.h"
+#include "pad/curlftpclient.h"
 #include "request/requestserver.h"
 
 namespace {
@@ -97,7 +98,8 @@ int main(int argc, char** argv)
 
     SystemClock clock;
     QtEventPump pump;
-    PaymentServer server{ProgramFolder(home), clock, pump};
+    CurlFtpClient ftp;
+    PaymentServer server{ProgramFolder(home), clock, pump, ftp};
     routeTerminationSignals(app, pump);
 
     QString reason;

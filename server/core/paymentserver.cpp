@@ -14,8 +14,8 @@
 #include "request/requestserver.h"
 
 PaymentServer::PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump,
-                             QObject* parent)
-    : QObject(parent), m_folder(folder), m_clock(clock), m_pump(pump),
+                             FtpClient& ftp, QObject* parent)
+    : QObject(parent), m_folder(folder), m_clock(clock), m_pump(pump), m_ftp(ftp),
       m_log(folder.logPath(), clock), m_settingsFile(folder.settingsPath(), m_log)
 {
 }
@@ -35,7 +35,8 @@ bool PaymentServer::start(bool simulate, QString* reason)
     m_padControl->listen(PadControlServer::configuredPort(m_folder.settingsPath()));
     m_fileChooser = std::make_unique<NoFileChooser>();
     m_pad = std::make_unique<SignaturePad>(*m_simulatedPad, m_settings, m_log, *m_requests, m_pump,
-                                           m_requests->padTimeout(), *m_fileChooser);
+                                           m_requests->padTimeout(), *m_fileChooser, m_ftp,
+                                           m_folder.settingsPath());
 
     m_pinPad = std::make_unique<PinPadUnavailable>(m_log, m_settings, *m_requests);
     m_dispatcher = std::make_unique<RequestDispatcher>(m_log, *m_requests, *m_pad, *m_pinPad);

@@ -13,6 +13,7 @@
 class Clock;
 class EventPump;
 class FileChooser;
+class FtpClient;
 class PadControlServer;
 class PinPadOperations;
 class PurgeTimer;
@@ -28,7 +29,8 @@ class PaymentServer : public QObject
     Q_OBJECT
 
 public:
-    PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump,
+    // `ftp` uploads the signature pictures.
+    PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump, FtpClient& ftp,
                   QObject* parent = nullptr);
     ~PaymentServer() override;
 
@@ -51,6 +53,7 @@ private:
     ProgramFolder m_folder;
     const Clock& m_clock;
     EventPump& m_pump;
+    FtpClient& m_ftp;
     ActivityLog m_log;
     LiveSettings m_settings;
     SettingsFile m_settingsFile;

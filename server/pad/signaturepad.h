@@ -3,11 +3,14 @@
 #include "pad/cardswipe.h"
 #include "pad/padconnection.h"
 #include "pad/padvariables.h"
+#include "pad/signaturecapture.h"
+#include "pad/signatureupload.h"
 #include "request/deviceoperations.h"
 
 class ActivityLog;
 class EventPump;
 class FileChooser;
+class FtpClient;
 class LiveSettings;
 class PadDriver;
 class ReplyChannel;
@@ -16,19 +19,19 @@ class ReplyChannel;
 class SignaturePad : public PadOperations
 {
 public:
-    // `padTimeout` is the server's shared waiting limit in seconds.
+    // `padTimeout` is the server's shared waiting limit in seconds; the upload reads its
+    // settings from the file at `settingsPath` and sends through `ftp`.
     SignaturePad(PadDriver& driver, LiveSettings& settings, ActivityLog& log, ReplyChannel& replies,
-                 EventPump& pump, qint16& padTimeout, FileChooser& fileChooser);
+                 EventPump& pump, qint16& padTimeout, FileChooser& fileChooser, FtpClient& ftp,
+                 const QString& settingsPath);
 
     bool pad_enabled(bool logIfDisabled) override;
     void clear_padVars() override;
     void qp6100_get_swipe() override;
-    // Signature files are not written yet, so there is nothing to remove.
     void qp6100_delete_signature(const QString& sigFile) override;
     void set_account_var(const QString& account) override;
     void set_fullname_var(const QString& name) override;
     void setVar(const QString& total) override;
-    // Answers that signature capture is not available.
     void qp6100_get_signature(const QString& sigFile, bool doFtp, const QString& ftpPath) override;
     void pad_welcome() override;
 
@@ -36,9 +39,9 @@ public:
     PadConnection& connection() { return m_connection; }
 
 private:
-    ActivityLog& m_log;
-    ReplyChannel& m_replies;
     PadConnection m_connection;
     PadVariables m_variables;
     CardSwipe m_swipe;
+    SignatureUpload m_upload;
+    SignatureCapture m_signature;
 };

@@ -13,7 +13,10 @@ public:
 
     int width() const { return m_width; }
     int height() const { return m_height; }
-    bool ink(int x, int y) const { return m_pixels[std::size_t(y) * std::size_t(m_width) + std::size_t(x)]; }
+    bool ink(int x, int y) const
+    {
+        return m_pixels[std::size_t(y) * std::size_t(m_width) + std::size_t(x)];
+    }
     // Inks one pixel; a pixel outside the picture is ignored.
     void setInk(int x, int y);
 
