@@ -11,12 +11,15 @@
 #include <QDir>
 #include <QSocketNotifier>
 
+#include "app/paymentserver.h"
 #include "core/clock.h"
 #include "core/eventpump.h"
-#include "core/paymentserver.h"
 #include "core/programfolder.h"
+#include "log/textviewer.h"
 #include "pad/curlftpclient.h"
-#include "request/requestserver.h"
+#include "pad/filechooser.h"
+#include "pad/padcontrolserver.h"
+#include "pad/simulatedpad.h"
 
 namespace {
 
@@ -98,22 +101,35 @@ int main(int argc, char** argv)
 
     SystemClock clock;
     QtEventPump pump;
-    CurlFtpClient ftp;
-    PaymentServer server{ProgramFolder(home), clock, pump, ftp};
+    // The devices of this build: the simulated QP6100 pad, no file dialog without a window,
+    // the desktop's viewer for View Log and libcurl for the signature upload.
+    SimulatedPad simulatedPad;
+    NoFileChooser fileChooser;
+    DesktopTextViewer textViewer;
+    CurlFtpClient ftpClient;
+    const ProgramFolder folder(home);
+    PaymentServer server{folder, clock, pump,
+                         Devices{simulatedPad, fileChooser, textViewer, ftpClient}};
     routeTerminationSignals(app, pump);
 
     QString reason;
-    if (!server.start(parser.isSet(QStringLiteral("simulate")), &reason)) {
+    const bool listening = server.start(parser.isSet(QStringLiteral("simulate")), &reason);
+    // A service without its port is of no use: it says why and ends.
+    if (!listening) {
         printLine(stderr, QStringLiteral("varnelpayment: cannot listen on port [%1]: %2")
                               .arg(server.settings().txtSockport, reason));
         server.shutdown();
         return 1;
     }
+    // The pad's control port, where varnel-pad stands at the simulated pad. Without it the pad
+    // still works; it has logged why it cannot listen.
+    PadControlServer padControl(simulatedPad, server.activityLog());
+    padControl.listen(PadControlServer::configuredPort(folder.settingsPath()));
+
     printLine(stdout,
               QStringLiteral("Varnel Payment Server %1").arg(QStringLiteral(VARNEL_VERSION)));
-    printLine(stdout, QStringLiteral("Program folder: %1").arg(server.folder().path()));
-    printLine(stdout,
-              QStringLiteral("Listening on port: %1").arg(server.requests().listeningPort()));
+    printLine(stdout, QStringLiteral("Program folder: %1").arg(folder.path()));
+    printLine(stdout, QStringLiteral("Listening on port: %1").arg(server.listeningPort()));
 
     const int status = app.exec();
     server.shutdown();

@@ -8,6 +8,7 @@
 
 #include "core/eventpump.h"
 #include "core/failure.h"
+#include "core/padtimeout.h"
 #include "log/activitylog.h"
 #include "pad/padconnection.h"
 #include "pad/paddriver.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-constexpr qint16 kDefaultTimeout = 60;
 const QString kNotEnabled = QStringLiteral("QP6100 Not Enabled in Varnel Payment Setup");
 
 bool holdsData(const QString& value)
@@ -55,7 +55,7 @@ void makeFolderFor(const QString& sigFile)
 
 SignatureCapture::SignatureCapture(PadDriver& driver, PadConnection& connection,
                                    PadVariables& variables, ActivityLog& log, ReplyChannel& replies,
-                                   EventPump& pump, qint16& padTimeout, SignatureUpload& upload)
+                                   EventPump& pump, PadTimeout& padTimeout, SignatureUpload& upload)
     : m_driver(driver), m_connection(connection), m_variables(variables), m_log(log),
       m_replies(replies), m_pump(pump), m_padTimeout(padTimeout), m_upload(upload)
 {
@@ -91,10 +91,10 @@ void SignatureCapture::qp6100_get_signature(const QString& sigFile, bool doFtp,
               QStringLiteral("</ERROR></QP6100>"));
         return;
     }
-    if (m_padTimeout == 0)
-        m_padTimeout = kDefaultTimeout;
-    m_log.log(QStringLiteral("qp6100_get_signature: timeout=[") + QString::number(m_padTimeout) +
-              QLatin1Char(']'));
+    if (m_padTimeout.seconds() == 0)
+        m_padTimeout.setSeconds(PadTimeout::kDefaultSeconds);
+    m_log.log(QStringLiteral("qp6100_get_signature: timeout=[") +
+              QString::number(m_padTimeout.seconds()) + QLatin1Char(']'));
 
     try {
         const std::optional<bool> saved = captureAndSave(sigFile, doFtp, ftpPath);
@@ -125,7 +125,7 @@ std::optional<bool> SignatureCapture::captureAndSave(const QString& sigFile, boo
         m_pump.processPending();
         elapsed += kStep;
         // Read the shared limit afresh: a request served during the step may have set it.
-        if (elapsed >= m_padTimeout) {
+        if (elapsed >= m_padTimeout.seconds()) {
             m_log.log(QStringLiteral("qp6100_get_signature: Timeout"));
             m_connection.show_pad_form(PadForm::kWelcome);
             reply(QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>"));

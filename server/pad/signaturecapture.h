@@ -8,6 +8,7 @@ class ActivityLog;
 class EventPump;
 class PadConnection;
 class PadDriver;
+class PadTimeout;
 class PadVariables;
 class ReplyChannel;
 class SignatureUpload;
@@ -23,10 +24,10 @@ public:
     // Most characters of pen data the driver can be handed: their bytes must fit a 16-bit count.
     static constexpr int kMaxSigDataLength = 16383;
 
-    // `padTimeout` is the server's shared limit in seconds, read again at every step.
+    // `padTimeout` is the server's shared limit, read again at every step.
     SignatureCapture(PadDriver& driver, PadConnection& connection, PadVariables& variables,
-                     ActivityLog& log, ReplyChannel& replies, EventPump& pump, qint16& padTimeout,
-                     SignatureUpload& upload);
+                     ActivityLog& log, ReplyChannel& replies, EventPump& pump,
+                     PadTimeout& padTimeout, SignatureUpload& upload);
 
     // Removes an earlier picture at the path. Failures go to the caller.
     void qp6100_delete_signature(const QString& sigFile);
@@ -45,6 +46,6 @@ private:
     ActivityLog& m_log;
     ReplyChannel& m_replies;
     EventPump& m_pump;
-    qint16& m_padTimeout;
+    PadTimeout& m_padTimeout;
     SignatureUpload& m_upload;
 };

@@ -1,7 +1,7 @@
 #include "pad/signaturepad.h"
 
 SignaturePad::SignaturePad(PadDriver& driver, LiveSettings& settings, ActivityLog& log,
-                           ReplyChannel& replies, EventPump& pump, qint16& padTimeout,
+                           ReplyChannel& replies, EventPump& pump, PadTimeout& padTimeout,
                            FileChooser& fileChooser, FtpClient& ftp, const QString& settingsPath)
     : m_connection(driver, settings, log, fileChooser), m_variables(driver, log),
       m_swipe(driver, m_connection, m_variables, log, replies, pump, padTimeout),

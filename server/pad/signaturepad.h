@@ -13,16 +13,17 @@ class FileChooser;
 class FtpClient;
 class LiveSettings;
 class PadDriver;
+class PadTimeout;
 class ReplyChannel;
 
 // The signature pad's operations as the request service dispatches them, over one driver.
 class SignaturePad : public PadOperations
 {
 public:
-    // `padTimeout` is the server's shared waiting limit in seconds; the upload reads its
-    // settings from the file at `settingsPath` and sends through `ftp`.
+    // `padTimeout` is the server's shared waiting limit; the upload reads its settings from the
+    // file at `settingsPath` and sends through `ftp`.
     SignaturePad(PadDriver& driver, LiveSettings& settings, ActivityLog& log, ReplyChannel& replies,
-                 EventPump& pump, qint16& padTimeout, FileChooser& fileChooser, FtpClient& ftp,
+                 EventPump& pump, PadTimeout& padTimeout, FileChooser& fileChooser, FtpClient& ftp,
                  const QString& settingsPath);
 
     bool pad_enabled(bool logIfDisabled) override;

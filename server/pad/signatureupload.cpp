@@ -7,6 +7,7 @@
 
 #include "core/eventpump.h"
 #include "core/failure.h"
+#include "core/padtimeout.h"
 #include "log/activitylog.h"
 #include "pad/ftpclient.h"
 #include "pad/removewithoutforcing.h"
@@ -14,7 +15,6 @@
 
 namespace {
 
-constexpr qint16 kDefaultTimeout = 60;
 const QString kScheme = QStringLiteral("ftp://");
 // What the url line shows for a password that is set, whatever its length.
 const QString kHiddenPassword = QStringLiteral("********");
@@ -30,7 +30,7 @@ QString readFtpSetting(const QString& settingsPath, const QString& key)
 } // namespace
 
 SignatureUpload::SignatureUpload(QString settingsPath, ActivityLog& log, FtpClient& ftp,
-                                 EventPump& pump, qint16& padTimeout)
+                                 EventPump& pump, PadTimeout& padTimeout)
     : m_settingsPath(std::move(settingsPath)), m_log(log), m_ftp(ftp), m_pump(pump),
       m_padTimeout(padTimeout)
 {
@@ -74,8 +74,8 @@ bool SignatureUpload::sig_ftp(const QString& sigFile, const QString& ftpPath)
 
 bool SignatureUpload::upload(const QString& sigFile, const QString& ftpPath)
 {
-    if (m_padTimeout == 0)
-        m_padTimeout = kDefaultTimeout;
+    if (m_padTimeout.seconds() == 0)
+        m_padTimeout.setSeconds(PadTimeout::kDefaultSeconds);
     const QString setting = readFtpSetting(m_settingsPath, QStringLiteral("ftpURL"));
     const QString user = readFtpSetting(m_settingsPath, QStringLiteral("ftpUsername"));
     const QString password = readFtpSetting(m_settingsPath, QStringLiteral("ftpPassword"));
@@ -98,8 +98,8 @@ bool SignatureUpload::upload(const QString& sigFile, const QString& ftpPath)
     bool succeeded = false;
     {
         const std::unique_ptr<FtpTransfer> transfer =
-            m_ftp.execute(FtpUpload{server->host, server->port, user, password, m_padTimeout,
-                                    sigFile, remoteName(sigFile, ftpPath)});
+            m_ftp.execute(FtpUpload{server->host, server->port, user, password,
+                                    m_padTimeout.seconds(), sigFile, remoteName(sigFile, ftpPath)});
         // The transfer's own end wakes the wait; other events run meanwhile.
         while (transfer->stillExecuting())
             m_pump.waitForEvents();

@@ -7,6 +7,7 @@
 class ActivityLog;
 class EventPump;
 class FtpClient;
+class PadTimeout;
 
 // Sends a freshly saved signature picture to the FTP server of the settings file's "FTP"
 // section and then removes the local copy.
@@ -24,7 +25,7 @@ public:
     // The settings are read from the file at `settingsPath` at every upload. `padTimeout` is
     // the server's shared waiting limit, which bounds the transfer.
     SignatureUpload(QString settingsPath, ActivityLog& log, FtpClient& ftp, EventPump& pump,
-                    qint16& padTimeout);
+                    PadTimeout& padTimeout);
 
     // True when the server confirmed the whole file and the local file was then removed;
     // false, with the local file kept, otherwise. Catches its own failures.
@@ -48,5 +49,5 @@ private:
     ActivityLog& m_log;
     FtpClient& m_ftp;
     EventPump& m_pump;
-    qint16& m_padTimeout;
+    PadTimeout& m_padTimeout;
 };

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "core/livesettings.h"
+#include "core/padtimeout.h"
 #include "fakeeventpump.h"
 #include "fakeftpclient.h"
 #include "fakepaddriver.h"
@@ -30,6 +31,7 @@ protected:
     {
         const QSignalBlocker block(settings);
         settings.setChkQP6100Device(LiveSettings::Ticked);
+        padTimeout.setSeconds(30);
         TestFiles::writeAll(settingsPath, "[FTP]\r\nftpUrl=ftp://127.0.0.1:2121\r\n"
                                           "ftpUsername=till\r\nftpPassword=secret\r\n");
     }
@@ -60,7 +62,7 @@ protected:
     RecordingReplies replies;
     FakeEventPump pump;
     FakeFtpClient ftp;
-    qint16 padTimeout = 30;
+    PadTimeout padTimeout;
     PadConnection connection{driver, settings, log.log(), chooser};
     PadVariables variables{driver, log.log()};
     SignatureUpload upload{settingsPath, log.log(), ftp, pump, padTimeout};
@@ -154,9 +156,9 @@ TEST_F(SignatureCaptureTest, EachOutcomeAfterTheSignatureHasItsReply)
 
 TEST_F(SignatureCaptureTest, TheWaitReadsTwiceTheLimitLessOneTimesThenShowsWelcome)
 {
-    padTimeout = 0;
+    padTimeout.setSeconds(0);
     capture.qp6100_get_signature(sigFile(), true, QStringLiteral("/in/"));
-    EXPECT_EQ(padTimeout, 60);
+    EXPECT_EQ(padTimeout.seconds(), 60);
     EXPECT_EQ(pump.steps(), 120);
     EXPECT_EQ(sigcompReads(), 119);
     EXPECT_EQ(onlyReply(), kTimeoutReply);
@@ -168,10 +170,10 @@ TEST_F(SignatureCaptureTest, TheWaitReadsTwiceTheLimitLessOneTimesThenShowsWelco
 
     // A limit lowered by a request served during the wait ends it at the next step.
     replies.replies.clear();
-    padTimeout = 30;
+    padTimeout.setSeconds(30);
     pump.onStep = [this](int step) {
         if (step == 120 + 4)
-            padTimeout = 1;
+            padTimeout.setSeconds(1);
     };
     capture.qp6100_get_signature(sigFile(), false, QStringLiteral("/in/"));
     EXPECT_EQ(pump.steps(), 120 + 4);
@@ -184,12 +186,12 @@ TEST_F(SignatureCaptureTest, ADisabledPadOrAFailingDriverAnswersWithAnError)
         const QSignalBlocker block(settings);
         settings.setChkQP6100Device(LiveSettings::Unticked);
     }
-    padTimeout = 0;
+    padTimeout.setSeconds(0);
     capture.qp6100_get_signature(sigFile(), false, QStringLiteral("/in/"));
     EXPECT_EQ(onlyReply(), QStringLiteral("<QP6100><ERROR>QP6100 Not Enabled in Varnel Payment "
                                           "Setup</ERROR></QP6100>"));
     EXPECT_TRUE(driver.calls.isEmpty());
-    EXPECT_EQ(padTimeout, 0);
+    EXPECT_EQ(padTimeout.seconds(), 0);
     EXPECT_EQ(log.entries(), QStringList{QStringLiteral("QP6100: Device is Not Enabled")});
 
     {

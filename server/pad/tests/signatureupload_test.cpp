@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "core/padtimeout.h"
 #include "fakeeventpump.h"
 #include "fakeftpclient.h"
 #include "pad/curlftpclient.h"
@@ -112,7 +113,7 @@ protected:
     TestLog log;
     FakeEventPump pump;
     FakeFtpClient ftp;
-    qint16 padTimeout = 0;
+    PadTimeout padTimeout;
     SignatureUpload upload{settingsPath, log.log(), ftp, pump, padTimeout};
 };
 
@@ -138,7 +139,7 @@ TEST_F(SigFtpTest, AConfirmedTransferRemovesTheLocalFile)
     EXPECT_EQ(sent.remoteName, QStringLiteral("/in box/ab12.pcx"));
     // The limit of 0 reads as 60, and stays.
     EXPECT_EQ(sent.timeoutSeconds, 60);
-    EXPECT_EQ(padTimeout, 60);
+    EXPECT_EQ(padTimeout.seconds(), 60);
     EXPECT_EQ(log.entries(),
               (QStringList{QStringLiteral("sig_ftp: url=[ftp://127.0.0.1:2121] user=[us:er@x] "
                                           "pass=[********] "),
