@@ -16,6 +16,7 @@
 #include "core/eventpump.h"
 #include "core/programfolder.h"
 #include "log/textviewer.h"
+#include "pad/curlftpclient.h"
 #include "pad/filechooser.h"
 #include "pad/padcontrolserver.h"
 #include "pad/simulatedpad.h"
@@ -101,12 +102,14 @@ int main(int argc, char** argv)
     SystemClock clock;
     QtEventPump pump;
     // The devices of this build: the simulated QP6100 pad, no file dialog without a window,
-    // and the desktop's viewer for View Log.
+    // the desktop's viewer for View Log and libcurl for the signature upload.
     SimulatedPad simulatedPad;
     NoFileChooser fileChooser;
     DesktopTextViewer textViewer;
+    CurlFtpClient ftpClient;
     const ProgramFolder folder(home);
-    PaymentServer server{folder, clock, pump, Devices{simulatedPad, fileChooser, textViewer}};
+    PaymentServer server{folder, clock, pump,
+                         Devices{simulatedPad, fileChooser, textViewer, ftpClient}};
     routeTerminationSignals(app, pump);
 
     QString reason;

@@ -1,6 +1,7 @@
 #pragma once
 
 class FileChooser;
+class FtpClient;
 class PadDriver;
 class TextViewer;
 
@@ -14,4 +15,6 @@ struct Devices
     FileChooser& fileChooser;
     // The viewer that View Log starts on the log.
     TextViewer& textViewer;
+    // The FTP client the signature upload sends through.
+    FtpClient& ftpClient;
 };

@@ -22,6 +22,13 @@ void QtEventPump::processPending()
     throwIfInterrupted();
 }
 
+void QtEventPump::waitForEvents()
+{
+    throwIfInterrupted();
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    throwIfInterrupted();
+}
+
 void QtEventPump::throwIfInterrupted() const
 {
     if (m_interrupted)

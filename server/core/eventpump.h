@@ -9,6 +9,9 @@ public:
     virtual void wait(int milliseconds) = 0;
     // Lets the events that are already pending run, without waiting.
     virtual void processPending() = 0;
+    // Waits until at least one event comes and lets it run: for a wait that an event ends
+    // (a transfer's end) rather than a time. Without a real event loop, runs what is pending.
+    virtual void waitForEvents() { processPending(); }
 };
 
 // The real pump: a nested event loop ended by a single-shot timer.
@@ -17,6 +20,7 @@ class QtEventPump final : public EventPump
 public:
     void wait(int milliseconds) override;
     void processPending() override;
+    void waitForEvents() override;
     // The program is closing: every wait from now on, and the ones under way, end with
     // Failure(18), so waiting operations unwind instead of running their steps out.
     void interrupt() { m_interrupted = true; }

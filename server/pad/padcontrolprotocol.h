@@ -7,6 +7,8 @@
 // The line protocol between the simulated pad's control port and the varnel-pad tool. A
 // request is one line of words separated by single blanks, each word percent-encoded UTF-8:
 //   swipe WAIT_MS TRACK1 TRACK2     a card, held until the pad shows its swipe form
+//   sign WAIT_MS SIGCOMP            a signature (the pen data as sigcomp.h writes it), held
+//                                   until the pad shows its signing form
 //   wait-form NAME WAIT_MS          waits until the pad shows the form
 //   state                           port, form and the six variables
 //   set NAME VALUE                  sets a variable as the pad's script would

@@ -7,6 +7,7 @@
 
 #include "log/activitylog.h"
 #include "pad/padcontrolprotocol.h"
+#include "pad/sigcomp.h"
 #include "pad/simulatedpad.h"
 #include "settings/profilestore.h"
 
@@ -94,6 +95,8 @@ void PadControlServer::handle(QTcpSocket* client, const QStringList& words)
     const QString command = words.value(0);
     if (command == QStringLiteral("swipe"))
         handleSwipe(client, words);
+    else if (command == QStringLiteral("sign"))
+        handleSign(client, words);
     else if (command == QStringLiteral("wait-form"))
         handleWaitForm(client, words);
     else if (command == QStringLiteral("state"))
@@ -122,14 +125,48 @@ void PadControlServer::handleSwipe(QTcpSocket* client, const QStringList& words)
         answer(client, QStringLiteral("error usage: swipe WAIT_MS TRACK1 [TRACK2]"));
         return;
     }
-    Waiter swipe{client, nullptr, QString(), words.at(2), words.value(3)};
+    Waiter swipe{client, nullptr, QString(), words.at(2), words.value(3), QString()};
     // A swipe form already waiting for a card takes the card at once.
-    if (m_swipes.empty() && m_pad.swipe(swipe.track1, swipe.track2)) {
-        m_log.log(QStringLiteral("Simulator: Card Swiped"));
-        answer(client, QStringLiteral("ok"));
+    if (m_swipes.empty() && giveCard(swipe))
+        return;
+    addWaiter(m_swipes, std::move(swipe), *waitMs);
+}
+
+void PadControlServer::handleSign(QTcpSocket* client, const QStringList& words)
+{
+    const std::optional<int> waitMs = readNumber(words.value(1));
+    if (words.size() != 3 || !waitMs || *waitMs < 0) {
+        answer(client, QStringLiteral("error usage: sign WAIT_MS SIGCOMP"));
         return;
     }
-    addWaiter(m_swipes, std::move(swipe), *waitMs);
+    // The pad's pen writes only pen data; anything else is not a signature.
+    if (!Sigcomp::decode(words.at(2))) {
+        answer(client, QStringLiteral("error the pen data is not a signature"));
+        return;
+    }
+    Waiter signature{client, nullptr, QString(), QString(), QString(), words.at(2)};
+    // A signing form already waiting takes the signature at once.
+    if (m_signatures.empty() && giveSignature(signature))
+        return;
+    addWaiter(m_signatures, std::move(signature), *waitMs);
+}
+
+bool PadControlServer::giveCard(const Waiter& swipe)
+{
+    if (!m_pad.swipe(swipe.track1, swipe.track2))
+        return false;
+    m_log.log(QStringLiteral("Simulator: Card Swiped"));
+    answer(swipe.client, QStringLiteral("ok"));
+    return true;
+}
+
+bool PadControlServer::giveSignature(const Waiter& signature)
+{
+    if (!m_pad.sign(signature.sigcomp))
+        return false;
+    m_log.log(QStringLiteral("Simulator: Signed"));
+    answer(signature.client, QStringLiteral("ok"));
+    return true;
 }
 
 void PadControlServer::handleWaitForm(QTcpSocket* client, const QStringList& words)
@@ -143,7 +180,7 @@ void PadControlServer::handleWaitForm(QTcpSocket* client, const QStringList& wor
         answer(client, QStringLiteral("ok"));
         return;
     }
-    addWaiter(m_formWaits, Waiter{client, nullptr, words.at(1), {}, {}}, *waitMs);
+    addWaiter(m_formWaits, Waiter{client, nullptr, words.at(1), {}, {}, {}}, *waitMs);
 }
 
 void PadControlServer::handleState(QTcpSocket* client)
@@ -198,7 +235,7 @@ void PadControlServer::addWaiter(std::list<Waiter>& waiters, Waiter waiter, int 
 
 void PadControlServer::dropWaiters(QTcpSocket* client)
 {
-    for (std::list<Waiter>* waiters : {&m_swipes, &m_formWaits}) {
+    for (std::list<Waiter>* waiters : {&m_swipes, &m_signatures, &m_formWaits}) {
         for (auto it = waiters->begin(); it != waiters->end();) {
             if (it->client == client || it->client.isNull()) {
                 it->timer->deleteLater();
@@ -212,22 +249,10 @@ void PadControlServer::dropWaiters(QTcpSocket* client)
 
 void PadControlServer::onFormShown(const QString& form)
 {
-    if (form == PadForm::kStart) {
-        while (!m_swipes.empty()) {
-            Waiter swipe = std::move(m_swipes.front());
-            m_swipes.pop_front();
-            delete swipe.timer;
-            if (!swipe.client || swipe.client->state() != QAbstractSocket::ConnectedState)
-                continue;
-            if (m_pad.swipe(swipe.track1, swipe.track2)) {
-                m_log.log(QStringLiteral("Simulator: Card Swiped"));
-                answer(swipe.client, QStringLiteral("ok"));
-            } else {
-                answer(swipe.client, QStringLiteral("error the pad did not take the card"));
-            }
-            break;
-        }
-    }
+    if (form == PadForm::kStart)
+        deliverHeld(m_swipes, &PadControlServer::giveCard, QStringLiteral("card"));
+    else if (form == PadForm::kSig)
+        deliverHeld(m_signatures, &PadControlServer::giveSignature, QStringLiteral("signature"));
     for (auto it = m_formWaits.begin(); it != m_formWaits.end();) {
         if (it->form == form) {
             answer(it->client, QStringLiteral("ok"));
@@ -236,5 +261,21 @@ void PadControlServer::onFormShown(const QString& form)
         } else {
             ++it;
         }
+    }
+}
+
+void PadControlServer::deliverHeld(std::list<Waiter>& held,
+                                   bool (PadControlServer::*give)(const Waiter&),
+                                   const QString& what)
+{
+    while (!held.empty()) {
+        Waiter waiter = std::move(held.front());
+        held.pop_front();
+        delete waiter.timer;
+        if (!waiter.client || waiter.client->state() != QAbstractSocket::ConnectedState)
+            continue;
+        if (!(this->*give)(waiter))
+            answer(waiter.client, QStringLiteral("error the pad did not take the ") + what);
+        break;
     }
 }

@@ -32,7 +32,7 @@ public:
     static quint16 configuredPort(const QString& settingsPath);
 
 private:
-    // A request that waits for the pad: a held swipe or a form awaited.
+    // A request that waits for the pad: a held swipe or signature, or a form awaited.
     struct Waiter
     {
         QPointer<QTcpSocket> client;
@@ -40,16 +40,23 @@ private:
         QString form;
         QString track1;
         QString track2;
+        QString sigcomp;
     };
 
     void accept();
     void readClient(QTcpSocket* client);
     void handle(QTcpSocket* client, const QStringList& words);
     void handleSwipe(QTcpSocket* client, const QStringList& words);
+    void handleSign(QTcpSocket* client, const QStringList& words);
     void handleWaitForm(QTcpSocket* client, const QStringList& words);
     void handleState(QTcpSocket* client);
     void handleFault(QTcpSocket* client, const QStringList& words, bool raises);
     void onFormShown(const QString& form);
+    // Hands the first held swipe or signature that still has its client to the pad.
+    void deliverHeld(std::list<Waiter>& held, bool (PadControlServer::*give)(const Waiter&),
+                     const QString& what);
+    bool giveCard(const Waiter& swipe);
+    bool giveSignature(const Waiter& signature);
     void addWaiter(std::list<Waiter>& waiters, Waiter waiter, int waitMs);
     void dropWaiters(QTcpSocket* client);
     static void answer(QTcpSocket* client, const QString& line);
@@ -58,5 +65,6 @@ private:
     ActivityLog& m_log;
     QTcpServer* m_server;
     std::list<Waiter> m_swipes;
+    std::list<Waiter> m_signatures;
     std::list<Waiter> m_formWaits;
 };

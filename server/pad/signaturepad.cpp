@@ -1,15 +1,16 @@
 #include "pad/signaturepad.h"
 
-#include "log/activitylog.h"
 #include "pad/signaturefilename.h"
-#include "request/replychannel.h"
 
 SignaturePad::SignaturePad(PadDriver& driver, LiveSettings& settings, ActivityLog& log,
                            ReplyChannel& replies, EventPump& pump, PadTimeout& padTimeout,
-                           FileChooser& fileChooser, QString signaturesFolder)
-    : m_log(log), m_replies(replies), m_signaturesFolder(std::move(signaturesFolder)),
+                           FileChooser& fileChooser, FtpClient& ftp, const QString& settingsPath,
+                           QString signaturesFolder)
+    : m_signaturesFolder(std::move(signaturesFolder)),
       m_connection(driver, settings, log, fileChooser), m_variables(driver, log),
-      m_swipe(driver, m_connection, m_variables, log, replies, pump, padTimeout)
+      m_swipe(driver, m_connection, m_variables, log, replies, pump, padTimeout),
+      m_upload(settingsPath, log, ftp, pump, padTimeout),
+      m_signature(driver, m_connection, m_variables, log, replies, pump, padTimeout, m_upload)
 {
 }
 
@@ -30,7 +31,9 @@ void SignaturePad::qp6100_get_swipe()
 
 void SignaturePad::qp6100_delete_signature(const QString& sigFile)
 {
+    // A name that leaves the signatures folder fails the transaction before any file is used.
     requireSafeSignatureFile(sigFile, m_signaturesFolder);
+    m_signature.qp6100_delete_signature(sigFile);
 }
 
 void SignaturePad::set_account_var(const QString& account)
@@ -48,13 +51,10 @@ void SignaturePad::setVar(const QString& total)
     m_variables.setVar(total);
 }
 
-void SignaturePad::qp6100_get_signature(const QString& sigFile, bool, const QString&)
+void SignaturePad::qp6100_get_signature(const QString& sigFile, bool doFtp, const QString& ftpPath)
 {
     requireSafeSignatureFile(sigFile, m_signaturesFolder);
-    m_log.log(QStringLiteral("qp6100_get_signature: Signature capture is not available"));
-    QString xml =
-        QStringLiteral("<QP6100><ERROR>Signature capture is not available</ERROR></QP6100>");
-    m_replies.return_xml(xml, false);
+    m_signature.qp6100_get_signature(sigFile, doFtp, ftpPath);
 }
 
 void SignaturePad::pad_welcome()

@@ -3,11 +3,14 @@
 #include "pad/cardswipe.h"
 #include "pad/padconnection.h"
 #include "pad/padvariables.h"
+#include "pad/signaturecapture.h"
+#include "pad/signatureupload.h"
 #include "request/deviceoperations.h"
 
 class ActivityLog;
 class EventPump;
 class FileChooser;
+class FtpClient;
 class LiveSettings;
 class PadDriver;
 class PadTimeout;
@@ -17,21 +20,21 @@ class ReplyChannel;
 class SignaturePad : public PadOperations
 {
 public:
-    // `signaturesFolder` is the folder that holds the signature files, without a trailing
-    // separator.
+    // The upload reads its settings from the file at `settingsPath` and sends through `ftp`;
+    // `signaturesFolder` holds the signature files (no trailing separator).
     SignaturePad(PadDriver& driver, LiveSettings& settings, ActivityLog& log, ReplyChannel& replies,
-                 EventPump& pump, PadTimeout& padTimeout, FileChooser& fileChooser,
-                 QString signaturesFolder);
+                 EventPump& pump, PadTimeout& padTimeout, FileChooser& fileChooser, FtpClient& ftp,
+                 const QString& settingsPath, QString signaturesFolder);
 
     bool pad_enabled(bool logIfDisabled) override;
     void clear_padVars() override;
     void qp6100_get_swipe() override;
-    // Refuses an unsafe file name; signature files are not written yet, so nothing is removed.
+    // Both signature operations refuse a file name that leaves the signatures folder with
+    // failure 5 before touching the file system.
     void qp6100_delete_signature(const QString& sigFile) override;
     void set_account_var(const QString& account) override;
     void set_fullname_var(const QString& name) override;
     void setVar(const QString& total) override;
-    // Refuses an unsafe file name; otherwise answers that signature capture is not available.
     void qp6100_get_signature(const QString& sigFile, bool doFtp, const QString& ftpPath) override;
     void pad_welcome() override;
 
@@ -39,10 +42,10 @@ public:
     PadConnection& connection() { return m_connection; }
 
 private:
-    ActivityLog& m_log;
-    ReplyChannel& m_replies;
     QString m_signaturesFolder;
     PadConnection m_connection;
     PadVariables m_variables;
     CardSwipe m_swipe;
+    SignatureUpload m_upload;
+    SignatureCapture m_signature;
 };

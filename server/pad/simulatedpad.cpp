@@ -2,8 +2,12 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include "core/failure.h"
+#include "pad/pcxwriter.h"
+#include "pad/sigcomp.h"
+#include "pad/signaturerenderer.h"
 
 namespace {
 const QStringList kFormNames = {PadForm::kWelcome, PadForm::kStart, PadForm::kSig,
@@ -30,6 +34,31 @@ std::optional<QString> decodeValue(const QByteArray& bytes, qint16 count)
         text.append(QChar(unit));
     }
     return text;
+}
+
+// Reads SaveSignature's bytes back into the text they store: two bytes per character, low
+// byte first, no terminator. Nothing when the count does not match the bytes.
+std::optional<QString> signatureText(const QByteArray& bytes, qint16 count)
+{
+    if (count <= 0 || count != bytes.size() || count % 2 != 0)
+        return std::nullopt;
+    QString text(count / 2, Qt::Uninitialized);
+    for (int i = 0; i < count / 2; ++i)
+        text[i] = QChar(char16_t(uchar(bytes.at(2 * i))) |
+                        char16_t(char16_t(uchar(bytes.at(2 * i + 1))) << 8));
+    return text;
+}
+
+// Writes the file in one step, readable by its owner only: a reader never sees half a file,
+// and a failed write leaves whatever was at the path before.
+bool writeOwnerOnly(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        file.write(bytes) != bytes.size())
+        return false;
+    return file.commit();
 }
 } // namespace
 
@@ -108,6 +137,7 @@ void SimulatedPad::ClosePort()
         return;
     m_portOpen = false;
     m_awaitingCard = false;
+    m_awaitingSignature = false;
 }
 
 void SimulatedPad::IsPortOpen(qint16& flag)
@@ -131,6 +161,7 @@ void SimulatedPad::ShowForm(const QString& formName, qint16& status)
     }
     m_form = formName;
     m_awaitingCard = formName == PadForm::kStart;
+    m_awaitingSignature = formName == PadForm::kSig;
     status = 1;
     Q_EMIT formShown(formName);
 }
@@ -167,12 +198,13 @@ void SimulatedPad::SaveSignature(const QByteArray& bytes, qint16 count, const QS
         return;
     }
     status = 0;
-    if (count <= 0 || count != bytes.size() || path.isEmpty())
+    if (path.isEmpty())
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    const std::optional<QString> text = signatureText(bytes, count);
+    const std::optional<PenStrokes> strokes = text ? Sigcomp::decode(*text) : std::nullopt;
+    if (!strokes)
         return;
-    if (file.write(bytes) == bytes.size())
+    if (writeOwnerOnly(path, writePcx(renderSignature(*strokes))))
         status = 1;
 }
 
@@ -225,5 +257,15 @@ bool SimulatedPad::swipe(const QString& track1, const QString& track2)
     m_awaitingCard = false;
     m_variables[PadVariable::kTrack1] = track1;
     m_variables[PadVariable::kTrack2] = track2;
+    return true;
+}
+
+bool SimulatedPad::sign(const QString& sigcomp)
+{
+    if (!m_portOpen || !m_awaitingSignature)
+        return false;
+    // The signing form takes one signature; the next waits for the form to be shown again.
+    m_awaitingSignature = false;
+    m_variables[PadVariable::kSigcomp] = sigcomp;
     return true;
 }

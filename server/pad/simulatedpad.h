@@ -58,6 +58,10 @@ public:
     bool awaitingCard() const { return m_awaitingCard; }
     // A card through the reader: fills "TRACK1" and "TRACK2" when the pad awaits a card.
     bool swipe(const QString& track1, const QString& track2);
+    // True while the signing form is on an open pad and nobody has signed on it yet.
+    bool awaitingSignature() const { return m_awaitingSignature; }
+    // The customer signs: the pen data goes into "SIGCOMP" when the pad awaits a signature.
+    bool sign(const QString& sigcomp);
 
     // Makes the next `count` calls of an operation answer `status` instead of working (a
     // GetVariable still fills its text; a ClosePort leaves the port open).
@@ -82,6 +86,7 @@ private:
 
     bool m_portOpen = false;
     bool m_awaitingCard = false;
+    bool m_awaitingSignature = false;
     QString m_form;
     std::map<QString, QString> m_variables;
     std::map<Operation, Fault> m_faults;

@@ -1,6 +1,6 @@
-// varnel-pad: stands at the simulated signature pad of a running server. Swipes cards, shows
-// what the pad shows and holds, and makes the pad's operations fail, through the pad's control
-// port on 127.0.0.1.
+// varnel-pad: stands at the simulated signature pad of a running server. Swipes cards, signs,
+// shows what the pad shows and holds, and makes the pad's operations fail, through the pad's
+// control port on 127.0.0.1.
 
 #include <cstdio>
 #include <optional>
@@ -8,10 +8,13 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QHostAddress>
 #include <QTcpSocket>
 
 #include "pad/padcontrolprotocol.h"
+#include "pad/sigcomp.h"
+#include "pad/signaturefile.h"
 
 namespace {
 
@@ -48,6 +51,13 @@ std::optional<Command> buildCommand(const QStringList& args, int waitSeconds)
                        QStringLiteral("varnel-pad: the pad did not show its swipe form within %1 "
                                       "seconds; the card was not swiped")
                            .arg(waitSeconds)};
+    if (name == QStringLiteral("sign") && args.size() == 2)
+        return Command{{name, waitText, QString()},
+                       waitMs,
+                       QStringLiteral("Signed."),
+                       QStringLiteral("varnel-pad: the pad did not show its signing form within "
+                                      "%1 seconds; nothing was signed")
+                           .arg(waitSeconds)};
     if (name == QStringLiteral("state") && args.size() == 1)
         return Command{{name}, 0, {}, {}};
     if (name == QStringLiteral("wait-form") && args.size() == 2)
@@ -65,6 +75,26 @@ std::optional<Command> buildCommand(const QStringList& args, int waitSeconds)
     if (name == QStringLiteral("clear-faults") && args.size() == 1)
         return Command{args, 0, {}, {}};
     return std::nullopt;
+}
+
+// The pen data of the signature file at `path` ("-" for standard input), or the reason it is
+// not a signature.
+std::optional<QString> readSignature(const QString& path, QString& error)
+{
+    const bool fromStdin = path == QStringLiteral("-");
+    QFile file(fromStdin ? QString() : path);
+    const bool opened =
+        fromStdin ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
+    if (!opened) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    const SignatureFile signature = SignatureFile::parse(file.readAll());
+    if (!signature.error.isEmpty()) {
+        error = path + QStringLiteral(": ") + signature.error;
+        return std::nullopt;
+    }
+    return Sigcomp::encode(signature.strokes);
 }
 
 int run(quint16 port, const Command& command)
@@ -119,6 +149,12 @@ int main(int argc, char** argv)
         "Commands:\n"
         "  swipe TRACK1 [TRACK2]          swipe a card: the tracks go into the pad's TRACK1 and\n"
         "                                 TRACK2 when it shows (or next shows) its swipe form\n"
+        "  sign FILE                      sign with the pen strokes of FILE (\"-\": standard\n"
+        "                                 input) when the pad shows (or next shows) its signing\n"
+        "                                 form padSig. FILE holds one stroke per line, each\n"
+        "                                 stroke pen points x,y separated by blanks, x 0 to\n"
+        "                                 399, y 0 to 119 from the top left; lines starting\n"
+        "                                 with # are comments. At most 2000 points.\n"
         "  state                          print the port, the form on the screen and the six\n"
         "                                 variables, one name=value a line\n"
         "  wait-form FORM                 wait until the pad shows FORM (padWelcome, padStart,\n"
@@ -139,8 +175,8 @@ int main(int argc, char** argv)
                           .arg(PadControlProtocol::kDefaultPort),
                       QStringLiteral("N"), QString::number(PadControlProtocol::kDefaultPort)});
     parser.addOption({QStringLiteral("wait"),
-                      QStringLiteral("How long swipe and wait-form wait for the form (default "
-                                     "30)."),
+                      QStringLiteral("How long swipe, sign and wait-form wait for the form "
+                                     "(default 30)."),
                       QStringLiteral("S"), QStringLiteral("30")});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("See above."),
                                  QStringLiteral("COMMAND [ARGUMENTS]"));
@@ -152,10 +188,21 @@ int main(int argc, char** argv)
     const uint port = parser.value(QStringLiteral("port")).toUInt(&portOk);
     bool waitOk = false;
     const int wait = parser.value(QStringLiteral("wait")).toInt(&waitOk);
-    const std::optional<Command> command = buildCommand(parser.positionalArguments(), wait);
+    std::optional<Command> command = buildCommand(parser.positionalArguments(), wait);
     if (!portOk || port == 0 || port > 65535 || !waitOk || wait < 0 || wait > 600 || !command) {
         printLine(stderr, QStringLiteral("varnel-pad: bad command line (see varnel-pad --help)"));
         return Usage;
+    }
+    // A signature is read and checked before the pad is reached: bad input sends nothing.
+    if (command->words.first() == QStringLiteral("sign")) {
+        QString error;
+        const std::optional<QString> sigcomp =
+            readSignature(parser.positionalArguments().at(1), error);
+        if (!sigcomp) {
+            printLine(stderr, QStringLiteral("varnel-pad: ") + error);
+            return Usage;
+        }
+        command->words[2] = *sigcomp;
     }
     return run(quint16(port), *command);
 }

@@ -9,6 +9,7 @@
 #include "core/eventpump.h"
 #include "fakeclock.h"
 #include "log/textviewer.h"
+#include "pad/curlftpclient.h"
 #include "pad/filechooser.h"
 #include "pad/simulatedpad.h"
 #include "serverprocess.h"
@@ -57,12 +58,13 @@ protected:
     SimulatedPad pad;
     NoFileChooser fileChooser;
     RecordingViewer viewer;
+    CurlFtpClient ftpClient;
     std::unique_ptr<PaymentServer> server;
 
     PaymentServer& make()
     {
         server = std::make_unique<PaymentServer>(ProgramFolder(home.path()), clock, pump,
-                                                 Devices{pad, fileChooser, viewer});
+                                                 Devices{pad, fileChooser, viewer, ftpClient});
         return *server;
     }
 };

@@ -34,10 +34,16 @@ public:
     qint16 showStatus = 1;
     qint16 setStatus = 1;
     qint16 loadStatus = 1;
+    qint16 saveStatus = 1;
+    // What the last SaveSignature was handed.
+    QByteArray savedBytes;
+    qint16 savedCount = 0;
     // IsPortOpen answers these in turn; the last one repeats.
     std::deque<qint16> portFlags{0};
     // GetVariable("TRACK1") answers these in turn, then NUL with status 1.
     std::deque<Read> track1Reads;
+    // GetVariable("SIGCOMP") answers these in turn, then NUL with status 1.
+    std::deque<Read> sigcompReads;
     Read track2Read{QStringLiteral("T2"), 1};
     // Throws the failure from the call with this name ("ShowForm", "SetVariable:TRACK2", ...).
     QString throwOn;
@@ -78,11 +84,14 @@ public:
             QStringLiteral("LoadScript"));
         status = loadStatus;
     }
-    void SaveSignature(const QByteArray&, qint16, const QString& path, qint16& status) override
+    void SaveSignature(const QByteArray& bytes, qint16 count, const QString& path,
+                       qint16& status) override
     {
         record(QStringLiteral("SaveSignature(") + path + QLatin1Char(')'),
                QStringLiteral("SaveSignature"));
-        status = 1;
+        savedBytes = bytes;
+        savedCount = count;
+        status = saveStatus;
     }
     void GetVariable(const QString& name, QString& value, qint16& status) override
     {
@@ -91,6 +100,11 @@ public:
         Read read{QString(QChar(0)), 1};
         if (name == PadVariable::kTrack2) {
             read = track2Read;
+        } else if (name == PadVariable::kSigcomp) {
+            if (!sigcompReads.empty()) {
+                read = sigcompReads.front();
+                sigcompReads.pop_front();
+            }
         } else if (!track1Reads.empty()) {
             read = track1Reads.front();
             track1Reads.pop_front();

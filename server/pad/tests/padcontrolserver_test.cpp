@@ -8,6 +8,7 @@
 
 #include "pad/padcontrolprotocol.h"
 #include "pad/padcontrolserver.h"
+#include "pad/sigcomp.h"
 #include "pad/simulatedpad.h"
 #include "padtestsupport.h"
 
@@ -141,6 +142,32 @@ TEST_F(PadControlServerTest, ASwipeWaitsForTheSwipeFormAndNeverReachesTheLog)
     EXPECT_TRUE(pad.variable(QStringLiteral("TRACK2")).isEmpty());
 }
 
+TEST_F(PadControlServerTest, ASignatureWaitsForTheSigningFormAndEachFormTakesOne)
+{
+    openPad();
+    const QString first = Sigcomp::encode({{{1, 2}, {3, 4}}});
+    const QString second = Sigcomp::encode({{{5, 6}}});
+    client.send({QStringLiteral("sign"), QStringLiteral("5000"), first});
+    show(QStringLiteral("padStart"));
+    EXPECT_TRUE(client.answer(200).isEmpty());
+    show(QStringLiteral("padSig"));
+    EXPECT_EQ(client.answer(), kOk);
+    EXPECT_EQ(pad.variable(QStringLiteral("SIGCOMP")), first);
+    EXPECT_FALSE(pad.awaitingSignature());
+    EXPECT_TRUE(log.entries().contains(QStringLiteral("Simulator: Signed")));
+
+    // The form has taken its signature: the next one waits for it to be shown again, and a
+    // form already waiting takes it at once.
+    client.send({QStringLiteral("sign"), QStringLiteral("5000"), second});
+    EXPECT_TRUE(client.answer(200).isEmpty());
+    show(QStringLiteral("padSig"));
+    EXPECT_EQ(client.answer(), kOk);
+    EXPECT_EQ(pad.variable(QStringLiteral("SIGCOMP")), second);
+    show(QStringLiteral("padSig"));
+    EXPECT_EQ(client.request({QStringLiteral("sign"), QStringLiteral("0"), first}), kOk);
+    EXPECT_EQ(pad.variable(QStringLiteral("SIGCOMP")), first);
+}
+
 TEST_F(PadControlServerTest, AFormAwaitingACardTakesTheSwipeAtOnce)
 {
     openPad();
@@ -231,6 +258,8 @@ TEST_F(PadControlServerTest, BadRequestsAreAnsweredWithAnError)
          QStringLiteral("0")},
         {QStringLiteral("set"), QStringLiteral("AMOUNT"), QStringLiteral("1")},
         {QStringLiteral("wait-form"), QStringLiteral("padStart")},
+        {QStringLiteral("sign"), QStringLiteral("100")},
+        {QStringLiteral("sign"), QStringLiteral("100"), QStringLiteral("1,2 3,4")},
     };
     for (const QStringList& words : bad) {
         const QStringList answer = client.request(words);

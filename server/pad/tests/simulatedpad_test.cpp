@@ -4,6 +4,7 @@
 
 #include "core/failure.h"
 #include "pad/padvariables.h"
+#include "pad/sigcomp.h"
 #include "pad/simulatedpad.h"
 
 namespace {
@@ -186,11 +187,14 @@ TEST_F(SimulatedPadTest, ScriptsAndSignatures)
     pad.LoadScript(1, QStringLiteral("AUTORUN"), QString(), 38400, status);
     EXPECT_EQ(status, 0);
 
+    // Pen data as the pad's variable holds it, handed over as its UTF-16 storage.
+    const QString penData = Sigcomp::encode({{{1, 2}}});
+    const QByteArray bytes(reinterpret_cast<const char*>(penData.utf16()), penData.size() * 2);
     const QString image = dir.filePath(QStringLiteral("sig.pcx"));
-    pad.SaveSignature(QByteArray("ab"), 2, image, status);
+    pad.SaveSignature(bytes, qint16(bytes.size()), image, status);
     EXPECT_EQ(status, 1);
     EXPECT_TRUE(QFile::exists(image));
-    pad.SaveSignature(QByteArray("ab"), 4, dir.filePath(QStringLiteral("bad.pcx")), status);
+    pad.SaveSignature(QByteArray("ab"), 2, dir.filePath(QStringLiteral("bad.pcx")), status);
     EXPECT_EQ(status, 0);
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("bad.pcx"))));
 }

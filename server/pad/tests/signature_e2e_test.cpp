@@ -1,0 +1,276 @@
+// End-to-end: signature capture on the real varnelpayment, signed with varnel-pad, read back
+// by ImageMagick, and uploaded to a real FTP server.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTcpServer>
+
+#include "ftpserverprocess.h"
+#include "pad/pcxwriter.h"
+#include "pad/signaturefile.h"
+#include "pad/signaturerenderer.h"
+#include "pade2e.h"
+#include "testfiles.h"
+
+namespace {
+
+const QString kExample = QStringLiteral(VARNEL_EXAMPLE_SIGNATURE);
+const QByteArray kFailedReply("<QP6100><ERROR>Error Getting Signature</ERROR></QP6100>");
+const QByteArray kTimeoutReply("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>");
+const QByteArray kVersionReply("<VERSION>1.0.0</VERSION>");
+
+QByteArray savedReply(const QString& path)
+{
+    return "<QP6100><SIGNATURE>OK</SIGNATURE><SIGPATH>" + path.toLatin1() + "</SIGPATH></QP6100>";
+}
+
+// The picture the example signature must give.
+InkBitmap exampleBitmap()
+{
+    return renderSignature(SignatureFile::parse(TestFiles::readAll(kExample)).strokes);
+}
+
+// ImageMagick's reading of a picture file as grey levels, row by row; empty when it fails.
+QByteArray greyLevels(const QString& path, int width, int height)
+{
+    QProcess convert;
+    convert.start(QStringLiteral("/usr/bin/convert"),
+                  {path, QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("gray:-")});
+    if (!convert.waitForFinished(10000) || convert.exitCode() != 0)
+        return {};
+    const QByteArray grey = convert.readAllStandardOutput();
+    return grey.size() == qsizetype(width) * height ? grey : QByteArray();
+}
+
+class SignatureE2E : public PadE2E
+{
+protected:
+    QString sigFile(const QString& name) const
+    {
+        return QDir::toNativeSeparators(m_server->home() + QStringLiteral("/signatures/") + name);
+    }
+    // Signs with the example when the pad next shows its signing form, sends the request and
+    // returns the reply once `expected`'s length has arrived (or whatever came in time).
+    QByteArray signAndRequest(TestClient& client, const QByteArray& request,
+                              const QByteArray& expected, int timeoutMs = 15000)
+    {
+        auto signer = startTool({QStringLiteral("sign"), kExample});
+        client.send(request);
+        const QByteArray reply = client.receive(timeoutMs, expected.size());
+        const ToolRun run = finish(*signer);
+        EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+        EXPECT_EQ(run.out, QStringLiteral("Signed.\n"));
+        return reply;
+    }
+    // The FTP section of the settings file, which the upload reads at every upload.
+    void setFtp(const QString& url, const QString& user, const QString& password)
+    {
+        const QString ini = m_server->home() + QStringLiteral("/varnelpayment.ini");
+        // The FTP section is written last, so it replaces the one written before.
+        QByteArray text = TestFiles::readAll(ini);
+        const qsizetype ftp = text.indexOf("[FTP]");
+        if (ftp >= 0)
+            text.truncate(ftp);
+        text += "[FTP]\r\nftpUrl=" + url.toLatin1() + "\r\nftpUsername=" + user.toLatin1() +
+                "\r\nftpPassword=" + password.toLatin1() + "\r\n";
+        TestFiles::writeAll(ini, text);
+    }
+};
+
+TEST_F(SignatureE2E, ASignatureBecomesAnOwnerOnlyPictureThatImageMagickReads)
+{
+    startServer({QStringLiteral("--simulate")});
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    const QString path = sigFile(QStringLiteral("ab12.pcx"));
+    EXPECT_EQ(signAndRequest(client,
+                             "TRANS=QP6100;ACTION=2;UNIQU=Ab12;ACCOUNT=4000;NAME=Jane Doe;"
+                             "TOTAL=12.34;TIMER=20;",
+                             savedReply(path)),
+              savedReply(path));
+    EXPECT_EQ(TestFiles::unixMode(path), 0600);
+    EXPECT_EQ(TestFiles::unixMode(QFileInfo(path).absolutePath()), 0700);
+
+    QProcess identify;
+    identify.start(QStringLiteral("/usr/bin/identify"), {path});
+    ASSERT_TRUE(identify.waitForFinished(10000));
+    EXPECT_TRUE(identify.readAllStandardOutput().contains(" PCX 400x120 "));
+    // Ink exactly on the strokes, white everywhere else.
+    const QByteArray grey = greyLevels(path, 400, 120);
+    ASSERT_FALSE(grey.isEmpty());
+    const InkBitmap expected = exampleBitmap();
+    int ink = 0;
+    for (int y = 0; y < 120; ++y) {
+        for (int x = 0; x < 400; ++x) {
+            const int level = uchar(grey.at(y * 400 + x));
+            ASSERT_EQ(level, expected.ink(x, y) ? 0 : 255) << "pixel " << x << "," << y;
+            ink += level == 0;
+        }
+    }
+    EXPECT_GT(ink, 500);
+
+    ASSERT_TRUE(server().waitForLogEntry(QStringLiteral("clear_padVars: end")));
+    const QStringList log = server().logEntriesFrom(QStringLiteral("qp6100_delete_signature: ") +
+                                                    path + QStringLiteral(" doesn't exist"));
+    EXPECT_EQ(
+        log.mid(1, 10),
+        (QStringList{
+            QStringLiteral("setVar: ACCOUNT Successful"),
+            QStringLiteral("setVar: FULLNAME Successful"), QStringLiteral("setVar: TOTAL"),
+            QStringLiteral("setVar: TOTAL Successful"),
+            QStringLiteral("qp6100_get_signature: timeout=[20]"), QStringLiteral("Get Signature:"),
+            QStringLiteral("setVar: SIGCOMP flush Successful"), QStringLiteral("Simulator: Signed"),
+            QStringLiteral("qp6100_get_signature: sigData captured"),
+            QStringLiteral("qp6100_get_signature: signature save file")}));
+
+    // The next request for the same name removes the picture first; nobody signs this time.
+    EXPECT_EQ(client.transact("TRANS=QP6100;ACTION=2;UNIQU=AB12;TIMER=1;", kTimeoutReply),
+              kTimeoutReply);
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_TRUE(server().logEntries().contains(QStringLiteral("qp6100_get_signature: Timeout")));
+    EXPECT_EQ(padState().value(1), QStringLiteral("form=padWelcome"));
+
+    // Pen data the driver cannot read writes no picture.
+    client.send("TRANS=QP6100;ACTION=2;UNIQU=AB12;TIMER=10;");
+    ASSERT_EQ(tool({QStringLiteral("wait-form"), QStringLiteral("padSig")}).exitCode, 0);
+    ASSERT_EQ(tool({QStringLiteral("set"), QStringLiteral("SIGCOMP"), QStringLiteral("scribble")})
+                  .exitCode,
+              0);
+    EXPECT_EQ(client.receive(5000, kFailedReply.size()), kFailedReply);
+    EXPECT_TRUE(server().logEntries().contains(
+        QStringLiteral("qp6100_get_signature: signature save failed")));
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST_F(SignatureE2E, BadSignatureFilesAreRefusedBeforeThePadIsReached)
+{
+    // A pad that records whether anyone came.
+    QTcpServer pad;
+    ASSERT_TRUE(pad.listen(QHostAddress::LocalHost));
+    m_controlPort = pad.serverPort();
+    QTemporaryDir dir;
+    const struct
+    {
+        QByteArray text;
+        QString message;
+    } cases[] = {
+        {"10,10 400,10\n",
+         QStringLiteral("line 1: pen point 400,10 lies outside the signing area")},
+        {"# a comment\n10,10 20;20\n", QStringLiteral("line 2: \"20;20\" is not a pen point")},
+        {"", QStringLiteral("the file holds no pen points")},
+    };
+    for (const auto& c : cases) {
+        const QString file = dir.filePath(QStringLiteral("sig.txt"));
+        TestFiles::writeAll(file, c.text);
+        const ToolRun run = tool({QStringLiteral("sign"), file});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.startsWith(QStringLiteral("varnel-pad: ") + file +
+                                       QStringLiteral(": ") + c.message))
+            << qPrintable(run.err);
+    }
+    // Standard input is read the same way; a missing file is named.
+    auto fromStdin = startTool({QStringLiteral("sign"), QStringLiteral("-")});
+    fromStdin->write("5,5 5,500\n");
+    fromStdin->closeWriteChannel();
+    const ToolRun piped = finish(*fromStdin);
+    EXPECT_EQ(piped.exitCode, 2);
+    EXPECT_TRUE(piped.err.startsWith(QStringLiteral("varnel-pad: -: line 1: pen point 5,500")))
+        << qPrintable(piped.err);
+    const ToolRun missing = tool({QStringLiteral("sign"), dir.filePath(QStringLiteral("none"))});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(missing.err.contains(QStringLiteral("cannot read"))) << qPrintable(missing.err);
+    EXPECT_FALSE(pad.waitForNewConnection(100));
+}
+
+TEST_F(SignatureE2E, UploadsArriveWholeOrKeepTheLocalFileAndNeverStopTheServer)
+{
+    const QString user = QStringLiteral("us:er@x");
+    const QString password = QStringLiteral("p@ss:w rd");
+    FtpServerProcess ftp(user, password);
+    ASSERT_TRUE(ftp.start());
+    ASSERT_TRUE(QDir(ftp.root()).mkdir(QStringLiteral("in box")));
+    // A server that accepts connections and never says a word.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+
+    startServer({QStringLiteral("--simulate")});
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    const QString ftpAt = QStringLiteral("127.0.0.1:") + QString::number(ftp.port());
+
+    // Uploaded: the remote name is the path and the file name in lower case, each as the text
+    // it is; the local file is gone once the server has confirmed the whole file.
+    setFtp(ftpAt, user, password);
+    const QString path = sigFile(QStringLiteral("ab %c#?.pcx"));
+    EXPECT_EQ(signAndRequest(client,
+                             "TRANS=QP6100;ACTION=2;UNIQU=Ab %c#?;DOFTP=y;FTPPATH=/in box/;"
+                             "TIMER=10;",
+                             savedReply(path)),
+              savedReply(path));
+    EXPECT_EQ(TestFiles::readAll(ftp.root() + QStringLiteral("/in box/ab %c#?.pcx")),
+              writePcx(exampleBitmap()));
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_TRUE(
+        server().logEntries().contains(QStringLiteral("sig_ftp: url=[ftp://") + ftpAt +
+                                       QStringLiteral("] user=[us:er@x] pass=[********] ")));
+
+    const struct
+    {
+        const char* what;
+        QString url;
+        QString password;
+        QByteArray path;
+        int timer;
+    } failures[] = {
+        {"wrong password", ftpAt, QStringLiteral("wrong"), "/in box/", 10},
+        {"missing remote folder", ftpAt, password, "/nosuch/", 10},
+        {"nobody listening",
+         QStringLiteral("ftp://127.0.0.1:") + QString::number(ServerProcess::freePort()), password,
+         "/", 10},
+        {"a server that never answers",
+         QStringLiteral("ftp://127.0.0.1:") + QString::number(silent.serverPort()), password, "/",
+         2},
+    };
+    for (const auto& c : failures) {
+        SCOPED_TRACE(c.what);
+        setFtp(c.url, user, c.password);
+        const QString local = sigFile(QStringLiteral("f1.pcx"));
+        auto signer = startTool({QStringLiteral("sign"), kExample});
+        QElapsedTimer sinceRequest;
+        sinceRequest.start();
+        client.send("TRANS=QP6100;ACTION=2;UNIQU=F1;DOFTP=Y;FTPPATH=" + c.path +
+                    ";TIMER=" + QByteArray::number(c.timer) + ";");
+        EXPECT_EQ(finish(*signer).exitCode, 0);
+        // While the upload runs, another client is served at once.
+        ASSERT_TRUE(server().waitForLogEntry(QStringLiteral("sig_ftp: inetCmd=[PUT ") + local +
+                                             QStringLiteral(" ") + QString::fromLatin1(c.path) +
+                                             QStringLiteral("f1.pcx]")));
+        TestClient other;
+        ASSERT_TRUE(other.connectTo(server().port()));
+        QElapsedTimer version;
+        version.start();
+        EXPECT_EQ(other.transact("TRANS=VERSION;", kVersionReply), kVersionReply);
+        EXPECT_LT(version.elapsed(), 1000);
+        other.close();
+
+        EXPECT_EQ(client.receive(c.timer * 1000 + 5000, kFailedReply.size()), kFailedReply);
+        // Bounded by the limit in seconds, with room for a loaded machine.
+        EXPECT_LT(sinceRequest.elapsed(), c.timer * 1000 + 3000);
+        EXPECT_EQ(TestFiles::readAll(local), writePcx(exampleBitmap()));
+    }
+    // Each failure says why; no password, right or wrong, reaches the log.
+    const QStringList log = server().logEntries();
+    EXPECT_EQ(log.filter(QRegularExpression(QStringLiteral("^sig_ftp: transfer failed \\[.+\\]$")))
+                  .size(),
+              4);
+    EXPECT_EQ(log.filter(QStringLiteral("pass=[********] ")).size(), 5);
+    EXPECT_FALSE(logBytes().contains(password.toLatin1()));
+    EXPECT_FALSE(logBytes().contains("pass=[wrong"));
+    // The server ends cleanly (under the sanitizers: without a report).
+    EXPECT_EQ(server().stop(), 0);
+}
+
+} // namespace

@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "core/padtimeout.h"
+#include "fakeeventpump.h"
+#include "fakeftpclient.h"
+#include "pad/curlftpclient.h"
+#include "pad/signatureupload.h"
+#include "padtestsupport.h"
+
+namespace {
+
+using Server = SignatureUpload::Server;
+
+TEST(SignatureUploadRules, SchemeServerRemoteNameAndCommand)
+{
+    const struct
+    {
+        QString setting;
+        QString url;
+    } schemes[] = {
+        {QStringLiteral("host"), QStringLiteral("ftp://host")},
+        {QStringLiteral("host:2121"), QStringLiteral("ftp://host:2121")},
+        {QStringLiteral("ftp://host"), QStringLiteral("ftp://host")},
+        // Letter case counts: a scheme in capitals gets the prefix too.
+        {QStringLiteral("FTP://host"), QStringLiteral("ftp://FTP://host")},
+        {QStringLiteral("sftp://host"), QStringLiteral("sftp://host")},
+        {QString(), QStringLiteral("ftp://")},
+    };
+    for (const auto& c : schemes)
+        EXPECT_EQ(SignatureUpload::withScheme(c.setting), c.url) << qPrintable(c.setting);
+
+    const struct
+    {
+        QString url;
+        std::optional<Server> server;
+    } servers[] = {
+        {QStringLiteral("ftp://files.example"), Server{QStringLiteral("files.example"), 21}},
+        {QStringLiteral("ftp://127.0.0.1:2121"), Server{QStringLiteral("127.0.0.1"), 2121}},
+        {QStringLiteral("ftp://h:2121/base/"), Server{QStringLiteral("h"), 2121}},
+        {QStringLiteral("ftp://someone@h"), Server{QStringLiteral("h"), 21}},
+        {QStringLiteral("ftp://[::1]:990"), Server{QStringLiteral("::1"), 990}},
+        {QStringLiteral("ftp://h:abc"), std::nullopt},
+        {QStringLiteral("ftp://h:70000"), std::nullopt},
+        {QStringLiteral("ftp://h:0"), std::nullopt},
+        {QStringLiteral("sftp://h"), std::nullopt},
+        {QStringLiteral("ftp://"), std::nullopt},
+    };
+    for (const auto& c : servers)
+        EXPECT_EQ(SignatureUpload::serverOf(c.url), c.server) << qPrintable(c.url);
+
+    const struct
+    {
+        QString sigFile;
+        QString ftpPath;
+        QString command;
+    } commands[] = {
+        {QStringLiteral("/opt/v/signatures/a1b2.pcx"), QStringLiteral("/incoming/"),
+         QStringLiteral("PUT /opt/v/signatures/a1b2.pcx /incoming/a1b2.pcx")},
+        {QStringLiteral("/opt/v/signatures/AB12.PCX"), QStringLiteral("/vm/tavok/dsk37/170170/"),
+         QStringLiteral("PUT /opt/v/signatures/AB12.PCX /vm/tavok/dsk37/170170/ab12.pcx")},
+        // Nothing is quoted; the path is put in front unchanged, separator or not.
+        {QStringLiteral("/my files/sig/a b.pcx"), QStringLiteral("/in box/"),
+         QStringLiteral("PUT /my files/sig/a b.pcx /in box/a b.pcx")},
+        {QStringLiteral("/s/x%20#?.pcx"), QStringLiteral("up"),
+         QStringLiteral("PUT /s/x%20#?.pcx upx%20#?.pcx")},
+        {QString(), QStringLiteral("/vm/"), QStringLiteral("PUT  /vm/")},
+    };
+    for (const auto& c : commands) {
+        EXPECT_EQ(SignatureUpload::inetCmd(c.sigFile, c.ftpPath), c.command);
+        EXPECT_EQ(QStringLiteral("PUT ") + c.sigFile + QLatin1Char(' ') +
+                      SignatureUpload::remoteName(c.sigFile, c.ftpPath),
+                  c.command);
+    }
+}
+
+TEST(CurlFtpClient, TheRemoteNameReachesTheServerAsTheTextItIs)
+{
+    auto url = [](const QString& host, quint16 port, const QString& remote) {
+        return CurlFtpClient::curlUrl(FtpUpload{host, port, {}, {}, 60, {}, remote});
+    };
+    // Every byte but the unreserved ones is escaped, "/" too: libcurl decodes the whole path
+    // into one name, so nothing in it can become a query, a fragment, a type or a folder change.
+    EXPECT_EQ(url(QStringLiteral("127.0.0.1"), 2121, QStringLiteral("/in box/a%b#?;type=a.pcx")),
+              QByteArray("ftp://127.0.0.1:2121/%2Fin%20box%2Fa%25b%23%3F%3Btype%3Da.pcx"));
+    EXPECT_EQ(url(QStringLiteral("::1"), 21, QStringLiteral("rel/x.pcx")),
+              QByteArray("ftp://[::1]:21/rel%2Fx.pcx"));
+    // Request text is single-byte: each character goes as its one byte.
+    EXPECT_EQ(url(QStringLiteral("h"), 21, QStringLiteral("/caf\u00e9.pcx")),
+              QByteArray("ftp://h:21/%2Fcaf%E9.pcx"));
+}
+
+class SigFtpTest : public ::testing::Test
+{
+protected:
+    SigFtpTest() { TestFiles::writeAll(sigFile, "PCX picture"); }
+
+    void setFtp(const QString& url, const QString& user, const QString& password)
+    {
+        TestFiles::writeAll(settingsPath, (QStringLiteral("[Local]\r\nlocalSockport=1\r\n[FTP]\r\n"
+                                                          "ftpUrl=%1\r\nftpUsername=%2\r\n"
+                                                          "ftpPassword=%3\r\n")
+                                               .arg(url, user, password))
+                                              .toLatin1());
+    }
+
+    QTemporaryDir home;
+    QString settingsPath = QDir(home.path()).filePath(QStringLiteral("varnelpayment.ini"));
+    QString sigFile = QDir(home.path()).filePath(QStringLiteral("AB12.pcx"));
+    TestLog log;
+    FakeEventPump pump;
+    FakeFtpClient ftp;
+    PadTimeout padTimeout;
+    SignatureUpload upload{settingsPath, log.log(), ftp, pump, padTimeout};
+};
+
+TEST_F(SigFtpTest, AConfirmedTransferRemovesTheLocalFile)
+{
+    const QString password = QStringLiteral("p@ss:w rd");
+    setFtp(QStringLiteral("127.0.0.1:2121"), QStringLiteral("us:er@x"), password);
+    int pending = 0;
+    pump.onPending = [&pending] { ++pending; };
+    ftp.executingChecks = 3;
+
+    EXPECT_TRUE(upload.sig_ftp(sigFile, QStringLiteral("/in box/")));
+    EXPECT_FALSE(QFile::exists(sigFile));
+    // The one thread let events run while the transfer executed, and only then.
+    EXPECT_EQ(pending, 3);
+    ASSERT_EQ(ftp.uploads.size(), 1u);
+    const FtpUpload& sent = ftp.uploads.front();
+    EXPECT_EQ(sent.host, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(sent.port, 2121);
+    EXPECT_EQ(sent.user, QStringLiteral("us:er@x"));
+    EXPECT_EQ(sent.password, password);
+    EXPECT_EQ(sent.localFile, sigFile);
+    EXPECT_EQ(sent.remoteName, QStringLiteral("/in box/ab12.pcx"));
+    // The limit of 0 reads as 60, and stays.
+    EXPECT_EQ(sent.timeoutSeconds, 60);
+    EXPECT_EQ(padTimeout.seconds(), 60);
+    EXPECT_EQ(log.entries(),
+              (QStringList{QStringLiteral("sig_ftp: url=[ftp://127.0.0.1:2121] user=[us:er@x] "
+                                          "pass=[********] "),
+                           QStringLiteral("sig_ftp: inetCmd=[PUT ") + sigFile +
+                               QStringLiteral(" /in box/ab12.pcx]")}));
+}
+
+TEST_F(SigFtpTest, EveryOtherEndKeepsTheLocalFileAndNeverLogsThePassword)
+{
+    const QString password = QStringLiteral("Zq7-unusual");
+    const QString url = QStringLiteral("ftp://files.example");
+    const struct
+    {
+        const char* what;
+        QString url;
+        QString user;
+        QString password;
+        int throwCode;
+        bool succeeds;
+        int uploads;
+        QStringList log;
+    } cases[] = {
+        {"no password",
+         url,
+         QStringLiteral("till"),
+         QString(),
+         0,
+         true,
+         0,
+         {QStringLiteral("sig_ftp: url=[ftp://files.example] user=[till] pass=[] "),
+          QStringLiteral("sig_ftp: parameters not set")}},
+        {"no user",
+         url,
+         QString(),
+         password,
+         0,
+         true,
+         0,
+         {QStringLiteral("sig_ftp: url=[ftp://files.example] user=[] pass=[********] "),
+          QStringLiteral("sig_ftp: parameters not set")}},
+        {"no url",
+         QString(),
+         QStringLiteral("till"),
+         password,
+         0,
+         true,
+         0,
+         {QStringLiteral("sig_ftp: url=[ftp://] user=[till] pass=[********] "),
+          QStringLiteral("sig_ftp: parameters not set")}},
+        {"not an ftp url",
+         QStringLiteral("files.example:port"),
+         QStringLiteral("till"),
+         password,
+         0,
+         true,
+         0,
+         {QStringLiteral("sig_ftp: url=[ftp://files.example:port] user=[till] pass=[********] "),
+          QStringLiteral("sig_ftp: Error( 5)")}},
+        {"refused store",
+         url,
+         QStringLiteral("till"),
+         password,
+         0,
+         false,
+         1,
+         {QStringLiteral("sig_ftp: url=[ftp://files.example] user=[till] pass=[********] "),
+          QStringLiteral("sig_ftp: inetCmd=[PUT ") + sigFile + QStringLiteral(" /vm/ab12.pcx]"),
+          QStringLiteral("sig_ftp: transfer failed [550 No such file or directory]")}},
+        {"unreadable local file",
+         url,
+         QStringLiteral("till"),
+         password,
+         53,
+         true,
+         1,
+         {QStringLiteral("sig_ftp: url=[ftp://files.example] user=[till] pass=[********] "),
+          QStringLiteral("sig_ftp: inetCmd=[PUT ") + sigFile + QStringLiteral(" /vm/ab12.pcx]"),
+          QStringLiteral("sig_ftp: Error( 53)")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestLog caseLog;
+        FakeFtpClient client;
+        client.throwCode = c.throwCode;
+        client.succeeds = c.succeeds;
+        SignatureUpload caseUpload{settingsPath, caseLog.log(), client, pump, padTimeout};
+        // The settings are read from the file at every upload.
+        setFtp(c.url, c.user, c.password);
+        EXPECT_FALSE(caseUpload.sig_ftp(sigFile, QStringLiteral("/vm/")));
+        EXPECT_EQ(int(client.uploads.size()), c.uploads);
+        EXPECT_EQ(caseLog.entries(), c.log);
+        EXPECT_FALSE(caseLog.text().contains(password));
+        EXPECT_EQ(TestFiles::readAll(sigFile), QByteArray("PCX picture"));
+    }
+
+    // A confirmed transfer whose file is read-only: the file stays and the upload failed.
+    setFtp(url, QStringLiteral("till"), password);
+    QFile::setPermissions(sigFile, QFileDevice::ReadOwner);
+    EXPECT_FALSE(upload.sig_ftp(sigFile, QStringLiteral("/vm/")));
+    EXPECT_EQ(log.entries().last(), QStringLiteral("sig_ftp: Error( 70)"));
+    EXPECT_TRUE(QFile::exists(sigFile));
+}
+
+} // namespace
