@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "shell/programicon.h"
+#include "shell/programversion.h"
 #include "shell/settingsform.h"
 #include "shell/urllauncher.h"
 
@@ -85,12 +86,9 @@ void AboutBox::Form_Load(const QString& programPath)
                       QLocale::system().toString(program.lastModified(), QLocale::ShortFormat));
     }
     findChild<QLabel*>(QStringLiteral("lblVersion"))
-        ->setText(QStringLiteral("Version: %1.%2.%3")
-                      .arg(VARNEL_VERSION_MAJOR)
-                      .arg(VARNEL_VERSION_MINOR)
-                      .arg(VARNEL_VERSION_PATCH));
+        ->setText(QStringLiteral("Version: ") + ProgramVersion::number());
     findChild<QLabel*>(QStringLiteral("lblCopyright"))
-        ->setText(QStringLiteral(VARNEL_LEGAL_COPYRIGHT).trimmed());
+        ->setText(ProgramVersion::legalCopyright().trimmed());
     // The file's real path, links resolved; a missing file keeps the path as given.
     const QString realPath = program.canonicalFilePath();
     auto* path = findChild<QLabel*>(QStringLiteral("lblFilePath"));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QIcon>
 #include <QList>
 #include <QStringList>
@@ -24,11 +26,16 @@ public:
     Answer askYesNoCancel(QWidget* owner, const QString& title, const QString& text) override
     {
         asked.append({owner, title, text});
-        return answers.isEmpty() ? Answer::Cancel : answers.takeFirst();
+        const Answer answer = answers.isEmpty() ? Answer::Cancel : answers.takeFirst();
+        // What happens while the box is open.
+        if (onAsk)
+            onAsk();
+        return answer;
     }
 
     QList<Answer> answers;
     QList<Question> asked;
+    std::function<void()> onAsk;
 };
 
 // A notification area that the test can take away, and clicks on the icon that it makes.
