@@ -154,9 +154,11 @@ int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate
 
     WidgetQuestionBox questionBox;
     SystemTrayIcon tray;
-    const std::function<void()> endProgram = [&app, &pump] {
+    // exit() rather than quit(): a widget application's quit() first asks every window to
+    // close, which would put up the close box.
+    const std::function<void()> endProgram = [&pump] {
         pump.interrupt();
-        app.quit();
+        QCoreApplication::exit(0);
     };
     TrayProgram program(
         server, DesktopHost{questionBox, tray, launcher,

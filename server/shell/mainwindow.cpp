@@ -70,8 +70,11 @@ void MainWindow::set_tray_icon(bool inTray)
         showMinimized();
         return;
     }
+    // Hidden is the tray's state. The window is not also marked minimised: on X11 that marks
+    // its next showing as minimised, and a late state report from the window manager can
+    // leave the window believing it is normal, so a click on the icon would show it minimised
+    // and hide it again at once.
     hide();
-    setWindowState(windowState() | Qt::WindowMinimized);
 }
 
 bool MainWindow::confirmClose()

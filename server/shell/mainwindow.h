@@ -25,9 +25,9 @@ public:
     ~MainWindow() override;
 
     // With true: the icon goes into the notification area (once for the whole run) and the
-    // window is hidden and minimised there; on a desktop without a notification area the
-    // window is minimised to the task bar instead, so it stays reachable. With false: the
-    // icon, if added, is taken away.
+    // window is hidden there; on a desktop without a notification area the window is
+    // minimised to the task bar instead, so it stays reachable. With false: the icon, if
+    // added, is taken away.
     void set_tray_icon(bool inTray);
     // Adds the icon without hiding the window; false when there is no notification area.
     bool addTrayIcon();
