@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QSettings>
@@ -77,18 +78,31 @@ TEST(TrayProgramDesktopTest, WithATrayHostItLivesInTheTrayAndEndsThroughTheClose
     EXPECT_EQ(server.process().state(), QProcess::Running);
     EXPECT_FALSE(server.logEntries().contains(u"Application Closed"_s));
 
-    // Exit from the icon's pop-up (its last item), answered Yes: the program ends.
+    // A card swipe waits for a card while the user chooses Exit from the icon's pop-up (its
+    // last item) and answers Yes: the wait unwinds first, then the program shuts down once.
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server.port()));
+    client.send("TRANS=QP6100;ACTION=1;TIMER=60;");
+    ASSERT_TRUE(server.waitForLogEntry(u"qp6100_get_swipe: timeout=[60]"_s));
+    QElapsedTimer closing;
+    closing.start();
     desktop.click(icon, 3);
     QThread::msleep(500);
     desktop.run(u"xdotool"_s, {u"key"_s, u"Up"_s, u"Return"_s});
     ASSERT_TRUE(answerCloseBox(desktop, u"y"_s));
     ASSERT_TRUE(server.process().waitForFinished(10000));
+    EXPECT_LT(closing.elapsed(), 10000);
     EXPECT_EQ(server.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(server.process().exitCode(), 0);
+    const QByteArray interrupted("<QP6100><ERROR>Error Getting Swipe: Error( 18)</ERROR></QP6100>");
+    EXPECT_EQ(client.receive(3000, interrupted.size()), interrupted);
     const QStringList log = server.logEntries();
     ASSERT_GE(log.size(), 2);
     EXPECT_EQ(log.last(), u"Application Closed"_s);
+    EXPECT_EQ(log.count(u"Application Closed"_s), 1);
     EXPECT_EQ(log[log.size() - 2], u"QP6100: Port Closed"_s); // the pad's Disconnect first
+    EXPECT_LT(log.indexOf(u"qp6100_get_swipe: Error( 18)"_s), log.size() - 2);
+    EXPECT_GE(log.indexOf(u"qp6100_get_swipe: Error( 18)"_s), 0);
     EXPECT_TRUE(desktop.trayIcons(u"varnelpayment"_s).isEmpty());
 }
 
