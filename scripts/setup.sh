@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev libgtest-dev googletest
   clang libclang-rt-14-dev
   xvfb xauth socat python3-pyftpdlib mingw-w64-tools
-  openbox trayer xdotool wmctrl x11-utils desktop-file-utils
+  openbox trayer xdotool wmctrl x11-utils desktop-file-utils imagemagick
 )
 
 missing=()
