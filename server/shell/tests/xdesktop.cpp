@@ -67,6 +67,12 @@ QProcessEnvironment XDesktop::environment() const
     environment.insert(QStringLiteral("DISPLAY"), m_display);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    // Under LeakSanitizer: what the desktop's libraries keep for good is not the program's.
+    QString leakOptions = environment.value(QStringLiteral("LSAN_OPTIONS"));
+    if (!leakOptions.isEmpty())
+        leakOptions += QLatin1Char(':');
+    environment.insert(QStringLiteral("LSAN_OPTIONS"),
+                       leakOptions + QStringLiteral("suppressions=" VARNEL_DESKTOP_LEAKS));
     return environment;
 }
 
