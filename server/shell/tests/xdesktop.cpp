@@ -71,8 +71,9 @@ QProcessEnvironment XDesktop::environment() const
     QString leakOptions = environment.value(QStringLiteral("LSAN_OPTIONS"));
     if (!leakOptions.isEmpty())
         leakOptions += QLatin1Char(':');
-    environment.insert(QStringLiteral("LSAN_OPTIONS"),
-                       leakOptions + QStringLiteral("suppressions=" VARNEL_DESKTOP_LEAKS));
+    environment.insert(
+        QStringLiteral("LSAN_OPTIONS"),
+        leakOptions + QStringLiteral("print_suppressions=0:suppressions=" VARNEL_DESKTOP_LEAKS));
     return environment;
 }
 
