@@ -1,14 +1,19 @@
-// varnelpayment: the payment server program.
+// varnelpayment: the payment server program, as the tray program on a desktop or headless.
 
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
 
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include "app/paymentserver.h"
@@ -20,6 +25,12 @@
 #include "pad/filechooser.h"
 #include "pad/padcontrolserver.h"
 #include "pad/simulatedpad.h"
+#include "shell/dialogfilechooser.h"
+#include "shell/launchertextviewer.h"
+#include "shell/systemtrayicon.h"
+#include "shell/trayprogram.h"
+#include "shell/urllauncher.h"
+#include "shell/widgetquestionbox.h"
 
 namespace {
 
@@ -31,18 +42,17 @@ void onTerminationSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// SIGINT and SIGTERM end the program through its normal shut-down. The handler only asks the
-// event loop to end; waits under way are interrupted so that they unwind first, and the
-// shut-down runs once the main loop has returned.
-void routeTerminationSignals(QCoreApplication& app, QtEventPump& pump)
+// SIGINT and SIGTERM end the program through its normal shut-down, without asking. The handler
+// only asks the event loop to end (`endProgram`); waits under way are interrupted so that they
+// unwind first, and the shut-down runs once the main loop has returned.
+void routeTerminationSignals(QCoreApplication& app, const std::function<void()>& endProgram)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app, &pump, notifier] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [endProgram, notifier] {
         notifier->setEnabled(false);
-        pump.interrupt();
-        app.quit();
+        endProgram();
     });
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
@@ -58,11 +68,130 @@ void printLine(FILE* stream, const QString& text)
     std::fflush(stream);
 }
 
+bool asksForHeadless(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--headless") == 0)
+            return true;
+    return false;
+}
+
+// A window needs a display, or a Qt platform that draws without one (offscreen, vnc, ...).
+bool hasDisplay()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
+        return true;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// The pad's control port, where varnel-pad stands at the simulated pad. Without it the pad
+// still works; it has logged why it cannot listen.
+std::unique_ptr<PadControlServer> listenForPadControl(SimulatedPad& pad, PaymentServer& server)
+{
+    auto control = std::make_unique<PadControlServer>(pad, server.activityLog());
+    control->listen(PadControlServer::configuredPort(server.folder().settingsPath()));
+    return control;
+}
+
+void printStarted(const PaymentServer& server)
+{
+    printLine(stdout,
+              QStringLiteral("Varnel Payment Server %1").arg(QStringLiteral(VARNEL_VERSION)));
+    printLine(stdout, QStringLiteral("Program folder: %1").arg(server.folder().path()));
+    if (server.listeningPort() != 0)
+        printLine(stdout, QStringLiteral("Listening on port: %1").arg(server.listeningPort()));
+}
+
+void printListenError(PaymentServer& server, const QString& reason)
+{
+    printLine(stderr, QStringLiteral("varnelpayment: cannot listen on port [%1]: %2")
+                          .arg(server.settings().txtSockport, reason));
+}
+
+int runHeadless(QCoreApplication& app, const ProgramFolder& folder, bool simulate)
+{
+    SystemClock clock;
+    QtEventPump pump;
+    // The devices without a window: the simulated QP6100 pad, libcurl for the signature
+    // upload, no file dialog, and the desktop's opener for View Log.
+    SimulatedPad simulatedPad;
+    CurlFtpClient ftpClient;
+    NoFileChooser fileChooser;
+    DesktopTextViewer textViewer;
+    PaymentServer server{folder, clock, pump,
+                         Devices{simulatedPad, fileChooser, textViewer, ftpClient}};
+    routeTerminationSignals(app, [&app, &pump] {
+        pump.interrupt();
+        app.quit();
+    });
+
+    QString reason;
+    // A service without its port is of no use: it says why and ends.
+    if (!server.start(simulate, &reason)) {
+        printListenError(server, reason);
+        server.shutdown();
+        return 1;
+    }
+    const auto padControl = listenForPadControl(simulatedPad, server);
+    printStarted(server);
+    const int status = app.exec();
+    server.shutdown();
+    return status;
+}
+
+int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate)
+{
+    // The window hides into the notification area; closing it must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    SystemClock clock;
+    QtEventPump pump;
+    // The devices with a window: the simulated QP6100 pad, libcurl for the signature upload,
+    // the file dialog, and the desktop's default program for text files for View Log.
+    SimulatedPad simulatedPad;
+    CurlFtpClient ftpClient;
+    DialogFileChooser fileChooser;
+    DesktopUrlLauncher launcher;
+    LauncherTextViewer textViewer(launcher);
+    PaymentServer server{folder, clock, pump,
+                         Devices{simulatedPad, fileChooser, textViewer, ftpClient}};
+
+    WidgetQuestionBox questionBox;
+    SystemTrayIcon tray;
+    // exit() rather than quit(): a widget application's quit() first asks every window to
+    // close, which would put up the close box.
+    const std::function<void()> endProgram = [&pump] {
+        pump.interrupt();
+        QCoreApplication::exit(0);
+    };
+    TrayProgram program(
+        server, DesktopHost{questionBox, tray, launcher,
+                            QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath(),
+                            endProgram});
+    routeTerminationSignals(app, endProgram);
+
+    QString reason;
+    // Without its port the program goes on, so that the port can be corrected in the window.
+    if (!program.start(simulate, &reason))
+        printListenError(server, reason);
+    const auto padControl = listenForPadControl(simulatedPad, server);
+    printStarted(server);
+    const int status = app.exec();
+    program.finish();
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    const bool headless = asksForHeadless(argc, argv);
+    const bool windowed = !headless && hasDisplay();
+    // Only the tray program makes a widget application; --help and --version work anywhere.
+    std::unique_ptr<QCoreApplication> app = windowed
+                                                ? std::make_unique<QApplication>(argc, argv)
+                                                : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varnelpayment"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VARNEL_VERSION));
 
@@ -71,12 +200,13 @@ int main(int argc, char** argv)
         "Varnel Payment Server: lets point-of-sale programs on the network use the signature "
         "pad and the PIN pad of this workstation through one-line TAG=value; requests over "
         "TCP. The listening port and the devices are set in varnelpayment.ini in the "
-        "program folder; the activity log varnelpayment.log is written there too."));
+        "program folder; the activity log varnelpayment.log is written there too. On a "
+        "desktop it runs in the notification area with its settings window."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("headless"),
                       QStringLiteral("Run without the tray icon and settings window, as a "
-                                     "service (this build has no window and always does).")});
+                                     "service; needed where there is no display.")});
     parser.addOption({QStringLiteral("home"),
                       QStringLiteral("Use <dir> as the program folder (created when missing). "
                                      "Default: the folder of the executable."),
@@ -84,10 +214,16 @@ int main(int argc, char** argv)
     parser.addOption({QStringLiteral("simulate"),
                       QStringLiteral("Tick the QP6100 device box for this run (not in the "
                                      "settings file), so the simulated pad connects at once.")});
-    parser.process(app);
+    parser.process(*app);
     if (!parser.positionalArguments().isEmpty()) {
         printLine(stderr, QStringLiteral("varnelpayment: unexpected argument '%1' (see --help)")
                               .arg(parser.positionalArguments().first()));
+        return 2;
+    }
+    if (!headless && !windowed) {
+        printLine(stderr, QStringLiteral("varnelpayment: no display for the tray program "
+                                         "(DISPLAY and WAYLAND_DISPLAY are not set); run "
+                                         "with --headless to serve without a window"));
         return 2;
     }
 
@@ -98,40 +234,9 @@ int main(int argc, char** argv)
                   QStringLiteral("varnelpayment: cannot create the program folder %1").arg(home));
         return 1;
     }
-
-    SystemClock clock;
-    QtEventPump pump;
-    // The devices of this build: the simulated QP6100 pad, no file dialog without a window,
-    // the desktop's viewer for View Log and libcurl for the signature upload.
-    SimulatedPad simulatedPad;
-    NoFileChooser fileChooser;
-    DesktopTextViewer textViewer;
-    CurlFtpClient ftpClient;
     const ProgramFolder folder(home);
-    PaymentServer server{folder, clock, pump,
-                         Devices{simulatedPad, fileChooser, textViewer, ftpClient}};
-    routeTerminationSignals(app, pump);
-
-    QString reason;
-    const bool listening = server.start(parser.isSet(QStringLiteral("simulate")), &reason);
-    // A service without its port is of no use: it says why and ends.
-    if (!listening) {
-        printLine(stderr, QStringLiteral("varnelpayment: cannot listen on port [%1]: %2")
-                              .arg(server.settings().txtSockport, reason));
-        server.shutdown();
-        return 1;
-    }
-    // The pad's control port, where varnel-pad stands at the simulated pad. Without it the pad
-    // still works; it has logged why it cannot listen.
-    PadControlServer padControl(simulatedPad, server.activityLog());
-    padControl.listen(PadControlServer::configuredPort(folder.settingsPath()));
-
-    printLine(stdout,
-              QStringLiteral("Varnel Payment Server %1").arg(QStringLiteral(VARNEL_VERSION)));
-    printLine(stdout, QStringLiteral("Program folder: %1").arg(folder.path()));
-    printLine(stdout, QStringLiteral("Listening on port: %1").arg(server.listeningPort()));
-
-    const int status = app.exec();
-    server.shutdown();
-    return status;
+    const bool simulate = parser.isSet(QStringLiteral("simulate"));
+    if (windowed)
+        return runTrayProgram(static_cast<QApplication&>(*app), folder, simulate);
+    return runHeadless(*app, folder, simulate);
 }

@@ -63,9 +63,10 @@ bool ServerProcess::startOnFreePorts()
     ini.close();
 
     m_process.setProgram(binDir() + QStringLiteral("/varnelpayment"));
-    m_process.setArguments(
-        QStringList{QStringLiteral("--headless"), QStringLiteral("--home"), m_home.path()} +
-        m_extraArguments);
+    QStringList arguments{QStringLiteral("--home"), m_home.path()};
+    if (m_headless)
+        arguments.prepend(QStringLiteral("--headless"));
+    m_process.setArguments(arguments + m_extraArguments);
     m_process.start();
     if (!m_process.waitForStarted(5000))
         return false;

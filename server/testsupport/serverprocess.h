@@ -5,8 +5,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
-// The real varnelpayment binary, started headless on a free loopback port in a fresh program
-// folder, for end-to-end tests.
+// The real varnelpayment binary, started headless (or as the tray program) on a free loopback
+// port in a fresh program folder, for end-to-end tests.
 class ServerProcess
 {
 public:
@@ -17,6 +17,9 @@ public:
     // Starts the server and waits until its start-up has ended with it listening. False when
     // it did not within 10 s.
     bool start();
+    // Starts the tray program instead of the headless server (set the display through
+    // process()'s environment).
+    void setHeadless(bool headless) { m_headless = headless; }
     // Sends SIGTERM and waits for the exit; returns the exit code (-1 when it did not end).
     int stop();
 
@@ -43,6 +46,7 @@ private:
     quint16 m_port = 0;
     QString m_settings;
     QStringList m_extraArguments;
+    bool m_headless = true;
 };
 
 // A test client on one loopback connection.

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QDialog>
+#include <QUrl>
+
+class UrlLauncher;
+
+// The About box "Copyright": the program's picture, version, copyright line, release date (the
+// program file's last change) and path, and a button that opens the download page in the
+// browser. Its labels are worked out when it opens.
+class AboutBox : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // `programPath` is the running program's file.
+    AboutBox(UrlLauncher& launcher, const QString& programPath, QWidget* parent = nullptr);
+
+    // The product's download page.
+    static QUrl downloadPage();
+
+private:
+    void Form_Load(const QString& programPath);
+    void btnUpdateDownload_Click();
+
+    UrlLauncher& m_launcher;
+};

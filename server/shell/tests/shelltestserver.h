@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+
+#include <QTemporaryDir>
+
+#include "app/paymentserver.h"
+#include "core/eventpump.h"
+#include "fakeclock.h"
+#include "pad/filechooser.h"
+#include "pad/simulatedpad.h"
+#include "shell/desktophost.h"
+#include "shell/launchertextviewer.h"
+#include "shell/trayprogram.h"
+#include "shellfakes.h"
+#include "testfiles.h"
+
+// The real server over the simulated pad in a fresh program folder, with the tray program's
+// desktop replaced by recording fakes.
+struct ShellTestServer
+{
+    explicit ShellTestServer(const QByteArray& settings = {})
+    {
+        if (!settings.isEmpty())
+            TestFiles::writeAll(home.filePath(QStringLiteral("varnelpayment.ini")), settings);
+        server = std::make_unique<PaymentServer>(ProgramFolder(home.path()), clock, pump,
+                                                 Devices{pad, fileChooser, viewer});
+        program = std::make_unique<TrayProgram>(
+            *server, DesktopHost{questions, tray, launcher, programPath, [this] { ++ends; }});
+    }
+
+    QStringList logEntries() const
+    {
+        return TestFiles::logEntries(home.filePath(QStringLiteral("varnelpayment.log")));
+    }
+
+    QTemporaryDir home;
+    FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(19, 54, 28))};
+    QtEventPump pump;
+    SimulatedPad pad;
+    NoFileChooser fileChooser;
+    RecordingLauncher launcher;
+    LauncherTextViewer viewer{launcher};
+    RecordingQuestionBox questions;
+    FakeTray tray;
+    QString programPath = QStringLiteral("/nonexistent/varnelpayment");
+    int ends = 0;
+    std::unique_ptr<PaymentServer> server;
+    std::unique_ptr<TrayProgram> program;
+};

@@ -1,0 +1,70 @@
+#include "shell/trayprogram.h"
+
+#include <QApplication>
+#include <QSessionManager>
+
+#include "app/paymentserver.h"
+#include "shell/aboutbox.h"
+#include "shell/mainwindow.h"
+#include "shell/trayicon.h"
+
+TrayProgram::TrayProgram(PaymentServer& server, DesktopHost host)
+    : m_server(server), m_host(std::move(host)),
+      m_window(std::make_unique<MainWindow>(server.settings(), server, m_host))
+{
+    if (qGuiApp) {
+        QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, m_window.get(),
+                         [this](QSessionManager& manager) { commitData(manager); });
+    }
+}
+
+TrayProgram::~TrayProgram() = default;
+
+bool TrayProgram::start(bool simulate, QString* listenError)
+{
+    QString reason;
+    const bool listening = m_server.start(simulate, &reason);
+    if (listenError)
+        *listenError = reason;
+    m_window->show();
+    if (!m_window->addTrayIcon()) {
+        // Hidden into a notification area that is not there, the window could not be found.
+        m_server.activityLog().log(
+            QStringLiteral("Tray: no notification area; the window stays open"));
+        return listening;
+    }
+    if (listening) {
+        m_window->set_tray_icon(true);
+        return true;
+    }
+    // The window stays open, so that the port can be corrected and saved for the next start.
+    m_host.tray.showMessage(QLatin1String(MainWindow::kTrayTip),
+                            QStringLiteral("Cannot listen on port [%1]: %2")
+                                .arg(m_server.settings().txtSockport, reason));
+    return false;
+}
+
+void TrayProgram::finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    if (m_window->aboutBox())
+        m_window->aboutBox()->close();
+    m_window->hide();
+    m_server.shutdown();
+    m_window->set_tray_icon(false);
+}
+
+void TrayProgram::commitData(QSessionManager& manager)
+{
+    if (!manager.allowsInteraction()) {
+        // No question may be asked: the session ends the program.
+        m_host.endProgram();
+        return;
+    }
+    const bool ending = m_window->confirmClose();
+    manager.release();
+    if (!ending)
+        manager.cancel();
+}
