@@ -15,6 +15,8 @@
 #include "core/eventpump.h"
 #include "core/paymentserver.h"
 #include "core/programfolder.h"
+#include "pinpad/qtserialprobe.h"
+#include "pinpad/serialpinpad.h"
 #include "request/requestserver.h"
 
 namespace {
@@ -97,7 +99,15 @@ int main(int argc, char** argv)
 
     SystemClock clock;
     QtEventPump pump;
-    PaymentServer server{ProgramFolder(home), clock, pump};
+    const ProgramFolder folder(home);
+    // The devices on this machine: the 1000SE on a serial port, and QSerialPort for the scan.
+    // The pad reads the request service's shared waiting limit once it runs.
+    PaymentServer* running = nullptr;
+    SerialPinPad pinPad(folder.settingsPath(), pump,
+                        [&running] { return running->requests().padTimeout(); });
+    QtSerialProbe serialProbe;
+    PaymentServer server{folder, clock, pump, pinPad, serialProbe};
+    running = &server;
     routeTerminationSignals(app, pump);
 
     QString reason;

@@ -7,16 +7,18 @@
 #include "pad/padcontrolserver.h"
 #include "pad/signaturepad.h"
 #include "pad/simulatedpad.h"
-#include "pinpad/pinpadunavailable.h"
+#include "pinpad/commportscan.h"
+#include "pinpad/pinentry.h"
 #include "request/deviceoperations.h"
 #include "request/replytext.h"
 #include "request/requestdispatcher.h"
 #include "request/requestserver.h"
 
 PaymentServer::PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump,
-                             QObject* parent)
-    : QObject(parent), m_folder(folder), m_clock(clock), m_pump(pump),
-      m_log(folder.logPath(), clock), m_settingsFile(folder.settingsPath(), m_log)
+                             PinPadDevice& pinPad, SerialProbe& serialProbe, QObject* parent)
+    : QObject(parent), m_folder(folder), m_clock(clock), m_pump(pump), m_pinPadDevice(pinPad),
+      m_serialProbe(serialProbe), m_log(folder.logPath(), clock),
+      m_settingsFile(folder.settingsPath(), m_log)
 {
 }
 
@@ -37,12 +39,13 @@ bool PaymentServer::start(bool simulate, QString* reason)
     m_pad = std::make_unique<SignaturePad>(*m_simulatedPad, m_settings, m_log, *m_requests, m_pump,
                                            m_requests->padTimeout(), *m_fileChooser);
 
-    m_pinPad = std::make_unique<PinPadUnavailable>(m_log, m_settings, *m_requests);
+    m_pinPad = std::make_unique<PinEntry>(m_pinPadDevice, m_settings, m_log, *m_requests);
     m_dispatcher = std::make_unique<RequestDispatcher>(m_log, *m_requests, *m_pad, *m_pinPad);
     m_requests->setDispatcher(m_dispatcher.get());
 
-    // No serial port scan is built in yet: the Comm Port list stays empty.
-    m_settingsFile.load_settings(m_settings, [] {});
+    m_commPortScan =
+        std::make_unique<CommPortScan>(m_serialProbe, m_settings, m_log, m_folder.settingsPath());
+    m_settingsFile.load_settings(m_settings, [this] { m_commPortScan->list_comm_ports(); });
     if (simulate)
         m_settings.setChkQP6100Device(LiveSettings::Ticked);
 

@@ -11,13 +11,16 @@
 #include "settings/settingsfile.h"
 
 class Clock;
+class CommPortScan;
 class EventPump;
 class FileChooser;
 class PadControlServer;
-class PinPadOperations;
+class PinEntry;
+class PinPadDevice;
 class PurgeTimer;
 class RequestDispatcher;
 class RequestServer;
+class SerialProbe;
 class SignaturePad;
 class SimulatedPad;
 
@@ -28,8 +31,9 @@ class PaymentServer : public QObject
     Q_OBJECT
 
 public:
+    // `pinPad` is the PIN pad device and `serialProbe` the port the serial port scan opens.
     PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump,
-                  QObject* parent = nullptr);
+                  PinPadDevice& pinPad, SerialProbe& serialProbe, QObject* parent = nullptr);
     ~PaymentServer() override;
 
     // Start-up: log, settings, devices, listener, one purge. `simulate` ticks the QP6100 box
@@ -51,6 +55,8 @@ private:
     ProgramFolder m_folder;
     const Clock& m_clock;
     EventPump& m_pump;
+    PinPadDevice& m_pinPadDevice;
+    SerialProbe& m_serialProbe;
     ActivityLog m_log;
     LiveSettings m_settings;
     SettingsFile m_settingsFile;
@@ -61,7 +67,8 @@ private:
     std::unique_ptr<PadControlServer> m_padControl;
     std::unique_ptr<FileChooser> m_fileChooser;
     std::unique_ptr<SignaturePad> m_pad;
-    std::unique_ptr<PinPadOperations> m_pinPad;
+    std::unique_ptr<PinEntry> m_pinPad;
+    std::unique_ptr<CommPortScan> m_commPortScan;
     std::unique_ptr<RequestDispatcher> m_dispatcher;
     PurgeTimer* m_purgeTimer = nullptr;
     bool m_started = false;
