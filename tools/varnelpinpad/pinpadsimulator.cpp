@@ -61,8 +61,10 @@ void PinPadSimulator::receive(const QByteArray& bytes)
             }
             break;
         case Item::Nak:
-            if (m_ackWait.isActive())
+            if (m_ackWait.isActive()) {
+                m_print(QStringLiteral("the host asked for the answer again"));
                 sendAnswer();
+            }
             break;
         case Item::Eot:
             m_print(QStringLiteral("exchange ended by the host"));

@@ -87,4 +87,12 @@ TEST(CommPortScan, ListsThePortsThatOpenAndReleasesEachOne)
                            QStringLiteral("open /dev/ttyUSB0"), QStringLiteral("open /dev/ttyS5"),
                            QStringLiteral("open /dev/ttyS6"), QStringLiteral("open /dev/ttyS7")}));
     EXPECT_FALSE(probe.PortOpen());
+
+    // Scanned again with a port on COM8: the list starts afresh and the last port that opened
+    // is released too.
+    probe.present.insert(QStringLiteral("/dev/ttyS7"));
+    scan.list_comm_ports();
+    EXPECT_EQ(settings.commPortList,
+              (QStringList{QStringLiteral("1"), QStringLiteral("3"), QStringLiteral("8")}));
+    EXPECT_FALSE(probe.PortOpen());
 }

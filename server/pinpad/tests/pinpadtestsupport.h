@@ -15,6 +15,10 @@ inline void PrintTo(const QString& text, std::ostream* out)
 {
     *out << '"' << text.toStdString() << '"';
 }
+inline void PrintTo(const QByteArray& bytes, std::ostream* out)
+{
+    *out << '"' << bytes.toStdString() << '"';
+}
 
 // An activity log in a temporary folder, read back entry by entry.
 class PinPadTestLog
