@@ -11,13 +11,16 @@
 #include <QDir>
 #include <QSocketNotifier>
 
+#include "app/paymentserver.h"
 #include "core/clock.h"
 #include "core/eventpump.h"
-#include "core/paymentserver.h"
 #include "core/programfolder.h"
+#include "log/textviewer.h"
+#include "pad/filechooser.h"
+#include "pad/padcontrolserver.h"
+#include "pad/simulatedpad.h"
 #include "pinpad/qtserialprobe.h"
 #include "pinpad/serialpinpad.h"
-#include "request/requestserver.h"
 
 namespace {
 
@@ -99,29 +102,39 @@ int main(int argc, char** argv)
 
     SystemClock clock;
     QtEventPump pump;
+    // The devices of this build: the simulated QP6100 pad, no file dialog without a window,
+    // the desktop's viewer for View Log, the 1000SE on a serial port, and QSerialPort for the
+    // serial port scan.
     const ProgramFolder folder(home);
-    // The devices on this machine: the 1000SE on a serial port, and QSerialPort for the scan.
-    // The pad reads the request service's shared waiting limit once it runs.
-    PaymentServer* running = nullptr;
-    SerialPinPad pinPad(folder.settingsPath(), pump,
-                        [&running] { return running->requests().padTimeout(); });
+    SimulatedPad simulatedPad;
+    NoFileChooser fileChooser;
+    DesktopTextViewer textViewer;
+    SerialPinPad pinPad(folder.settingsPath(), pump);
     QtSerialProbe serialProbe;
-    PaymentServer server{folder, clock, pump, pinPad, serialProbe};
-    running = &server;
+    PaymentServer server{folder, clock, pump,
+                         Devices{simulatedPad, fileChooser, textViewer, pinPad, serialProbe}};
+    // PIN entry waits as long as the requests' TIMER says, like the swipe.
+    pinPad.followPadTimeout(server.padTimeout());
     routeTerminationSignals(app, pump);
 
     QString reason;
-    if (!server.start(parser.isSet(QStringLiteral("simulate")), &reason)) {
+    const bool listening = server.start(parser.isSet(QStringLiteral("simulate")), &reason);
+    // A service without its port is of no use: it says why and ends.
+    if (!listening) {
         printLine(stderr, QStringLiteral("varnelpayment: cannot listen on port [%1]: %2")
                               .arg(server.settings().txtSockport, reason));
         server.shutdown();
         return 1;
     }
+    // The pad's control port, where varnel-pad stands at the simulated pad. Without it the pad
+    // still works; it has logged why it cannot listen.
+    PadControlServer padControl(simulatedPad, server.activityLog());
+    padControl.listen(PadControlServer::configuredPort(folder.settingsPath()));
+
     printLine(stdout,
               QStringLiteral("Varnel Payment Server %1").arg(QStringLiteral(VARNEL_VERSION)));
-    printLine(stdout, QStringLiteral("Program folder: %1").arg(server.folder().path()));
-    printLine(stdout,
-              QStringLiteral("Listening on port: %1").arg(server.requests().listeningPort()));
+    printLine(stdout, QStringLiteral("Program folder: %1").arg(folder.path()));
+    printLine(stdout, QStringLiteral("Listening on port: %1").arg(server.listeningPort()));
 
     const int status = app.exec();
     server.shutdown();

@@ -134,7 +134,8 @@ QString controlClass(const TypeDescription& type)
 
 QString eventInterface(const TypeDescription& type)
 {
-    // widl refuses version and nonextensible on a dispinterface; other compilers take them.
+    // widl refuses version and nonextensible on a dispinterface: the definition keeps them from
+    // it, and the build's type library step sets them.
     QStringList attributes = typeAttributes(type);
     attributes.removeAll(QStringLiteral("nonextensible"));
     QString text = QStringLiteral("    [\n        uuid(%1),\n").arg(uuidText(type.identifier));

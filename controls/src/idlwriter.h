@@ -7,8 +7,8 @@
 
 namespace Quillset {
 
-// The interface definition of the library's type library, for an IDL compiler to turn into
-// the type library that hosts on the platform of the original controls register.
+// The interface definition of the library's type library, from which the build compiles the
+// type library that hosts register.
 QUILLSET_EXPORT QString interfaceDefinition(const LibraryIdentity& identity);
 
 } // namespace Quillset

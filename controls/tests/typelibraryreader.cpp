@@ -1,6 +1,9 @@
 #include "typelibraryreader.h"
 
+#include <algorithm>
 #include <stdexcept>
+
+#include <QPair>
 
 namespace {
 
@@ -9,6 +12,9 @@ constexpr int kHeaderSize = 0x54;
 constexpr int kTypeInfoSize = 0x64;
 constexpr int kSegmentCount = 15;
 constexpr int kHelpDllFlag = 0x100;
+constexpr int kClassKind = 5;
+constexpr int kPointer = 26;
+constexpr int kUserDefined = 29;
 
 enum Segment {
     TypeInfoTable = 0,
@@ -93,8 +99,8 @@ public:
         contents.name = name(libraryName);
         contents.description = string(helpString);
         for (qint32 i = 0; i < typeCount; ++i)
-            contents.types << type(
-                segment(TypeInfoTable, qint64(i) * kTypeInfoSize, kTypeInfoSize));
+            contents.types << type(i);
+        checkMemberNames(contents);
         readImports(contents, importCount);
         return contents;
     }
@@ -122,7 +128,16 @@ private:
                      tail[5], tail[6], tail[7]);
     }
 
-    // A name entry: reference, hash link, length in the low byte, then the characters.
+    // The type that a name entry gives its name to: a type record's offset, or -1 for none.
+    qint32 nameOwner(qint32 offset) const { return m_reader.int32(segment(Names, offset, 12)); }
+
+    // The type that an identifier entry (the identifier, owner, hash link) belongs to.
+    qint32 guidOwner(qint32 offset) const
+    {
+        return m_reader.int32(segment(Guids, offset, 24) + 16);
+    }
+
+    // A name entry: owner, hash link, length in the low byte, then the characters.
     QString name(qint32 offset) const
     {
         if (offset < 0)
@@ -142,33 +157,60 @@ private:
         return QString::fromLatin1(m_reader.bytes(segment(Strings, offset + 2, length), length));
     }
 
-    TypeLibraryType type(qint64 at) const
+    // The identifier of the type that a reference names: a type record's offset, or an import
+    // entry's offset with the low bits 01.
+    QUuid referencedType(qint32 reference) const
     {
+        if (reference >= 0 && (reference & 3) == 1) {
+            const qint64 at = segment(ImportInfo, reference & ~3, 12);
+            if (!(m_reader.int32(at) & 0x10000))
+                throw std::runtime_error("an import named by index, not by identifier");
+            return guid(m_reader.int32(at + 8));
+        }
+        if (reference < 0 || reference % kTypeInfoSize != 0)
+            throw std::runtime_error("a reference to no type");
+        return guid(m_reader.int32(segment(TypeInfoTable, reference + 0x2C, 4)));
+    }
+
+    TypeLibraryType type(qint32 index)
+    {
+        const qint64 at = segment(TypeInfoTable, qint64(index) * kTypeInfoSize, kTypeInfoSize);
+        const qint32 ownOffset = index * kTypeInfoSize;
         TypeLibraryType type;
-        type.kind = m_reader.int32(at) & 0xF;
+        const qint32 kind = m_reader.int32(at);
+        type.kind = kind & 0xF;
+        if ((quint32(kind) >> 16) != quint32(index))
+            throw std::runtime_error("a type record gives itself another index");
         const qint32 memberData = m_reader.int32(at + 0x04);
         const qint32 elements = m_reader.int32(at + 0x18);
-        type.identifier = guid(m_reader.int32(at + 0x2C));
+        const qint32 identifier = m_reader.int32(at + 0x2C);
+        type.identifier = guid(identifier);
         type.flags = quint32(m_reader.int32(at + 0x30));
-        type.name = name(m_reader.int32(at + 0x34));
+        const qint32 typeName = m_reader.int32(at + 0x34);
+        type.name = name(typeName);
+        if (nameOwner(typeName) != ownOffset || guidOwner(identifier) != ownOffset)
+            throw std::runtime_error("the name or identifier table gives a type to another one");
         const qint32 version = m_reader.int32(at + 0x38);
         type.majorVersion = quint16(version & 0xFFFF);
         type.minorVersion = quint16(quint32(version) >> 16);
         const int implementedCount = m_reader.int16(at + 0x4C);
+        // A class's first implemented-type record; an interface's base type.
         const qint32 firstReference = m_reader.int32(at + 0x54);
+        if (type.kind != kClassKind && firstReference != -1)
+            type.baseInterface = referencedType(firstReference);
 
         const int functionCount = elements & 0xFFFF;
         const int variableCount = (elements >> 16) & 0xFFFF;
         if (functionCount > 0 && memberData < m_reader.size())
             type.members = members(memberData, functionCount, variableCount);
-        if (type.kind == 5)
+        if (type.kind == kClassKind)
             type.implementedTypes = implementedTypes(firstReference, implementedCount);
         return type;
     }
 
     // The member block: its records' total length, the function records, then the member ids,
     // the name offsets and the record offsets of every member.
-    QList<TypeLibraryMember> members(qint64 at, int functionCount, int variableCount) const
+    QList<TypeLibraryMember> members(qint64 at, int functionCount, int variableCount)
     {
         const qint32 recordsLength = m_reader.int32(at);
         const qint64 records = at + 4;
@@ -184,8 +226,13 @@ private:
             TypeLibraryMember member;
             member.flags = quint32(m_reader.int32(record + 8) & 0xFFFF);
             member.invokeKind = (kinds >> 3) & 0xF;
+            TypeLibraryParameter result;
+            typeOf(m_reader.int32(record + 4), result);
+            member.resultType = result.type;
             member.memberId = m_reader.int32(ids + 4 * i);
-            member.name = name(m_reader.int32(names + 4 * i));
+            const qint32 memberName = m_reader.int32(names + 4 * i);
+            member.name = name(memberName);
+            m_memberNameOwners.append({member.name, nameOwner(memberName)});
             if (optionalFields > 1)
                 member.documentation = string(m_reader.int32(record + 28));
             // The parameters close the record: type, name and flags of each.
@@ -208,24 +255,45 @@ private:
 
     // A negative type is a base type in its low bits; any other is the offset of a type
     // description: its VARTYPE, then what it refers to. For a pointer that is a base type when
-    // negative, else the offset of another type description.
+    // negative, else the offset of another type description; for a user-defined type, a
+    // reference to a type.
     void typeOf(qint32 type, TypeLibraryParameter& parameter) const
     {
-        constexpr int kPointer = 26;
         if (type < 0) {
             parameter.type = type & 0xFFF;
             return;
         }
         const qint64 at = segment(TypeDescriptions, type, 8);
         parameter.type = m_reader.int32(at) & 0xFFFF;
+        if (parameter.type == kUserDefined)
+            parameter.userType = referencedType(m_reader.int32(at + 4));
         if (parameter.type != kPointer)
             return;
         const qint32 refersTo = m_reader.int32(at + 4);
-        if (refersTo < 0)
+        if (refersTo < 0) {
             parameter.pointedType = refersTo & 0xFFF;
-        else
-            parameter.pointedType =
-                m_reader.int32(segment(TypeDescriptions, refersTo & 0xFFFF, 8)) & 0xFFFF;
+            return;
+        }
+        const qint64 pointed = segment(TypeDescriptions, refersTo, 8);
+        parameter.pointedType = m_reader.int32(pointed) & 0xFFFF;
+        if (parameter.pointedType == kUserDefined)
+            parameter.userType = referencedType(m_reader.int32(pointed + 4));
+    }
+
+    // A member's name entry names a type that has a member of that name (members of several
+    // types may share one entry).
+    void checkMemberNames(const TypeLibraryContents& contents) const
+    {
+        for (const auto& [memberName, owner] : m_memberNameOwners) {
+            const qsizetype index = owner / kTypeInfoSize;
+            const bool found =
+                owner >= 0 && owner % kTypeInfoSize == 0 && index < contents.types.size() &&
+                std::any_of(contents.types[index].members.begin(),
+                            contents.types[index].members.end(),
+                            [&](const TypeLibraryMember& m) { return m.name == memberName; });
+            if (!found)
+                throw std::runtime_error("the name table gives a member's name to another type");
+        }
     }
 
     // A chain of reference records: type, flags, custom data, next.
@@ -266,6 +334,7 @@ private:
 
     Reader m_reader;
     SegmentPlace m_segments[kSegmentCount];
+    QList<QPair<QString, qint32>> m_memberNameOwners;
 };
 
 } // namespace

@@ -7,10 +7,10 @@
 #include <QString>
 #include <QUuid>
 
-// A small reader of the type library file format (the "MSFT" layout) that an IDL compiler
-// writes: enough to read back the library's header, its type descriptions in file order, their
-// members and their parameters, the classes' implemented interfaces, and what the library
-// imports.
+// A small reader of the 32-bit type library file format (the "MSFT" layout): enough to read back
+// the library's header, its type descriptions in file order, their members and their parameters,
+// the classes' implemented interfaces, and what the library imports. It refuses a file whose
+// name and identifier tables do not give each type and member back to the type that holds it.
 struct TypeLibraryParameter
 {
     QString name;
@@ -20,6 +20,8 @@ struct TypeLibraryParameter
     // it points to.
     int type = 0;
     int pointedType = -1;
+    // For a user-defined type, or a pointer to one: that type's identifier.
+    QUuid userType;
 };
 
 struct TypeLibraryMember
@@ -28,6 +30,8 @@ struct TypeLibraryMember
     qint32 memberId = 0;
     // 1 method, 2 property get, 4 property put.
     int invokeKind = 0;
+    // The VARTYPE of the result: 25 HRESULT, 24 void.
+    int resultType = 0;
     quint32 flags = 0;
     QString documentation;
     QList<TypeLibraryParameter> parameters;
@@ -50,6 +54,8 @@ struct TypeLibraryType
     quint16 majorVersion = 0;
     quint16 minorVersion = 0;
     quint32 flags = 0;
+    // An interface's base interface; null for none.
+    QUuid baseInterface;
     QList<TypeLibraryMember> members;
     QList<TypeLibraryImplementedType> implementedTypes;
 };

@@ -2,6 +2,7 @@
 
 #include "core/eventpump.h"
 #include "core/failure.h"
+#include "core/padtimeout.h"
 #include "log/activitylog.h"
 #include "pad/padconnection.h"
 #include "pad/paddriver.h"
@@ -9,8 +10,6 @@
 #include "request/replychannel.h"
 
 namespace {
-constexpr qint16 kDefaultTimeout = 60;
-
 bool holdsData(const QString& track)
 {
     return !track.isEmpty() && track != QString(QChar(0));
@@ -18,7 +17,8 @@ bool holdsData(const QString& track)
 } // namespace
 
 CardSwipe::CardSwipe(PadDriver& driver, PadConnection& connection, PadVariables& variables,
-                     ActivityLog& log, ReplyChannel& replies, EventPump& pump, qint16& padTimeout)
+                     ActivityLog& log, ReplyChannel& replies, EventPump& pump,
+                     PadTimeout& padTimeout)
     : m_driver(driver), m_connection(connection), m_variables(variables), m_log(log),
       m_replies(replies), m_pump(pump), m_padTimeout(padTimeout)
 {
@@ -40,10 +40,10 @@ void CardSwipe::qp6100_get_swipe()
 
     constexpr double kStep = kStepMs / 1000.0;
     double elapsed = 0;
-    if (m_padTimeout == 0)
-        m_padTimeout = kDefaultTimeout;
-    m_log.log(QStringLiteral("qp6100_get_swipe: timeout=[") + QString::number(m_padTimeout) +
-              QLatin1Char(']'));
+    if (m_padTimeout.seconds() == 0)
+        m_padTimeout.setSeconds(PadTimeout::kDefaultSeconds);
+    m_log.log(QStringLiteral("qp6100_get_swipe: timeout=[") +
+              QString::number(m_padTimeout.seconds()) + QLatin1Char(']'));
 
     try {
         QString track1;
@@ -55,7 +55,7 @@ void CardSwipe::qp6100_get_swipe()
             m_pump.processPending();
             elapsed += kStep;
             // Read the shared limit afresh: a request served during the step may have set it.
-            if (elapsed >= m_padTimeout) {
+            if (elapsed >= m_padTimeout.seconds()) {
                 m_log.log(QStringLiteral("qp6100_get_swipe: Card Swipe Timeout"));
                 m_connection.show_pad_form(PadForm::kWelcome);
                 reply(QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>"), false);

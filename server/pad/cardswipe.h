@@ -6,6 +6,7 @@ class ActivityLog;
 class EventPump;
 class PadConnection;
 class PadDriver;
+class PadTimeout;
 class PadVariables;
 class ReplyChannel;
 
@@ -17,10 +18,10 @@ public:
     // Length of one waiting step.
     static constexpr int kStepMs = 500;
 
-    // `padTimeout` is the server's shared limit in seconds; it is read again at every step, so
-    // a request served during the wait can change it.
+    // `padTimeout` is read again at every step, so a request served during the wait can
+    // change it.
     CardSwipe(PadDriver& driver, PadConnection& connection, PadVariables& variables,
-              ActivityLog& log, ReplyChannel& replies, EventPump& pump, qint16& padTimeout);
+              ActivityLog& log, ReplyChannel& replies, EventPump& pump, PadTimeout& padTimeout);
 
     // Sends exactly one reply: the tracks, a time-out, not set up, or the error caught.
     void qp6100_get_swipe();
@@ -34,5 +35,5 @@ private:
     ActivityLog& m_log;
     ReplyChannel& m_replies;
     EventPump& m_pump;
-    qint16& m_padTimeout;
+    PadTimeout& m_padTimeout;
 };

@@ -4,7 +4,7 @@
 #include "request/replychannel.h"
 
 SignaturePad::SignaturePad(PadDriver& driver, LiveSettings& settings, ActivityLog& log,
-                           ReplyChannel& replies, EventPump& pump, qint16& padTimeout,
+                           ReplyChannel& replies, EventPump& pump, PadTimeout& padTimeout,
                            FileChooser& fileChooser)
     : m_log(log), m_replies(replies), m_connection(driver, settings, log, fileChooser),
       m_variables(driver, log),

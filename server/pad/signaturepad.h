@@ -10,15 +10,15 @@ class EventPump;
 class FileChooser;
 class LiveSettings;
 class PadDriver;
+class PadTimeout;
 class ReplyChannel;
 
 // The signature pad's operations as the request service dispatches them, over one driver.
 class SignaturePad : public PadOperations
 {
 public:
-    // `padTimeout` is the server's shared waiting limit in seconds.
     SignaturePad(PadDriver& driver, LiveSettings& settings, ActivityLog& log, ReplyChannel& replies,
-                 EventPump& pump, qint16& padTimeout, FileChooser& fileChooser);
+                 EventPump& pump, PadTimeout& padTimeout, FileChooser& fileChooser);
 
     bool pad_enabled(bool logIfDisabled) override;
     void clear_padVars() override;

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr qint16 kDefaultTimeout = 60;
 constexpr int kPinBlockDigits = 16;
 constexpr int kShortestKsn = 10;
 constexpr int kKsnDigits = 20;
@@ -86,9 +85,8 @@ QString openFailureText(int code, const QString& qtReason)
 
 } // namespace
 
-SerialPinPad::SerialPinPad(QString settingsPath, EventPump& pump,
-                           std::function<qint16()> padTimeout)
-    : m_settingsPath(std::move(settingsPath)), m_pump(pump), m_padTimeout(std::move(padTimeout))
+SerialPinPad::SerialPinPad(QString settingsPath, EventPump& pump)
+    : m_settingsPath(std::move(settingsPath)), m_pump(pump)
 {
 }
 
@@ -199,8 +197,8 @@ QString SerialPinPad::GetPinBlock()
             m_pump.processPending();
             elapsed += kStep;
             // Read the shared limit afresh: a request served during the step may have set it.
-            const qint16 setting = m_padTimeout();
-            const qint16 limit = setting == 0 ? kDefaultTimeout : setting;
+            const qint16 setting = m_padTimeout->seconds();
+            const qint16 limit = setting == 0 ? PadTimeout::kDefaultSeconds : setting;
             if (elapsed >= limit) {
                 // The pad goes back to idle even when it does not acknowledge the cancel.
                 m_link->send(QByteArrayLiteral("72"));

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 
 #include <QString>
 #include <QtGlobal>
 
+#include "core/padtimeout.h"
 #include "pinpad/pinpaddevice.h"
 
 class EventPump;
@@ -22,10 +22,15 @@ public:
     // What the pad shows while it is idle.
     static constexpr char kIdleText[] = "WELCOME";
 
-    // `settingsPath` holds the COM port mapping; `padTimeout` reads the server's shared
-    // waiting limit in seconds (0 means 60), again at every step.
-    SerialPinPad(QString settingsPath, EventPump& pump, std::function<qint16()> padTimeout);
+    // `settingsPath` holds the COM port mapping.
+    SerialPinPad(QString settingsPath, EventPump& pump);
     ~SerialPinPad() override;
+    SerialPinPad(const SerialPinPad&) = delete;
+    SerialPinPad& operator=(const SerialPinPad&) = delete;
+
+    // The server's shared waiting limit, read again at every step of PIN entry; until it is
+    // given, PIN entry waits 60 seconds at most.
+    void followPadTimeout(const PadTimeout& padTimeout) { m_padTimeout = &padTimeout; }
 
     void setPort(const QString& port) override { m_port = port; }
     QString Port() const override { return m_port; }
@@ -57,7 +62,8 @@ private:
 
     QString m_settingsPath;
     EventPump& m_pump;
-    std::function<qint16()> m_padTimeout;
+    PadTimeout m_defaultTimeout;
+    const PadTimeout* m_padTimeout = &m_defaultTimeout;
     QString m_port;
     QString m_baudRate;
     QString m_dataBits;

@@ -2,43 +2,28 @@
 
 #include <new>
 
-#include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include "core/failure.h"
 #include "core/livesettings.h"
+#include "core/padtimeout.h"
 #include "log/activitylog.h"
 #include "request/listenport.h"
 #include "request/replytext.h"
 #include "request/requestdispatcher.h"
 #include "request/requestparser.h"
 
-namespace {
-
-// Peer addresses in dotted form, also for IPv4 clients of the dual-stack listener.
-QString dottedAddress(const QHostAddress& address)
-{
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    return isV4 ? QHostAddress(v4).toString() : address.toString();
-}
-
-} // namespace
-
-RequestServer::RequestServer(ActivityLog& log, LiveSettings& settings, QString signaturesFolder,
-                             QObject* parent)
+RequestServer::RequestServer(ActivityLog& log, LiveSettings& settings, PadTimeout& padTimeout,
+                             QString signaturesFolder, QObject* parent)
     : QObject(parent), m_log(log), m_settings(settings),
-      m_signaturesFolder(std::move(signaturesFolder)), m_listener(new QTcpServer(this))
+      m_signaturesFolder(std::move(signaturesFolder)), m_padTimeout(padTimeout),
+      m_listener(new QTcpServer(this))
 {
     connect(m_listener, &QTcpServer::newConnection, this, &RequestServer::socket_ConnectionRequest);
 }
 
-RequestServer::~RequestServer()
-{
-    for (Connection* connection : std::as_const(m_slots))
-        delete connection;
-}
+RequestServer::~RequestServer() = default;
 
 bool RequestServer::start_listening(QString* reason)
 {
@@ -66,24 +51,21 @@ void RequestServer::socket_ConnectionRequest()
 {
     while (m_listener->hasPendingConnections()) {
         QTcpSocket* socket = m_listener->nextPendingConnection();
-        auto* connection = new Connection;
-        connection->socket = socket;
-        connection->peerIp = dottedAddress(socket->peerAddress());
-        m_log.log(QStringLiteral("Socket: ConnectionRequest ip=[") + connection->peerIp +
+        auto* connection = new ClientConnection(socket, freeSlot(), this);
+        m_log.log(QStringLiteral("Socket: ConnectionRequest ip=[") + connection->peerIp() +
                   QStringLiteral("] port=[") + QString::number(socket->peerPort()) +
                   QLatin1Char(']'));
         ++m_sockCount;
-        connection->slot = freeSlot();
-        m_slots.insert(connection->slot, connection);
+        m_slots.insert(connection->slot(), connection);
 
         // One byte beyond the limit is enough to tell an oversized receipt; the socket buffers
         // no more than that, whatever a client sends.
         socket->setReadBufferSize(kMaxRequestBytes + 1);
-        connect(socket, &QTcpSocket::readyRead, this,
+        connect(socket, &QTcpSocket::readyRead, connection,
                 [this, connection] { socket_DataArrival(connection); });
-        connect(socket, &QTcpSocket::disconnected, this,
+        connect(socket, &QTcpSocket::disconnected, connection,
                 [this, connection] { socket_Close(connection); });
-        connect(socket, &QTcpSocket::errorOccurred, this,
+        connect(socket, &QTcpSocket::errorOccurred, connection,
                 [this](QAbstractSocket::SocketError error) {
                     if (error != QAbstractSocket::RemoteHostClosedError)
                         socket_Error();
@@ -91,38 +73,37 @@ void RequestServer::socket_ConnectionRequest()
     }
 }
 
-void RequestServer::socket_DataArrival(Connection* connection)
+void RequestServer::socket_DataArrival(ClientConnection* connection)
 {
-    if (connection->closed)
+    if (connection->isClosed())
         return;
-    const QByteArray bytes = connection->socket->readAll();
+    const QByteArray bytes = connection->socket().readAll();
     if (bytes.isEmpty())
         return;
     if (bytes.size() > kMaxRequestBytes) {
         m_log.log(QStringLiteral("Socket: DataArrival Request Too Large bytes=[more than ") +
                   QString::number(kMaxRequestBytes) + QStringLiteral("] ip=[") +
-                  connection->peerIp + QStringLiteral("] connection closed"));
-        connection->socket->abort();
+                  connection->peerIp() + QStringLiteral("] connection closed"));
+        // abort() may announce the close at once; either way it is handled exactly once.
+        connection->socket().abort();
         socket_Close(connection);
         return;
     }
     // The transaction runs from the event loop, not inside the socket's announcement: a socket
     // announces no new data while its announcement is being handled, and a request that
     // arrives on this connection while the transaction waits must run nested like any other.
-    ++connection->activeTransactions;
     QMetaObject::invokeMethod(
-        this, [this, connection, bytes] { serve(connection, bytes); }, Qt::QueuedConnection);
+        this, [this, target = QPointer(connection), bytes] { serve(target, bytes); },
+        Qt::QueuedConnection);
 }
 
-void RequestServer::serve(Connection* connection, const QByteArray& bytes)
+void RequestServer::serve(const QPointer<ClientConnection>& connection, const QByteArray& bytes)
 {
     // A request whose client closed right after sending still runs (an ABORT still counts);
     // only its replies fail.
     m_serving.append(connection);
     runTransaction(QString::fromLatin1(bytes));
     m_serving.removeLast();
-    --connection->activeTransactions;
-    finishWith(connection);
 }
 
 void RequestServer::runTransaction(const QString& text)
@@ -133,7 +114,7 @@ void RequestServer::runTransaction(const QString& text)
         for (const QString& line : request.logLines)
             m_log.log(line);
         if (request.padTimeout)
-            m_padTimeout = *request.padTimeout;
+            m_padTimeout.setSeconds(*request.padTimeout);
         if (request.outcome == ParsedRequest::Outcome::Failed)
             throw Failure(request.failureCode);
         if (request.outcome == ParsedRequest::Outcome::Parsed && m_dispatcher)
@@ -153,38 +134,34 @@ void RequestServer::return_xml(QString& xml, bool skipDebug)
     xml = strRemoveNonPrintableChars(xml);
     m_log.log(skipDebug ? QStringLiteral("return_xml: skipDebug=true")
                         : QStringLiteral("return_xml: ") + xml);
-    Connection* target = m_serving.isEmpty() ? nullptr : m_serving.last();
-    if (!target || target->closed || target->socket->state() != QAbstractSocket::ConnectedState)
+    ClientConnection* target = m_serving.isEmpty() ? nullptr : m_serving.last().data();
+    if (!target || target->isClosed() ||
+        target->socket().state() != QAbstractSocket::ConnectedState)
         throw Failure(FailureCode::ConnectionClosed);
-    target->socket->write(xml.toLatin1());
-    target->socket->flush();
+    // A write to a peer that has gone may announce the close inside flush(); the connection
+    // then stays until the event loop frees it, and nothing here touches it afterwards.
+    target->socket().write(xml.toLatin1());
+    target->socket().flush();
 }
 
-void RequestServer::socket_Close(Connection* connection)
+void RequestServer::socket_Close(ClientConnection* connection)
 {
-    if (connection->closed)
+    if (connection->isClosed())
         return;
-    connection->closed = true;
-    m_log.log(QStringLiteral("Socket: Close ") + connection->peerIp);
-    connection->socket->close();
-    m_slots.remove(connection->slot);
+    connection->markClosed();
+    m_log.log(QStringLiteral("Socket: Close ") + connection->peerIp());
+    m_slots.remove(connection->slot());
     --m_sockCount;
-    finishWith(connection);
+    // Nothing of the socket reaches this server any more, whatever close() announces.
+    connection->socket().disconnect(this);
+    connection->socket().disconnect(connection);
+    connection->socket().close();
+    connection->deleteLater();
 }
 
 void RequestServer::socket_Error()
 {
     m_log.log(QStringLiteral("socket_error:"));
-}
-
-// Frees a closed connection once no transaction of its own is still running on the stack.
-void RequestServer::finishWith(Connection* connection)
-{
-    if (!connection->closed || connection->activeTransactions > 0)
-        return;
-    connection->socket->disconnect(this);
-    connection->socket->deleteLater();
-    delete connection;
 }
 
 int RequestServer::freeSlot() const

@@ -7,12 +7,13 @@
 #include <QPointer>
 #include <QString>
 
+#include "request/clientconnection.h"
 #include "request/replychannel.h"
 
 class ActivityLog;
 class LiveSettings;
+class PadTimeout;
 class QTcpServer;
-class QTcpSocket;
 class RequestDispatcher;
 
 // The network side of the server: listens on the port field's port, accepts client
@@ -26,8 +27,9 @@ public:
     // A receipt larger than this is not parsed: the connection is closed instead.
     static constexpr qint64 kMaxRequestBytes = 64 * 1024;
 
-    RequestServer(ActivityLog& log, LiveSettings& settings, QString signaturesFolder,
-                  QObject* parent = nullptr);
+    // A request's TIMER sets `padTimeout`, which the device operations read.
+    RequestServer(ActivityLog& log, LiveSettings& settings, PadTimeout& padTimeout,
+                  QString signaturesFolder, QObject* parent = nullptr);
     ~RequestServer() override;
 
     // The dispatcher that runs parsed requests; set before listening starts.
@@ -39,41 +41,32 @@ public:
     // The port listened on, 0 before listening.
     quint16 listeningPort() const;
 
-    // The waiting limit of the pad operations, in seconds (0 reads as 60); set by TIMER.
-    qint16& padTimeout() { return m_padTimeout; }
     // The number of open client connections.
     int sockCount() const { return m_sockCount; }
 
     void return_xml(QString& xml, bool skipDebug) override;
 
 private:
-    struct Connection
-    {
-        QTcpSocket* socket = nullptr;
-        int slot = 0;
-        QString peerIp;
-        int activeTransactions = 0;
-        bool closed = false;
-    };
-
     void socket_ConnectionRequest();
-    void socket_DataArrival(Connection* connection);
-    // Runs one receipt's transaction with its replies going to `connection`.
-    void serve(Connection* connection, const QByteArray& bytes);
-    void socket_Close(Connection* connection);
+    void socket_DataArrival(ClientConnection* connection);
+    // Runs one receipt's transaction with its replies going to `connection`, which may have
+    // closed (and gone) by then.
+    void serve(const QPointer<ClientConnection>& connection, const QByteArray& bytes);
+    void socket_Close(ClientConnection* connection);
     void socket_Error();
     void runTransaction(const QString& text);
-    void finishWith(Connection* connection);
     int freeSlot() const;
 
     ActivityLog& m_log;
     LiveSettings& m_settings;
     QString m_signaturesFolder;
     RequestDispatcher* m_dispatcher = nullptr;
+    PadTimeout& m_padTimeout;
     QTcpServer* m_listener;
-    QMap<int, Connection*> m_slots;
+    // The open connections by slot; each is a Qt child of this server.
+    QMap<int, ClientConnection*> m_slots;
     // The connections whose transactions are running, innermost last: replies go to the last.
-    QList<Connection*> m_serving;
+    // A connection that closes during its own transaction is gone from here once freed.
+    QList<QPointer<ClientConnection>> m_serving;
     int m_sockCount = 0;
-    qint16 m_padTimeout = 0;
 };

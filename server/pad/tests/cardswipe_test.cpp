@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/livesettings.h"
+#include "core/padtimeout.h"
 #include "fakeeventpump.h"
 #include "fakepaddriver.h"
 #include "pad/cardswipe.h"
@@ -38,7 +39,7 @@ protected:
     FixedFileChooser chooser;
     RecordingReplies replies;
     FakeEventPump pump;
-    qint16 padTimeout = 0;
+    PadTimeout padTimeout;
     PadConnection connection{driver, settings, log.log(), chooser};
     PadVariables variables{driver, log.log()};
     CardSwipe swipe{driver, connection, variables, log.log(), replies, pump, padTimeout};
@@ -46,7 +47,7 @@ protected:
 
 TEST_F(CardSwipeTest, ASixtySecondTimeoutReadsHundredNineteenTimesInVirtualTime)
 {
-    padTimeout = 60;
+    padTimeout.setSeconds(60);
     swipe.qp6100_get_swipe();
 
     EXPECT_EQ(pump.steps(), 120);
@@ -65,7 +66,7 @@ TEST_F(CardSwipeTest, ASixtySecondTimeoutReadsHundredNineteenTimesInVirtualTime)
 
 TEST_F(CardSwipeTest, TracksAreEmptiedAndTheSwipeFormShownBeforeTheWait)
 {
-    padTimeout = 1;
+    padTimeout.setSeconds(1);
     swipe.qp6100_get_swipe();
     EXPECT_EQ(driver.calls.mid(0, 3), (QStringList{QStringLiteral("SetVariable(TRACK1)"),
                                                    QStringLiteral("SetVariable(TRACK2)"),
@@ -82,14 +83,14 @@ TEST_F(CardSwipeTest, TracksAreEmptiedAndTheSwipeFormShownBeforeTheWait)
 TEST_F(CardSwipeTest, ZeroTimeoutBecomesSixtyAndStays)
 {
     swipe.qp6100_get_swipe();
-    EXPECT_EQ(padTimeout, 60);
+    EXPECT_EQ(padTimeout.seconds(), 60);
     EXPECT_EQ(log.entries().value(0), QStringLiteral("qp6100_get_swipe: timeout=[60]"));
     EXPECT_EQ(pump.steps(), 120);
 }
 
 TEST_F(CardSwipeTest, CardReadAfterSixNulReadsIsAnsweredAtOnceWithoutLoggingTracks)
 {
-    padTimeout = 30;
+    padTimeout.setSeconds(30);
     for (int i = 0; i < 6; ++i)
         driver.track1Reads.push_back({kNul, 1});
     driver.track1Reads.push_back({kTrack1, 1});
@@ -108,7 +109,7 @@ TEST_F(CardSwipeTest, CardReadAfterSixNulReadsIsAnsweredAtOnceWithoutLoggingTrac
 
 TEST_F(CardSwipeTest, EmptyTextCountsAsNoCardLikeNul)
 {
-    padTimeout = 5;
+    padTimeout.setSeconds(5);
     driver.track1Reads = {{QString(), 1}, {kNul, 0}, {QStringLiteral("x"), 1}};
     swipe.qp6100_get_swipe();
     EXPECT_EQ(trackReads(), 3);
@@ -117,7 +118,7 @@ TEST_F(CardSwipeTest, EmptyTextCountsAsNoCardLikeNul)
 
 TEST_F(CardSwipeTest, StatusZeroWithTextIsACardWithAnEmptyTrack2)
 {
-    padTimeout = 10;
+    padTimeout.setSeconds(10);
     driver.track1Reads = {{kTrack1, 0}};
     swipe.qp6100_get_swipe();
     EXPECT_EQ(driver.count(QStringLiteral("GetVariable(TRACK2)")), 0);
@@ -127,24 +128,24 @@ TEST_F(CardSwipeTest, StatusZeroWithTextIsACardWithAnEmptyTrack2)
 
 TEST_F(CardSwipeTest, ALimitChangedDuringTheWaitIsReadAtTheNextStep)
 {
-    padTimeout = 60;
+    padTimeout.setSeconds(60);
     // A request served during the fourth step sets TIMER=3.
     pump.onStep = [this](int step) {
         if (step == 4)
-            padTimeout = 3;
+            padTimeout.setSeconds(3);
     };
     swipe.qp6100_get_swipe();
     EXPECT_EQ(pump.steps(), 6);
     EXPECT_EQ(trackReads(), 5);
-    EXPECT_EQ(padTimeout, 3);
+    EXPECT_EQ(padTimeout.seconds(), 3);
     EXPECT_EQ(onlyReply().xml, QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>"));
 
     // Lowered below the time already waited: the next step ends the wait.
     replies.replies.clear();
-    padTimeout = 60;
+    padTimeout.setSeconds(60);
     pump.onStep = [this](int step) {
         if (step == 10)
-            padTimeout = 2;
+            padTimeout.setSeconds(2);
     };
     swipe.qp6100_get_swipe();
     EXPECT_EQ(pump.steps(), 6 + 4);
@@ -153,7 +154,7 @@ TEST_F(CardSwipeTest, ALimitChangedDuringTheWaitIsReadAtTheNextStep)
 
 TEST_F(CardSwipeTest, PendingEventsRunAfterEveryStep)
 {
-    padTimeout = 2;
+    padTimeout.setSeconds(2);
     int pending = 0;
     pump.onPending = [&pending] { ++pending; };
     swipe.qp6100_get_swipe();
@@ -169,7 +170,7 @@ TEST_F(CardSwipeTest, NotEnabledAnswersNotSetupWithoutTouchingThePad)
     swipe.qp6100_get_swipe();
     EXPECT_TRUE(driver.calls.isEmpty());
     EXPECT_EQ(pump.steps(), 0);
-    EXPECT_EQ(padTimeout, 0);
+    EXPECT_EQ(padTimeout.seconds(), 0);
     EXPECT_EQ(onlyReply().xml, QStringLiteral("<QP6100><ERROR>QP6100 Not Setup in Varnel Payment "
                                               "Setup</ERROR></QP6100>"));
     EXPECT_FALSE(onlyReply().skipDebug);
@@ -178,7 +179,7 @@ TEST_F(CardSwipeTest, NotEnabledAnswersNotSetupWithoutTouchingThePad)
 
 TEST_F(CardSwipeTest, ADriverFailureEndsTheWaitWithTheErrorReply)
 {
-    padTimeout = 60;
+    padTimeout.setSeconds(60);
     pump.onStep = [this](int step) {
         if (step == 3)
             driver.throwOn = QStringLiteral("GetVariable:TRACK1");
@@ -203,7 +204,7 @@ TEST_F(CardSwipeTest, ADriverFailureEndsTheWaitWithTheErrorReply)
 
 TEST_F(CardSwipeTest, RefusedFormsAreLoggedAndTheWaitGoesOn)
 {
-    padTimeout = 1;
+    padTimeout.setSeconds(1);
     driver.showStatus = 0;
     swipe.qp6100_get_swipe();
     const QStringList entries = log.entries();
@@ -214,7 +215,7 @@ TEST_F(CardSwipeTest, RefusedFormsAreLoggedAndTheWaitGoesOn)
 
 TEST_F(CardSwipeTest, ANestedSwipeDuringTheWaitGetsItsOwnReplyAndTheOuterGoesOn)
 {
-    padTimeout = 4;
+    padTimeout.setSeconds(4);
     bool nested = false;
     // During the outer wait's second step a second client asks for a swipe, and a card comes.
     pump.onStep = [&](int step) {

@@ -2,50 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QSet>
-
-#include "core/failure.h"
 #include "core/livesettings.h"
-#include "pinpad/serialerror.h"
-#include "pinpad/serialprobe.h"
+#include "fakeserialprobe.h"
 #include "pinpadtestsupport.h"
 #include "settings/settingsfile.h"
 #include "testfiles.h"
-
-namespace {
-
-// The serial ports of an imagined machine: the present devices open unless in use.
-class FakeProbe final : public SerialProbe
-{
-public:
-    QSet<QString> present;
-    QSet<QString> inUse;
-    QStringList calls;
-
-    bool PortOpen() const override { return !m_held.isEmpty(); }
-    void openPort(const QString& devicePath) override
-    {
-        calls << QStringLiteral("open ") + devicePath;
-        if (!m_held.isEmpty())
-            calls << QStringLiteral("still held ") + m_held;
-        if (!present.contains(devicePath))
-            throw Failure(SerialError::NoSuchDevice);
-        if (inUse.contains(devicePath))
-            throw Failure(SerialError::PortInUse);
-        m_held = devicePath;
-    }
-    void closePort() override
-    {
-        if (!m_held.isEmpty())
-            calls << QStringLiteral("close ") + m_held;
-        m_held.clear();
-    }
-
-private:
-    QString m_held;
-};
-
-} // namespace
 
 TEST(CommPortScan, ListsThePortsThatOpenAndReleasesEachOne)
 {
@@ -54,7 +15,7 @@ TEST(CommPortScan, ListsThePortsThatOpenAndReleasesEachOne)
     // COM5 is a USB adapter, held by another program; the stored port is 5.
     TestFiles::writeAll(settingsPath, "[1000SE]\r\n1000SEDevice=1\r\n1000SECommPort=5\r\n"
                                       "[SerialPorts]\r\ncom5=/dev/ttyUSB0\r\n");
-    FakeProbe probe;
+    FakeSerialProbe probe;
     probe.present = {QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyS2"),
                      QStringLiteral("/dev/ttyS4"), QStringLiteral("/dev/ttyUSB0")};
     probe.inUse = {QStringLiteral("/dev/ttyUSB0")};

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@
 #include "core/eventpump.h"
 #include "core/failure.h"
 #include "core/livesettings.h"
+#include "core/padtimeout.h"
 #include "log/activitylog.h"
 #include "request/deviceoperations.h"
 #include "request/requestdispatcher.h"
@@ -88,7 +90,8 @@ protected:
     QtEventPump pump;
     ActivityLog log{dir.filePath(QStringLiteral("varnelpayment.log")), clock};
     LiveSettings settings;
-    RequestServer server{log, settings, dir.filePath(QStringLiteral("signatures"))};
+    PadTimeout padTimeout;
+    RequestServer server{log, settings, padTimeout, dir.filePath(QStringLiteral("signatures"))};
     WaitingPad pad{server, pump};
     NoPinPad pinPad;
     RequestDispatcher dispatcher{log, server, pad, pinPad};
@@ -175,4 +178,40 @@ TEST_F(RequestServerTest, RequestOnTheWaitingConnectionRunsNestedInTheWait)
     }
     // The version request is answered during the wait, before the swipe's own reply.
     EXPECT_EQ(got, QByteArray("<VERSION>1.0.0</VERSION><QP6100><SWIPE>1</SWIPE></QP6100>"));
+}
+
+TEST_F(RequestServerTest, ClosedConnectionsAreFreedHoweverTheyClose)
+{
+    // An oversized receipt: the server closes the connection itself, and the close that the
+    // socket announces at once is handled once, with nothing touched afterwards.
+    auto flooder = connectClient();
+    flooder->write(QByteArray(RequestServer::kMaxRequestBytes + 4096, 'A'));
+    flooder->flush();
+    for (int i = 0; i < 200 && flooder->state() == QAbstractSocket::ConnectedState; ++i)
+        pump.wait(10);
+    EXPECT_EQ(flooder->state(), QAbstractSocket::UnconnectedState);
+    EXPECT_EQ(logEntries().count(QStringLiteral("Socket: Close 127.0.0.1")), 1);
+
+    // A thousand clients that connect and go, in small batches: none stays behind.
+    constexpr int kClients = 1000;
+    constexpr int kBatch = 50;
+    for (int done = 0; done < kClients; done += kBatch) {
+        std::vector<std::unique_ptr<QTcpSocket>> batch;
+        for (int i = 0; i < kBatch; ++i) {
+            batch.push_back(std::make_unique<QTcpSocket>());
+            batch.back()->connectToHost(QHostAddress::LocalHost, server.listeningPort());
+        }
+        for (auto& client : batch)
+            client->waitForConnected(2000);
+        for (int i = 0; i < 200 && server.sockCount() < kBatch; ++i)
+            pump.wait(5);
+        ASSERT_EQ(server.sockCount(), kBatch);
+        batch.clear();
+        for (int i = 0; i < 200 && server.sockCount() > 0; ++i)
+            pump.wait(5);
+        ASSERT_EQ(server.sockCount(), 0);
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(server.findChildren<ClientConnection*>().isEmpty());
+    EXPECT_EQ(logEntries().count(QStringLiteral("Socket: Close 127.0.0.1")), kClients + 1);
 }

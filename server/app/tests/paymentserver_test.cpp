@@ -1,0 +1,173 @@
+// The composition root in-process, over the simulated pad and recording fakes.
+#include "app/paymentserver.h"
+
+#include <gtest/gtest.h>
+
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include "core/eventpump.h"
+#include "fakeclock.h"
+#include "fakepinpad.h"
+#include "fakeserialprobe.h"
+#include "log/textviewer.h"
+#include "pad/filechooser.h"
+#include "pad/simulatedpad.h"
+#include "serverprocess.h"
+#include "testfiles.h"
+
+namespace {
+
+class RecordingViewer final : public TextViewer
+{
+public:
+    QString name() const override { return QStringLiteral("test-viewer"); }
+    bool open(const QString& path) override
+    {
+        // The View Log line is written before the viewer starts.
+        linesWhenOpened = TestFiles::logEntries(path);
+        opened << path;
+        return starts;
+    }
+
+    bool starts = true;
+    QStringList opened;
+    QStringList linesWhenOpened;
+};
+
+class PaymentServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(home.isValid()); }
+
+    void writeSettings(const QString& port, bool padBox)
+    {
+        TestFiles::writeAll(home.filePath(QStringLiteral("varnelpayment.ini")),
+                            QStringLiteral("[Local]\r\nlocalSockport=%1\r\n[QP6100]\r\n"
+                                           "qp6100Device=%2\r\n")
+                                .arg(port, padBox ? QStringLiteral("1") : QStringLiteral("0"))
+                                .toLatin1());
+    }
+    QStringList logEntries() const
+    {
+        return TestFiles::logEntries(home.filePath(QStringLiteral("varnelpayment.log")));
+    }
+
+    QTemporaryDir home;
+    FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(19, 54, 28))};
+    QtEventPump pump;
+    SimulatedPad pad;
+    NoFileChooser fileChooser;
+    RecordingViewer viewer;
+    FakePinPad pinPad;
+    FakeSerialProbe serialProbe; // a machine without serial ports
+    std::unique_ptr<PaymentServer> server;
+
+    PaymentServer& make()
+    {
+        server =
+            std::make_unique<PaymentServer>(ProgramFolder(home.path()), clock, pump,
+                                            Devices{pad, fileChooser, viewer, pinPad, serialProbe});
+        return *server;
+    }
+};
+
+} // namespace
+
+TEST_F(PaymentServerTest, StartsInOrderAndShutsDownOnce)
+{
+    const quint16 port = ServerProcess::freePort();
+    writeSettings(QString::number(port), true);
+    PaymentServer& s = make();
+    s.shutdown(); // before a start there is nothing to shut down
+    EXPECT_TRUE(logEntries().isEmpty());
+
+    QString reason;
+    ASSERT_TRUE(s.start(false, &reason)) << qPrintable(reason);
+    EXPECT_EQ(s.listeningPort(), port);
+    EXPECT_TRUE(pad.portOpen()) << "the ticked box connects the pad during the settings load";
+    EXPECT_EQ(pad.form(), QStringLiteral("padWelcome"));
+    const QStringList started = logEntries();
+    const QStringList order{QStringLiteral("Application: Form load"),
+                            QStringLiteral("QP6100: Port Opened"),
+                            QStringLiteral("commPort_get_info: COM1"),
+                            QStringLiteral("commPort_get_info: COM8"),
+                            QStringLiteral("Socket: Listening Port %1").arg(port),
+                            QStringLiteral("purge_log: finished")};
+    qsizetype at = -1;
+    for (const QString& entry : order) {
+        const qsizetype next = started.indexOf(entry, at + 1);
+        EXPECT_GT(next, at) << qPrintable(entry) << " out of order in\n"
+                            << qPrintable(started.join(QLatin1Char('\n')));
+        at = next;
+    }
+    EXPECT_EQ(started.first(), order.first());
+
+    s.shutdown();
+    s.shutdown();
+    EXPECT_FALSE(pad.portOpen());
+    const QStringList ended = logEntries();
+    EXPECT_EQ(ended.last(), QStringLiteral("Application Closed"));
+    EXPECT_EQ(ended.count(QStringLiteral("Application Closed")), 1);
+    EXPECT_EQ(ended.count(QStringLiteral("QP6100: Port Closed")), 1);
+}
+
+TEST_F(PaymentServerTest, AnUnusablePortIsReportedAndStartUpRunsToItsEnd)
+{
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
+    const QString taken = QString::number(occupant.serverPort());
+    for (const QString& port : {taken, QStringLiteral("70000"), QStringLiteral("abc")}) {
+        SCOPED_TRACE(qPrintable(port));
+        QFile::remove(home.filePath(QStringLiteral("varnelpayment.log")));
+        writeSettings(port, false);
+        PaymentServer& s = make();
+        QString reason;
+        EXPECT_FALSE(s.start(false, &reason));
+        EXPECT_FALSE(reason.isEmpty());
+        EXPECT_EQ(s.listeningPort(), 0);
+        const QStringList entries = logEntries();
+        EXPECT_TRUE(entries.contains(
+            QStringLiteral("Socket: Listening Error port=[%1] %2").arg(port, reason)));
+        // The rest of start-up still ran, so a window can stay up and take a new port.
+        EXPECT_EQ(entries.last(), QStringLiteral("purge_log: finished"));
+        s.shutdown();
+        EXPECT_EQ(logEntries().last(), QStringLiteral("Application Closed"));
+    }
+}
+
+TEST_F(PaymentServerTest, WindowCommandsReachTheirSubsystems)
+{
+    writeSettings(QString::number(ServerProcess::freePort()), true);
+    PaymentServer& s = make();
+    ASSERT_TRUE(s.start(false));
+    WindowCommands& commands = s;
+
+    commands.mnuQP6100Disconnect_Click();
+    EXPECT_FALSE(pad.portOpen());
+    EXPECT_TRUE(s.settings().mnuQP6100Connect);
+    commands.mnuQP6100Connect_Click();
+    EXPECT_TRUE(pad.portOpen());
+    EXPECT_TRUE(s.settings().mnuQP6100Disconnect);
+    commands.mnuQP6100LoadScript_Click(); // no file dialog here: a cancel, nothing loaded
+    EXPECT_TRUE(pad.portOpen());
+
+    const QString logPath = home.filePath(QStringLiteral("varnelpayment.log"));
+    commands.mnuToolsLogFileViewLog();
+    EXPECT_EQ(viewer.opened, QStringList{logPath});
+    EXPECT_EQ(viewer.linesWhenOpened.last(),
+              QStringLiteral("View Log: path=[test-viewer] file=[%1] ").arg(logPath));
+    viewer.starts = false;
+    commands.mnuToolsLogFileViewLog();
+    EXPECT_EQ(logEntries().last(),
+              QStringLiteral("View Log: the viewer [test-viewer] could not be started"));
+
+    commands.mnuToolsLogFilePurgeLog();
+    EXPECT_EQ(logEntries().last(), QStringLiteral("purge_log: finished"));
+
+    s.settings().txtSockport = QStringLiteral("4242");
+    commands.mnuFileSave();
+    EXPECT_TRUE(TestFiles::readAll(home.filePath(QStringLiteral("varnelpayment.ini")))
+                    .contains("localSockport=4242"));
+    s.shutdown();
+}

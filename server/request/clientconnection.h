@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QTcpSocket;
+
+// One client's connection: its socket, the slot it occupies and the peer's address. The
+// request server is its Qt parent; a closed connection goes with deleteLater(), since a
+// socket call (abort, close, a write to a closed peer) announces the close while the caller
+// still holds the connection.
+class ClientConnection final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Takes over `socket` as a child.
+    ClientConnection(QTcpSocket* socket, int slot, QObject* parent);
+
+    QTcpSocket& socket() const { return *m_socket; }
+    int slot() const { return m_slot; }
+    // The peer's address in dotted form, also for IPv4 clients of the dual-stack listener.
+    const QString& peerIp() const { return m_peerIp; }
+    // Set once the close has been handled: the connection takes no more requests or replies.
+    bool isClosed() const { return m_closed; }
+    void markClosed() { m_closed = true; }
+
+private:
+    QTcpSocket* m_socket;
+    int m_slot;
+    QString m_peerIp;
+    bool m_closed = false;
+};
