@@ -22,7 +22,11 @@ void QtEventPump::waitUntil(int milliseconds, const std::function<bool()>& done)
     if (done())
         return;
     QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    // A timer of this call's own, gone with it when the answer ends the step early.
+    QTimer step;
+    step.setSingleShot(true);
+    QObject::connect(&step, &QTimer::timeout, &loop, &QEventLoop::quit);
+    step.start(milliseconds);
     // The loop is about to sleep once every batch of pending events has run: the moment to
     // look whether the awaited answer came.
     const QMetaObject::Connection check =
