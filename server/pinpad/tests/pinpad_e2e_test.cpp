@@ -292,3 +292,24 @@ TEST_F(PinPadE2E, ASecondPinRequestWhileOneWaitsIsRefusedAndTheFirstGoesOn)
     // The refused request touched nothing: the pad saw one PIN request only.
     EXPECT_EQ(pad().lines().count(QStringLiteral("PIN requested for the card ending 8909")), 1);
 }
+
+TEST_F(PinPadE2E, ShutDownDuringAPinEntryEndsTheWait)
+{
+    startPad({QStringLiteral("--silent")});
+    startServer(link());
+    TestClient waiting;
+    ASSERT_TRUE(waiting.connectTo(server().port()));
+    waiting.send("TIMER=60;" + kPinRequest);
+    ASSERT_TRUE(pad().waitForLine(QStringLiteral("PIN requested for the card ending 8909")));
+
+    QElapsedTimer stopping;
+    stopping.start();
+    EXPECT_EQ(server().stop(), 0);
+    EXPECT_LT(stopping.elapsed(), 3000);
+    const QStringList log = server().logEntries();
+    EXPECT_TRUE(log.contains(QStringLiteral("pinPad1000se_get_pin: Error( 18)")));
+    EXPECT_EQ(log.value(log.size() - 1), QStringLiteral("Application Closed"));
+    // The waiting client got the error reply before the server closed.
+    EXPECT_EQ(waiting.receive(1000),
+              QByteArray("<1000SE><ERROR>Error Getting PIN: Error( 18)</ERROR></1000SE>"));
+}
