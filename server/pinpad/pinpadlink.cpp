@@ -26,8 +26,10 @@ PinPadLink::Sent PinPadLink::send(const QByteArray& payload)
         if (!write(frame))
             return Sent::LineFailed;
         m_awaitingReply = true;
-        m_pump.waitUntil(kAckWaitMs, [this] { return m_reply.has_value(); });
+        m_pump.waitUntil(kAckWaitMs, [this] { return m_reply.has_value() || lineLost(); });
         m_awaitingReply = false;
+        if (lineLost())
+            return Sent::LineFailed;
         if (m_reply == Item::Ack)
             return Sent::Acknowledged;
         if (m_reply == Item::Eot)
@@ -36,6 +38,12 @@ PinPadLink::Sent PinPadLink::send(const QByteArray& payload)
     }
     write(QByteArray(1, PinPadFrame::kEot));
     return outcome;
+}
+
+bool PinPadLink::lineLost() const
+{
+    const auto* port = qobject_cast<const QSerialPort*>(&m_line);
+    return port && port->error() == QSerialPort::ResourceError;
 }
 
 PinPadLink::Incoming PinPadLink::takeIncoming()

@@ -48,6 +48,8 @@ public:
     // failure sends EOT to end the exchange.
     Sent send(const QByteArray& payload);
     bool hasIncoming() const { return !m_incoming.empty(); }
+    // The device went away under the open line (unplugged, or the far end closed).
+    bool lineLost() const;
     Incoming takeIncoming();
     // Forgets what the pad sent before a new exchange.
     void discardIncoming() { m_incoming.clear(); }

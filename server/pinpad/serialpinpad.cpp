@@ -177,7 +177,11 @@ QString SerialPinPad::GetPinBlock()
         constexpr double kStep = kStepMs / 1000.0;
         double elapsed = 0;
         for (;;) {
-            m_pump.waitUntil(kStepMs, [this] { return m_link->hasIncoming(); });
+            m_pump.waitUntil(kStepMs,
+                             [this] { return m_link->hasIncoming() || m_link->lineLost(); });
+            if (m_link->lineLost())
+                throw Failure(SerialError::LineFailed,
+                              QStringLiteral("The PIN pad on %1 was lost.").arg(m_portLabel));
             while (m_link->hasIncoming()) {
                 const PinPadLink::Incoming incoming = m_link->takeIncoming();
                 if (incoming.endOfExchange)
