@@ -3,8 +3,11 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QString>
 
+#include "pad/signaturefilename.h"
 #include "request/requestparser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -14,12 +17,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QString::fromLatin1(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const ParsedRequest request = parseRequest(text, folder);
 
-    // Whatever the input, a signature file stays inside the signatures folder.
+    // Whatever the input, a signature file that the signature operations accept stays
+    // directly inside the signatures folder.
     const QString& sigFile = request.values.sigFile;
     if (!sigFile.isEmpty()) {
-        const QString name = sigFile.mid(folder.size() + 1);
         if (!sigFile.startsWith(folder + QLatin1Char('/')) ||
-            !name.endsWith(QLatin1String(".pcx")) || !isSafeSignatureName(name.chopped(4)))
+            !sigFile.endsWith(QLatin1String(".pcx")))
+            std::abort();
+        if (isSafeSignatureFile(sigFile, folder) &&
+            QFileInfo(QDir::cleanPath(sigFile)).absolutePath() != folder)
             std::abort();
     }
     // A card number's piece shows nothing but "*" before its last four characters.

@@ -10,13 +10,16 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
 #include "core/clock.h"
 #include "core/failure.h"
 #include "core/singlebytetext.h"
+#include "log/cardnumberscrubber.h"
 
 namespace {
 
@@ -64,15 +67,48 @@ qsizetype contentSize(const char* line, qsizetype size)
     return size;
 }
 
-// Whether an empty file or its last line is ended, so that the next line starts a line of
-// its own even after a write that was cut short.
-bool endsWithLineEnd(QFile& file)
+// Whether the file is missing or empty or ends with a line end, so that the next line starts
+// a line of its own even after a write that was cut short. A file we may not read counts as
+// ended.
+bool endsWithLineEnd(const QString& path)
 {
-    const qint64 size = file.size();
-    if (size == 0)
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return true;
-    char last = 0;
-    return !file.seek(size - 1) || !file.getChar(&last) || last == '\n';
+    const qint64 size = file.size();
+    char last = '\n';
+    return size == 0 || !file.seek(size - 1) || !file.getChar(&last) || last == '\n';
+}
+
+// Appends the bytes with one open, one write and one close, creating the file readable by its
+// owner only. Returns why it failed, or an empty text.
+QString appendToFile(const QString& path, const QByteArray& encodedPath, const QByteArray& bytes)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(encodedPath);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append, kOwnerOnly) ||
+        file.write(bytes) != bytes.size() || !file.flush())
+        return file.errorString();
+    return {};
+#else
+    Q_UNUSED(path);
+    const int fd = ::open(encodedPath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    qsizetype written = 0;
+    int error = 0;
+    while (written < bytes.size() && error == 0) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n > 0)
+            written += n;
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
+    }
+    if (::close(fd) != 0 && error == 0 && errno != EINTR)
+        error = errno;
+    return error == 0 ? QString() : QString::fromLocal8Bit(std::strerror(error));
+#endif
 }
 
 // Replaces `to` by `from` in one step, so that either the old or the new file is there.
@@ -168,33 +204,48 @@ qint64 copyRecentLines(QFile& source, QFile& newFile, int cutoffDay)
 } // namespace
 
 ActivityLog::ActivityLog(QString logPath, const Clock& clock)
-    : m_path(std::move(logPath)), m_clock(clock)
+    : m_path(std::move(logPath)), m_encodedPath(QFile::encodeName(m_path)), m_clock(clock)
 {
 }
 
 void ActivityLog::log(const QString& entry)
 {
     try {
-        const QByteArray line =
-            toSingleByte(timestamp(m_clock.now()) + QLatin1String(": ") + escapeEntry(entry)) +
-            "\r\n";
-        QFile file(m_path);
-        bool written = false;
-        if (file.open(QIODevice::ReadWrite | QIODevice::Append, kOwnerOnly)) {
-            const QByteArray text = endsWithLineEnd(file) ? line : "\r\n" + line;
-            written = file.write(text) == text.size() && file.flush();
-        } else if (file.open(QIODevice::WriteOnly | QIODevice::Append, kOwnerOnly)) {
-            written = file.write(line) == line.size() && file.flush(); // a log we may not read
-        }
-        if (!written) {
+        const QByteArray text = toSingleByte(escapeEntry(scrubCardNumbers(entry)));
+        const QByteArray& prefix = stampPrefix();
+        QByteArray line;
+        line.reserve(prefix.size() + text.size() + 4);
+        // A line left unended by an earlier run, or by a write of ours cut short, is ended
+        // first; the file is checked once, not before every line.
+        if (!m_endChecked && !endsWithLineEnd(m_path))
+            line += "\r\n";
+        m_endChecked = true;
+        line += prefix;
+        line += text;
+        line += "\r\n";
+        const QString failure = appendToFile(m_path, m_encodedPath, line);
+        if (!failure.isEmpty()) {
+            m_endChecked = false;
             qWarning("Activity log: cannot write to %s: %s", qUtf8Printable(m_path),
-                     qUtf8Printable(file.errorString()));
+                     qUtf8Printable(failure));
         }
     } catch (const std::exception& e) {
         qWarning("Activity log: cannot write a line: %s", e.what());
     } catch (...) {
         qWarning("Activity log: cannot write a line");
     }
+}
+
+const QByteArray& ActivityLog::stampPrefix()
+{
+    // The local time's text changes only with the second, and making it asks the C library for
+    // the time zone each time.
+    const qint64 second = m_clock.secsSinceEpoch();
+    if (m_stampPrefix.isEmpty() || second != m_stampSecond) {
+        m_stampPrefix = toSingleByte(timestamp(QDateTime::fromSecsSinceEpoch(second))) + ": ";
+        m_stampSecond = second;
+    }
+    return m_stampPrefix;
 }
 
 QString ActivityLog::log_separator()
@@ -248,6 +299,9 @@ qint64 ActivityLog::purge_log()
         if (!failure.isEmpty())
             qWarning("Activity log: purge failed, the log is left as it was: %s",
                      qUtf8Printable(failure));
+        // The purge ends a last line that was cut short, but the file is a new one now: its end
+        // is checked again with the next line.
+        m_endChecked = false;
     }
 
     log(QStringLiteral("purge_log: purgeCt=[") + signedNumberText(purgeCt) + QLatin1Char(']'));
@@ -272,11 +326,22 @@ QDate ActivityLog::lineDate(const QByteArray& line)
 
 QString ActivityLog::escapeEntry(const QString& entry)
 {
+    // Most entries need no escape: they are written as they are, without a copy.
+    const QChar* chars = entry.constData();
+    bool needsEscape = false;
+    for (qsizetype i = 0; i < entry.size(); ++i) {
+        const char16_t code = chars[i].unicode();
+        needsEscape |= code < 32 || code == 127 || code == u'\\';
+    }
+    if (!needsEscape)
+        return entry;
     QString escaped;
     escaped.reserve(entry.size());
     for (const QChar ch : entry) {
         const char16_t code = ch.unicode();
-        if (code >= 32) {
+        if (code == '\\') {
+            escaped.append(QLatin1String("\\\\")); // so a literal "\r" differs from an escape
+        } else if (code >= 32 && code != 127) {
             escaped.append(ch);
         } else if (code == '\r') {
             escaped.append(QLatin1String("\\r"));

@@ -1,13 +1,14 @@
 #include "pad/signaturepad.h"
 
 #include "log/activitylog.h"
+#include "pad/signaturefilename.h"
 #include "request/replychannel.h"
 
 SignaturePad::SignaturePad(PadDriver& driver, LiveSettings& settings, ActivityLog& log,
                            ReplyChannel& replies, EventPump& pump, PadTimeout& padTimeout,
-                           FileChooser& fileChooser)
-    : m_log(log), m_replies(replies), m_connection(driver, settings, log, fileChooser),
-      m_variables(driver, log),
+                           FileChooser& fileChooser, QString signaturesFolder)
+    : m_log(log), m_replies(replies), m_signaturesFolder(std::move(signaturesFolder)),
+      m_connection(driver, settings, log, fileChooser), m_variables(driver, log),
       m_swipe(driver, m_connection, m_variables, log, replies, pump, padTimeout)
 {
 }
@@ -27,7 +28,10 @@ void SignaturePad::qp6100_get_swipe()
     m_swipe.qp6100_get_swipe();
 }
 
-void SignaturePad::qp6100_delete_signature(const QString&) {}
+void SignaturePad::qp6100_delete_signature(const QString& sigFile)
+{
+    requireSafeSignatureFile(sigFile, m_signaturesFolder);
+}
 
 void SignaturePad::set_account_var(const QString& account)
 {
@@ -44,8 +48,9 @@ void SignaturePad::setVar(const QString& total)
     m_variables.setVar(total);
 }
 
-void SignaturePad::qp6100_get_signature(const QString&, bool, const QString&)
+void SignaturePad::qp6100_get_signature(const QString& sigFile, bool, const QString&)
 {
+    requireSafeSignatureFile(sigFile, m_signaturesFolder);
     m_log.log(QStringLiteral("qp6100_get_signature: Signature capture is not available"));
     QString xml =
         QStringLiteral("<QP6100><ERROR>Signature capture is not available</ERROR></QP6100>");

@@ -17,10 +17,12 @@ QString strRemoveNonPrintableChars(const QString& text)
 
 QString versionReply()
 {
-    return QStringLiteral("<VERSION>%1.%2.%3</VERSION>")
-        .arg(VARNEL_VERSION_MAJOR)
-        .arg(VARNEL_VERSION_MINOR)
-        .arg(VARNEL_VERSION_PATCH);
+    // Made once: every VERSION transaction sends it.
+    static const QString reply = QStringLiteral("<VERSION>%1.%2.%3</VERSION>")
+                                     .arg(VARNEL_VERSION_MAJOR)
+                                     .arg(VARNEL_VERSION_MINOR)
+                                     .arg(VARNEL_VERSION_PATCH);
+    return reply;
 }
 
 QString padNotSetupReply()

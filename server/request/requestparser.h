@@ -32,7 +32,3 @@ ParsedRequest parseRequest(const QString& text, const QString& signaturesFolder)
 
 // A card number as the log may show it: every character but the last four as "*".
 QString maskCardNumber(const QString& number);
-
-// Whether a UNIQU value names a file inside the signatures folder: not empty, and without
-// "/", "\", "..", ":" or control characters.
-bool isSafeSignatureName(const QString& value);

@@ -70,22 +70,30 @@ qint32 reg_get_value(const QString& root, const QString& section, const QString&
 qint32 reg_set_value(const QString& root, const QString& section, const QString& name,
                      const QString& type, const QString& value)
 {
+    return reg_set_values(root, type, {{section, name, value}});
+}
+
+qint32 reg_set_values(const QString& root, const QString& type, const QList<ProfileValue>& values)
+{
     if (reg_resolve_root(root) != ProfileFile || !isTextType(type))
         return kNothingDone;
-    const QByteArray sectionName = toSingleByte(section);
-    const QByteArray keyName = toSingleByte(name);
-    if (!isWritableName(sectionName, true) || !isWritableName(keyName, false))
-        return kNothingDone;
-    // A value is one line: a line break inside it would start a new key or section.
-    QByteArray text = toSingleByte(value);
-    text.replace('\r', ' ').replace('\n', ' ');
+    for (const ProfileValue& entry : values) {
+        if (!isWritableName(toSingleByte(entry.section), true) ||
+            !isWritableName(toSingleByte(entry.name), false))
+            return kNothingDone;
+    }
 
     QFile current(root);
     if (!current.open(QIODevice::ReadOnly))
         return kNothingDone;
     ProfileText profile(current.readAll());
     current.close();
-    profile.setValue(sectionName, keyName, text);
+    for (const ProfileValue& entry : values) {
+        // A value is one line: a line break inside it would start a new key or section.
+        QByteArray text = toSingleByte(entry.value);
+        text.replace('\r', ' ').replace('\n', ' ');
+        profile.setValue(toSingleByte(entry.section), toSingleByte(entry.name), text);
+    }
 
     // Written beside the file and renamed over it, so a crash leaves the old or the new file;
     // the file keeps its permissions.

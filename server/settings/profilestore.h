@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 // The server's one gateway to stored values: typed values addressed by a root, a section and a
@@ -23,5 +24,18 @@ qint32 reg_get_value(const QString& root, const QString& section, const QString&
 // Writes or replaces a value in an existing profile file; creates no file.
 qint32 reg_set_value(const QString& root, const QString& section, const QString& name,
                      const QString& type, const QString& value);
+
+// One value of a batch write.
+struct ProfileValue
+{
+    QString section;
+    QString name;
+    QString value;
+};
+
+// Writes several values into an existing profile file as one change: each by the rules of
+// reg_set_value, in order, through one file beside it that replaces the file once, so a crash
+// leaves all of them or none. Writes nothing when any section or key name cannot be written.
+qint32 reg_set_values(const QString& root, const QString& type, const QList<ProfileValue>& values);
 
 } // namespace ProfileStore

@@ -82,24 +82,21 @@ void SettingsFile::mnuFileSave(const LiveSettings& fields)
                      qUtf8Printable(created.errorString()));
     }
 
-    int failed = 0;
-    auto write = [this, &failed](const char* section, const char* key, const QString& value) {
-        if (ProfileStore::reg_set_value(m_path, QLatin1String(section), QLatin1String(key), kText,
-                                        value) != ProfileStore::kDone)
-            ++failed;
+    // All eleven in one replace of the file: a crash mid-save leaves the old file whole.
+    const auto latin = [](const char* text) { return QString::fromLatin1(text); };
+    const QList<ProfileStore::ProfileValue> values = {
+        {latin("Local"), latin("localSockport"), fields.txtSockport},
+        {latin("FTP"), latin("ftpUrl"), fields.txtFtpUrl},
+        {latin("FTP"), latin("ftpUsername"), fields.txtFtpUsername},
+        {latin("FTP"), latin("ftpPassword"), fields.txtFtpPassword},
+        {latin("QP6100"), latin("qp6100Device"), QString::number(fields.chkQP6100Device())},
+        {latin("1000SE"), latin("1000SEDevice"), QString::number(fields.chk1000SEDevice())},
+        {latin("1000SE"), latin("1000SECommPort"), fields.cbo1000SECommPort},
+        {latin("1000SE"), latin("1000SEBaudRate"), fields.cbo1000SEBaudRate},
+        {latin("1000SE"), latin("1000SEParity"), fields.txt1000SEParity},
+        {latin("1000SE"), latin("1000SEDataBits"), fields.txt1000SEDataBits},
+        {latin("1000SE"), latin("1000SEEncryption"), fields.txt1000SEEncryption},
     };
-    write("Local", "localSockport", fields.txtSockport);
-    write("FTP", "ftpUrl", fields.txtFtpUrl);
-    write("FTP", "ftpUsername", fields.txtFtpUsername);
-    write("FTP", "ftpPassword", fields.txtFtpPassword);
-    write("QP6100", "qp6100Device", QString::number(fields.chkQP6100Device()));
-    write("1000SE", "1000SEDevice", QString::number(fields.chk1000SEDevice()));
-    write("1000SE", "1000SECommPort", fields.cbo1000SECommPort);
-    write("1000SE", "1000SEBaudRate", fields.cbo1000SEBaudRate);
-    write("1000SE", "1000SEParity", fields.txt1000SEParity);
-    write("1000SE", "1000SEDataBits", fields.txt1000SEDataBits);
-    write("1000SE", "1000SEEncryption", fields.txt1000SEEncryption);
-    if (failed > 0)
-        qWarning("Settings: %d of the eleven settings could not be written to %s", failed,
-                 qUtf8Printable(m_path));
+    if (ProfileStore::reg_set_values(m_path, kText, values) != ProfileStore::kDone)
+        qWarning("Settings: the settings could not be written to %s", qUtf8Printable(m_path));
 }

@@ -19,7 +19,8 @@ public:
     // Reads the eleven keys into the fields, runs the serial port scan, then runs both device
     // boxes' click handlers.
     void load_settings(LiveSettings& fields, const std::function<void()>& list_comm_ports);
-    // Writes the eleven fields back, creating the file when it is missing.
+    // Writes the eleven fields back in one replace of the file, creating the file when it is
+    // missing.
     void mnuFileSave(const LiveSettings& fields);
 
 private:

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
@@ -39,6 +41,30 @@ private:
     QtMessageHandler m_previous = nullptr;
 };
 QStringList WarningCatcher::s_warnings;
+
+// Puts the process in another time zone while it lives.
+class TimeZoneOverride
+{
+public:
+    explicit TimeZoneOverride(const char* zone)
+        : m_hadZone(qEnvironmentVariableIsSet("TZ")), m_previous(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~TimeZoneOverride()
+    {
+        if (m_hadZone)
+            qputenv("TZ", m_previous);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool m_hadZone;
+    QByteArray m_previous;
+};
 
 } // namespace
 
@@ -91,15 +117,28 @@ TEST(ActivityLogLineDate, RejectsLinesThatDoNotStartWithADate)
     }
 }
 
-TEST(ActivityLogEscape, WritesControlCharactersAsVisibleEscapes)
+TEST(ActivityLogEscape, WritesControlCharactersDelAndBackslashAsUnambiguousEscapes)
 {
-    EXPECT_EQ(ActivityLog::escapeEntry(QStringLiteral("a\r\nb\tc")),
-              QStringLiteral("a\\r\\nb\\tc"));
-    EXPECT_EQ(ActivityLog::escapeEntry(QString(QChar(0)) + QChar(0x1B) + QChar(0x1F)),
-              QStringLiteral("\\x00\\x1B\\x1F"));
-    // Printable text, blanks, backslashes and characters above 126 stay as they are.
-    const QString plain = QStringLiteral("View Log: path=[C:\\Windows\\notepad.exe] ~ \u00FC");
-    EXPECT_EQ(ActivityLog::escapeEntry(plain), plain);
+    struct Case
+    {
+        QString entry;
+        QString logged;
+    };
+    const Case cases[] = {
+        {QStringLiteral("a\r\nb\tc"), QStringLiteral("a\\r\\nb\\tc")},
+        {QString(QChar(0)) + QChar(0x1B) + QChar(0x1F) + QChar(0x7F),
+         QStringLiteral("\\x00\\x1B\\x1F\\x7F")},
+        // A client's literal backslash-r reads back differently from an escaped carriage return.
+        {QStringLiteral("NAME=a\\rb"), QStringLiteral("NAME=a\\\\rb")},
+        {QStringLiteral("path=[C:\\Windows\\notepad.exe]"),
+         QStringLiteral("path=[C:\\\\Windows\\\\notepad.exe]")},
+        {QStringLiteral("\\x7F"), QStringLiteral("\\\\x7F")},
+        // Printable text, blanks and characters above 127 stay as they are.
+        {QStringLiteral(" ~ \u0080\u00A0\u00FC\u00FF"),
+         QStringLiteral(" ~ \u0080\u00A0\u00FC\u00FF")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ActivityLog::escapeEntry(c.entry), c.logged) << qPrintable(c.entry);
 }
 
 class ActivityLogFile : public ::testing::Test
@@ -165,4 +204,42 @@ TEST_F(ActivityLogFile, AnUnwritableLineWarnsOnceAndDoesNotThrow)
     // The log goes on once the line can be written again.
     m_log.log(QStringLiteral("third"));
     EXPECT_EQ(lines(m_path).size(), 1);
+}
+
+TEST_F(ActivityLogFile, StampsEverySecondInLocalTimeAcrossDaylightSavingChanges)
+{
+    TimeZoneOverride newYork("America/New_York");
+    struct Step
+    {
+        QDateTime utc;
+        const char* stamp;
+    };
+    auto utc = [](int month, int day, int hour, int minute, int second, int ms = 0) {
+        return QDateTime(QDate(2026, month, day), QTime(hour, minute, second, ms), Qt::UTC);
+    };
+    const Step steps[] = {
+        // Clocks go back at 2:00 daylight time on 11/1/2026: 1:00 to 1:59 comes twice.
+        {utc(11, 1, 5, 59, 58), "11/1/2026 1:59:58 AM"},
+        {utc(11, 1, 5, 59, 58, 999), "11/1/2026 1:59:58 AM"},
+        {utc(11, 1, 5, 59, 59, 500), "11/1/2026 1:59:59 AM"},
+        {utc(11, 1, 6, 0, 0), "11/1/2026 1:00:00 AM"},
+        {utc(11, 1, 6, 0, 0, 1), "11/1/2026 1:00:00 AM"},
+        {utc(11, 1, 6, 59, 59), "11/1/2026 1:59:59 AM"},
+        {utc(11, 1, 7, 0, 0), "11/1/2026 2:00:00 AM"},
+        // The clock set back by months, and clocks going forward at 2:00 on 3/8/2026.
+        {utc(3, 8, 6, 59, 59), "3/8/2026 1:59:59 AM"},
+        {utc(3, 8, 7, 0, 0), "3/8/2026 3:00:00 AM"},
+        // Midnight, noon and the year's end in local time, not in UTC.
+        {utc(12, 31, 4, 59, 59), "12/30/2026 11:59:59 PM"},
+        {utc(12, 31, 5, 0, 0), "12/31/2026 12:00:00 AM"},
+        {utc(12, 31, 17, 0, 0), "12/31/2026 12:00:00 PM"},
+        {QDateTime(QDate(2027, 1, 1), QTime(4, 59, 59), Qt::UTC), "12/31/2026 11:59:59 PM"},
+    };
+    QList<QByteArray> expected;
+    for (const Step& step : steps) {
+        m_clock.set(step.utc.toLocalTime());
+        m_log.log(QStringLiteral("step"));
+        expected << QByteArray(step.stamp) + ": step";
+    }
+    EXPECT_EQ(lines(m_path), expected);
 }

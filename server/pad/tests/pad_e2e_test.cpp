@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
@@ -12,6 +13,7 @@
 
 #include "pad/padcontrolprotocol.h"
 #include "serverprocess.h"
+#include "testfiles.h"
 
 namespace {
 
@@ -346,6 +348,38 @@ TEST_F(PadE2E, AnUntickedBoxAnswersNotSetup)
     client.send("TRANS=ABORT;");
     EXPECT_TRUE(client.receive(300).isEmpty());
     EXPECT_EQ(padState().value(1), QStringLiteral("form="));
+}
+
+TEST_F(PadE2E, UniquIsCheckedWhereTheSignatureFileIsUsed)
+{
+    startServer({kSimulate});
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    // Any UNIQU value parses: requests that do not use the file are answered as usual.
+    const QByteArray version("<VERSION>1.0.0</VERSION>");
+    EXPECT_EQ(client.transact("TRANS=VERSION;UNIQU=;", version), version);
+    EXPECT_EQ(client.transact("TRANS=VERSION;UNIQU=AB..12;", version), version);
+
+    // A signature file named outside the signatures folder is refused before anything is
+    // removed or written: the transaction ends on its error path without a reply.
+    const QDir home(server().home());
+    ASSERT_TRUE(home.mkpath(QStringLiteral("signatures")));
+    const QString outside = home.filePath(QStringLiteral("x.pcx"));
+    TestFiles::writeAll(outside, "kept");
+    client.send("TRANS=QP6100;ACTION=2;UNIQU=../x;ACCOUNT=12;");
+    ASSERT_TRUE(server().waitForLogEntry(QStringLiteral("Socket: DataArrival Error( 5)")));
+    EXPECT_TRUE(client.receive(300).isEmpty());
+    const QStringList log = server().logEntriesFrom(
+        QStringLiteral("Socket: DataArrival Parse tag=[UNIQU] value=[../x]"));
+    EXPECT_TRUE(log.contains(QStringLiteral("Socket: DataArrival Parse transType=[QP6100] "
+                                            "action=[2] doFtp=[False] name=[] total=[] ")));
+    EXPECT_FALSE(
+        log.contains(QStringLiteral("Socket: Transaction End ") + QString(64, QLatin1Char('-'))));
+    EXPECT_EQ(TestFiles::readAll(outside), QByteArray("kept"));
+    EXPECT_EQ(home.entryList({QStringLiteral("*.pcx")}, QDir::Files),
+              QStringList{QStringLiteral("x.pcx")});
+    EXPECT_TRUE(QDir(home.filePath(QStringLiteral("signatures"))).isEmpty());
+    EXPECT_EQ(server().process().state(), QProcess::Running);
 }
 
 TEST_F(PadE2E, DriverFaultsReachTheirLogLinesAndReplies)

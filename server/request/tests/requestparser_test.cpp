@@ -86,15 +86,20 @@ TEST(RequestParser, UniquNamesALowerCaseFileInTheSignaturesFolder)
     EXPECT_TRUE(parse("TRANS=QP6100;").values.sigFile.isEmpty());
 }
 
-TEST(RequestParser, UnsafeUniquValuesFailWithInvalidArgument)
+TEST(RequestParser, EveryUniquValueIsParsedAndLeftToTheSignatureOperations)
 {
-    for (const char* value : {"", "../x", "a/b", "a\\b", "c:x", "a..b", "a\tb", "a\x01"}) {
-        const QString text = QStringLiteral("TRANS=QP6100;UNIQU=") + QString::fromLatin1(value) +
-                             QStringLiteral(";ACTION=2;");
+    // The file's name is checked where the file is used; parsing takes any value as it is.
+    const QList<std::pair<const char*, const char*>> cases = {
+        {"", ".pcx"},         {"AB..12", "ab..12.pcx"}, {"..", "...pcx"},
+        {"../x", "../x.pcx"}, {"A\\B", "a\\b.pcx"},     {"c:X\t", "c:x\t.pcx"}};
+    for (const auto& [value, file] : cases) {
+        const QString text = QStringLiteral("TRANS=VERSION;UNIQU=") + QString::fromLatin1(value) +
+                             QStringLiteral(";");
         const ParsedRequest r = parseRequest(text, kFolder);
-        EXPECT_EQ(r.outcome, ParsedRequest::Outcome::Failed) << value;
-        EXPECT_EQ(r.failureCode, 5) << value;
-        EXPECT_TRUE(r.values.sigFile.isEmpty()) << value;
+        EXPECT_EQ(r.outcome, ParsedRequest::Outcome::Parsed) << value;
+        EXPECT_EQ(r.values.sigFile, kFolder + QDir::separator() + QString::fromLatin1(file))
+            << value;
+        EXPECT_EQ(r.logLines.value(1), pieceLine("UNIQU", value)) << value;
     }
 }
 

@@ -116,9 +116,24 @@ TEST_F(RequestServerE2E, DisabledPadAndPinPadAnswerNotSetUp)
     EXPECT_EQ(
         client.transact("TRANS=1000SE;ACTION=3;CREDITCARD=4111111111111111;TOTAL=5;", pinReply),
         pinReply);
+    // Card numbers under tags other than CREDITCARD, or written in groups, are masked too;
+    // an order number that fails the Luhn check stays.
+    EXPECT_EQ(client.transact("TRANS=1000SE;ACTION=3; CREDITCARD=4111 1111 1111 1111;"
+                              "CreditCard =4111-1111-1111-1111;ACCOUNT=5500005555555559;"
+                              "NAME=JANE 3782 822463 10005;ORDER=1234567890123456;TOTAL=5;",
+                              pinReply),
+              pinReply);
     const QStringList log = server.logEntries();
-    for (const QString& entry : log)
-        EXPECT_FALSE(entry.contains(QStringLiteral("41111111"))) << qPrintable(entry);
+    for (const QString& entry : log) {
+        for (const char* digits : {"41111111", "4111 1111", "4111-1111", "55000055", "3782 822"})
+            EXPECT_FALSE(entry.contains(QLatin1String(digits))) << qPrintable(entry);
+    }
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("Socket: DataArrival Parse tag=[ CREDITCARD] value=[**** **** **** 1111]")));
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("Socket: DataArrival Parse tag=[ACCOUNT] value=[************5559]")));
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("Socket: DataArrival Parse tag=[ORDER] value=[1234567890123456]")));
 }
 
 TEST_F(RequestServerE2E, RepliesGoToTheRequestingConnectionWhateverTheCloseOrder)

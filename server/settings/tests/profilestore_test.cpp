@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "filereplacements.h"
 #include "settings/profilestore.h"
 #include "testfiles.h"
 
@@ -194,4 +195,43 @@ TEST_F(ProfileStoreFile, StoresSingleByteTextOnOneLine)
     EXPECT_EQ(read("FTP", "ftpPassword"), QStringLiteral("a  [Local] localSockport=1"));
     EXPECT_EQ(read("Local", "localSockport"), QStringLiteral("default"));
     EXPECT_EQ(readAll(m_path).count('\n'), 3);
+}
+
+TEST_F(ProfileStoreFile, ABatchWriteKeepsEachRuleAndReplacesTheFileOnceOrNotAtAll)
+{
+    writeAll(m_path, "; kept\r\n[FTP]\r\nftpUrl=h\r\n");
+    FileReplacements replacements(m_path);
+    ASSERT_TRUE(replacements.isWatching());
+    const auto value = [](const char* section, const char* name, const QString& text) {
+        return ProfileValue{QLatin1String(section), QLatin1String(name), text};
+    };
+    EXPECT_EQ(reg_set_values(m_path, QStringLiteral("s"),
+                             {value("ftp", "FTPURL", QStringLiteral("new")),
+                              value("Local", "localSockport", QStringLiteral("a\r\nb")),
+                              value("FTP", "ftpUsername", QStringLiteral("J\u00F6rg \u20AC"))}),
+              kDone);
+    EXPECT_EQ(replacements.take(), 1);
+    const QByteArray written = "; kept\r\n[FTP]\r\nftpUrl=new\r\nftpUsername=J\xF6rg ?\r\n"
+                               "[Local]\r\nlocalSockport=a  b\r\n";
+    EXPECT_EQ(readAll(m_path), written);
+
+    // One name that cannot be written, a type other than "S" or a missing file: nothing at all.
+    for (const ProfileValue& refused :
+         {value("a]b", "k", {}), value("FTP", "x=y", {}), value("FTP", " ", {}),
+          value("F\nTP", "k", {}), value("FTP", "[k", {})}) {
+        EXPECT_EQ(reg_set_values(m_path, QStringLiteral("S"),
+                                 {value("FTP", "ftpUrl", QStringLiteral("z")), refused}),
+                  kNothingDone)
+            << qPrintable(refused.section + QLatin1Char('/') + refused.name);
+    }
+    EXPECT_EQ(
+        reg_set_values(m_path, QStringLiteral("N"), {value("FTP", "ftpUrl", QStringLiteral("z"))}),
+        kNothingDone);
+    EXPECT_EQ(readAll(m_path), written);
+    EXPECT_EQ(replacements.take(), 0);
+    QFile::remove(m_path);
+    EXPECT_EQ(
+        reg_set_values(m_path, QStringLiteral("S"), {value("FTP", "ftpUrl", QStringLiteral("z"))}),
+        kNothingDone);
+    EXPECT_FALSE(QFileInfo::exists(m_path));
 }

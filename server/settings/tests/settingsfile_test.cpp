@@ -5,6 +5,7 @@
 
 #include "core/livesettings.h"
 #include "fakeclock.h"
+#include "filereplacements.h"
 #include "log/activitylog.h"
 #include "settings/profilestore.h"
 #include "settings/settingsfile.h"
@@ -176,6 +177,48 @@ TEST_F(SettingsFileTest, SaveKeepsTheRestOfAnExistingFile)
                                  "[Notes]\r\nx=1\r\n"))
         << after.constData();
     EXPECT_EQ(stored("1000SE", "1000SEEncryption"), QString());
+}
+
+TEST_F(SettingsFileTest, SaveReplacesTheFileOnceWithAllElevenValues)
+{
+    writeAll(m_path, "; written by hand\r\n[1000SE]\r\n1000sebaudrate=9600\r\nnote=x\r\n\r\n"
+                     "[Local]\r\nlocalSockport=31420\r\n[Notes]\r\nx=1\r\n");
+    m_fields.txtSockport = QStringLiteral("4100");
+    m_fields.txtFtpUrl = QStringLiteral("ftp://127.0.0.1");
+    m_fields.txtFtpUsername = QStringLiteral("user");
+    m_fields.txtFtpPassword = QStringLiteral("pa ss");
+    m_fields.setChkQP6100Device(LiveSettings::Ticked);
+    m_fields.cbo1000SECommPort = QStringLiteral("3");
+    m_fields.cbo1000SEBaudRate = QStringLiteral("4000");
+    m_fields.txt1000SEParity = QStringLiteral("E");
+    m_fields.txt1000SEDataBits = QStringLiteral("7");
+    FileReplacements replacements(m_path);
+    ASSERT_TRUE(replacements.isWatching());
+
+    m_settings.mnuFileSave(m_fields);
+
+    // A reader or a crash sees the old file or the new one, never a half-saved one.
+    EXPECT_EQ(replacements.take(), 1);
+    EXPECT_EQ(readAll(m_path), "; written by hand\r\n"
+                               "[1000SE]\r\n"
+                               "1000sebaudrate=4000\r\n"
+                               "note=x\r\n"
+                               "1000SEDevice=0\r\n"
+                               "1000SECommPort=3\r\n"
+                               "1000SEParity=E\r\n"
+                               "1000SEDataBits=7\r\n"
+                               "1000SEEncryption=\r\n"
+                               "\r\n"
+                               "[Local]\r\n"
+                               "localSockport=4100\r\n"
+                               "[Notes]\r\n"
+                               "x=1\r\n"
+                               "[FTP]\r\n"
+                               "ftpUrl=ftp://127.0.0.1\r\n"
+                               "ftpUsername=user\r\n"
+                               "ftpPassword=pa ss\r\n"
+                               "[QP6100]\r\n"
+                               "qp6100Device=1\r\n");
 }
 
 TEST_F(SettingsFileTest, SaveIntoAMissingFolderCreatesNothing)

@@ -1,0 +1,38 @@
+#include "pad/signaturefilename.h"
+
+#include <algorithm>
+
+#include <QDir>
+
+#include "core/failure.h"
+
+namespace {
+
+const QString kExtension = QStringLiteral(".pcx");
+
+bool isRefusedCharacter(QChar c)
+{
+    return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') ||
+           c.unicode() < 32 || c.unicode() == 127;
+}
+
+} // namespace
+
+bool isSafeSignatureFile(const QString& sigFile, const QString& signaturesFolder)
+{
+    if (sigFile.isEmpty())
+        return true;
+    const QString prefix = signaturesFolder + QDir::separator();
+    if (signaturesFolder.isEmpty() || !sigFile.startsWith(prefix) ||
+        !sigFile.endsWith(kExtension) || sigFile.size() < prefix.size() + kExtension.size())
+        return false;
+    // Empty, "." and ".." names are harmless: the extension makes them ".pcx", "..pcx", "...pcx".
+    const QString name = sigFile.mid(prefix.size()).chopped(kExtension.size());
+    return std::none_of(name.cbegin(), name.cend(), isRefusedCharacter);
+}
+
+void requireSafeSignatureFile(const QString& sigFile, const QString& signaturesFolder)
+{
+    if (!isSafeSignatureFile(sigFile, signaturesFolder))
+        throw Failure(FailureCode::InvalidArgument);
+}
