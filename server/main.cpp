@@ -25,6 +25,8 @@
 #include "pad/filechooser.h"
 #include "pad/padcontrolserver.h"
 #include "pad/simulatedpad.h"
+#include "pinpad/qtserialprobe.h"
+#include "pinpad/serialpinpad.h"
 #include "shell/dialogfilechooser.h"
 #include "shell/launchertextviewer.h"
 #include "shell/systemtrayicon.h"
@@ -115,13 +117,19 @@ int runHeadless(QCoreApplication& app, const ProgramFolder& folder, bool simulat
     SystemClock clock;
     QtEventPump pump;
     // The devices without a window: the simulated QP6100 pad, libcurl for the signature
-    // upload, no file dialog, and the desktop's opener for View Log.
+    // upload, no file dialog, the desktop's opener for View Log, the 1000SE on a serial port
+    // and QSerialPort for the serial port scan.
     SimulatedPad simulatedPad;
     CurlFtpClient ftpClient;
     NoFileChooser fileChooser;
     DesktopTextViewer textViewer;
-    PaymentServer server{folder, clock, pump,
-                         Devices{simulatedPad, fileChooser, textViewer, ftpClient}};
+    SerialPinPad pinPad(folder.settingsPath(), pump);
+    QtSerialProbe serialProbe;
+    PaymentServer server{
+        folder, clock, pump,
+        Devices{simulatedPad, fileChooser, textViewer, ftpClient, pinPad, serialProbe}};
+    // PIN entry waits as long as the requests' TIMER says, like the swipe.
+    pinPad.followPadTimeout(server.padTimeout());
     routeTerminationSignals(app, [&app, &pump] {
         pump.interrupt();
         app.quit();
@@ -148,14 +156,19 @@ int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate
     SystemClock clock;
     QtEventPump pump;
     // The devices with a window: the simulated QP6100 pad, libcurl for the signature upload,
-    // the file dialog, and the desktop's default program for text files for View Log.
+    // the file dialog, the desktop's default program for text files for View Log, the 1000SE
+    // on a serial port and QSerialPort for the serial port scan.
     SimulatedPad simulatedPad;
     CurlFtpClient ftpClient;
     DialogFileChooser fileChooser;
     DesktopUrlLauncher launcher;
     LauncherTextViewer textViewer(launcher);
-    PaymentServer server{folder, clock, pump,
-                         Devices{simulatedPad, fileChooser, textViewer, ftpClient}};
+    SerialPinPad pinPad(folder.settingsPath(), pump);
+    QtSerialProbe serialProbe;
+    PaymentServer server{
+        folder, clock, pump,
+        Devices{simulatedPad, fileChooser, textViewer, ftpClient, pinPad, serialProbe}};
+    pinPad.followPadTimeout(server.padTimeout());
 
     WidgetQuestionBox questionBox;
     SystemTrayIcon tray;

@@ -3,6 +3,8 @@
 class FileChooser;
 class FtpClient;
 class PadDriver;
+class PinPadDevice;
+class SerialProbe;
 class TextViewer;
 
 // The outside components the server drives, chosen by the program's main (or a test) and
@@ -17,4 +19,8 @@ struct Devices
     TextViewer& textViewer;
     // The FTP client the signature upload sends through.
     FtpClient& ftpClient;
+    // The 1000SE PIN pad.
+    PinPadDevice& pinPad;
+    // The serial port that the start-up's port scan opens.
+    SerialProbe& serialProbe;
 };

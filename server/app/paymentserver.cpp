@@ -5,7 +5,8 @@
 #include "log/purgetimer.h"
 #include "log/textviewer.h"
 #include "pad/signaturepad.h"
-#include "pinpad/pinpadunavailable.h"
+#include "pinpad/commportscan.h"
+#include "pinpad/pinentry.h"
 #include "request/deviceoperations.h"
 #include "request/requestdispatcher.h"
 #include "request/requestserver.h"
@@ -32,12 +33,13 @@ bool PaymentServer::start(bool simulate, QString* listenError)
                                            m_pump, m_padTimeout, m_devices.fileChooser,
                                            m_devices.ftpClient, m_folder.settingsPath(),
                                            m_folder.signaturesPath());
-    m_pinPad = std::make_unique<PinPadUnavailable>(m_log, m_settings, *m_requests);
+    m_pinPad = std::make_unique<PinEntry>(m_devices.pinPad, m_settings, m_log, *m_requests);
     m_dispatcher = std::make_unique<RequestDispatcher>(m_log, *m_requests, *m_pad, *m_pinPad);
     m_requests->setDispatcher(m_dispatcher.get());
 
-    // No serial port scan is built in yet: the Comm Port list stays empty.
-    m_settingsFile.load_settings(m_settings, [] {});
+    m_commPortScan = std::make_unique<CommPortScan>(m_devices.serialProbe, m_settings, m_log,
+                                                    m_folder.settingsPath());
+    m_settingsFile.load_settings(m_settings, [this] { m_commPortScan->list_comm_ports(); });
     if (simulate)
         m_settings.setChkQP6100Device(LiveSettings::Ticked);
 

@@ -14,8 +14,9 @@
 #include "settings/settingsfile.h"
 
 class Clock;
+class CommPortScan;
 class EventPump;
-class PinPadOperations;
+class PinEntry;
 class PurgeTimer;
 class RequestDispatcher;
 class RequestServer;
@@ -55,6 +56,8 @@ public:
     LiveSettings& settings() { return m_settings; }
     // The port listened on, 0 when not listening.
     quint16 listeningPort() const;
+    // How long the pad operations wait for the customer; a request's TIMER sets it.
+    const PadTimeout& padTimeout() const { return m_padTimeout; }
 
 private:
     ProgramFolder m_folder;
@@ -68,7 +71,8 @@ private:
     // Built by start() in this order.
     std::unique_ptr<RequestServer> m_requests;
     std::unique_ptr<SignaturePad> m_pad;
-    std::unique_ptr<PinPadOperations> m_pinPad;
+    std::unique_ptr<PinEntry> m_pinPad;
+    std::unique_ptr<CommPortScan> m_commPortScan;
     std::unique_ptr<RequestDispatcher> m_dispatcher;
     std::unique_ptr<PurgeTimer> m_purgeTimer;
     bool m_started = false;

@@ -1,5 +1,6 @@
 #include "core/eventpump.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -12,6 +13,30 @@ void QtEventPump::wait(int milliseconds)
     QEventLoop loop;
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
     loop.exec();
+    throwIfInterrupted();
+}
+
+void QtEventPump::waitUntil(int milliseconds, const std::function<bool()>& done)
+{
+    throwIfInterrupted();
+    if (done())
+        return;
+    QEventLoop loop;
+    // A timer of this call's own, gone with it when the answer ends the step early.
+    QTimer step;
+    step.setSingleShot(true);
+    QObject::connect(&step, &QTimer::timeout, &loop, &QEventLoop::quit);
+    step.start(milliseconds);
+    // The loop is about to sleep once every batch of pending events has run: the moment to
+    // look whether the awaited answer came.
+    const QMetaObject::Connection check =
+        QObject::connect(QAbstractEventDispatcher::instance(),
+                         &QAbstractEventDispatcher::aboutToBlock, &loop, [&loop, &done] {
+                             if (done())
+                                 loop.quit();
+                         });
+    loop.exec();
+    QObject::disconnect(check);
     throwIfInterrupted();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 // One waiting step of a device operation: waits the given time while pending events
 // (other clients' requests, connection events, timer ticks) run inside the wait.
 class EventPump
@@ -7,6 +9,13 @@ class EventPump
 public:
     virtual ~EventPump() = default;
     virtual void wait(int milliseconds) = 0;
+    // The same step, ended early once `done` holds after events ran: a device answer that
+    // arrives inside the step is taken at once.
+    virtual void waitUntil(int milliseconds, const std::function<bool()>& done)
+    {
+        if (!done())
+            wait(milliseconds);
+    }
     // Lets the events that are already pending run, without waiting.
     virtual void processPending() = 0;
     // Waits until at least one event comes and lets it run: for a wait that an event ends
@@ -19,6 +28,7 @@ class QtEventPump final : public EventPump
 {
 public:
     void wait(int milliseconds) override;
+    void waitUntil(int milliseconds, const std::function<bool()>& done) override;
     void processPending() override;
     void waitForEvents() override;
     // The program is closing: every wait from now on, and the ones under way, end with

@@ -60,6 +60,14 @@ bool ServerProcess::startOnFreePorts()
               m_settings.toLatin1());
     if (!m_settings.contains(QLatin1String("[Simulator]"), Qt::CaseInsensitive))
         ini.write("\r\n[Simulator]\r\npadControlPort=" + QByteArray::number(freePort()) + "\r\n");
+    // The serial port scan never touches this machine's own ports.
+    if (!m_settings.contains(QLatin1String("[SerialPorts]"), Qt::CaseInsensitive)) {
+        ini.write("\r\n[SerialPorts]\r\n");
+        for (int port = 1; port <= 8; ++port)
+            ini.write("COM" + QByteArray::number(port) + '=' +
+                      QFile::encodeName(m_home.filePath(QStringLiteral("no-serial-port"))) +
+                      "\r\n");
+    }
     ini.close();
 
     m_process.setProgram(binDir() + QStringLiteral("/varnelpayment"));

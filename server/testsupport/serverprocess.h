@@ -11,6 +11,7 @@ class ServerProcess
 {
 public:
     // `settings` is extra INI text appended after the [Local] section that names the port.
+    // Unless it has its own [SerialPorts] section, COM1 to COM8 name a device that is missing.
     explicit ServerProcess(QString settings = {}, QStringList extraArguments = {});
     ~ServerProcess();
 

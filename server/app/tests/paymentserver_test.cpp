@@ -8,6 +8,8 @@
 
 #include "core/eventpump.h"
 #include "fakeclock.h"
+#include "fakepinpad.h"
+#include "fakeserialprobe.h"
 #include "log/textviewer.h"
 #include "pad/curlftpclient.h"
 #include "pad/filechooser.h"
@@ -59,12 +61,15 @@ protected:
     NoFileChooser fileChooser;
     RecordingViewer viewer;
     CurlFtpClient ftpClient;
+    FakePinPad pinPad;
+    FakeSerialProbe serialProbe; // a machine without serial ports
     std::unique_ptr<PaymentServer> server;
 
     PaymentServer& make()
     {
-        server = std::make_unique<PaymentServer>(ProgramFolder(home.path()), clock, pump,
-                                                 Devices{pad, fileChooser, viewer, ftpClient});
+        server = std::make_unique<PaymentServer>(
+            ProgramFolder(home.path()), clock, pump,
+            Devices{pad, fileChooser, viewer, ftpClient, pinPad, serialProbe});
         return *server;
     }
 };
@@ -87,6 +92,8 @@ TEST_F(PaymentServerTest, StartsInOrderAndShutsDownOnce)
     const QStringList started = logEntries();
     const QStringList order{QStringLiteral("Application: Form load"),
                             QStringLiteral("QP6100: Port Opened"),
+                            QStringLiteral("commPort_get_info: COM1"),
+                            QStringLiteral("commPort_get_info: COM8"),
                             QStringLiteral("Socket: Listening Port %1").arg(port),
                             QStringLiteral("purge_log: finished")};
     qsizetype at = -1;

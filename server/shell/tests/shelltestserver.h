@@ -7,6 +7,9 @@
 #include "app/paymentserver.h"
 #include "core/eventpump.h"
 #include "fakeclock.h"
+#include "fakepinpad.h"
+#include "fakeserialprobe.h"
+#include "pad/curlftpclient.h"
 #include "pad/filechooser.h"
 #include "pad/simulatedpad.h"
 #include "shell/desktophost.h"
@@ -23,8 +26,9 @@ struct ShellTestServer
     {
         if (!settings.isEmpty())
             TestFiles::writeAll(home.filePath(QStringLiteral("varnelpayment.ini")), settings);
-        server = std::make_unique<PaymentServer>(ProgramFolder(home.path()), clock, pump,
-                                                 Devices{pad, fileChooser, viewer});
+        server = std::make_unique<PaymentServer>(
+            ProgramFolder(home.path()), clock, pump,
+            Devices{pad, fileChooser, viewer, ftpClient, pinPad, serialProbe});
         program = std::make_unique<TrayProgram>(
             *server, DesktopHost{questions, tray, launcher, programPath, [this] { ++ends; }});
     }
@@ -41,6 +45,9 @@ struct ShellTestServer
     NoFileChooser fileChooser;
     RecordingLauncher launcher;
     LauncherTextViewer viewer{launcher};
+    CurlFtpClient ftpClient;
+    FakePinPad pinPad;
+    FakeSerialProbe serialProbe; // a machine without serial ports
     RecordingQuestionBox questions;
     FakeTray tray;
     QString programPath = QStringLiteral("/nonexistent/varnelpayment");

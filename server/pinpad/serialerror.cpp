@@ -1,0 +1,20 @@
+#include "pinpad/serialerror.h"
+
+namespace SerialError {
+
+int fromOpenError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return NoSuchDevice;
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+        return PortInUse;
+    case QSerialPort::UnsupportedOperationError:
+        return InvalidSetting;
+    default:
+        return LineFailed;
+    }
+}
+
+} // namespace SerialError

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QSerialPort>
+
+// The numbers with which the PIN pad and the serial port scan report why a port or the pad
+// failed; the README lists them.
+namespace SerialError {
+
+// The device does not exist.
+constexpr int NoSuchDevice = 53;
+// A PIN entry under way on this server holds the pad.
+constexpr int PadBusy = 55;
+// Reading or writing failed, the pad refused a packet three times, or its answer was unusable.
+constexpr int LineFailed = 57;
+// The pad did not acknowledge a packet within a second, three times, or ended the exchange.
+constexpr int NoAnswer = 68;
+// Permission denied, or another program holds the port.
+constexpr int PortInUse = 70;
+// A Comm Port, Baud Rate, Data Bits or Parity text that names no usable setting.
+constexpr int InvalidSetting = 380;
+
+// The number for a port that QSerialPort could not open.
+int fromOpenError(QSerialPort::SerialPortError error);
+
+} // namespace SerialError

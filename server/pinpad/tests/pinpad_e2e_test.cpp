@@ -1,0 +1,315 @@
+// End-to-end: the real varnelpayment talks to varnel-pinpad on a pseudo-terminal that the
+// settings map as COM3, and clients send PIN requests over TCP.
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "pinpadtestsupport.h"
+#include "serverprocess.h"
+
+namespace {
+
+const QByteArray kPinRequest = "TRANS=1000SE;ACTION=3;CREDITCARD=4012345678909;TOTAL=12.34;";
+const QByteArray kFirstPin = "<1000SE><PINBLOCK>1B9C1845EB993A7A</PINBLOCK>"
+                             "<KSN>FFFF9876543210E00001</KSN></1000SE>";
+const QByteArray kSecondPin = "<1000SE><PINBLOCK>10A01C8D02C69107</PINBLOCK>"
+                              "<KSN>FFFF9876543210E00002</KSN></1000SE>";
+const QByteArray kCancelled = "<1000SE><CANCEL>1</CANCEL></1000SE>";
+const QByteArray kPadFailed = "<1000SE><ERROR>Error Initializing Pad</ERROR></1000SE>";
+const QByteArray kVersion = "<VERSION>1.0.0</VERSION>";
+const QString kStart = QStringLiteral("pinPad1000se_get_pin: start");
+
+// varnel-pinpad, started on a link and stopped with the test; its lines read as they come.
+class PinPadSimulator
+{
+public:
+    ~PinPadSimulator()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            m_process.waitForFinished(5000);
+        }
+    }
+    bool start(const QString& link, const QStringList& arguments)
+    {
+        m_process.start(ServerProcess::binDir() + QStringLiteral("/varnel-pinpad"),
+                        QStringList{QStringLiteral("--link"), link} + arguments);
+        return m_process.waitForStarted(5000) && waitForLine(QStringLiteral("ready ") + link);
+    }
+    // Every line printed so far.
+    QStringList lines()
+    {
+        // Lines printed before the reply that the test has seen are in the pipe already.
+        while (m_process.waitForReadyRead(20))
+            m_out += QString::fromLatin1(m_process.readAllStandardOutput());
+        m_out += QString::fromLatin1(m_process.readAllStandardOutput());
+        return m_out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    bool waitForLine(const QString& line, int timeoutMs = 5000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!lines().contains(line)) {
+            if (deadline.hasExpired() || m_process.state() != QProcess::Running)
+                return false;
+            m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        }
+        return true;
+    }
+
+private:
+    QProcess m_process;
+    QString m_out;
+};
+
+class PinPadE2E : public ::testing::Test
+{
+protected:
+    QString link() const { return m_dir.filePath(QStringLiteral("pinpad")); }
+
+    // The server with the 1000SE box ticked on COM3, which names `device`; so does COM8, the
+    // last port the scan probes. The other six ports name missing devices.
+    void startServer(const QString& device, const QString& parity = {})
+    {
+        QString settings = QStringLiteral("[1000SE]\r\n1000SEDevice=1\r\n1000SECommPort=3\r\n"
+                                          "1000SEParity=%1\r\n[SerialPorts]\r\n")
+                               .arg(parity);
+        for (int port = 1; port <= 8; ++port)
+            settings +=
+                QStringLiteral("COM%1=%2\r\n")
+                    .arg(port)
+                    .arg(port == 3 || port == 8 ? device
+                                                : m_dir.filePath(QStringLiteral("missing")));
+        m_server = std::make_unique<ServerProcess>(settings);
+        ASSERT_TRUE(m_server->start()) << "server did not start";
+    }
+    void startPad(const QStringList& arguments)
+    {
+        ASSERT_TRUE(m_pad.start(link(), arguments)) << "varnel-pinpad did not start";
+    }
+    ServerProcess& server() { return *m_server; }
+    PinPadSimulator& pad() { return m_pad; }
+
+    QByteArray request(const QByteArray& text, const QByteArray& expected, int timeoutMs = 5000)
+    {
+        TestClient client;
+        EXPECT_TRUE(client.connectTo(server().port()));
+        client.send(text);
+        return client.receive(timeoutMs, expected.size());
+    }
+    // The log entries of the n-th PIN request (0 for the first), from its start line up to
+    // its own transaction's end (transactions nested inside it included); waits for that end.
+    QStringList pinRequestLog(int n = 0)
+    {
+        QDeadlineTimer deadline(5000);
+        do {
+            const QStringList entries = server().logEntries();
+            qsizetype start = -1;
+            for (int seen = 0; seen <= n; ++seen)
+                if ((start = entries.indexOf(kStart, start + 1)) < 0)
+                    break;
+            int nested = 0;
+            for (qsizetype i = start < 0 ? entries.size() : start; i < entries.size(); ++i) {
+                if (entries.at(i).startsWith(QLatin1String("Socket: Transaction Start ")))
+                    ++nested;
+                else if (entries.at(i).startsWith(QLatin1String("Socket: Transaction End ")) &&
+                         nested-- == 0)
+                    return entries.mid(start, i - start);
+            }
+            QThread::msleep(20);
+        } while (!deadline.hasExpired());
+        return {};
+    }
+    QByteArray logBytes() const
+    {
+        QFile file(m_server->home() + QStringLiteral("/varnelpayment.log"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryDir m_dir;
+    PinPadSimulator m_pad;
+    std::unique_ptr<ServerProcess> m_server;
+};
+
+const QString kPortLine = QStringLiteral("pinPad1000se_get_pin: port=[3] baud=[] databits=[]");
+const QString kInitialized = QStringLiteral("pinPad1000se_get_pin: initialized");
+const QString kSkipDebug = QStringLiteral("return_xml: skipDebug=true");
+
+} // namespace
+
+TEST_F(PinPadE2E, TheScanFindsThePadAndPinsReachOnlyTheClient)
+{
+    startPad({QStringLiteral("--delay"), QStringLiteral("0.1")});
+    startServer(link());
+
+    // The scan probed COM1 to COM8 at start-up and found the pad on COM3 and COM8.
+    QStringList scan;
+    for (int port = 1; port <= 8; ++port)
+        scan << QStringLiteral("commPort_get_info: COM%1").arg(port)
+             << (port == 3 || port == 8
+                     ? QStringLiteral("commPort_get_info: AddItem x=[%1]").arg(port)
+                     : QStringLiteral("commPort_get_info: Error( 53)"));
+    const QStringList startUp = server().logEntries();
+    const qsizetype first = startUp.indexOf(QStringLiteral("commPort_get_info: COM1"));
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(startUp.mid(first, scan.size()), scan);
+
+    // The scan released the pad's port after COM8, its last probe: the pad opens, and each PIN
+    // entry has its own key.
+    EXPECT_EQ(request(kPinRequest, kFirstPin), kFirstPin);
+    EXPECT_EQ(pinRequestLog(), (QStringList{kStart, kPortLine, kInitialized, kSkipDebug}));
+    EXPECT_EQ(request(kPinRequest, kSecondPin), kSecondPin);
+    EXPECT_EQ(pinRequestLog(1), (QStringList{kStart, kPortLine, kInitialized, kSkipDebug}));
+    EXPECT_TRUE(
+        pad().lines().mid(1, 4) ==
+        (QStringList{QStringLiteral("display: WELCOME"), QStringLiteral("display: TOTAL 12.34"),
+                     QStringLiteral("PIN requested for the card ending 8909"),
+                     QStringLiteral("answer: ksn=FFFF9876543210E00001 pinblock=1B9C1845EB993A7A")}))
+        << pad().lines().join(QLatin1Char('|')).toStdString();
+
+    // Card number, PIN block and key serial number never reach the log.
+    const QByteArray log = logBytes();
+    for (const char* secret :
+         {"4012345678909", "1B9C1845EB993A7A", "10A01C8D02C69107", "9876543210E0000"})
+        EXPECT_FALSE(log.contains(secret)) << secret;
+}
+
+TEST_F(PinPadE2E, ACancelOnThePadGivesTheCancelledReply)
+{
+    startPad({QStringLiteral("--cancel"), QStringLiteral("--delay"), QStringLiteral("0.1")});
+    startServer(link());
+    EXPECT_EQ(request(kPinRequest, kCancelled), kCancelled);
+    EXPECT_EQ(pinRequestLog(), (QStringList{kStart, kPortLine, kInitialized, kSkipDebug}));
+}
+
+TEST_F(PinPadE2E, ASilentPadIsCancelledAfterTheTimerWhileOtherClientsAreServed)
+{
+    startPad({QStringLiteral("--silent")});
+    startServer(link());
+    TestClient waiting;
+    ASSERT_TRUE(waiting.connectTo(server().port()));
+    QElapsedTimer sinceRequest;
+    sinceRequest.start();
+    waiting.send("TIMER=2;" + kPinRequest);
+    ASSERT_TRUE(pad().waitForLine(QStringLiteral("PIN requested for the card ending 8909")));
+
+    // Served during the wait, not after it.
+    TestClient other;
+    ASSERT_TRUE(other.connectTo(server().port()));
+    QElapsedTimer roundTrip;
+    roundTrip.start();
+    EXPECT_EQ(other.transact("TRANS=VERSION;", kVersion), kVersion);
+    EXPECT_LT(roundTrip.elapsed(), 250);
+
+    EXPECT_EQ(waiting.receive(8000, kCancelled.size()), kCancelled);
+    EXPECT_GE(sinceRequest.elapsed(), 1900);
+    EXPECT_TRUE(pad().waitForLine(QStringLiteral("PIN entry cancelled by the host")));
+    // The VERSION request ran inside the wait.
+    const QStringList log = pinRequestLog();
+    EXPECT_EQ(log.mid(0, 3), (QStringList{kStart, kPortLine, kInitialized}));
+    EXPECT_TRUE(log.contains(QStringLiteral("return_xml: ") + QString::fromLatin1(kVersion)));
+    EXPECT_EQ(log.value(log.size() - 1), kSkipDebug);
+}
+
+TEST_F(PinPadE2E, APadThatCannotBeUsedGetsTheErrorReplyWithItsReason)
+{
+    struct Case
+    {
+        const char* name;
+        QStringList padArguments; // no pad at all when empty
+        QString parity;
+        QString errorLine;
+    };
+    const QString label = QStringLiteral("COM3 (%1)").arg(link());
+    const std::vector<Case> cases{
+        {"port missing",
+         {},
+         {},
+         QStringLiteral("code=[ 53] desc=[Cannot open %1: no such device.]").arg(label)},
+        {"pad does not answer",
+         {QStringLiteral("--mute")},
+         {},
+         QStringLiteral("code=[ 68] desc=[The PIN pad on %1 does not answer.]").arg(label)},
+        {"parity that names none",
+         {QStringLiteral("--delay"), QStringLiteral("0")},
+         QStringLiteral("X"),
+         QStringLiteral("code=[ 380] desc=[Cannot open %1: the parity [X] is not E, O, N, M or S.]")
+             .arg(label)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PinPadSimulator simulator;
+        if (!c.padArguments.isEmpty()) {
+            ASSERT_TRUE(simulator.start(link(), c.padArguments));
+        }
+        startServer(link(), c.parity);
+        EXPECT_EQ(request(kPinRequest, kPadFailed, 8000), kPadFailed);
+        EXPECT_EQ(pinRequestLog(),
+                  (QStringList{kStart,
+                               QStringLiteral("pinPad1000se_get_pin: port=[3] baud=[] "
+                                              "databits=[]"),
+                               QStringLiteral("pinPad1000se_get_pin: pinpadError: ") + c.errorLine,
+                               QStringLiteral("return_xml: ") + QString::fromLatin1(kPadFailed)}));
+        EXPECT_EQ(server().stop(), 0);
+    }
+}
+
+TEST_F(PinPadE2E, ARefusedPacketAndADamagedAnswerAreRecovered)
+{
+    startPad({QStringLiteral("--refuse"), QStringLiteral("1"), QStringLiteral("--damage"),
+              QStringLiteral("1"), QStringLiteral("--delay"), QStringLiteral("0")});
+    startServer(link());
+    EXPECT_EQ(request(kPinRequest, kFirstPin), kFirstPin);
+    const QStringList lines = pad().lines();
+    // The host sent its first packet again, and asked again for the damaged answer.
+    for (const char* line :
+         {"refused a packet (NAK)", "display: WELCOME", "sent the answer with a damaged check byte",
+          "the host asked for the answer again"})
+        EXPECT_TRUE(lines.contains(QLatin1String(line))) << line;
+    EXPECT_EQ(lines.count(QStringLiteral("display: WELCOME")), 1);
+}
+
+TEST_F(PinPadE2E, ASecondPinRequestWhileOneWaitsIsRefusedAndTheFirstGoesOn)
+{
+    startPad({QStringLiteral("--delay"), QStringLiteral("1.5")});
+    startServer(link());
+    TestClient first;
+    ASSERT_TRUE(first.connectTo(server().port()));
+    first.send(kPinRequest);
+    ASSERT_TRUE(pad().waitForLine(QStringLiteral("PIN requested for the card ending 8909")));
+
+    EXPECT_EQ(request(kPinRequest, kPadFailed), kPadFailed);
+    EXPECT_TRUE(server().logEntries().contains(
+        QStringLiteral("pinPad1000se_get_pin: pinpadError: code=[ 55] desc=[The PIN pad on COM3 "
+                       "(%1) is busy with another PIN entry.]")
+            .arg(link())));
+    EXPECT_EQ(first.receive(5000, kFirstPin.size()), kFirstPin);
+    // The refused request touched nothing: the pad saw one PIN request only.
+    EXPECT_EQ(pad().lines().count(QStringLiteral("PIN requested for the card ending 8909")), 1);
+}
+
+TEST_F(PinPadE2E, ShutDownDuringAPinEntryEndsTheWait)
+{
+    startPad({QStringLiteral("--silent")});
+    startServer(link());
+    TestClient waiting;
+    ASSERT_TRUE(waiting.connectTo(server().port()));
+    waiting.send("TIMER=60;" + kPinRequest);
+    ASSERT_TRUE(pad().waitForLine(QStringLiteral("PIN requested for the card ending 8909")));
+
+    QElapsedTimer stopping;
+    stopping.start();
+    EXPECT_EQ(server().stop(), 0);
+    EXPECT_LT(stopping.elapsed(), 3000);
+    const QStringList log = server().logEntries();
+    EXPECT_TRUE(log.contains(QStringLiteral("pinPad1000se_get_pin: Error( 18)")));
+    EXPECT_EQ(log.value(log.size() - 1), QStringLiteral("Application Closed"));
+    // The waiting client got the error reply before the server closed.
+    EXPECT_EQ(waiting.receive(1000),
+              QByteArray("<1000SE><ERROR>Error Getting PIN: Error( 18)</ERROR></1000SE>"));
+}
