@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "latencies.h"
 #include "loopbackclient.h"
 #include "serverprocess.h"
 
@@ -31,37 +32,6 @@ const QByteArray kPinRequest = "TRANS=1000SE;ACTION=3;CREDITCARD=4012345678909;T
 const QByteArray kPinReply = "<1000SE><PINBLOCK>1B9C1845EB993A7A</PINBLOCK>"
                              "<KSN>FFFF9876543210E00001</KSN></1000SE>";
 const QByteArray kCancelled = "<1000SE><CANCEL>1</CANCEL></1000SE>";
-
-struct Figures
-{
-    bool ok = false;
-    double medianMs = 0;
-    double p99Ms = 0;
-    double maxMs = 0;
-};
-
-Figures summarise(std::vector<double> times)
-{
-    Figures figures;
-    if (times.empty())
-        return figures;
-    std::sort(times.begin(), times.end());
-    figures.ok = true;
-    figures.medianMs = times[times.size() / 2];
-    figures.p99Ms = times[std::min(times.size() - 1, times.size() * 99 / 100)];
-    figures.maxMs = times.back();
-    return figures;
-}
-
-void print(const char* label, const Figures& figures)
-{
-    if (!figures.ok) {
-        std::printf("  %-28s failed: no complete reply\n", label);
-        return;
-    }
-    std::printf("  %-28s median %.3f ms   99th percentile %.3f ms   max %.3f ms\n", label,
-                figures.medianMs, figures.p99Ms, figures.maxMs);
-}
 
 // Reads until `length` bytes came; false when the connection ended or went quiet first.
 bool receive(int fd, qsizetype length, QByteArray* reply = nullptr)
@@ -111,7 +81,7 @@ QString settingsFor(const QString& link)
         .arg(link);
 }
 
-Figures pinRoundTrips(quint16 port, int count)
+Latencies pinRoundTrips(quint16 port, int count)
 {
     const int fd = connectTo(port);
     if (fd < 0)
@@ -127,24 +97,7 @@ Figures pinRoundTrips(quint16 port, int count)
             std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
     }
     ::close(fd);
-    return int(times.size()) == count ? summarise(times) : Figures{};
-}
-
-Figures versionRoundTrips(quint16 port, int count)
-{
-    const int fd = connectTo(port);
-    if (fd < 0)
-        return {};
-    std::vector<double> times;
-    for (int i = 0; i < count; ++i) {
-        const auto start = SteadyClock::now();
-        if (!versionRoundTrip(fd))
-            break;
-        times.push_back(
-            std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
-    }
-    ::close(fd);
-    return int(times.size()) == count ? summarise(times) : Figures{};
+    return int(times.size()) == count ? summarise(times) : Latencies{};
 }
 
 } // namespace
@@ -162,7 +115,7 @@ int main(int argc, char** argv)
     bool ok = true;
 
     std::printf("PIN requests, the pad answering at once (--delay 0), %d requests\n", requests);
-    Figures pin;
+    Latencies pin;
     {
         const QString link = folder.filePath(QStringLiteral("answering"));
         Simulator pad(link, {QStringLiteral("--delay"), QStringLiteral("0")});
@@ -172,7 +125,7 @@ int main(int argc, char** argv)
             return 1;
         }
         pin = pinRoundTrips(server.port(), requests);
-        print("request to reply:", pin);
+        printLatencies("request to reply:", pin);
         server.stop();
     }
     std::printf("  target: median under 50 ms: %s\n",
@@ -180,7 +133,7 @@ int main(int argc, char** argv)
     ok = ok && pin.ok;
 
     std::printf("VERSION round trips on a second connection, %d requests\n", requests * 5);
-    Figures waiting;
+    Latencies waiting;
     {
         const QString link = folder.filePath(QStringLiteral("silent"));
         Simulator pad(link, {QStringLiteral("--silent")});
@@ -189,8 +142,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "pinpad_bench: the pad or the server did not start\n");
             return 1;
         }
-        const Figures idle = versionRoundTrips(server.port(), requests * 5);
-        print("nothing waiting:", idle);
+        const Latencies idle = timeVersionRoundTrips(server.port(), requests * 5, 0);
+        printLatencies("nothing waiting:", idle);
 
         // A PIN entry with a one-minute limit that the customer never finishes.
         const int pinFd = connectTo(server.port());
@@ -200,8 +153,8 @@ int main(int argc, char** argv)
             return 1;
         }
         QThread::msleep(100);
-        waiting = versionRoundTrips(server.port(), requests * 5);
-        print("while a PIN entry waits:", waiting);
+        waiting = timeVersionRoundTrips(server.port(), requests * 5, 0);
+        printLatencies("while a PIN entry waits:", waiting);
 
         // A shorter limit from any client ends the wait at its next step, with the cancel.
         const int endFd = connectTo(server.port());

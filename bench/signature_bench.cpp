@@ -30,6 +30,7 @@
 #include "core/livesettings.h"
 #include "core/padtimeout.h"
 #include "ftpserverprocess.h"
+#include "latencies.h"
 #include "log/activitylog.h"
 #include "loopbackclient.h"
 #include "pad/curlftpclient.h"
@@ -47,37 +48,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 using namespace LoopbackClient;
-
-struct Figures
-{
-    bool ok = false;
-    double medianMs = 0;
-    double p90Ms = 0;
-    double maxMs = 0;
-};
-
-Figures summarise(std::vector<double> times)
-{
-    Figures figures;
-    if (times.empty())
-        return figures;
-    std::sort(times.begin(), times.end());
-    figures.ok = true;
-    figures.medianMs = times[times.size() / 2];
-    figures.p90Ms = times[std::min(times.size() - 1, times.size() * 9 / 10)];
-    figures.maxMs = times.back();
-    return figures;
-}
-
-void print(const char* label, const Figures& figures)
-{
-    if (!figures.ok) {
-        std::printf("  %-34s failed\n", label);
-        return;
-    }
-    std::printf("  %-34s median %8.3f ms   90th percentile %8.3f ms   max %8.3f ms\n", label,
-                figures.medianMs, figures.p90Ms, figures.maxMs);
-}
 
 // A signature of 2,000 pen points in 20 strokes: loops sweeping across the signing area.
 PenStrokes longSignature()
@@ -162,7 +132,7 @@ public:
 
 // Runs `captures` signature requests in this process and times each from the read that finds
 // the pen data to the answer.
-Figures measureCaptures(int captures, bool upload, const QString& ftpSettings)
+Latencies measureCaptures(int captures, bool upload, const QString& ftpSettings)
 {
     QTemporaryDir home;
     const QString settingsPath = home.filePath(QStringLiteral("varnelpayment.ini"));
@@ -203,27 +173,6 @@ Figures measureCaptures(int captures, bool upload, const QString& ftpSettings)
     return summarise(std::move(times));
 }
 
-// Round-trip times of `count` VERSION requests on one connection.
-Figures measureVersions(quint16 port, int count)
-{
-    const int fd = connectTo(port);
-    if (fd < 0)
-        return {};
-    std::vector<double> times;
-    for (int i = 0; i < 50 + count; ++i) {
-        const auto start = SteadyClock::now();
-        if (!versionRoundTrip(fd)) {
-            ::close(fd);
-            return {};
-        }
-        if (i >= 50)
-            times.push_back(
-                std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
-    }
-    ::close(fd);
-    return summarise(std::move(times));
-}
-
 // The signature in varnel-pad's file format.
 QByteArray signatureFileText(const PenStrokes& strokes)
 {
@@ -256,8 +205,8 @@ int main(int argc, char** argv)
     std::printf("Signature capture of %d pen points (%lld characters of pen data), %d captures\n",
                 int(Sigcomp::kMaxPoints),
                 static_cast<long long>(Sigcomp::encode(longSignature()).size()), captures);
-    const Figures local = measureCaptures(captures, false, {});
-    print("decode, draw, write the PCX:", local);
+    const Latencies local = measureCaptures(captures, false, {});
+    printLatencies("decode, draw, write the PCX:", local);
     std::printf("  target: under 20 ms: %s\n", local.ok && local.p90Ms < 20 ? "met" : "missed");
     met = met && local.ok && local.p90Ms < 20;
 
@@ -270,8 +219,8 @@ int main(int argc, char** argv)
         QStringLiteral("[FTP]\r\nftpUrl=127.0.0.1:%1\r\nftpUsername=till\r\n"
                        "ftpPassword=bench\r\n")
             .arg(ftpServer.port());
-    print("the same, then the FTP upload:",
-          measureCaptures(std::max(10, captures / 4), true, ftpSettings));
+    printLatencies("the same, then the FTP upload:",
+                   measureCaptures(std::max(10, captures / 4), true, ftpSettings));
 
     // Part 3: the real server, an upload stalled on a server that never answers.
     QTcpServer silent;
@@ -288,8 +237,8 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("VERSION round trips on a second connection, %d requests\n", requests);
-    const Figures idle = measureVersions(server.port(), requests);
-    print("nothing under way:", idle);
+    const Latencies idle = timeVersionRoundTrips(server.port(), requests);
+    printLatencies("nothing under way:", idle);
 
     QTemporaryDir files;
     const QString signatureFile = files.filePath(QStringLiteral("signature.txt"));
@@ -312,8 +261,8 @@ int main(int argc, char** argv)
         return 1;
     }
     signer.waitForFinished(5000);
-    const Figures during = measureVersions(server.port(), requests);
-    print("while an upload is under way:", during);
+    const Latencies during = timeVersionRoundTrips(server.port(), requests);
+    printLatencies("while an upload is under way:", during);
     const bool stillUploading = !server.logEntries().contains(
         QStringLiteral("return_xml: <QP6100><ERROR>Error Getting Signature</ERROR></QP6100>"));
     std::printf("  the upload was still under way after the run: %s\n",

@@ -15,64 +15,11 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "latencies.h"
 #include "loopbackclient.h"
 #include "serverprocess.h"
 
-namespace {
-
 using namespace LoopbackClient;
-
-using SteadyClock = std::chrono::steady_clock;
-
-constexpr int kWarmUp = 50;
-
-struct Figures
-{
-    bool ok = false;
-    double medianMs = 0;
-    double p99Ms = 0;
-    double maxMs = 0;
-};
-
-// Round-trip times of `count` VERSION requests on one connection, after a warm-up.
-Figures measure(quint16 port, int count)
-{
-    Figures figures;
-    const int fd = connectTo(port);
-    if (fd < 0)
-        return figures;
-    std::vector<double> times;
-    times.reserve(count);
-    for (int i = 0; i < kWarmUp + count; ++i) {
-        const auto start = SteadyClock::now();
-        if (!versionRoundTrip(fd)) {
-            ::close(fd);
-            return figures;
-        }
-        if (i >= kWarmUp)
-            times.push_back(
-                std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
-    }
-    ::close(fd);
-    std::sort(times.begin(), times.end());
-    figures.ok = true;
-    figures.medianMs = times[times.size() / 2];
-    figures.p99Ms = times[std::min(times.size() - 1, times.size() * 99 / 100)];
-    figures.maxMs = times.back();
-    return figures;
-}
-
-void print(const char* label, const Figures& figures)
-{
-    if (!figures.ok) {
-        std::printf("  %-24s failed: the server stopped answering\n", label);
-        return;
-    }
-    std::printf("  %-24s median %.3f ms   99th percentile %.3f ms   max %.3f ms\n", label,
-                figures.medianMs, figures.p99Ms, figures.maxMs);
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -91,8 +38,8 @@ int main(int argc, char** argv)
     }
 
     std::printf("VERSION round trips on a second connection, %d requests\n", requests);
-    const Figures idle = measure(server.port(), requests);
-    print("no swipe waiting:", idle);
+    const Latencies idle = timeVersionRoundTrips(server.port(), requests);
+    printLatencies("no swipe waiting:", idle);
 
     // A swipe with a one-minute limit that nobody answers.
     const int swipeFd = connectTo(server.port());
@@ -102,8 +49,8 @@ int main(int argc, char** argv)
         return 1;
     }
     QThread::msleep(100);
-    const Figures waiting = measure(server.port(), requests);
-    print("while a swipe waits:", waiting);
+    const Latencies waiting = timeVersionRoundTrips(server.port(), requests);
+    printLatencies("while a swipe waits:", waiting);
     const bool stillWaiting =
         !server.logEntries().contains(QStringLiteral("qp6100_get_swipe: Card Swipe Timeout"));
 
