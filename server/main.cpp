@@ -112,24 +112,35 @@ void printListenError(PaymentServer& server, const QString& reason)
                           .arg(server.settings().txtSockport, reason));
 }
 
+// The devices of this build that do not depend on a window: the simulated QP6100 pad, libcurl
+// for the signature upload, the 1000SE on a serial port and QSerialPort for the port scan.
+struct DeviceSet
+{
+    DeviceSet(const ProgramFolder& folder, EventPump& pump) : pinPad(folder.settingsPath(), pump) {}
+
+    Devices with(FileChooser& fileChooser, TextViewer& textViewer)
+    {
+        return Devices{simulatedPad, fileChooser, textViewer, ftpClient, pinPad, serialProbe};
+    }
+    // PIN entry waits as long as the requests' TIMER says, like the swipe.
+    void follow(PaymentServer& server) { pinPad.followPadTimeout(server.padTimeout()); }
+
+    SimulatedPad simulatedPad;
+    CurlFtpClient ftpClient;
+    SerialPinPad pinPad;
+    QtSerialProbe serialProbe;
+};
+
 int runHeadless(QCoreApplication& app, const ProgramFolder& folder, bool simulate)
 {
     SystemClock clock;
     QtEventPump pump;
-    // The devices without a window: the simulated QP6100 pad, libcurl for the signature
-    // upload, no file dialog, the desktop's opener for View Log, the 1000SE on a serial port
-    // and QSerialPort for the serial port scan.
-    SimulatedPad simulatedPad;
-    CurlFtpClient ftpClient;
+    // Without a window: no file dialog, and the desktop's opener for View Log.
+    DeviceSet devices(folder, pump);
     NoFileChooser fileChooser;
     DesktopTextViewer textViewer;
-    SerialPinPad pinPad(folder.settingsPath(), pump);
-    QtSerialProbe serialProbe;
-    PaymentServer server{
-        folder, clock, pump,
-        Devices{simulatedPad, fileChooser, textViewer, ftpClient, pinPad, serialProbe}};
-    // PIN entry waits as long as the requests' TIMER says, like the swipe.
-    pinPad.followPadTimeout(server.padTimeout());
+    PaymentServer server{folder, clock, pump, devices.with(fileChooser, textViewer)};
+    devices.follow(server);
     routeTerminationSignals(app, [&app, &pump] {
         pump.interrupt();
         app.quit();
@@ -142,7 +153,7 @@ int runHeadless(QCoreApplication& app, const ProgramFolder& folder, bool simulat
         server.shutdown();
         return 1;
     }
-    const auto padControl = listenForPadControl(simulatedPad, server);
+    const auto padControl = listenForPadControl(devices.simulatedPad, server);
     printStarted(server);
     const int status = app.exec();
     server.shutdown();
@@ -155,20 +166,14 @@ int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate
     QApplication::setQuitOnLastWindowClosed(false);
     SystemClock clock;
     QtEventPump pump;
-    // The devices with a window: the simulated QP6100 pad, libcurl for the signature upload,
-    // the file dialog, the desktop's default program for text files for View Log, the 1000SE
-    // on a serial port and QSerialPort for the serial port scan.
-    SimulatedPad simulatedPad;
-    CurlFtpClient ftpClient;
+    // With a window: the file dialog, and the desktop's default program for text files for
+    // View Log.
+    DeviceSet devices(folder, pump);
     DialogFileChooser fileChooser;
     DesktopUrlLauncher launcher;
     LauncherTextViewer textViewer(launcher);
-    SerialPinPad pinPad(folder.settingsPath(), pump);
-    QtSerialProbe serialProbe;
-    PaymentServer server{
-        folder, clock, pump,
-        Devices{simulatedPad, fileChooser, textViewer, ftpClient, pinPad, serialProbe}};
-    pinPad.followPadTimeout(server.padTimeout());
+    PaymentServer server{folder, clock, pump, devices.with(fileChooser, textViewer)};
+    devices.follow(server);
 
     WidgetQuestionBox questionBox;
     SystemTrayIcon tray;
@@ -188,7 +193,7 @@ int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate
     // Without its port the program goes on, so that the port can be corrected in the window.
     if (!program.start(simulate, &reason))
         printListenError(server, reason);
-    const auto padControl = listenForPadControl(simulatedPad, server);
+    const auto padControl = listenForPadControl(devices.simulatedPad, server);
     printStarted(server);
     const int status = app.exec();
     program.finish();
