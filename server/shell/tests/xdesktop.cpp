@@ -31,8 +31,13 @@ bool XDesktop::start(bool withTrayHost)
                   QStringLiteral("1024x768x24")});
     QDeadlineTimer deadline(10000);
     QByteArray number;
-    while (!number.endsWith('\n') && !deadline.hasExpired() && m_xvfb.waitForReadyRead(200))
+    // A busy machine may take longer than one read's wait to start the server: keep reading
+    // until the deadline, unless the server has ended.
+    while (!number.endsWith('\n') && !deadline.hasExpired() &&
+           m_xvfb.state() != QProcess::NotRunning) {
+        m_xvfb.waitForReadyRead(200);
         number += m_xvfb.readAllStandardOutput();
+    }
     if (!number.endsWith('\n'))
         return false;
     m_display = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
