@@ -109,7 +109,7 @@ void printStarted(const PaymentServer& server)
 void printListenError(PaymentServer& server, const QString& reason)
 {
     printLine(stderr, QStringLiteral("varnelpayment: cannot listen on port [%1]: %2")
-                          .arg(server.settings().txtSockport, reason));
+                          .arg(server.settings().txtSockport(), reason));
 }
 
 // The devices of this build that do not depend on a window: the simulated QP6100 pad, libcurl

@@ -44,10 +44,9 @@ void PadConnection::pad_welcome()
 
 void PadConnection::setMenuOpen(bool open)
 {
-    m_settings.mnuQP6100Connect = !open;
-    m_settings.mnuQP6100Disconnect = open;
-    m_settings.mnuQP6100PadForms = open;
-    m_settings.notifyChanged();
+    m_settings.setMnuQP6100Connect(!open);
+    m_settings.setMnuQP6100Disconnect(open);
+    m_settings.setMnuQP6100PadForms(open);
 }
 
 PadConnection::CloseResult PadConnection::closeOpenPort()

@@ -20,10 +20,10 @@ CommPortScan::CommPortScan(SerialProbe& probe, LiveSettings& settings, ActivityL
 
 void CommPortScan::list_comm_ports()
 {
-    m_settings.commPortList.clear();
+    m_found.clear();
     for (qint16 port = kFirstPort; port <= kLastPort; ++port)
         commPort_get_info(port);
-    m_settings.notifyChanged();
+    m_settings.setCommPortList(m_found);
 }
 
 void CommPortScan::commPort_get_info(qint16 port)
@@ -38,7 +38,7 @@ void CommPortScan::commPort_get_info(qint16 port)
             throw Failure(SerialError::InvalidSetting);
         m_probe.openPort(device);
         m_log.log(QStringLiteral("commPort_get_info: AddItem x=[") + number + QLatin1Char(']'));
-        m_settings.commPortList.append(number);
+        m_found.append(number);
     } catch (const Failure& failure) {
         m_log.log(QStringLiteral("commPort_get_info: ") + errorNumberText(failure.code()));
     }

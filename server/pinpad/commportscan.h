@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 class ActivityLog;
@@ -26,4 +27,6 @@ private:
     LiveSettings& m_settings;
     ActivityLog& m_log;
     QString m_settingsPath;
+    // The ports found by the scan under way, handed to the list in one change.
+    QStringList m_found;
 };

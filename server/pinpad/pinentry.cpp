@@ -52,8 +52,7 @@ bool PinEntry::pinpad_enabled(bool logIfDisabled)
 
 void PinEntry::chk1000SEDevice_Click()
 {
-    m_settings.fields1000SEEnabled = m_settings.chk1000SEDevice() == LiveSettings::Ticked;
-    m_settings.notifyChanged();
+    m_settings.setFields1000SEEnabled(m_settings.chk1000SEDevice() == LiveSettings::Ticked);
 }
 
 void PinEntry::pinPad1000se_get_pin(const QString& creditCard, const QString& total)
@@ -70,10 +69,10 @@ void PinEntry::pinPad1000se_get_pin(const QString& creditCard, const QString& to
                 errorReply(QStringLiteral("PinPAD Requires Credit Card # and Transaction Total"));
         } else {
             // The fields as they are now, saved or not.
-            m_device.setPort(m_settings.cbo1000SECommPort);
-            m_device.setBaudRate(m_settings.cbo1000SEBaudRate);
-            m_device.setDataBits(m_settings.txt1000SEDataBits);
-            m_device.setParity(m_settings.txt1000SEParity);
+            m_device.setPort(m_settings.cbo1000SECommPort());
+            m_device.setBaudRate(m_settings.cbo1000SEBaudRate());
+            m_device.setDataBits(m_settings.txt1000SEDataBits());
+            m_device.setParity(m_settings.txt1000SEParity());
             const QString port = m_device.Port();
             const QString baudRate = m_device.BaudRate();
             const QString dataBits = m_device.DataBits();

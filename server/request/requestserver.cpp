@@ -28,11 +28,11 @@ RequestServer::~RequestServer() = default;
 bool RequestServer::start_listening(QString* reason)
 {
     QString why;
-    const std::optional<quint16> port = parseListenPort(m_settings.txtSockport, &why);
+    const std::optional<quint16> port = parseListenPort(m_settings.txtSockport(), &why);
     if (port && !m_listener->listen(QHostAddress::Any, *port))
         why = m_listener->errorString();
     if (!port || !m_listener->isListening()) {
-        m_log.log(QStringLiteral("Socket: Listening Error port=[") + m_settings.txtSockport +
+        m_log.log(QStringLiteral("Socket: Listening Error port=[") + m_settings.txtSockport() +
                   QStringLiteral("] ") + why);
         if (reason)
             *reason = why;

@@ -47,21 +47,20 @@ void SettingsFile::load_settings(LiveSettings& fields, const std::function<void(
     const QString dataBits = read("1000SE", "1000SEDataBits", {});
     const QString encryption = read("1000SE", "1000SEEncryption", {});
 
-    fields.txtSockport = localSockport;
-    fields.txtFtpUrl = ftpUrl;
-    fields.txtFtpUsername = ftpUsername;
-    fields.txtFtpPassword = ftpPassword;
+    fields.setTxtSockport(localSockport);
+    fields.setTxtFtpUrl(ftpUrl);
+    fields.setTxtFtpUsername(ftpUsername);
+    fields.setTxtFtpPassword(ftpPassword);
     fields.setChkQP6100Device(deviceState(qp6100Device));
     if (list_comm_ports)
         list_comm_ports();
     fields.setChk1000SEDevice(deviceState(device1000SE));
     // Set after the scan refilled the list, so a stored port shows even when it was not found.
-    fields.cbo1000SECommPort = commPort;
-    fields.cbo1000SEBaudRate = baudRate;
-    fields.txt1000SEParity = parity;
-    fields.txt1000SEDataBits = dataBits;
-    fields.txt1000SEEncryption = encryption;
-    fields.notifyChanged();
+    fields.setCbo1000SECommPort(commPort);
+    fields.setCbo1000SEBaudRate(baudRate);
+    fields.setTxt1000SEParity(parity);
+    fields.setTxt1000SEDataBits(dataBits);
+    fields.setTxt1000SEEncryption(encryption);
 
     // Each handler runs at least once with the loaded state, even when the state did not change.
     fields.clickChkQP6100Device();
@@ -85,17 +84,17 @@ void SettingsFile::mnuFileSave(const LiveSettings& fields)
     // All eleven in one replace of the file: a crash mid-save leaves the old file whole.
     const auto latin = [](const char* text) { return QString::fromLatin1(text); };
     const QList<ProfileStore::ProfileValue> values = {
-        {latin("Local"), latin("localSockport"), fields.txtSockport},
-        {latin("FTP"), latin("ftpUrl"), fields.txtFtpUrl},
-        {latin("FTP"), latin("ftpUsername"), fields.txtFtpUsername},
-        {latin("FTP"), latin("ftpPassword"), fields.txtFtpPassword},
+        {latin("Local"), latin("localSockport"), fields.txtSockport()},
+        {latin("FTP"), latin("ftpUrl"), fields.txtFtpUrl()},
+        {latin("FTP"), latin("ftpUsername"), fields.txtFtpUsername()},
+        {latin("FTP"), latin("ftpPassword"), fields.txtFtpPassword()},
         {latin("QP6100"), latin("qp6100Device"), QString::number(fields.chkQP6100Device())},
         {latin("1000SE"), latin("1000SEDevice"), QString::number(fields.chk1000SEDevice())},
-        {latin("1000SE"), latin("1000SECommPort"), fields.cbo1000SECommPort},
-        {latin("1000SE"), latin("1000SEBaudRate"), fields.cbo1000SEBaudRate},
-        {latin("1000SE"), latin("1000SEParity"), fields.txt1000SEParity},
-        {latin("1000SE"), latin("1000SEDataBits"), fields.txt1000SEDataBits},
-        {latin("1000SE"), latin("1000SEEncryption"), fields.txt1000SEEncryption},
+        {latin("1000SE"), latin("1000SECommPort"), fields.cbo1000SECommPort()},
+        {latin("1000SE"), latin("1000SEBaudRate"), fields.cbo1000SEBaudRate()},
+        {latin("1000SE"), latin("1000SEParity"), fields.txt1000SEParity()},
+        {latin("1000SE"), latin("1000SEDataBits"), fields.txt1000SEDataBits()},
+        {latin("1000SE"), latin("1000SEEncryption"), fields.txt1000SEEncryption()},
     };
     if (ProfileStore::reg_set_values(m_path, kText, values) != ProfileStore::kDone)
         qWarning("Settings: the settings could not be written to %s", qUtf8Printable(m_path));

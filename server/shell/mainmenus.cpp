@@ -97,8 +97,8 @@ void MainMenus::buildPopupMenu(QMenuBar& bar)
 
 void MainMenus::refresh()
 {
-    m_mnuQP6100LoadScript->setEnabled(m_settings.mnuQP6100LoadScript);
-    m_mnuQP6100Connect->setEnabled(m_settings.mnuQP6100Connect);
-    m_mnuQP6100Disconnect->setEnabled(m_settings.mnuQP6100Disconnect);
-    m_mnuQP6100PadForms->menuAction()->setEnabled(m_settings.mnuQP6100PadForms);
+    m_mnuQP6100LoadScript->setEnabled(m_settings.mnuQP6100LoadScript());
+    m_mnuQP6100Connect->setEnabled(m_settings.mnuQP6100Connect());
+    m_mnuQP6100Disconnect->setEnabled(m_settings.mnuQP6100Disconnect());
+    m_mnuQP6100PadForms->menuAction()->setEnabled(m_settings.mnuQP6100PadForms());
 }

@@ -55,19 +55,21 @@ constexpr ControlDesign kControls[] = {
 struct FieldBinding
 {
     const char* control;
-    QString LiveSettings::*field;
+    QString (LiveSettings::*field)() const;
+    void (LiveSettings::*setField)(const QString&);
 };
 
 const FieldBinding kFields[] = {
-    {"txtSockport", &LiveSettings::txtSockport},
-    {"txtFtpUrl", &LiveSettings::txtFtpUrl},
-    {"txtFtpUsername", &LiveSettings::txtFtpUsername},
-    {"txtFtpPassword", &LiveSettings::txtFtpPassword},
-    {"cbo1000SECommPort", &LiveSettings::cbo1000SECommPort},
-    {"cbo1000SEBaudRate", &LiveSettings::cbo1000SEBaudRate},
-    {"txt1000SEParity", &LiveSettings::txt1000SEParity},
-    {"txt1000SEDataBits", &LiveSettings::txt1000SEDataBits},
-    {"txt1000SEEncryption", &LiveSettings::txt1000SEEncryption},
+    {"txtSockport", &LiveSettings::txtSockport, &LiveSettings::setTxtSockport},
+    {"txtFtpUrl", &LiveSettings::txtFtpUrl, &LiveSettings::setTxtFtpUrl},
+    {"txtFtpUsername", &LiveSettings::txtFtpUsername, &LiveSettings::setTxtFtpUsername},
+    {"txtFtpPassword", &LiveSettings::txtFtpPassword, &LiveSettings::setTxtFtpPassword},
+    {"cbo1000SECommPort", &LiveSettings::cbo1000SECommPort, &LiveSettings::setCbo1000SECommPort},
+    {"cbo1000SEBaudRate", &LiveSettings::cbo1000SEBaudRate, &LiveSettings::setCbo1000SEBaudRate},
+    {"txt1000SEParity", &LiveSettings::txt1000SEParity, &LiveSettings::setTxt1000SEParity},
+    {"txt1000SEDataBits", &LiveSettings::txt1000SEDataBits, &LiveSettings::setTxt1000SEDataBits},
+    {"txt1000SEEncryption", &LiveSettings::txt1000SEEncryption,
+     &LiveSettings::setTxt1000SEEncryption},
 };
 
 // The five fields that accept input only while the 1000SE box is ticked.
@@ -173,11 +175,11 @@ void SettingsForm::createControls()
 void SettingsForm::bindFields()
 {
     for (const FieldBinding& binding : kFields) {
-        QString LiveSettings::*field = binding.field;
+        const auto setField = binding.setField;
         const QString name = QLatin1String(binding.control);
-        auto store = [this, field](const QString& text) {
+        auto store = [this, setField](const QString& text) {
             if (!m_refreshing)
-                m_settings.*field = text;
+                (m_settings.*setField)(text);
         };
         if (auto* edit = findChild<QLineEdit*>(name))
             connect(edit, &QLineEdit::textEdited, this, store);
@@ -205,12 +207,12 @@ void SettingsForm::refresh()
     QStringList listed;
     for (int i = 0; i < commPorts->count(); ++i)
         listed << commPorts->itemText(i);
-    if (listed != m_settings.commPortList) {
+    if (listed != m_settings.commPortList()) {
         commPorts->clear();
-        commPorts->addItems(m_settings.commPortList);
+        commPorts->addItems(m_settings.commPortList());
     }
     for (const FieldBinding& binding : kFields) {
-        const QString& text = m_settings.*binding.field;
+        const QString text = (m_settings.*binding.field)();
         const QString name = QLatin1String(binding.control);
         // Only a changed text is set, so that a field being typed in keeps its cursor.
         if (auto* edit = findChild<QLineEdit*>(name); edit && edit->text() != text)
@@ -228,5 +230,5 @@ void SettingsForm::refresh()
     showState("chkQP6100Device", m_settings.chkQP6100Device());
     showState("chk1000SEDevice", m_settings.chk1000SEDevice());
     for (const char* name : k1000SEFields)
-        findChild<QWidget*>(QLatin1String(name))->setEnabled(m_settings.fields1000SEEnabled);
+        findChild<QWidget*>(QLatin1String(name))->setEnabled(m_settings.fields1000SEEnabled());
 }

@@ -40,7 +40,7 @@ bool TrayProgram::start(bool simulate, QString* listenError)
     // The window stays open, so that the port can be corrected and saved for the next start.
     m_host.tray.showMessage(QLatin1String(MainWindow::kTrayTip),
                             QStringLiteral("Cannot listen on port [%1]: %2")
-                                .arg(m_server.settings().txtSockport, reason));
+                                .arg(m_server.settings().txtSockport(), reason));
     return false;
 }
 

@@ -147,10 +147,10 @@ TEST_F(PaymentServerTest, WindowCommandsReachTheirSubsystems)
 
     commands.mnuQP6100Disconnect_Click();
     EXPECT_FALSE(pad.portOpen());
-    EXPECT_TRUE(s.settings().mnuQP6100Connect);
+    EXPECT_TRUE(s.settings().mnuQP6100Connect());
     commands.mnuQP6100Connect_Click();
     EXPECT_TRUE(pad.portOpen());
-    EXPECT_TRUE(s.settings().mnuQP6100Disconnect);
+    EXPECT_TRUE(s.settings().mnuQP6100Disconnect());
     commands.mnuQP6100LoadScript_Click(); // no file dialog here: a cancel, nothing loaded
     EXPECT_TRUE(pad.portOpen());
 
@@ -167,7 +167,7 @@ TEST_F(PaymentServerTest, WindowCommandsReachTheirSubsystems)
     commands.mnuToolsLogFilePurgeLog();
     EXPECT_EQ(logEntries().last(), QStringLiteral("purge_log: finished"));
 
-    s.settings().txtSockport = QStringLiteral("4242");
+    s.settings().setTxtSockport(QStringLiteral("4242"));
     commands.mnuFileSave();
     EXPECT_TRUE(TestFiles::readAll(home.filePath(QStringLiteral("varnelpayment.ini")))
                     .contains("localSockport=4242"));

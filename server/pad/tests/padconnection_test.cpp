@@ -18,10 +18,10 @@ protected:
     }
     void expectMenu(bool connect, bool disconnect, bool padForms)
     {
-        EXPECT_EQ(settings.mnuQP6100Connect, connect);
-        EXPECT_EQ(settings.mnuQP6100Disconnect, disconnect);
-        EXPECT_EQ(settings.mnuQP6100PadForms, padForms);
-        EXPECT_FALSE(settings.mnuQP6100LoadScript);
+        EXPECT_EQ(settings.mnuQP6100Connect(), connect);
+        EXPECT_EQ(settings.mnuQP6100Disconnect(), disconnect);
+        EXPECT_EQ(settings.mnuQP6100PadForms(), padForms);
+        EXPECT_FALSE(settings.mnuQP6100LoadScript());
     }
 
     FakePadDriver driver;

@@ -20,15 +20,15 @@ TEST(CommPortScan, ListsThePortsThatOpenAndReleasesEachOne)
                      QStringLiteral("/dev/ttyS4"), QStringLiteral("/dev/ttyUSB0")};
     probe.inUse = {QStringLiteral("/dev/ttyUSB0")};
     LiveSettings settings;
-    settings.commPortList = QStringList{QStringLiteral("stale")};
+    settings.setCommPortList(QStringList{QStringLiteral("stale")});
     CommPortScan scan(probe, settings, log.log(), settingsPath);
     SettingsFile file(settingsPath, log.log());
 
     file.load_settings(settings, [&scan] { scan.list_comm_ports(); });
 
-    EXPECT_EQ(settings.commPortList, (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
+    EXPECT_EQ(settings.commPortList(), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
     // The stored port shows although the scan did not find it.
-    EXPECT_EQ(settings.cbo1000SECommPort, QStringLiteral("5"));
+    EXPECT_EQ(settings.cbo1000SECommPort(), QStringLiteral("5"));
     QStringList expectedLog;
     for (int port = 1; port <= 8; ++port) {
         expectedLog << QStringLiteral("commPort_get_info: COM%1").arg(port);
@@ -53,7 +53,7 @@ TEST(CommPortScan, ListsThePortsThatOpenAndReleasesEachOne)
     // is released too.
     probe.present.insert(QStringLiteral("/dev/ttyS7"));
     scan.list_comm_ports();
-    EXPECT_EQ(settings.commPortList,
+    EXPECT_EQ(settings.commPortList(),
               (QStringList{QStringLiteral("1"), QStringLiteral("3"), QStringLiteral("8")}));
     EXPECT_FALSE(probe.PortOpen());
 }

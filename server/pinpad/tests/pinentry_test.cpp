@@ -166,10 +166,10 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
         FakePinPad pad;
         PinEntry entry(pad, settings, log.log(), replies);
         settings.setChk1000SEDevice(c.box);
-        settings.cbo1000SECommPort = QStringLiteral("5");
-        settings.cbo1000SEBaudRate = QStringLiteral("9600");
-        settings.txt1000SEDataBits = QStringLiteral("8");
-        settings.txt1000SEParity = QStringLiteral("E");
+        settings.setCbo1000SECommPort(QStringLiteral("5"));
+        settings.setCbo1000SEBaudRate(QStringLiteral("9600"));
+        settings.setTxt1000SEDataBits(QStringLiteral("8"));
+        settings.setTxt1000SEParity(QStringLiteral("E"));
         if (c.arrange)
             c.arrange(pad);
 
@@ -191,10 +191,10 @@ TEST(PinEntry, EveryRequestSetsTheFieldsAsTheyAreNow)
     FakePinPad pad;
     PinEntry entry(pad, settings, log.log(), replies);
     settings.setChk1000SEDevice(LiveSettings::Ticked);
-    settings.cbo1000SECommPort = QStringLiteral("/dev/ttyUSB0");
+    settings.setCbo1000SECommPort(QStringLiteral("/dev/ttyUSB0"));
     entry.pinPad1000se_get_pin(QStringLiteral("41"), QStringLiteral("1"));
     // A changed Baud Rate field, not saved, reaches the next request.
-    settings.cbo1000SEBaudRate = QStringLiteral("4800");
+    settings.setCbo1000SEBaudRate(QStringLiteral("4800"));
     pad.calls.clear();
     entry.pinPad1000se_get_pin(QStringLiteral("41"), QStringLiteral("1"));
     EXPECT_EQ(pad.calls.mid(0, 4),
@@ -220,13 +220,13 @@ TEST(PinEntry, DeviceBoxEnablesTheFiveFieldsAndOpensNothing)
                                                    {LiveSettings::Unticked, false}};
     for (const auto& [state, enabled] : states) {
         settings.setChk1000SEDevice(state);
-        EXPECT_EQ(settings.fields1000SEEnabled, enabled) << state;
+        EXPECT_EQ(settings.fields1000SEEnabled(), enabled) << state;
         EXPECT_EQ(entry.pinpad_enabled(false), state == LiveSettings::Ticked);
     }
     // Run explicitly, as the settings load does, the handler follows the box again.
-    settings.fields1000SEEnabled = true;
+    settings.setFields1000SEEnabled(true);
     settings.clickChk1000SEDevice();
-    EXPECT_FALSE(settings.fields1000SEEnabled);
+    EXPECT_FALSE(settings.fields1000SEEnabled());
     EXPECT_GE(changes, 5);
     EXPECT_TRUE(pad.calls.isEmpty());
     EXPECT_TRUE(log.entries().isEmpty());

@@ -68,7 +68,7 @@ class RequestServerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        settings.txtSockport = QString::number(ServerProcess::freePort());
+        settings.setTxtSockport(QString::number(ServerProcess::freePort()));
         server.setDispatcher(&dispatcher);
         ASSERT_TRUE(server.start_listening());
     }

@@ -39,7 +39,7 @@ protected:
     {
         m_settings.load_settings(m_fields, [this] {
             m_events.append(QStringLiteral("scan"));
-            m_fields.commPortList = {QStringLiteral("1"), QStringLiteral("3")};
+            m_fields.setCommPortList({QStringLiteral("1"), QStringLiteral("3")});
         });
     }
 
@@ -58,12 +58,12 @@ TEST_F(SettingsFileTest, LoadsAFileWithOnlyThePortAndTheDeviceBoxes)
                      "[1000SE]\r\n1000SEDevice=0\r\n");
     load();
 
-    EXPECT_EQ(m_fields.txtSockport, QStringLiteral("4000"));
-    for (const QString* text :
-         {&m_fields.txtFtpUrl, &m_fields.txtFtpUsername, &m_fields.txtFtpPassword,
-          &m_fields.cbo1000SECommPort, &m_fields.cbo1000SEBaudRate, &m_fields.txt1000SEParity,
-          &m_fields.txt1000SEDataBits, &m_fields.txt1000SEEncryption})
-        EXPECT_TRUE(text->isEmpty());
+    EXPECT_EQ(m_fields.txtSockport(), QStringLiteral("4000"));
+    for (const QString& text :
+         {m_fields.txtFtpUrl(), m_fields.txtFtpUsername(), m_fields.txtFtpPassword(),
+          m_fields.cbo1000SECommPort(), m_fields.cbo1000SEBaudRate(), m_fields.txt1000SEParity(),
+          m_fields.txt1000SEDataBits(), m_fields.txt1000SEEncryption()})
+        EXPECT_TRUE(text.isEmpty());
     EXPECT_EQ(m_fields.chkQP6100Device(), LiveSettings::Unticked);
     EXPECT_EQ(m_fields.chk1000SEDevice(), LiveSettings::Unticked);
     // Both handlers run with the loaded state although neither box changed.
@@ -80,7 +80,7 @@ TEST_F(SettingsFileTest, LoadSetsTheBoxesAroundTheScanAndRunsBothHandlersLast)
                                      QStringLiteral("1000se:1"), QStringLiteral("qp6100:1"),
                                      QStringLiteral("1000se:1")}));
     // A stored port shows even when the scan did not find it.
-    EXPECT_EQ(m_fields.cbo1000SECommPort, QStringLiteral("7"));
+    EXPECT_EQ(m_fields.cbo1000SECommPort(), QStringLiteral("7"));
 }
 
 TEST_F(SettingsFileTest, LoadAppliesDefaultsCaseAndLengthRules)
@@ -88,26 +88,26 @@ TEST_F(SettingsFileTest, LoadAppliesDefaultsCaseAndLengthRules)
     writeAll(m_path, "[LOCAL]\nLOCALSOCKPORT=5000\n[FTP]\nftpUsername=\nftpPassword=" +
                          QByteArray(300, 'p') + "\n");
     load();
-    EXPECT_EQ(m_fields.txtSockport, QStringLiteral("5000"));
-    EXPECT_EQ(m_fields.txtFtpPassword, QString(254, QLatin1Char('p')));
-    EXPECT_TRUE(m_fields.txtFtpUsername.isEmpty());
+    EXPECT_EQ(m_fields.txtSockport(), QStringLiteral("5000"));
+    EXPECT_EQ(m_fields.txtFtpPassword(), QString(254, QLatin1Char('p')));
+    EXPECT_TRUE(m_fields.txtFtpUsername().isEmpty());
 
     writeAll(m_path, "[Local]\nother=1\n");
     load();
-    EXPECT_EQ(m_fields.txtSockport, QStringLiteral("31420"));
+    EXPECT_EQ(m_fields.txtSockport(), QStringLiteral("31420"));
 
     // An empty port stays empty: the default is only for a missing key.
     writeAll(m_path, "[Local]\nlocalSockport=\n");
     load();
-    EXPECT_TRUE(m_fields.txtSockport.isEmpty());
+    EXPECT_TRUE(m_fields.txtSockport().isEmpty());
 }
 
 TEST_F(SettingsFileTest, LoadWithoutAFileGivesTheDefaults)
 {
-    m_fields.txtFtpUrl = QStringLiteral("typed before");
+    m_fields.setTxtFtpUrl(QStringLiteral("typed before"));
     load();
-    EXPECT_EQ(m_fields.txtSockport, QStringLiteral("31420"));
-    EXPECT_TRUE(m_fields.txtFtpUrl.isEmpty());
+    EXPECT_EQ(m_fields.txtSockport(), QStringLiteral("31420"));
+    EXPECT_TRUE(m_fields.txtFtpUrl().isEmpty());
     EXPECT_EQ(m_fields.chkQP6100Device(), LiveSettings::Unticked);
     EXPECT_EQ(m_fields.chk1000SEDevice(), LiveSettings::Unticked);
     EXPECT_FALSE(QFileInfo::exists(m_path)) << "a load creates nothing";
@@ -131,17 +131,17 @@ TEST_F(SettingsFileTest, DeviceValuesOtherThanZeroOneTwoLoadUnticked)
 
 TEST_F(SettingsFileTest, SaveCreatesAMissingFileForItsOwnerAndRoundTrips)
 {
-    m_fields.txtSockport = QStringLiteral("4000");
-    m_fields.txtFtpUrl = QStringLiteral("ftp://127.0.0.1");
-    m_fields.txtFtpUsername = QStringLiteral("user");
-    m_fields.txtFtpPassword = QStringLiteral("pa ss");
+    m_fields.setTxtSockport(QStringLiteral("4000"));
+    m_fields.setTxtFtpUrl(QStringLiteral("ftp://127.0.0.1"));
+    m_fields.setTxtFtpUsername(QStringLiteral("user"));
+    m_fields.setTxtFtpPassword(QStringLiteral("pa ss"));
     m_fields.setChkQP6100Device(LiveSettings::Ticked);
     m_fields.setChk1000SEDevice(LiveSettings::Unticked);
-    m_fields.cbo1000SECommPort = QStringLiteral("3");
-    m_fields.cbo1000SEBaudRate = QStringLiteral("4000"); // typed, not in the list
-    m_fields.txt1000SEParity = QStringLiteral("E");
-    m_fields.txt1000SEDataBits = QStringLiteral("7");
-    m_fields.txt1000SEEncryption = QStringLiteral("DUKPT");
+    m_fields.setCbo1000SECommPort(QStringLiteral("3"));
+    m_fields.setCbo1000SEBaudRate(QStringLiteral("4000")); // typed, not in the list
+    m_fields.setTxt1000SEParity(QStringLiteral("E"));
+    m_fields.setTxt1000SEDataBits(QStringLiteral("7"));
+    m_fields.setTxt1000SEEncryption(QStringLiteral("DUKPT"));
 
     m_settings.mnuFileSave(m_fields);
 
@@ -153,23 +153,23 @@ TEST_F(SettingsFileTest, SaveCreatesAMissingFileForItsOwnerAndRoundTrips)
 
     LiveSettings loaded;
     m_settings.load_settings(loaded, {});
-    EXPECT_EQ(loaded.txtSockport, m_fields.txtSockport);
-    EXPECT_EQ(loaded.txtFtpUrl, m_fields.txtFtpUrl);
-    EXPECT_EQ(loaded.txtFtpUsername, m_fields.txtFtpUsername);
-    EXPECT_EQ(loaded.txtFtpPassword, m_fields.txtFtpPassword);
+    EXPECT_EQ(loaded.txtSockport(), m_fields.txtSockport());
+    EXPECT_EQ(loaded.txtFtpUrl(), m_fields.txtFtpUrl());
+    EXPECT_EQ(loaded.txtFtpUsername(), m_fields.txtFtpUsername());
+    EXPECT_EQ(loaded.txtFtpPassword(), m_fields.txtFtpPassword());
     EXPECT_EQ(loaded.chkQP6100Device(), LiveSettings::Ticked);
     EXPECT_EQ(loaded.chk1000SEDevice(), LiveSettings::Unticked);
-    EXPECT_EQ(loaded.cbo1000SECommPort, m_fields.cbo1000SECommPort);
-    EXPECT_EQ(loaded.cbo1000SEBaudRate, m_fields.cbo1000SEBaudRate);
-    EXPECT_EQ(loaded.txt1000SEParity, m_fields.txt1000SEParity);
-    EXPECT_EQ(loaded.txt1000SEDataBits, m_fields.txt1000SEDataBits);
-    EXPECT_EQ(loaded.txt1000SEEncryption, m_fields.txt1000SEEncryption);
+    EXPECT_EQ(loaded.cbo1000SECommPort(), m_fields.cbo1000SECommPort());
+    EXPECT_EQ(loaded.cbo1000SEBaudRate(), m_fields.cbo1000SEBaudRate());
+    EXPECT_EQ(loaded.txt1000SEParity(), m_fields.txt1000SEParity());
+    EXPECT_EQ(loaded.txt1000SEDataBits(), m_fields.txt1000SEDataBits());
+    EXPECT_EQ(loaded.txt1000SEEncryption(), m_fields.txt1000SEEncryption());
 }
 
 TEST_F(SettingsFileTest, SaveKeepsTheRestOfAnExistingFile)
 {
     writeAll(m_path, "; written by hand\r\n[Local]\r\nlocalSockport=31420\r\n[Notes]\r\nx=1\r\n");
-    m_fields.txtSockport = QStringLiteral("4100");
+    m_fields.setTxtSockport(QStringLiteral("4100"));
     m_settings.mnuFileSave(m_fields);
 
     const QByteArray after = readAll(m_path);
@@ -183,15 +183,15 @@ TEST_F(SettingsFileTest, SaveReplacesTheFileOnceWithAllElevenValues)
 {
     writeAll(m_path, "; written by hand\r\n[1000SE]\r\n1000sebaudrate=9600\r\nnote=x\r\n\r\n"
                      "[Local]\r\nlocalSockport=31420\r\n[Notes]\r\nx=1\r\n");
-    m_fields.txtSockport = QStringLiteral("4100");
-    m_fields.txtFtpUrl = QStringLiteral("ftp://127.0.0.1");
-    m_fields.txtFtpUsername = QStringLiteral("user");
-    m_fields.txtFtpPassword = QStringLiteral("pa ss");
+    m_fields.setTxtSockport(QStringLiteral("4100"));
+    m_fields.setTxtFtpUrl(QStringLiteral("ftp://127.0.0.1"));
+    m_fields.setTxtFtpUsername(QStringLiteral("user"));
+    m_fields.setTxtFtpPassword(QStringLiteral("pa ss"));
     m_fields.setChkQP6100Device(LiveSettings::Ticked);
-    m_fields.cbo1000SECommPort = QStringLiteral("3");
-    m_fields.cbo1000SEBaudRate = QStringLiteral("4000");
-    m_fields.txt1000SEParity = QStringLiteral("E");
-    m_fields.txt1000SEDataBits = QStringLiteral("7");
+    m_fields.setCbo1000SECommPort(QStringLiteral("3"));
+    m_fields.setCbo1000SEBaudRate(QStringLiteral("4000"));
+    m_fields.setTxt1000SEParity(QStringLiteral("E"));
+    m_fields.setTxt1000SEDataBits(QStringLiteral("7"));
     FileReplacements replacements(m_path);
     ASSERT_TRUE(replacements.isWatching());
 

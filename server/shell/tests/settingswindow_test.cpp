@@ -201,8 +201,7 @@ TEST(SettingsWindowTest, ControlsMatchTheWindowDesign)
     EXPECT_EQ(password->displayText(), QStringLiteral("****"));
 
     // The keyboard order: the fields that take the focus, in the order of their tab index.
-    s.server->settings().fields1000SEEnabled = true; // as the ticked 1000SE box does
-    s.server->settings().notifyChanged();
+    s.server->settings().setFields1000SEEnabled(true); // as the ticked 1000SE box does
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -283,7 +282,7 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
     const quint16 typedPort = ServerProcess::freePort();
     port->selectAll();
     QTest::keyClicks(port, QString::number(typedPort));
-    EXPECT_EQ(live.txtSockport, QString::number(typedPort));
+    EXPECT_EQ(live.txtSockport(), QString::number(typedPort));
     PadTimeout padTimeout;
     RequestServer listener(s.server->activityLog(), live, padTimeout, s.home.path());
     ASSERT_TRUE(listener.start_listening());
@@ -296,9 +295,9 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
                              "txt1000SEDataBits", "txt1000SEEncryption"})
         EXPECT_TRUE(control<QWidget>(window, name)->isEnabled()) << name;
     baud->setCurrentIndex(baud->findText(QStringLiteral("9600")));
-    EXPECT_EQ(live.cbo1000SEBaudRate, QStringLiteral("9600"));
+    EXPECT_EQ(live.cbo1000SEBaudRate(), QStringLiteral("9600"));
     QTest::keyClicks(control<QLineEdit>(window, "txt1000SEParity"), QStringLiteral("N"));
-    EXPECT_EQ(live.txt1000SEParity, QStringLiteral("N"));
+    EXPECT_EQ(live.txt1000SEParity(), QStringLiteral("N"));
 
     // Ticking the QP6100 box runs its handler in the server: the simulated pad connects, and
     // Connect, Disconnect and Pad Forms follow the connection; Load Script stays disabled.
