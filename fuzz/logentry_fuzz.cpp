@@ -19,12 +19,13 @@ bool isDigit(QChar ch)
 
 bool isSeparator(QChar ch)
 {
-    return ch == QLatin1Char(' ') || ch == QLatin1Char('-');
+    return QStringView(u" -./_").contains(ch);
 }
 
 // The card number rule written the slow, obvious way: every stretch of the text that starts
-// and ends with a whole digit group, holds only digits and single blanks or dashes between
-// digits, and has 13 to 19 digits passing the Luhn check, shows only its last four digits.
+// and ends with a whole digit group, holds only digits and runs of one to three blanks,
+// dashes, dots, slashes or underscores between digits, and has 13 to 19 digits passing the
+// Luhn check, shows only its last four digits.
 QString expectedScrub(const QString& text)
 {
     QString expected = text;
@@ -36,8 +37,13 @@ QString expectedScrub(const QString& text)
         for (qsizetype end = begin; end < size; ++end) {
             const QChar ch = text.at(end);
             if (isSeparator(ch)) {
-                if (!isDigit(text.at(end - 1)) || end + 1 >= size || !isDigit(text.at(end + 1)))
+                qsizetype after = end;
+                while (after < size && isSeparator(text.at(after)))
+                    ++after;
+                if (!isDigit(text.at(end - 1)) || after - end > 3 || after >= size ||
+                    !isDigit(text.at(after)))
                     break;
+                end = after - 1;
                 continue;
             }
             if (!isDigit(ch))

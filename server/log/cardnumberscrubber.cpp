@@ -9,6 +9,8 @@ namespace {
 constexpr int kMinDigits = 13;
 constexpr int kMaxDigits = 19;
 constexpr int kShownDigits = 4;
+// The longest run of separators that still joins two digit groups.
+constexpr int kMaxSeparatorRun = 3;
 
 bool isDigit(QChar ch)
 {
@@ -17,7 +19,26 @@ bool isDigit(QChar ch)
 
 bool isGroupSeparator(QChar ch)
 {
-    return ch == QLatin1Char(' ') || ch == QLatin1Char('-');
+    switch (ch.unicode()) {
+    case u' ':
+    case u'-':
+    case u'.':
+    case u'/':
+    case u'_':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The length of the separator run at `pos` when a digit follows it and it is short enough to
+// join two groups; 0 otherwise.
+qsizetype joiningRun(const QString& entry, qsizetype pos)
+{
+    qsizetype end = pos;
+    while (end < entry.size() && end - pos < kMaxSeparatorRun && isGroupSeparator(entry.at(end)))
+        ++end;
+    return end > pos && end < entry.size() && isDigit(entry.at(end)) ? end - pos : 0;
 }
 
 // An unbroken run of digits: text[begin, end).
@@ -28,10 +49,10 @@ struct DigitGroup
     qsizetype size() const { return end - begin; }
 };
 
-// Groups joined by single separators; most entries' chains fit without a heap allocation.
+// Groups joined by short separator runs; most entries' chains fit without a heap allocation.
 using DigitChain = QVarLengthArray<DigitGroup, 16>;
 
-// Masks every card number made of whole groups of `chain`, groups joined by one separator.
+// Masks every card number made of whole groups of `chain`.
 void scrubChain(const QString& entry, const DigitChain& chain, QString& out)
 {
     for (qsizetype first = 0; first < chain.size(); ++first) {
@@ -109,11 +130,9 @@ QString scrubCardNumbers(const QString& entry)
         chain.append(group);
         digitsInChain += group.size();
         pos = group.end;
-        // One blank or dash between two digits joins the next group to this chain.
-        const bool joined =
-            pos + 1 < size && isGroupSeparator(entry.at(pos)) && isDigit(entry.at(pos + 1));
-        if (joined)
-            ++pos;
+        // A short run of separators between two digits joins the next group to this chain.
+        if (const qsizetype run = joiningRun(entry, pos); run > 0)
+            pos += run;
         else
             finishChain();
     }

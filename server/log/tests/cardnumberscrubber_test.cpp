@@ -31,16 +31,26 @@ TEST(CardNumberScrubber, MasksLuhnValidRunsOfThirteenToNineteenDigitsOnly)
         {"18 4111111111111111", "** ************1111"}, // "184111111111111111" passes too
         {"4111111111111111-5500005555555559", "************1111-************5559"},
         {"4111-1111-1111-1111-", "****-****-****-1111-"},
-        // Not card numbers: too short, too long, failing the check, or groups not joined by a
-        // single blank or dash.
+        // Not card numbers: too short, too long, or failing the check.
         {"411111111117", "411111111117"},                 // 12 digits, passes the check
         {"41111111111111111115", "41111111111111111115"}, // 20 unbroken digits, passes too
         {"4111111111111112", "4111111111111112"},         // fails the check
         {"order 1234567890123456 total 1234.56 on 12/7/2026",
          "order 1234567890123456 total 1234.56 on 12/7/2026"},
-        {"4111  1111  1111  1111", "4111  1111  1111  1111"},
-        {"4111--1111--1111--1111", "4111--1111--1111--1111"},
-        {"4111_1111_1111_1111", "4111_1111_1111_1111"},
+        // Runs of up to three blanks, dashes, dots, slashes or underscores join groups too.
+        {"4111  1111  1111  1111", "****  ****  ****  1111"},
+        {"4111--1111--1111--1111", "****--****--****--1111"},
+        {"4111_1111_1111_1111", "****_****_****_1111"},
+        {"4111.1111.1111.1111", "****.****.****.1111"},
+        {"card 4111/1111/1111/1111.", "card ****/****/****/1111."},
+        {"4111 - 1111 - 1111 - 1111", "**** - **** - **** - 1111"},
+        {"5500 _/00.55 55-55 55 59", "**** _/**.** **-** 55 59"},
+        // Four separators part groups; so does any other character.
+        {"4111    1111    1111    1111", "4111    1111    1111    1111"},
+        {"4111+1111+1111+1111", "4111+1111+1111+1111"},
+        // Dates, amounts and times joined this way stay too short or fail the check.
+        {"on 2026/12/07 at 19:54:28 total 1234.56", "on 2026/12/07 at 19:54:28 total 1234.56"},
+        {"order 1234-5678-9012-3456 of 2026.12.07", "order 1234-5678-9012-3456 of 2026.12.07"},
         {"", ""},
     };
     for (const Case& c : cases) {
