@@ -2,6 +2,8 @@
 
 #include "testfiles.h"
 
+#include <cstdio>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -19,6 +21,24 @@ ServerProcess::~ServerProcess()
         m_process.kill();
         m_process.waitForFinished(5000);
     }
+    if (s_testFailed && s_testFailed())
+        std::fputs(qPrintable(diagnostics()), stderr);
+}
+
+QString ServerProcess::diagnostics(int logLines)
+{
+    QFile log(m_home.filePath(QStringLiteral("varnelpayment.log")));
+    QStringList lines;
+    if (log.open(QIODevice::ReadOnly))
+        lines = QString::fromLatin1(log.readAll())
+                    .remove(QLatin1Char('\r'))
+                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const qsizetype shown = qMin<qsizetype>(lines.size(), logLines);
+    QString text = QStringLiteral("--- varnelpayment on port %1: standard error\n").arg(m_port);
+    text += QString::fromLocal8Bit(m_process.readAllStandardError());
+    text += QStringLiteral("\n--- the last %1 of %2 log lines\n").arg(shown).arg(lines.size());
+    text += lines.mid(lines.size() - shown).join(QLatin1Char('\n'));
+    return text + QStringLiteral("\n---\n");
 }
 
 QString ServerProcess::binDir()

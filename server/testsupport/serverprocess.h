@@ -13,7 +13,16 @@ public:
     // `settings` is extra INI text appended after the [Local] section that names the port.
     // Unless it has its own [SerialPorts] section, COM1 to COM8 name a device that is missing.
     explicit ServerProcess(QString settings = {}, QStringList extraArguments = {});
+    // Prints the server's standard error and the end of its log when the running test has
+    // failed (see setFailureCheck).
     ~ServerProcess();
+
+    // How a server learns at its end that the test using it failed; the test runner's main
+    // sets it. Without it nothing is printed.
+    static void setFailureCheck(bool (*testFailed)()) { s_testFailed = testFailed; }
+    // The server's standard error not read yet and the last `logLines` lines of its log, for
+    // a person reading a failed test's output.
+    QString diagnostics(int logLines = 40);
 
     // Starts the server and waits until its start-up has ended with it listening. False when
     // it did not within 10 s.
@@ -48,6 +57,7 @@ private:
     QString m_settings;
     QStringList m_extraArguments;
     bool m_headless = true;
+    static inline bool (*s_testFailed)() = nullptr;
 };
 
 // A test client on one loopback connection.

@@ -3,9 +3,13 @@
 
 #include <QCoreApplication>
 
+#include "serverprocess.h"
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    // A failed end-to-end test shows what its server said and logged.
+    ServerProcess::setFailureCheck([] { return ::testing::Test::HasFailure(); });
     return RUN_ALL_TESTS();
 }
