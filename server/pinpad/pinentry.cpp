@@ -27,6 +27,19 @@ QString trimBlanks(const QString& text)
     return text.mid(begin, end - begin);
 }
 
+// Why the pad cannot take the values, for the log and the reply; empty when it can. Says
+// nothing of the values themselves: the card number stays out of the log.
+QString valuesTooLong(const QString& cardNumber, const QString& amount)
+{
+    if (cardNumber.size() > PinPadDevice::kLongestCardNumber)
+        return QStringLiteral("PinPAD takes a Credit Card # of at most %1 digits")
+            .arg(PinPadDevice::kLongestCardNumber);
+    if (amount.size() > PinPadDevice::kLongestAmount)
+        return QStringLiteral("PinPAD takes a Transaction Total of at most %1 characters")
+            .arg(PinPadDevice::kLongestAmount);
+    return {};
+}
+
 } // namespace
 
 PinEntry::PinEntry(PinPadDevice& device, LiveSettings& settings, ActivityLog& log,
@@ -67,6 +80,11 @@ void PinEntry::pinPad1000se_get_pin(const QString& creditCard, const QString& to
         } else if (creditCard.isEmpty() || total.isEmpty()) {
             reply =
                 errorReply(QStringLiteral("PinPAD Requires Credit Card # and Transaction Total"));
+        } else if (const QString tooLong = valuesTooLong(trimBlanks(creditCard), trimBlanks(total));
+                   !tooLong.isEmpty()) {
+            // Refused before the pad is touched: it would drop the packet and time out.
+            m_log.log(kLogName + tooLong);
+            reply = errorReply(tooLong);
         } else {
             // The fields as they are now, saved or not.
             m_device.setPort(m_settings.cbo1000SECommPort());
@@ -93,6 +111,8 @@ void PinEntry::pinPad1000se_get_pin(const QString& creditCard, const QString& to
                 const QString pinBlock = m_device.GetPinBlock();
                 const QString ksn = m_device.Ksn();
                 m_device.ClosePad();
+                if (pinBlock.isEmpty())
+                    m_log.log(kLogName + m_device.CancelReason());
                 success = true;
                 reply = pinBlock.isEmpty() ? QStringLiteral("<1000SE><CANCEL>1</CANCEL></1000SE>")
                                            : QStringLiteral("<1000SE><PINBLOCK>") + pinBlock +
@@ -103,6 +123,10 @@ void PinEntry::pinPad1000se_get_pin(const QString& creditCard, const QString& to
         // PIN data goes to the client only: the log shows that a reply went out.
         m_replies.return_xml(reply, success);
     } catch (const Failure& failure) {
+        // What went wrong in words first, when the device said: a lost line, a pad that gave
+        // up, an answer that cannot be read.
+        if (!failure.description().isEmpty())
+            m_log.log(kLogName + failure.description());
         m_log.log(kLogName + errorNumberText(failure.code()));
         QString reply = QStringLiteral("<1000SE><ERROR>Error Getting PIN: ") +
                         errorNumberText(failure.code()) + QStringLiteral("</ERROR></1000SE>");

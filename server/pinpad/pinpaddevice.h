@@ -8,6 +8,12 @@
 class PinPadDevice
 {
 public:
+    // The longest card number (ISO card numbers have at most 19 digits) and the longest amount
+    // (what one display packet of the 1000SE holds) that the pad takes; GetPinBlock fails
+    // with error 5 on longer ones.
+    static constexpr int kLongestCardNumber = 19;
+    static constexpr int kLongestAmount = 247;
+
     virtual ~PinPadDevice() = default;
 
     // The Comm Port text: a COM number ("3" or "COM3") or a device path.
@@ -29,6 +35,9 @@ public:
     virtual void setAmount(const QString& amount) = 0;
     // Has the customer key the PIN; returns the PIN block, empty when PIN entry was cancelled.
     virtual QString GetPinBlock() = 0;
+    // Why the last GetPinBlock returned empty, for the log, free of card and PIN data:
+    // "customer cancelled" or "no answer in N s".
+    virtual QString CancelReason() const = 0;
     // The key serial number of the last PIN block, empty when there is none.
     virtual QString Ksn() const = 0;
     // Releases the pad.

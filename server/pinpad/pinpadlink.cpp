@@ -1,9 +1,9 @@
 #include "pinpad/pinpadlink.h"
 
 #include <QIODevice>
-#include <QSerialPort>
 
 #include "core/eventpump.h"
+#include "pinpad/serialerror.h"
 
 PinPadLink::PinPadLink(QIODevice& line, EventPump& pump) : m_line(line), m_pump(pump)
 {
@@ -23,7 +23,7 @@ PinPadLink::Sent PinPadLink::send(const QByteArray& payload)
     Sent outcome = Sent::NoAnswer;
     for (int sending = 0; sending < kMaxSends; ++sending) {
         m_reply.reset();
-        if (!write(frame))
+        if (m_lost || !write(frame))
             return Sent::LineFailed;
         m_awaitingReply = true;
         m_pump.waitUntil(kAckWaitMs, [this] { return m_reply.has_value() || lineLost(); });
@@ -40,10 +40,10 @@ PinPadLink::Sent PinPadLink::send(const QByteArray& payload)
     return outcome;
 }
 
-bool PinPadLink::lineLost() const
+void PinPadLink::noteLineError(QSerialPort::SerialPortError error)
 {
-    const auto* port = qobject_cast<const QSerialPort*>(&m_line);
-    return port && port->error() == QSerialPort::ResourceError;
+    if (SerialError::endsLine(error))
+        m_lost = true;
 }
 
 PinPadLink::Incoming PinPadLink::takeIncoming()
@@ -58,24 +58,30 @@ void PinPadLink::readLine()
     using Item = PinPadFrameReader::Item;
     m_reader.feed(m_line.readAll());
     while (const std::optional<Item> item = m_reader.next()) {
+        // Only the first ACK, NAK or EOT after a packet answers it: what follows in the same
+        // read (the customer's cancel right after the PIN request's ACK) is the pad's own.
+        const bool isReply = m_awaitingReply && !m_reply;
         switch (item->kind) {
         case Item::Ack:
         case Item::Nak:
-            if (m_awaitingReply)
+            if (isReply)
                 m_reply = item->kind;
             break;
         case Item::Eot:
-            if (m_awaitingReply)
+            if (isReply)
                 m_reply = item->kind;
             else
-                m_incoming.push_back({true, {}});
+                m_incoming.push_back({true, {}, m_damaged > 0});
+            m_damaged = 0;
             break;
         case Item::Frame:
+            m_damaged = 0;
             write(QByteArray(1, PinPadFrame::kAck));
             m_incoming.push_back({false, item->payload});
             break;
         case Item::BadFrame:
             // The pad sends it again.
+            ++m_damaged;
             write(QByteArray(1, PinPadFrame::kNak));
             break;
         }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QMetaObject>
+#include <QSerialPort>
 
 #include "pinpad/pinpadframe.h"
 
@@ -34,6 +35,9 @@ public:
     {
         bool endOfExchange = false;
         QByteArray payload;
+        // The EOT came after damaged packets that were asked for again: the pad gave up
+        // sending, nobody chose to end the exchange.
+        bool gaveUp = false;
     };
 
     static constexpr int kAckWaitMs = 1000;
@@ -48,8 +52,10 @@ public:
     // failure sends EOT to end the exchange.
     Sent send(const QByteArray& payload);
     bool hasIncoming() const { return !m_incoming.empty(); }
+    // An error the open line reported; one that ends the line ends every wait at once.
+    void noteLineError(QSerialPort::SerialPortError error);
     // The device went away under the open line (unplugged, or the far end closed).
-    bool lineLost() const;
+    bool lineLost() const { return m_lost; }
     Incoming takeIncoming();
     // Forgets what the pad sent before a new exchange.
     void discardIncoming() { m_incoming.clear(); }
@@ -63,6 +69,9 @@ private:
     PinPadFrameReader m_reader;
     std::deque<Incoming> m_incoming;
     bool m_awaitingReply = false;
+    bool m_lost = false;
+    // Damaged packets since the last good one.
+    int m_damaged = 0;
     std::optional<PinPadFrameReader::Item::Kind> m_reply;
     QMetaObject::Connection m_readConnection;
 };

@@ -17,4 +17,9 @@ int fromOpenError(QSerialPort::SerialPortError error)
     }
 }
 
+bool endsLine(QSerialPort::SerialPortError error)
+{
+    return error != QSerialPort::NoError && error != QSerialPort::TimeoutError;
+}
+
 } // namespace SerialError

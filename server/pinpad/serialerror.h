@@ -21,5 +21,9 @@ constexpr int InvalidSetting = 380;
 
 // The number for a port that QSerialPort could not open.
 int fromOpenError(QSerialPort::SerialPortError error);
+// Whether an error that an open port reports means the line is gone for good (the device
+// closed its end or was unplugged, reading or writing failed): only the time-out of a
+// blocking wait, which this program never uses, and no error at all leave it usable.
+bool endsLine(QSerialPort::SerialPortError error);
 
 } // namespace SerialError

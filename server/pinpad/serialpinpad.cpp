@@ -4,6 +4,7 @@
 
 #include "core/eventpump.h"
 #include "core/failure.h"
+#include "pinpad/pinpadanswer.h"
 #include "pinpad/pinpadlink.h"
 #include "pinpad/serialerror.h"
 #include "pinpad/serialportname.h"
@@ -11,11 +12,10 @@
 
 namespace {
 
-constexpr int kPinBlockDigits = 16;
-constexpr int kShortestKsn = 10;
 constexpr int kKsnDigits = 20;
-const QByteArray kAnswerPrefix("73.");
-const QByteArray kAnswerDone("00000");
+const QByteArray kDisplayPrefix = "Z2" + QByteArray(1, PinPadFrame::kSub);
+const QByteArray kTotalText("TOTAL ");
+const QByteArray kHostCancel("72");
 
 // Marks the pad as held while an exchange is under way, also when it fails.
 class HoldPad
@@ -40,13 +40,8 @@ QByteArray packetText(const QString& text)
     return bytes;
 }
 
-bool isHex(const QByteArray& digits)
-{
-    for (const char ch : digits)
-        if (!((ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F') || (ch >= 'a' && ch <= 'f')))
-            return false;
-    return true;
-}
+static_assert(2 + 1 + 6 + PinPadDevice::kLongestAmount == PinPadFrameReader::kMaxPayload,
+              "the longest amount fills one display packet");
 
 int sendFailureCode(PinPadLink::Sent sent)
 {
@@ -147,19 +142,26 @@ bool SerialPinPad::OpenPad()
     }
     m_line->clear();
     m_link = std::make_unique<PinPadLink>(*m_line, m_pump);
+    // A pad whose end of the line closes (a hang-up, an unplugged adapter) keeps the port
+    // readable forever: the link must hear of it, or its waits would spin until they end.
+    QObject::connect(m_line.get(), &QSerialPort::errorOccurred, m_line.get(),
+                     [this](QSerialPort::SerialPortError error) {
+                         if (m_link)
+                             m_link->noteLineError(error);
+                     });
 
     // The pad is there when it acknowledges its idle text.
     PinPadLink::Sent sent;
     try {
-        sent = m_link->send("Z2" + QByteArray(1, PinPadFrame::kSub) + kIdleText);
+        sent = m_link->send(kDisplayPrefix + kIdleText);
     } catch (const Failure&) {
         closeLine();
         throw;
     }
-    if (sent != PinPadLink::Sent::Acknowledged)
-        return openFailed(
-            sendFailureCode(sent),
-            QStringLiteral("The PIN pad on %1 %2.").arg(m_portLabel, sendFailureText(sent)));
+    if (sent != PinPadLink::Sent::Acknowledged) {
+        const Failure failure = sendFailure(sent);
+        return openFailed(failure.code(), failure.description());
+    }
     return true;
 }
 
@@ -169,9 +171,10 @@ QString SerialPinPad::GetPinBlock()
         throw Failure(SerialError::LineFailed, QStringLiteral("the PIN pad is not open"));
     HoldPad hold(m_busy);
     m_ksn.clear();
+    m_cancelReason.clear();
     try {
         m_link->discardIncoming();
-        sendOrThrow("Z2" + QByteArray(1, PinPadFrame::kSub) + "TOTAL " + packetText(m_amount));
+        sendOrThrow(kDisplayPrefix + kTotalText + packetText(m_amount));
         sendOrThrow("Z60." + packetText(m_cardNumber) + PinPadFrame::kFs + "DUKPT ENCRYPTION");
 
         constexpr double kStep = kStepMs / 1000.0;
@@ -179,33 +182,33 @@ QString SerialPinPad::GetPinBlock()
         for (;;) {
             m_pump.waitUntil(kStepMs,
                              [this] { return m_link->hasIncoming() || m_link->lineLost(); });
-            if (m_link->lineLost())
-                throw Failure(SerialError::LineFailed,
-                              QStringLiteral("The PIN pad on %1 was lost.").arg(m_portLabel));
+            throwIfLost();
             while (m_link->hasIncoming()) {
                 const PinPadLink::Incoming incoming = m_link->takeIncoming();
-                if (incoming.endOfExchange)
-                    return {}; // the customer cancelled
-                if (!incoming.payload.startsWith(kAnswerPrefix))
-                    continue;
-                const QByteArray status = incoming.payload.mid(kAnswerPrefix.size(), 5);
-                const QByteArray digits = incoming.payload.mid(kAnswerPrefix.size() + 5);
-                const qsizetype ksnDigits = digits.size() - kPinBlockDigits;
-                if (status != kAnswerDone || ksnDigits < kShortestKsn || ksnDigits > kKsnDigits ||
-                    !isHex(digits))
+                if (incoming.endOfExchange && incoming.gaveUp)
                     throw Failure(SerialError::LineFailed,
-                                  QStringLiteral("the PIN pad's answer cannot be read"));
-                m_ksn = QString::fromLatin1(digits.left(ksnDigits)).toUpper();
-                return QString::fromLatin1(digits.right(kPinBlockDigits)).toUpper();
+                                  QStringLiteral("The PIN pad on %1 gave up resending a damaged "
+                                                 "answer.")
+                                      .arg(m_portLabel));
+                if (incoming.endOfExchange) {
+                    m_cancelReason = QStringLiteral("customer cancelled");
+                    return {};
+                }
+                if (PinPadAnswer::isAnswer(incoming.payload))
+                    return takeAnswer(incoming.payload);
             }
             m_pump.processPending();
+            throwIfLost();
             elapsed += kStep;
             // Read the shared limit afresh: a request served during the step may have set it.
             const qint16 setting = m_padTimeout->seconds();
             const qint16 limit = setting == 0 ? PadTimeout::kDefaultSeconds : setting;
             if (elapsed >= limit) {
-                // The pad goes back to idle even when it does not acknowledge the cancel.
-                m_link->send(QByteArrayLiteral("72"));
+                // A pad that ends the exchange instead of acknowledging is back at idle too.
+                const PinPadLink::Sent sent = m_link->send(kHostCancel);
+                if (sent != PinPadLink::Sent::Acknowledged && sent != PinPadLink::Sent::Ended)
+                    throw sendFailure(sent);
+                m_cancelReason = QStringLiteral("no answer in %1 s").arg(limit);
                 return {};
             }
         }
@@ -213,6 +216,24 @@ QString SerialPinPad::GetPinBlock()
         closeLine();
         throw;
     }
+}
+
+QString SerialPinPad::takeAnswer(const QByteArray& payload)
+{
+    const std::optional<PinPadAnswer> answer = PinPadAnswer::read(payload);
+    if (!answer)
+        throw Failure(SerialError::LineFailed,
+                      QStringLiteral("The PIN pad on %1 sent an answer that cannot be read.")
+                          .arg(m_portLabel));
+    m_ksn = answer->reportedKsn;
+    return answer->pinBlock;
+}
+
+void SerialPinPad::throwIfLost() const
+{
+    if (m_link->lineLost())
+        throw Failure(SerialError::LineFailed,
+                      QStringLiteral("The PIN pad on %1 was lost.").arg(m_portLabel));
 }
 
 QString SerialPinPad::Ksn() const
@@ -238,11 +259,20 @@ bool SerialPinPad::openFailed(int code, const QString& description)
 
 void SerialPinPad::sendOrThrow(const QByteArray& payload)
 {
+    // The pad would drop a longer packet as noise and leave the exchange to time out.
+    if (payload.size() > PinPadFrameReader::kMaxPayload)
+        throw Failure(FailureCode::InvalidArgument,
+                      QStringLiteral("A packet of %1 bytes is longer than the PIN pad takes.")
+                          .arg(payload.size()));
     const PinPadLink::Sent sent = m_link->send(payload);
     if (sent != PinPadLink::Sent::Acknowledged)
-        throw Failure(
-            sendFailureCode(sent),
-            QStringLiteral("The PIN pad on %1 %2.").arg(m_portLabel, sendFailureText(sent)));
+        throw sendFailure(sent);
+}
+
+Failure SerialPinPad::sendFailure(PinPadLink::Sent sent) const
+{
+    return Failure(sendFailureCode(sent),
+                   QStringLiteral("The PIN pad on %1 %2.").arg(m_portLabel, sendFailureText(sent)));
 }
 
 void SerialPinPad::closeLine()

@@ -7,9 +7,10 @@
 
 #include "core/padtimeout.h"
 #include "pinpad/pinpaddevice.h"
+#include "pinpad/pinpadlink.h"
 
 class EventPump;
-class PinPadLink;
+class Failure;
 class QSerialPort;
 
 // The 1000SE on a serial port, spoken to with its packet protocol over QSerialPort. Every
@@ -48,8 +49,11 @@ public:
     void setCardNumber(const QString& cardNumber) override { m_cardNumber = cardNumber; }
     void setAmount(const QString& amount) override { m_amount = amount; }
     // Shows the amount, asks for the PIN and waits for the pad's answer, at most `padTimeout`
-    // seconds; then cancels PIN entry on the pad and returns empty. A failure closes the port.
+    // seconds; then cancels PIN entry on the pad and returns empty. Fails with 57 when the
+    // line goes away, the pad gives up resending a damaged answer, or its answer cannot be
+    // read; with 5 for values too long for a packet. A failure closes the port.
     QString GetPinBlock() override;
+    QString CancelReason() const override { return m_cancelReason; }
     // Twenty hex digits, the leading F's the pad leaves out put back.
     QString Ksn() const override;
     // Does nothing while another PIN entry holds the pad: the port is that entry's.
@@ -58,6 +62,11 @@ public:
 private:
     bool openFailed(int code, const QString& description);
     void sendOrThrow(const QByteArray& payload);
+    Failure sendFailure(PinPadLink::Sent sent) const;
+    // The PIN block of the pad's answer packet, its KSN kept; fails with 57 when it cannot be
+    // read.
+    QString takeAnswer(const QByteArray& payload);
+    void throwIfLost() const;
     void closeLine();
 
     QString m_settingsPath;
@@ -71,6 +80,7 @@ private:
     QString m_cardNumber;
     QString m_amount;
     QString m_ksn;
+    QString m_cancelReason;
     qint32 m_errorCode = 0;
     QString m_errorDescription;
     // How messages name the open port.

@@ -17,6 +17,7 @@ public:
     QString errorDescription;
     QString pinBlock;
     QString ksn;
+    QString cancelReason = QStringLiteral("customer cancelled");
     // Member name -> error number it fails with.
     QMap<QString, int> failures;
 
@@ -49,6 +50,8 @@ public:
         return pinBlock;
     }
     QString Ksn() const override { return read(QStringLiteral("Ksn"), ksn); }
+    // Words for the log only, not a member the server's rules order: not recorded.
+    QString CancelReason() const override { return cancelReason; }
     void ClosePad() override { record(QStringLiteral("ClosePad")); }
 
 private:

@@ -1,5 +1,6 @@
 #include "dukpt.h"
 
+#include <bit>
 #include <memory>
 
 #include <openssl/evp.h>
@@ -60,13 +61,6 @@ QByteArray nextKey(const QByteArray& key, const QByteArray& ksnRegister)
     return half(xorBytes(key, kKeyVariantMask)) + half(key);
 }
 
-quint32 counterOf(const QByteArray& ksn)
-{
-    return ((quint32(quint8(ksn.at(7))) << 16) | (quint32(quint8(ksn.at(8))) << 8) |
-            quint32(quint8(ksn.at(9)))) &
-           kCounterMask;
-}
-
 QByteArray withCounter(QByteArray ksn, quint32 counter)
 {
     ksn[7] = char((quint8(ksn.at(7)) & 0xE0) | ((counter >> 16) & 0x1F));
@@ -90,6 +84,18 @@ bool allDigits(const QByteArray& text)
 }
 
 } // namespace
+
+quint32 counterOf(const QByteArray& ksn)
+{
+    return ((quint32(quint8(ksn.at(7))) << 16) | (quint32(quint8(ksn.at(8))) << 8) |
+            quint32(quint8(ksn.at(9)))) &
+           kCounterMask;
+}
+
+bool isTransactionCounter(quint32 counter)
+{
+    return counter != 0 && counter <= kCounterMask && std::popcount(counter) <= kMaxCounterOnes;
+}
 
 QByteArray isoFormat0(const QByteArray& pinDigits, const QByteArray& accountDigits)
 {
@@ -134,9 +140,16 @@ QByteArray encryptedPinBlock(const QByteArray& baseKey, const QByteArray& ksn,
     return tdesEncrypt(key, clear);
 }
 
-QByteArray nextKsn(const QByteArray& ksn)
+std::optional<QByteArray> nextKsn(const QByteArray& ksn)
 {
-    return withCounter(ksn, (counterOf(ksn) + 1) & kCounterMask);
+    quint32 counter = counterOf(ksn) + 1;
+    // Past a counter with too many 1-bits, adding its lowest 1-bit carries them away: the
+    // values in between have even more.
+    while (std::popcount(counter) > kMaxCounterOnes)
+        counter += counter & (~counter + 1);
+    if (counter > kCounterMask)
+        return std::nullopt;
+    return withCounter(ksn, counter);
 }
 
 } // namespace Dukpt

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QByteArray>
 
 // PIN blocks as a PIN pad with derived unique keys per transaction makes them: the ISO
@@ -18,7 +20,16 @@ QByteArray pinKey(const QByteArray& baseKey, const QByteArray& ksn);
 // The encrypted 8-byte PIN block; empty when the inputs cannot make one.
 QByteArray encryptedPinBlock(const QByteArray& baseKey, const QByteArray& ksn,
                              const QByteArray& pinDigits, const QByteArray& accountDigits);
-// The KSN with its transaction counter (the low 21 bits) advanced by one.
-QByteArray nextKsn(const QByteArray& ksn);
+// A transaction counter has at most this many 1-bits: each future key is derived from at most
+// ten of them.
+constexpr int kMaxCounterOnes = 10;
+
+// The transaction counter: the KSN's low 21 bits.
+quint32 counterOf(const QByteArray& ksn);
+// Whether a counter may number a transaction: not 0, at most ten 1-bits.
+bool isTransactionCounter(quint32 counter);
+// The KSN of the next transaction: its counter advanced to the next value with at most ten
+// 1-bits. None after the last one (ten 1-bits at the top): the pad has no more keys.
+std::optional<QByteArray> nextKsn(const QByteArray& ksn);
 
 } // namespace Dukpt

@@ -2,6 +2,7 @@
 // The server opens the terminal like a serial port; this program answers on the other end.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -19,11 +20,15 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 
+#include "dukpt.h"
 #include "pinpadsimulator.h"
 
 namespace {
 
 enum ExitCode { Done = 0, Failed = 1, Usage = 2 };
+
+// The shortest KSN the host accepts, in hex digits without the leading F's.
+constexpr int kShortestReportedKsn = 10;
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -71,7 +76,19 @@ std::optional<PinPadSimulator::Options> readOptions(const QCommandLineParser& pa
         const QString ksn = parser.value(QStringLiteral("ksn"));
         if (!isHex(ksn, 20))
             return usage(QStringLiteral("--ksn takes 20 hex digits"));
+        // The pad reports the KSN without its leading F's, and the host takes no fewer than
+        // ten digits.
+        qsizetype leadingFs = 0;
+        while (leadingFs < ksn.size() && ksn.at(leadingFs).toUpper() == QLatin1Char('F'))
+            ++leadingFs;
+        if (ksn.size() - leadingFs < kShortestReportedKsn)
+            return usage(QStringLiteral("--ksn must keep %1 hex digits after its leading F's")
+                             .arg(kShortestReportedKsn));
         options.ksn = QByteArray::fromHex(ksn.toLatin1());
+        if (!Dukpt::isTransactionCounter(Dukpt::counterOf(options.ksn)))
+            return usage(QStringLiteral("--ksn needs a transaction counter (its last 21 bits) "
+                                        "that is not 0 and has at most %1 bits set")
+                             .arg(Dukpt::kMaxCounterOnes));
     }
     if (parser.isSet(QStringLiteral("bdk"))) {
         const QString bdk = parser.value(QStringLiteral("bdk"));
@@ -138,15 +155,29 @@ bool linkTo(const QString& link, const QString& target)
            0;
 }
 
+// How long a full terminal buffer may hold up a write before the rest is dropped: nobody is
+// reading the line.
+constexpr int kWritableWaitMs = 2000;
+
 void writeAll(int fd, const QByteArray& bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0)
+        if (n > 0) {
             done += n;
-        else if (n < 0 && errno != EINTR && errno != EAGAIN)
+        } else if (n < 0 && errno == EAGAIN) {
+            // The buffer is full: sleep until the host has read some of it.
+            pollfd writable{fd, POLLOUT, 0};
+            if (::poll(&writable, 1, kWritableWaitMs) <= 0 && errno != EINTR) {
+                printLine(stderr, QStringLiteral("varnel-pinpad: the line is not read; %1 "
+                                                 "bytes dropped")
+                                      .arg(bytes.size() - done));
+                return;
+            }
+        } else if (n < 0 && errno != EINTR) {
             return;
+        }
     }
 }
 
@@ -164,8 +195,10 @@ int main(int argc, char** argv)
         "it and prints \"ready PATH\"; point a Comm Port at PATH (for example COM1=PATH in "
         "section [SerialPorts] of varnelpayment.ini). Each PIN request is answered after the "
         "delay with a DUKPT PIN block (ISO format 0, the PIN key derived from the base key and "
-        "the KSN, whose counter advances by one per PIN block). Prints what the pad shows and "
-        "does, one line each. SIGINT or SIGTERM ends it and removes PATH.\n\n"
+        "the KSN, whose counter advances per PIN block to the next value with at most ten bits "
+        "set). Once the counter has run out, PIN requests are answered with status 00001 and "
+        "no PIN block. Prints what the pad shows and does, one line each. SIGINT or SIGTERM "
+        "ends it and removes PATH.\n\n"
         "Test flags: --refuse N answers NAK to the first N packets; --damage N sends the first "
         "N answers with a wrong check byte; --mute answers nothing at all."));
     parser.addHelpOption();

@@ -9,6 +9,8 @@ constexpr int kMaxSendings = 3;
 const QByteArray kDisplay = "Z2" + QByteArray(1, PinPadFrame::kSub);
 const QByteArray kPinRequest = "Z60.";
 const QByteArray kHostCancel = "72";
+// The answer's status once the key serial number's counter has run out.
+const QByteArray kKeysUsedUp = "00001";
 
 // The KSN as the pad reports it: hex without its leading F's.
 QByteArray reportedKsn(const QByteArray& ksn)
@@ -101,6 +103,14 @@ void PinPadSimulator::answerPinRequest()
         m_write(QByteArray(1, PinPadFrame::kEot));
         return;
     }
+    if (m_options.ksn.isEmpty()) {
+        // Every key of the counter is used: the pad answers with a status, never a PIN block.
+        m_print(QStringLiteral("answer: no keys left (status %1)").arg(QLatin1String(kKeysUsedUp)));
+        m_answer = "73." + kKeysUsedUp;
+        m_answerSendings = 0;
+        sendAnswer();
+        return;
+    }
     const QByteArray block =
         Dukpt::encryptedPinBlock(m_options.baseKey, m_options.ksn, m_options.pin, m_account);
     if (block.isEmpty()) {
@@ -114,7 +124,11 @@ void PinPadSimulator::answerPinRequest()
                 .arg(QString::fromLatin1(m_options.ksn.toHex().toUpper()),
                      QString::fromLatin1(pinBlock)));
     m_answer = "73.00000" + reportedKsn(m_options.ksn) + pinBlock;
-    m_options.ksn = Dukpt::nextKsn(m_options.ksn);
+    const std::optional<QByteArray> next = Dukpt::nextKsn(m_options.ksn);
+    if (!next)
+        m_print(QStringLiteral("the KSN counter has reached its end: this pad makes no more PIN "
+                               "blocks (start it again with a fresh --ksn)"));
+    m_options.ksn = next.value_or(QByteArray());
     m_answerSendings = 0;
     sendAnswer();
 }

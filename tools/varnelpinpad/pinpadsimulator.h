@@ -22,7 +22,8 @@ public:
     struct Options
     {
         QByteArray pin = "1234";
-        // Ten bytes; its counter advances by one per PIN block made.
+        // Ten bytes; its counter advances to the next one with at most ten 1-bits per PIN
+        // block made; empty once the counter has run out.
         QByteArray ksn = QByteArray::fromHex("FFFF9876543210E00001");
         QByteArray baseKey = QByteArray::fromHex("0123456789ABCDEFFEDCBA9876543210");
         Answer answer = Answer::Pin;

@@ -18,6 +18,11 @@ const QString kMissing = QStringLiteral(
     "<1000SE><ERROR>PinPAD Requires Credit Card # and Transaction Total</ERROR></1000SE>");
 const QString kPadFailed = QStringLiteral("<1000SE><ERROR>Error Initializing Pad</ERROR></1000SE>");
 const QString kCancelled = QStringLiteral("<1000SE><CANCEL>1</CANCEL></1000SE>");
+const QString kCustomerCancelled = QStringLiteral("pinPad1000se_get_pin: customer cancelled");
+const QString kCardTooLongText =
+    QStringLiteral("PinPAD takes a Credit Card # of at most 19 digits");
+const QString kCardTooLong =
+    QStringLiteral("<1000SE><ERROR>") + kCardTooLongText + QStringLiteral("</ERROR></1000SE>");
 const QString kBlock = QStringLiteral("1B9C1845EB993A7A");
 const QString kKsn = QStringLiteral("FFFF9876543210E00001");
 const QString kEntered = QStringLiteral("<1000SE><PINBLOCK>") + kBlock +
@@ -96,7 +101,7 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          kSetUp + QStringList{QStringLiteral("CardNumber="), QStringLiteral("Amount=12.34"),
                               QStringLiteral("GetPinBlock"), QStringLiteral("Ksn"),
                               QStringLiteral("ClosePad")},
-         {kStart, kPortLine, kInitialized}},
+         {kStart, kPortLine, kInitialized, kCustomerCancelled}},
         {"cancelled: Ksn still read, pad still closed",
          LiveSettings::Ticked,
          card,
@@ -105,7 +110,48 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          kCancelled,
          true,
          enteredCalls,
-         {kStart, kPortLine, kInitialized}},
+         {kStart, kPortLine, kInitialized, kCustomerCancelled}},
+        {"timed out: the same reply, the log says why",
+         LiveSettings::Ticked,
+         card,
+         total,
+         [](FakePinPad& pad) { pad.cancelReason = QStringLiteral("no answer in 60 s"); },
+         kCancelled,
+         true,
+         enteredCalls,
+         {kStart, kPortLine, kInitialized,
+          QStringLiteral("pinPad1000se_get_pin: no answer in 60 s")}},
+        {"card number longer than 19 digits (blanks around it do not count): refused untouched",
+         LiveSettings::Ticked,
+         QStringLiteral(" 40123456789012345678 "),
+         total,
+         {},
+         kCardTooLong,
+         false,
+         {},
+         {kStart, QStringLiteral("pinPad1000se_get_pin: ") + kCardTooLongText}},
+        {"19 digits are taken",
+         LiveSettings::Ticked,
+         QStringLiteral(" 4012345678901234567 "),
+         total,
+         {},
+         kCancelled,
+         true,
+         kSetUp + QStringList{QStringLiteral("CardNumber=4012345678901234567"),
+                              QStringLiteral("Amount=12.34"), QStringLiteral("GetPinBlock"),
+                              QStringLiteral("Ksn"), QStringLiteral("ClosePad")},
+         {kStart, kPortLine, kInitialized, kCustomerCancelled}},
+        {"total longer than one display packet: refused untouched",
+         LiveSettings::Ticked,
+         card,
+         QString(248, QLatin1Char('1')),
+         {},
+         QStringLiteral("<1000SE><ERROR>PinPAD takes a Transaction Total of at most 247 "
+                        "characters</ERROR></1000SE>"),
+         false,
+         {},
+         {kStart, QStringLiteral("pinPad1000se_get_pin: PinPAD takes a Transaction Total of at "
+                                 "most 247 characters")}},
         {"OpenPad false: error code and sentence logged, pad closed",
          LiveSettings::Ticked,
          card,

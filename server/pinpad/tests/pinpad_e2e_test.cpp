@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -49,6 +50,12 @@ public:
             m_out += QString::fromLatin1(m_process.readAllStandardOutput());
         m_out += QString::fromLatin1(m_process.readAllStandardOutput());
         return m_out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    // The pad goes away at once, as an unplugged one does: its end of the line closes.
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
     }
     bool waitForLine(const QString& line, int timeoutMs = 5000)
     {
@@ -179,12 +186,76 @@ TEST_F(PinPadE2E, TheScanFindsThePadAndPinsReachOnlyTheClient)
         EXPECT_FALSE(log.contains(secret)) << secret;
 }
 
-TEST_F(PinPadE2E, ACancelOnThePadGivesTheCancelledReply)
+TEST_F(PinPadE2E, ACancelOnThePadIsTheCustomersButAPadThatGivesUpIsAFault)
 {
-    startPad({QStringLiteral("--cancel"), QStringLiteral("--delay"), QStringLiteral("0.1")});
+    const QByteArray gaveUp = "<1000SE><ERROR>Error Getting PIN: Error( 57)</ERROR></1000SE>";
+    const struct
+    {
+        QString option;
+        QByteArray reply;
+        QStringList log;
+    } cases[] = {
+        {QStringLiteral("--cancel"),
+         kCancelled,
+         {kStart, kPortLine, kInitialized,
+          QStringLiteral("pinPad1000se_get_pin: customer cancelled"), kSkipDebug}},
+        // Three damaged answers, each asked for again, then EOT: nobody cancelled.
+        {QStringLiteral("--damage=3"),
+         gaveUp,
+         {kStart, kPortLine, kInitialized,
+          QStringLiteral("pinPad1000se_get_pin: The PIN pad on COM3 (%1) gave up resending a "
+                         "damaged answer.")
+              .arg(link()),
+          QStringLiteral("pinPad1000se_get_pin: Error( 57)"),
+          QStringLiteral("return_xml: ") + QString::fromLatin1(gaveUp)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option.toStdString());
+        PinPadSimulator simulator;
+        ASSERT_TRUE(simulator.start(link(), {c.option, QStringLiteral("--delay=0.1")}));
+        startServer(link());
+        EXPECT_EQ(request(kPinRequest, c.reply), c.reply);
+        EXPECT_EQ(pinRequestLog(), c.log);
+        EXPECT_EQ(server().stop(), 0);
+    }
+}
+
+TEST_F(PinPadE2E, APadThatGoesAwayDuringTheWaitEndsItAtOnceWithError57)
+{
+    startPad({QStringLiteral("--silent")});
     startServer(link());
-    EXPECT_EQ(request(kPinRequest, kCancelled), kCancelled);
-    EXPECT_EQ(pinRequestLog(), (QStringList{kStart, kPortLine, kInitialized, kSkipDebug}));
+    TestClient waiting;
+    ASSERT_TRUE(waiting.connectTo(server().port()));
+    waiting.send("TIMER=60;" + kPinRequest);
+    ASSERT_TRUE(pad().waitForLine(QStringLiteral("PIN requested for the card ending 8909")));
+
+    QElapsedTimer sinceLoss;
+    sinceLoss.start();
+    pad().kill();
+    const QByteArray lost = "<1000SE><ERROR>Error Getting PIN: Error( 57)</ERROR></1000SE>";
+    EXPECT_EQ(waiting.receive(5000, lost.size()), lost);
+    EXPECT_LT(sinceLoss.elapsed(), 3000);
+    const QStringList log = pinRequestLog();
+    EXPECT_EQ(log.mid(log.size() - 3),
+              (QStringList{QStringLiteral("pinPad1000se_get_pin: The PIN pad on COM3 (%1) was "
+                                          "lost.")
+                               .arg(link()),
+                           QStringLiteral("pinPad1000se_get_pin: Error( 57)"),
+                           QStringLiteral("return_xml: ") + QString::fromLatin1(lost)}));
+
+    // The port was closed with the error: an idle server spends no time on a dead line.
+    const auto cpuTicks = [this] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(server().process().processId()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return -1LL;
+        const QList<QByteArray> fields = stat.readAll().split(' ');
+        // utime and stime, the 14th and 15th fields (no blank in the program's name).
+        return fields.value(13).toLongLong() + fields.value(14).toLongLong();
+    };
+    const long long before = cpuTicks();
+    QThread::msleep(1000);
+    EXPECT_LT(cpuTicks() - before, 20) << "of 100 per second";
+    EXPECT_EQ(request("TRANS=VERSION;", kVersion), kVersion);
 }
 
 TEST_F(PinPadE2E, ASilentPadIsCancelledAfterTheTimerWhileOtherClientsAreServed)
@@ -213,7 +284,8 @@ TEST_F(PinPadE2E, ASilentPadIsCancelledAfterTheTimerWhileOtherClientsAreServed)
     const QStringList log = pinRequestLog();
     EXPECT_EQ(log.mid(0, 3), (QStringList{kStart, kPortLine, kInitialized}));
     EXPECT_TRUE(log.contains(QStringLiteral("return_xml: ") + QString::fromLatin1(kVersion)));
-    EXPECT_EQ(log.value(log.size() - 1), kSkipDebug);
+    EXPECT_EQ(log.mid(log.size() - 2),
+              (QStringList{QStringLiteral("pinPad1000se_get_pin: no answer in 2 s"), kSkipDebug}));
 }
 
 TEST_F(PinPadE2E, APadThatCannotBeUsedGetsTheErrorReplyWithItsReason)
@@ -312,4 +384,56 @@ TEST_F(PinPadE2E, ShutDownDuringAPinEntryEndsTheWait)
     // The waiting client got the error reply before the server closed.
     EXPECT_EQ(waiting.receive(1000),
               QByteArray("<1000SE><ERROR>Error Getting PIN: Error( 18)</ERROR></1000SE>"));
+}
+
+TEST(PinPadSimulatorStart, AKeySerialNumberTheServerWouldRefuseIsRefusedAtStart)
+{
+    QTemporaryDir dir;
+    const struct
+    {
+        const char* ksn;
+        const char* why; // empty: it starts
+    } cases[] = {
+        {"FFFF9876543210E00001", ""},
+        {"FFFFFFFFFFF6543E0001", "after its leading F's"}, // nine digits left
+        {"FFFF9876543210E00000", "transaction counter"},
+        {"FFFF9876543210E007FF", "transaction counter"}, // eleven bits set
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ksn);
+        QProcess pad;
+        pad.start(ServerProcess::binDir() + QStringLiteral("/varnel-pinpad"),
+                  {QStringLiteral("--link"), dir.filePath(QStringLiteral("pinpad")),
+                   QStringLiteral("--ksn"), QLatin1String(c.ksn)});
+        ASSERT_TRUE(pad.waitForStarted(5000));
+        if (*c.why == '\0') {
+            ASSERT_TRUE(pad.waitForReadyRead(5000));
+            EXPECT_TRUE(pad.readAllStandardOutput().startsWith("ready "));
+            pad.terminate();
+            EXPECT_TRUE(pad.waitForFinished(5000));
+            continue;
+        }
+        ASSERT_TRUE(pad.waitForFinished(5000));
+        EXPECT_EQ(pad.exitCode(), 2);
+        EXPECT_TRUE(pad.readAllStandardError().contains(c.why));
+        EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("pinpad"))));
+    }
+}
+
+TEST(ServerProcessOnFailure, AFailedTestPrintsTheServersStandardErrorAndLogTail)
+{
+    auto server = std::make_unique<ServerProcess>();
+    ASSERT_TRUE(server->start());
+    const QString listening = QStringLiteral("Socket: Listening Port %1").arg(server->port());
+
+    // As if the test had failed: its server says what it knows as it goes.
+    ServerProcess::setFailureCheck([] { return true; });
+    ::testing::internal::CaptureStderr();
+    server.reset();
+    const QString printed = QString::fromStdString(::testing::internal::GetCapturedStderr());
+    ServerProcess::setFailureCheck([] { return ::testing::Test::HasFailure(); });
+
+    EXPECT_TRUE(printed.contains(QStringLiteral("standard error"))) << printed.toStdString();
+    EXPECT_TRUE(printed.contains(listening)) << printed.toStdString();
+    EXPECT_TRUE(printed.contains(QStringLiteral("purge_log: finished"))) << printed.toStdString();
 }
