@@ -38,7 +38,8 @@ SignatureUpload::SignatureUpload(QString settingsPath, ActivityLog& log, FtpClie
 
 QString SignatureUpload::withScheme(const QString& url)
 {
-    return url.contains(kScheme) ? url : kScheme + url;
+    // "FTP://host" is a URL already: a second prefix would make "ftp" the host name.
+    return url.contains(kScheme, Qt::CaseInsensitive) ? url : kScheme + url;
 }
 
 std::optional<SignatureUpload::Server> SignatureUpload::serverOf(const QString& url)

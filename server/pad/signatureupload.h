@@ -31,8 +31,8 @@ public:
     // false, with the local file kept, otherwise. Catches its own failures.
     bool sig_ftp(const QString& sigFile, const QString& ftpPath);
 
-    // The URL setting with "ftp://" put in front unless it holds that text anywhere (letter
-    // case counts).
+    // The URL setting with "ftp://" put in front unless it holds that text anywhere, in any
+    // letter case.
     static QString withScheme(const QString& url);
     // Host and port of a URL that withScheme() gave; port 21 unless the URL names one.
     // Nothing when it names no host, another scheme or a port that is not one.

@@ -25,8 +25,10 @@ TEST(SignatureUploadRules, SchemeServerRemoteNameAndCommand)
         {QStringLiteral("host"), QStringLiteral("ftp://host")},
         {QStringLiteral("host:2121"), QStringLiteral("ftp://host:2121")},
         {QStringLiteral("ftp://host"), QStringLiteral("ftp://host")},
-        // Letter case counts: a scheme in capitals gets the prefix too.
-        {QStringLiteral("FTP://host"), QStringLiteral("ftp://FTP://host")},
+        // The scheme in any letter case is the scheme; only its absence gets the prefix.
+        {QStringLiteral("FTP://host"), QStringLiteral("FTP://host")},
+        {QStringLiteral("Ftp://host:2121/in/"), QStringLiteral("Ftp://host:2121/in/")},
+        {QStringLiteral("files.example/ftp"), QStringLiteral("ftp://files.example/ftp")},
         {QStringLiteral("sftp://host"), QStringLiteral("sftp://host")},
         {QString(), QStringLiteral("ftp://")},
     };
@@ -39,6 +41,7 @@ TEST(SignatureUploadRules, SchemeServerRemoteNameAndCommand)
         std::optional<Server> server;
     } servers[] = {
         {QStringLiteral("ftp://files.example"), Server{QStringLiteral("files.example"), 21}},
+        {QStringLiteral("FTP://files.example:2121"), Server{QStringLiteral("files.example"), 2121}},
         {QStringLiteral("ftp://127.0.0.1:2121"), Server{QStringLiteral("127.0.0.1"), 2121}},
         {QStringLiteral("ftp://h:2121/base/"), Server{QStringLiteral("h"), 2121}},
         {QStringLiteral("ftp://someone@h"), Server{QStringLiteral("h"), 21}},
