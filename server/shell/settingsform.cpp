@@ -214,11 +214,16 @@ void SettingsForm::refresh()
     for (const FieldBinding& binding : kFields) {
         const QString text = (m_settings.*binding.field)();
         const QString name = QLatin1String(binding.control);
-        // Only a changed text is set, so that a field being typed in keeps its cursor.
-        if (auto* edit = findChild<QLineEdit*>(name); edit && edit->text() != text)
+        // Only a changed text is set, so that a field being typed in keeps its cursor. A text
+        // set from here shows its beginning: a long URL is read from its scheme and host.
+        if (auto* edit = findChild<QLineEdit*>(name); edit && edit->text() != text) {
             edit->setText(text);
-        else if (auto* list = findChild<QComboBox*>(name); list && list->currentText() != text)
+            edit->setCursorPosition(0);
+        } else if (auto* list = findChild<QComboBox*>(name); list && list->currentText() != text) {
             list->setEditText(text);
+            if (list->lineEdit())
+                list->lineEdit()->setCursorPosition(0);
+        }
     }
     auto showState = [this](const char* name, int state) {
         auto* box = findChild<QCheckBox*>(QLatin1String(name));

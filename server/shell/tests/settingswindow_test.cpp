@@ -265,13 +265,22 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
     window.mnuPopupRestore();
 
     // The load filled the window.
-    auto* port = control<QLineEdit>(window, "txtSockport");
-    EXPECT_EQ(port->text(), QString::number(loadedPort));
-    EXPECT_EQ(control<QLineEdit>(window, "txtFtpUrl")->text(), QStringLiteral("ftp.example"));
-    EXPECT_EQ(control<QLineEdit>(window, "txtFtpPassword")->displayText(),
-              QStringLiteral("******"));
     auto* baud = control<QComboBox>(window, "cbo1000SEBaudRate");
     EXPECT_EQ(baud->currentText(), QStringLiteral("4000")); // not in the list, still shown
+    auto* port = control<QLineEdit>(window, "txtSockport");
+    EXPECT_EQ(port->text(), QString::number(loadedPort));
+    auto* url = control<QLineEdit>(window, "txtFtpUrl");
+    EXPECT_EQ(url->text(), QStringLiteral("ftp.example"));
+    // Loaded texts show their beginning, also when they are longer than the field.
+    const QString longUrl = u"ftp://signatures.store-17.example.com:2121/incoming/today/"_s;
+    live.setTxtFtpUrl(longUrl);
+    live.setTxtFtpUsername(u"store-17-signature-uploads@files.example.com"_s);
+    ASSERT_GT(url->fontMetrics().horizontalAdvance(longUrl), url->width());
+    for (const char* name : {"txtSockport", "txtFtpUrl", "txtFtpUsername"})
+        EXPECT_EQ(control<QLineEdit>(window, name)->cursorPosition(), 0) << name;
+    EXPECT_EQ(baud->lineEdit()->cursorPosition(), 0);
+    EXPECT_EQ(control<QLineEdit>(window, "txtFtpPassword")->displayText(),
+              QStringLiteral("******"));
     auto* qp6100Box = control<QCheckBox>(window, "chkQP6100Device");
     auto* pinPadBox = control<QCheckBox>(window, "chk1000SEDevice");
     EXPECT_FALSE(qp6100Box->isChecked());
