@@ -89,11 +89,14 @@ void AboutBox::Form_Load(const QString& programPath)
         ->setText(QStringLiteral("Version: ") + ProgramVersion::number());
     findChild<QLabel*>(QStringLiteral("lblCopyright"))
         ->setText(ProgramVersion::legalCopyright().trimmed());
-    // The file's real path, links resolved; a missing file keeps the path as given.
+    // The file's real path, links resolved; a missing file keeps the path as given. A path
+    // longer than the line loses its middle, so that its start and the file name show; the
+    // tool tip holds it whole.
     const QString realPath = program.canonicalFilePath();
+    const QString wholePath = realPath.isEmpty() ? programPath : realPath;
     auto* path = findChild<QLabel*>(QStringLiteral("lblFilePath"));
-    path->setText(realPath.isEmpty() ? programPath : realPath);
-    path->setToolTip(path->text());
+    path->setText(path->fontMetrics().elidedText(wholePath, Qt::ElideMiddle, path->width()));
+    path->setToolTip(wholePath);
 }
 
 void AboutBox::btnUpdateDownload_Click()

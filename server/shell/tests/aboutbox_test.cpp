@@ -58,7 +58,7 @@ TEST(AboutBoxTest, ShowsTheRunningProgramAndOpensTheDownloadPage)
     EXPECT_EQ(line(box, u"lblReleaseDate"_s),
               u"Release Date: "_s +
                   QLocale::system().toString(real.lastModified(), QLocale::ShortFormat));
-    EXPECT_EQ(line(box, u"lblFilePath"_s), real.canonicalFilePath());
+    EXPECT_EQ(box.findChild<QLabel*>(u"lblFilePath"_s)->toolTip(), real.canonicalFilePath());
     const auto* picture = box.findChild<QLabel*>(u"imgVarnelPaymentServer"_s);
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(picture->pixmap().size(), QSize(128, 128));
@@ -77,6 +77,19 @@ TEST(AboutBoxTest, ShowsTheRunningProgramAndOpensTheDownloadPage)
     AboutBox missing(launcher, folder.filePath(u"gone"_s));
     EXPECT_EQ(line(missing, u"lblReleaseDate"_s), u"Release Date:"_s);
     EXPECT_EQ(line(missing, u"lblFilePath"_s), folder.filePath(u"gone"_s));
+
+    // A path longer than the line keeps its beginning and its file name, the middle elided;
+    // the tool tip holds it whole.
+    const QString deep = folder.filePath(
+        u"xxxxxxxxxxxx"_s + u"/installed/by/the/store/managers/tools/bin/"_s + u"varnelpayment"_s);
+    AboutBox far(launcher, deep);
+    const auto* path = far.findChild<QLabel*>(u"lblFilePath"_s);
+    ASSERT_GT(path->fontMetrics().horizontalAdvance(deep), path->width());
+    EXPECT_TRUE(path->text().startsWith(deep.left(4))) << path->text().toStdString();
+    EXPECT_TRUE(path->text().endsWith(u"varnelpayment"_s)) << path->text().toStdString();
+    EXPECT_TRUE(path->text().contains(QChar(0x2026))) << path->text().toStdString();
+    EXPECT_LE(path->fontMetrics().horizontalAdvance(path->text()), path->width());
+    EXPECT_EQ(path->toolTip(), deep);
 }
 
 TEST(AboutBoxTest, TrayOpensItModelessMenuBarModalAndAnOpenOneComesToTheFront)
