@@ -1,7 +1,9 @@
 #include "shell/mainwindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDialog>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -145,10 +147,24 @@ void MainWindow::Form_MouseMove(int code)
 
 void MainWindow::mnuPopupRestore()
 {
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
-    raise();
-    activateWindow();
+    bringBack(*this);
+    // Dialogs that are open come back in front of it: a window manager that lets the user
+    // minimise a dialog takes the window along, and only the tray icon is left to reach them.
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top != this && qobject_cast<QDialog*>(top) && top->isVisible() &&
+            top != QApplication::activeModalWidget())
+            bringBack(*top);
+    // The box that is waiting for an answer last, so that it has the focus.
+    if (QWidget* modal = QApplication::activeModalWidget())
+        bringBack(*modal);
+}
+
+void MainWindow::bringBack(QWidget& window)
+{
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    window.activateWindow();
 }
 
 void MainWindow::mnuPopupAbout()
@@ -171,10 +187,10 @@ void MainWindow::showAbout(QWidget* owner)
     if (!m_about) {
         m_about = new AboutBox(m_host.launcher, m_host.programPath, owner);
         m_about->setAttribute(Qt::WA_DeleteOnClose);
-        // With an owner it is modal and keeps the whole program waiting until it closes;
-        // without one it is modeless.
+        // With an owner it is modal: the window waits until it closes. The tray icon keeps
+        // answering, so that a box minimised with its window can be brought back.
         if (owner)
-            m_about->setWindowModality(Qt::ApplicationModal);
+            m_about->setWindowModality(Qt::WindowModal);
     }
     m_about->show();
     m_about->raise();

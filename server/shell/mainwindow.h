@@ -37,10 +37,11 @@ public:
 
     // A mouse event on the tray icon.
     void Form_MouseMove(int code);
+    // Shows the window, and every dialog of the program that is open in front of it.
     void mnuPopupRestore();
     // The About box, modeless and without owner.
     void mnuPopupAbout();
-    // The About box, modal and owned by this window.
+    // The About box, modal to this window and owned by it.
     void mnuAbout();
     // Asks to close, as the window's close button does.
     void mnuPopupExit();
@@ -57,6 +58,8 @@ protected:
 private:
     // Shows the About box, or brings the one already open to the front.
     void showAbout(QWidget* owner);
+    // Shows a window, not minimised, in front and active.
+    static void bringBack(QWidget& window);
 
     DesktopHost m_host;
     SettingsForm* m_form;

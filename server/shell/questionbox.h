@@ -12,7 +12,7 @@ public:
     enum class Answer { Yes, No, Cancel };
 
     virtual ~QuestionBox() = default;
-    // A Yes/No/Cancel question with the stop icon and No as the default button, modal for the
-    // whole program and in front of every window. `owner` may be null.
+    // A Yes/No/Cancel question with the stop icon and No as the default button, modal for its
+    // owner and in front of every window; the tray icon keeps answering. `owner` may be null.
     virtual Answer askYesNoCancel(QWidget* owner, const QString& title, const QString& text) = 0;
 };

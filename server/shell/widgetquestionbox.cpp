@@ -10,8 +10,10 @@ WidgetQuestionBox::buildYesNoCancel(QWidget* owner, const QString& title, const 
         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, owner);
     box->setDefaultButton(QMessageBox::No);
     box->setEscapeButton(QMessageBox::Cancel);
-    // Takes all input of the program and stays in front until it is answered.
-    box->setWindowModality(Qt::ApplicationModal);
+    // Takes the input of its window and stays in front until it is answered. Not modal for
+    // the whole program: the tray icon must still answer, or a box that the window manager
+    // let the user minimise could never be brought back.
+    box->setWindowModality(Qt::WindowModal);
     box->setWindowFlag(Qt::WindowStaysOnTopHint);
     return box;
 }

@@ -122,6 +122,14 @@ TEST(AboutBoxTest, TrayOpensItModelessMenuBarModalAndAnOpenOneComesToTheFront)
         EXPECT_EQ(aboutBoxesOpen(), 1);
         EXPECT_TRUE(QTest::qWaitForWindowActive(box));
 
+        // Minimised with the window, it comes back in front with the window's Restore.
+        box->showMinimized();
+        window.hide();
+        window.mnuPopupRestore();
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_TRUE(box->isVisible());
+        EXPECT_FALSE(box->isMinimized());
+
         // OK closes it; the next About opens a fresh one.
         QTest::mouseClick(box->findChild<QPushButton*>(u"bthOK"_s), Qt::LeftButton);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -47,6 +47,29 @@ bool answerCloseBox(const XDesktop& desktop, const QString& key)
     return XDesktop::waitFor([&] { return desktop.windows(kCloseBoxTitle, true).isEmpty(); });
 }
 
+// The tray program's window and the place of its one tray icon; no window when it did not
+// start into the tray.
+struct InTray
+{
+    QString window;
+    QPoint icon;
+};
+
+InTray startInTray(const XDesktop& desktop, ServerProcess& server)
+{
+    server.setHeadless(false);
+    server.process().setProcessEnvironment(desktop.environment());
+    if (!server.start()) {
+        ADD_FAILURE() << "not started: " << server.process().readAllStandardError().constData();
+        return {};
+    }
+    const QString window = mainWindow(desktop);
+    if (window.isEmpty() ||
+        !XDesktop::waitFor([&] { return desktop.trayIcons(u"varnelpayment"_s).size() == 1; }))
+        return {};
+    return {window, desktop.trayIcons(u"varnelpayment"_s).first()};
+}
+
 } // namespace
 
 TEST(TrayProgramDesktopTest, WithATrayHostItLivesInTheTrayAndEndsThroughTheCloseBox)
@@ -54,17 +77,12 @@ TEST(TrayProgramDesktopTest, WithATrayHostItLivesInTheTrayAndEndsThroughTheClose
     XDesktop desktop;
     ASSERT_TRUE(desktop.start(true));
     ServerProcess server({}, {u"--simulate"_s});
-    server.setHeadless(false);
-    server.process().setProcessEnvironment(desktop.environment());
-    ASSERT_TRUE(server.start()) << server.process().readAllStandardError().constData();
-
     // Start-up ends in the tray: one icon, the window hidden.
-    const QString window = mainWindow(desktop);
-    ASSERT_FALSE(window.isEmpty());
-    ASSERT_TRUE(
-        XDesktop::waitFor([&] { return desktop.trayIcons(u"varnelpayment"_s).size() == 1; }));
+    const InTray started = startInTray(desktop, server);
+    ASSERT_FALSE(started.window.isEmpty());
+    const QString& window = started.window;
+    const QPoint icon = started.icon;
     EXPECT_TRUE(XDesktop::waitFor([&] { return !desktop.isViewable(window); }));
-    const QPoint icon = desktop.trayIcons(u"varnelpayment"_s).first();
 
     // A click on the icon shows the window.
     desktop.click(icon, 1);
@@ -106,6 +124,41 @@ TEST(TrayProgramDesktopTest, WithATrayHostItLivesInTheTrayAndEndsThroughTheClose
     EXPECT_TRUE(desktop.trayIcons(u"varnelpayment"_s).isEmpty());
     // In a sanitizer build nothing was reported either.
     EXPECT_FALSE(server.process().readAllStandardError().contains("runtime error"));
+}
+
+TEST(TrayProgramDesktopTest, ABoxMinimisedWithTheWindowComesBackWithAClickOnTheTrayIcon)
+{
+    XDesktop desktop;
+    ASSERT_TRUE(desktop.start(true));
+    ServerProcess server({}, {u"--simulate"_s});
+    const InTray started = startInTray(desktop, server);
+    ASSERT_FALSE(started.window.isEmpty());
+    const QString& window = started.window;
+    const QPoint icon = started.icon;
+    desktop.click(icon, 1);
+    ASSERT_TRUE(XDesktop::waitFor([&] { return desktop.isViewable(window); }));
+
+    // The close box is open, and the user minimises it (openbox lets them): the window goes
+    // along into the tray.
+    desktop.run(u"wmctrl"_s, {u"-i"_s, u"-c"_s, window});
+    QString box;
+    ASSERT_TRUE(XDesktop::waitFor([&] {
+        const QStringList found = desktop.windows(kCloseBoxTitle, true);
+        box = found.isEmpty() ? QString() : found.first();
+        return !box.isEmpty();
+    }));
+    desktop.run(u"xdotool"_s, {u"windowminimize"_s, u"--sync"_s, box});
+    ASSERT_TRUE(XDesktop::waitFor([&] { return !desktop.isViewable(box); }));
+
+    // A click on the tray icon brings back the window and the box in front of it.
+    desktop.click(icon, 1);
+    EXPECT_TRUE(XDesktop::waitFor([&] { return desktop.isViewable(box); }));
+    EXPECT_TRUE(desktop.isViewable(window));
+    // The box still decides: No sends the window to the tray, the program goes on.
+    ASSERT_TRUE(answerCloseBox(desktop, u"Return"_s));
+    EXPECT_TRUE(XDesktop::waitFor([&] { return !desktop.isViewable(window); }));
+    EXPECT_EQ(server.process().state(), QProcess::Running);
+    EXPECT_EQ(server.stop(), 0);
 }
 
 TEST(TrayProgramDesktopTest, WithoutANotificationAreaTheWindowStaysShown)

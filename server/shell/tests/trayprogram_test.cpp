@@ -195,8 +195,8 @@ TEST(TrayProgramTest, EveryCloseRequestAsksAndTheAnswerDecides)
         EXPECT_TRUE(s.pad.portOpen());
     }
 
-    // The real box: stop icon, Yes/No/Cancel with No as default, modal for the whole program
-    // and in front.
+    // The real box: stop icon, Yes/No/Cancel with No as default, modal for its window (the
+    // tray icon keeps answering) and in front.
     const auto box = WidgetQuestionBox::buildYesNoCancel(nullptr, kCloseTitle, kCloseText);
     EXPECT_EQ(box->windowTitle(), kCloseTitle);
     EXPECT_EQ(box->text(), kCloseText);
@@ -204,7 +204,7 @@ TEST(TrayProgramTest, EveryCloseRequestAsksAndTheAnswerDecides)
     EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
     EXPECT_EQ(box->escapeButton(), box->button(QMessageBox::Cancel));
-    EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
+    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
     EXPECT_TRUE(box->windowFlags() & Qt::WindowStaysOnTopHint);
 }
 
