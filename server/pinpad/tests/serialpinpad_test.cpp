@@ -142,6 +142,17 @@ TEST(SerialPinPad, EachAnswerOfThePadEndsThePinEntryAsItShould)
     const QString block = QStringLiteral("1B9C1845EB993A7A");
     const QString ksn = QStringLiteral("FFFF9876543210E00001");
     const QString cancelled = QStringLiteral("customer cancelled");
+    // A case that ends in a failure with its number.
+    auto fault = [](const char* name, std::function<void(ScriptedPad&)> script, int code) {
+        Case c{name, std::move(script), {}, {}, {}};
+        c.failure = code;
+        return c;
+    };
+    Case silent{"no answer within the limit", {}, {}, {}, QStringLiteral("no answer in 1 s")};
+    Case deaf = fault("no answer, and the cancel is not acknowledged", {}, 68);
+    deaf.acknowledgesCancel = false;
+    Case overlong = fault("an amount longer than a packet", replies(answer(kGoodAnswer)), 5);
+    overlong.amount = QString(PinPadDevice::kLongestAmount + 1, QLatin1Char('9'));
     const std::vector<Case> cases{
         {"PIN entered", replies(answer(kGoodAnswer)), block, ksn, {}},
         {"a damaged answer is asked for again",
@@ -155,65 +166,22 @@ TEST(SerialPinPad, EachAnswerOfThePadEndsThePinEntryAsItShould)
          ksn,
          {}},
         {"the customer cancels", replies(kEot), {}, {}, cancelled},
-        {"the pad gives up after three damaged answers",
-         replies(damaged(kGoodAnswer) + damaged(kGoodAnswer) + damaged(kGoodAnswer) + kEot),
-         {},
-         {},
-         {},
-         57},
-        {"status other than 00000",
-         replies(answer("73.000019876543210E000011B9C1845EB993A7A")),
-         {},
-         {},
-         {},
-         57},
-        {"status cut short", replies(answer("73.0000")), {}, {}, {}, 57},
-        {"KSN of nine digits",
-         replies(answer("73.0000076543210E1B9C1845EB993A7A")),
-         {},
-         {},
-         {},
-         57},
-        {"KSN of 21 digits",
-         replies(answer("73.00000FFFFF9876543210E000011B9C1845EB993A7A")),
-         {},
-         {},
-         {},
-         57},
-        {"KSN not hex",
-         replies(answer("73.000009876543210G000011B9C1845EB993A7A")),
-         {},
-         {},
-         {},
-         57},
-        {"PIN block not hex",
-         replies(answer("73.000009876543210E000011B9C1845EB993A7Z")),
-         {},
-         {},
-         {},
-         57},
-        {"the line goes away during the wait",
-         [](ScriptedPad& pad) { pad.hangUp(); },
-         {},
-         {},
-         {},
-         57},
-        {"no answer within the limit", {}, {}, {}, QStringLiteral("no answer in 1 s")},
-        {"no answer, and the cancel is not acknowledged",
-         {},
-         {},
-         {},
-         {},
-         68,
-         QStringLiteral("1"),
-         false},
-        {"an amount longer than a packet",
-         replies(answer(kGoodAnswer)),
-         {},
-         {},
-         {},
-         5,
-         QString(PinPadDevice::kLongestAmount + 1, QLatin1Char('9'))},
+        fault("the pad gives up after three damaged answers",
+              replies(damaged(kGoodAnswer) + damaged(kGoodAnswer) + damaged(kGoodAnswer) + kEot),
+              57),
+        fault("status other than 00000",
+              replies(answer("73.000019876543210E000011B9C1845EB993A7A")), 57),
+        fault("status cut short", replies(answer("73.0000")), 57),
+        fault("KSN of nine digits", replies(answer("73.0000076543210E1B9C1845EB993A7A")), 57),
+        fault("KSN of 21 digits", replies(answer("73.00000FFFFF9876543210E000011B9C1845EB993A7A")),
+              57),
+        fault("KSN not hex", replies(answer("73.000009876543210G000011B9C1845EB993A7A")), 57),
+        fault("PIN block not hex", replies(answer("73.000009876543210E000011B9C1845EB993A7Z")), 57),
+        fault(
+            "the line goes away during the wait", [](ScriptedPad& pad) { pad.hangUp(); }, 57),
+        silent,
+        deaf,
+        overlong,
     };
 
     QTemporaryDir home;
