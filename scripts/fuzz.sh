@@ -1,19 +1,15 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
-# in build-fuzz/ and runs them one after the other on their committed starting inputs, for the
-# given number of seconds in all (default 60), shared equally.
+# Runs the fuzz targets (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) one after the
+# other on their committed starting inputs, for the given number of seconds in all (default 60),
+# shared equally. The targets are built in the sanitizer build (scripts/sanitize.sh), which
+# this builds first when it is not up to date.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${VARNEL_FUZZ_BUILD_DIR:-$root/build-fuzz}
+build=${VARNEL_ASAN_BUILD_DIR:-$root/build-asan}
 seconds=${1:-60}
-targets=(requestparser logentry)
+targets=(requestparser logentry pinpadframe sigcomp)
 
-bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER=clang++ -DVARNEL_BUILD_FUZZERS=ON -DVARNEL_BUILD_TESTS=OFF \
-    -DVARNEL_BUILD_CONTROLS=OFF \
-    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" > /dev/null
-cmake --build "$build" --target "${targets[@]/%/_fuzz}" --parallel "$(nproc)"
+VARNEL_ASAN_BUILD_DIR=$build bash "$root/scripts/sanitize.sh" --build-only > /dev/null
 
 # New inputs a run finds go to a scratch folder; the committed starting inputs stay as they are.
 # An input that fails is kept in the fuzz build folder, and its bytes are printed.

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Builds the server, its tools and their tests with AddressSanitizer (with LeakSanitizer) and
-# UndefinedBehaviorSanitizer (clang) in build-asan/ and runs the unit and end-to-end tests there;
-# the end-to-end tests start the programs of that build. Any sanitizer report fails the run,
-# whether it comes from a test program or from a server or tool that a test started.
+# Builds the server, its tools, their tests and the fuzz targets with AddressSanitizer (with
+# LeakSanitizer) and UndefinedBehaviorSanitizer (clang) in build-asan/ and runs the unit and
+# end-to-end tests there; the end-to-end tests start the programs of that build. Any sanitizer
+# report fails the run, whether it comes from a test program or from a server or tool that a
+# test started. With --build-only it builds and runs nothing (scripts/fuzz.sh uses that).
+#
+# The whole tree is also instrumented for libFuzzer (-fsanitize=fuzzer-no-link), so the fuzz
+# targets are built once, here, from the same objects as the tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNEL_ASAN_BUILD_DIR:-$root/build-asan}
 reports=$build/sanitizer-reports
+build_only=false
+[ "${1:-}" = "--build-only" ] && build_only=true
 
 bash "$root/scripts/setup.sh"
 
@@ -31,21 +37,26 @@ check_reports() {
     [ "$count" -eq 0 ]
 }
 
-# Only what the tests need: no controls (a separate library with its own tests in the normal
-# build), no benchmarks.
+# Only what the tests and the fuzz targets need: no controls (a separate library with its own
+# tests in the normal build), no benchmarks.
+start=$SECONDS
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-    -DVARNEL_BUILD_CONTROLS=OFF -DVARNEL_BUILD_BENCHMARKS=OFF \
-    -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" \
+    -DVARNEL_BUILD_CONTROLS=OFF -DVARNEL_BUILD_BENCHMARKS=OFF -DVARNEL_BUILD_FUZZERS=ON \
+    -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer" \
     > /dev/null
-# The build runs each test program once to list its tests, under the sanitizers too.
 if ! cmake --build "$build" --parallel "$(nproc)"; then
     check_reports || true
     exit 1
 fi
+echo "sanitize.sh: build took $((SECONDS - start)) s"
+$build_only && exit 0
 
 status=0
+start=$SECONDS
+# Each test program lists its tests when CTest starts it, not at build time.
 QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure --timeout 300 -j 2 ||
     status=$?
+echo "sanitize.sh: tests took $((SECONDS - start)) s"
 if ! check_reports; then
     echo "sanitizers: the reports above fail the run" >&2
     status=1

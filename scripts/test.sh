@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the fuzz targets for a bounded time,
-# the unit and end-to-end tests through CTest, then those tests again on a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer. Runs every step once the build stands and
-# prints how long each took; exits non-zero when any failed.
+# Sets up, builds and runs every test: the unit and end-to-end tests through CTest, then those
+# tests again on a build with AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz
+# targets of that build for a bounded time. Runs every step once the build stands and prints
+# how long each took; exits non-zero when any failed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNEL_BUILD_DIR:-$root/build}
@@ -20,11 +20,13 @@ step() {
 
 step build bash "$root/scripts/build.sh"
 [ ${#failed[@]} -eq 0 ] || exit 1
-step fuzz bash "$root/scripts/fuzz.sh" "${VARNEL_FUZZ_SECONDS:-60}"
 # The widget tests and the demo's screenshot need no display: Qt draws off screen.
 step tests env QT_QPA_PLATFORM=offscreen \
     ctest --test-dir "$build" --output-on-failure --timeout 300 -j 2
 step sanitizer-tests bash "$root/scripts/sanitize.sh"
+step fuzz bash "$root/scripts/fuzz.sh" "${VARNEL_FUZZ_SECONDS:-60}"
+total=$SECONDS
+echo "test.sh: all steps took $total s"
 
 if [ ${#failed[@]} -gt 0 ]; then
     echo "test.sh: failed: ${failed[*]}" >&2
