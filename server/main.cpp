@@ -18,6 +18,7 @@
 
 #include "app/paymentserver.h"
 #include "core/clock.h"
+#include "core/defaultprogramfolder.h"
 #include "core/eventpump.h"
 #include "core/programfolder.h"
 #include "log/textviewer.h"
@@ -186,6 +187,7 @@ int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate
     TrayProgram program(
         server, DesktopHost{questionBox, tray, launcher,
                             QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath(),
+                            server.folder().path(),
                             endProgram});
     routeTerminationSignals(app, endProgram);
 
@@ -225,9 +227,18 @@ int main(int argc, char** argv)
     parser.addOption({QStringLiteral("headless"),
                       QStringLiteral("Run without the tray icon and settings window, as a "
                                      "service; needed where there is no display.")});
+    // Installed, the program keeps its files in the user's data folder; elsewhere beside
+    // the executable.
+    const DefaultProgramFolder fallback = defaultProgramFolder(
+        QCoreApplication::applicationDirPath(), QStringLiteral(VARNEL_INSTALL_BINDIR),
+        qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
     parser.addOption({QStringLiteral("home"),
                       QStringLiteral("Use <dir> as the program folder (created when missing). "
-                                     "Default: the folder of the executable."),
+                                     "Default here: %1%2.")
+                          .arg(QDir::toNativeSeparators(fallback.path),
+                               fallback.perUser ? QStringLiteral(" (this user's data folder, "
+                                                                 "made owner-only)")
+                                                : QStringLiteral(" (the executable's folder)")),
                       QStringLiteral("dir")});
     parser.addOption({QStringLiteral("simulate"),
                       QStringLiteral("Tick the QP6100 device box for this run (not in the "
@@ -245,11 +256,12 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    QString home = parser.isSet(QStringLiteral("home")) ? parser.value(QStringLiteral("home"))
-                                                        : QCoreApplication::applicationDirPath();
-    if (!QDir().mkpath(home)) {
-        printLine(stderr,
-                  QStringLiteral("varnelpayment: cannot create the program folder %1").arg(home));
+    const bool homeGiven = parser.isSet(QStringLiteral("home"));
+    const QString home = homeGiven ? parser.value(QStringLiteral("home")) : fallback.path;
+    QString reason;
+    if (!makeProgramFolder(home, !homeGiven && fallback.perUser, &reason)) {
+        printLine(stderr, QStringLiteral("varnelpayment: cannot create the program folder %1: %2")
+                              .arg(home, reason));
         return 1;
     }
     const ProgramFolder folder(home);
