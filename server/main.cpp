@@ -187,8 +187,7 @@ int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate
     TrayProgram program(
         server, DesktopHost{questionBox, tray, launcher,
                             QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath(),
-                            server.folder().path(),
-                            endProgram});
+                            server.folder().path(), endProgram});
     routeTerminationSignals(app, endProgram);
 
     QString reason;

@@ -36,8 +36,8 @@ QLabel* addLine(QWidget& box, const char* name, const QString& caption, int topT
 
 } // namespace
 
-AboutBox::AboutBox(UrlLauncher& launcher, const QString& programPath,
-                   const QString& programFolder, QWidget* parent)
+AboutBox::AboutBox(UrlLauncher& launcher, const QString& programPath, const QString& programFolder,
+                   QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       m_launcher(launcher)

@@ -49,8 +49,8 @@ TEST(DefaultProgramFolderTest, InstalledProgramUsesTheUsersDataFolder)
         {root.filePath(u"gone/bin"_s), u""_s, root.filePath(u"gone/bin"_s), false},
     };
     for (const Case& c : cases) {
-        const DefaultProgramFolder chosen = defaultProgramFolder(c.executableDir, bin,
-                                                                 c.xdgDataHome, home);
+        const DefaultProgramFolder chosen =
+            defaultProgramFolder(c.executableDir, bin, c.xdgDataHome, home);
         EXPECT_EQ(chosen.path, c.expected) << qPrintable(c.executableDir);
         EXPECT_EQ(chosen.perUser, c.perUser) << qPrintable(c.executableDir);
     }
