@@ -71,7 +71,7 @@ void drawLongSignature(SigningBox& box)
     for (int s = 0; s < 20; ++s) {
         for (int i = 0; i < 100; ++i) {
             const int x = 10 + (s * 100 + i) * 380 / 2000;
-            const int y = 10 + (i % 2 == 0 ? i : 99 - i);
+            const int y = 10 + (i % 2 == 0 ? i / 2 : 99 - i / 2);
             const QPointF at((x + 0.5) * sx, (y + 0.5) * sy);
             sendMouse(box, i == 0 ? QEvent::MouseButtonPress : QEvent::MouseMove, at,
                       Qt::LeftButton);
