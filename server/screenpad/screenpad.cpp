@@ -39,6 +39,8 @@ ScreenPad::ScreenPad(QObject* parent) : QObject(parent)
 ScreenPad::~ScreenPad()
 {
     stopSwipe();
+    // A window closed after the event loop ended is still waiting for its deletion.
+    delete m_closedWindow;
     delete m_window;
 }
 
@@ -111,6 +113,7 @@ void ScreenPad::ClosePort()
         m_window->allowClose();
         m_window->hide();
         m_window->deleteLater();
+        m_closedWindow = m_window;
         m_window = nullptr;
     }
 }

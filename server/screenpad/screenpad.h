@@ -75,6 +75,7 @@ private:
     ActivityLog* m_log = nullptr;
     // Lets go with deleteLater(): a port may close while one of its events is handled.
     QPointer<PadWindow> m_window;
+    QPointer<PadWindow> m_closedWindow;
     std::unique_ptr<EvdevCardReader> m_cardReader;
     std::map<QString, QString> m_variables;
     TypedTrackParser m_tracks;
