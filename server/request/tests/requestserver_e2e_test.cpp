@@ -1,4 +1,9 @@
 // End-to-end: the real varnelpayment binary on a loopback port, driven over TCP.
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -291,4 +296,71 @@ TEST(RequestServerCommandLine, VersionAndHelp)
                   {QStringLiteral("--bogus")});
     ASSERT_TRUE(process.waitForFinished(5000));
     EXPECT_NE(process.exitCode(), 0);
+}
+
+namespace {
+
+// The processor time the process has used so far, in clock ticks.
+qint64 cpuTicks(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.value(11).toLongLong() + fields.value(12).toLongLong();
+}
+
+} // namespace
+
+TEST(RequestServerAtTheFileLimit, ClientsBeyondItAreTurnedAwayWithoutSpinningAndTheLogGoesOn)
+{
+    // A hard limit of 64 descriptors that the server cannot raise, and more clients than that.
+    ServerProcess server;
+    server.setLauncher(
+        {QStringLiteral("prlimit"), QStringLiteral("--nofile=64:64"), QStringLiteral("--")});
+    ASSERT_TRUE(server.start()) << "server did not start";
+    constexpr int kClients = 100;
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(std::make_unique<TestClient>());
+        ASSERT_TRUE(clients.back()->connectTo(server.port())) << i;
+    }
+    const auto refusals = [&server] {
+        return server.logEntries().filter(QRegularExpression(QStringLiteral(
+            R"(^Socket: ConnectionRequest Refused count=\[\d+\] reason=\[Too many open files\]$)")));
+    };
+    for (int i = 0; i < 100 && refusals().isEmpty(); ++i)
+        QThread::msleep(20);
+    ASSERT_FALSE(refusals().isEmpty()) << "the refusal reaches the log";
+
+    // Clients beyond the limit are closed, not left waiting; the server does not spin.
+    int turnedAway = 0;
+    for (auto& client : clients) {
+        client->receive(20);
+        if (client->socket().state() == QAbstractSocket::UnconnectedState)
+            ++turnedAway;
+    }
+    EXPECT_GT(turnedAway, 0);
+    const qint64 pid = server.process().processId();
+    const qint64 before = cpuTicks(pid);
+    QThread::sleep(1);
+    const qint64 used = cpuTicks(pid) - before;
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 5) << "ticks of processor time in one second";
+    // At most one refusal line a second.
+    EXPECT_LE(refusals().size(), 3);
+
+    // Once the clients have gone, a new one is served and its transaction is logged whole.
+    clients.clear();
+    ASSERT_TRUE(server.waitForLogEntry(QStringLiteral("Socket: Close 127.0.0.1")));
+    // Accepting may be paused for a moment after the last failed accept.
+    QThread::msleep(300);
+    TestClient next;
+    ASSERT_TRUE(next.connectTo(server.port()));
+    EXPECT_EQ(next.transact("TRANS=VERSION;", kVersionReply), kVersionReply);
+    next.close();
+    ASSERT_TRUE(server.waitForLogEntry(QStringLiteral("return_xml: <VERSION>1.0.0</VERSION>")));
+    EXPECT_EQ(server.stop(), 0);
+    EXPECT_EQ(server.logEntries().last(), QStringLiteral("Application Closed"));
 }
