@@ -63,8 +63,9 @@ bool RequestServer::start_listening(QString* reason)
     }
     // The listener only listens; this server accepts on its descriptor.
     m_listener->pauseAccepting();
-    m_accepting = new QSocketNotifier(m_listener->socketDescriptor(), QSocketNotifier::Read, this);
-    connect(m_accepting, &QSocketNotifier::activated, this,
+    m_accepting =
+        std::make_unique<QSocketNotifier>(m_listener->socketDescriptor(), QSocketNotifier::Read);
+    connect(m_accepting.get(), &QSocketNotifier::activated, this,
             &RequestServer::socket_ConnectionRequest);
     m_log.log(QStringLiteral("Socket: Listening Port ") + QString::number(*port));
     return true;

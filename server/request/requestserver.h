@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -59,7 +61,8 @@ private:
     RequestService& m_service;
     ConnectionLimit& m_limit;
     QTcpServer* m_listener;
-    QSocketNotifier* m_accepting = nullptr;
+    // Gone before the listener (a child) closes the descriptor it watches.
+    std::unique_ptr<QSocketNotifier> m_accepting;
     RefusalLog m_refusals;
     // Kept open so that one descriptor is free to turn a connection away, and to write its
     // log line, when all others are in use.
