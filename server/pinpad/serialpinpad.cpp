@@ -167,6 +167,9 @@ bool SerialPinPad::OpenPad()
 
 QString SerialPinPad::GetPinBlock()
 {
+    // The condition belongs to this call only, however it ends.
+    const StopWhen given = std::exchange(m_stop, {});
+    const StopWhen stop = given ? given : StopWhen([] { return false; });
     if (m_busy || !m_link)
         throw Failure(SerialError::LineFailed, QStringLiteral("the PIN pad is not open"));
     HoldPad hold(m_busy);
@@ -177,8 +180,6 @@ QString SerialPinPad::GetPinBlock()
         sendOrThrow("Z60." + packetText(m_cardNumber) + PinPadFrame::kFs + "DUKPT ENCRYPTION");
 
         const qint64 started = m_pump.elapsedMs();
-        const StopWhen given = std::exchange(m_stop, {});
-        const StopWhen stop = given ? given : StopWhen([] { return false; });
         for (;;) {
             m_pump.waitUntil(kStepMs, [this, &stop] {
                 return m_link->hasIncoming() || m_link->lineLost() || stop();
