@@ -95,15 +95,14 @@ void RequestServer::socket_ConnectionRequest()
                                QStringLiteral(" reached"));
             continue;
         }
-        auto* socket = new QTcpSocket;
+        auto socket = std::make_unique<QTcpSocket>();
         if (!socket->setSocketDescriptor(descriptor)) {
             ::close(descriptor);
-            delete socket;
             m_limit.release();
             socket_Error();
             continue;
         }
-        addConnection(socket);
+        addConnection(socket.release());
     }
 }
 

@@ -50,6 +50,7 @@ private:
     void acceptFailed(int error);
     void pauseAccepting();
     void logWithSpareFreed(const QString& line);
+    // Takes over `socket`.
     void addConnection(QTcpSocket* socket);
     void socket_DataArrival(ClientConnection* connection);
     void socket_Close(ClientConnection* connection);
