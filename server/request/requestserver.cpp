@@ -1,6 +1,7 @@
 #include "request/requestserver.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -8,7 +9,6 @@
 #include <cstring>
 
 #include <QPointer>
-#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -40,6 +40,8 @@ RequestServer::RequestServer(ActivityLog& log, LiveSettings& settings, RequestSe
       m_refusals([this](const QString& line) { logWithSpareFreed(line); }, this),
       m_spareDescriptor(openSpareDescriptor())
 {
+    m_acceptPause.setSingleShot(true);
+    connect(&m_acceptPause, &QTimer::timeout, this, &RequestServer::resumeAccepting);
 }
 
 RequestServer::~RequestServer()
@@ -63,12 +65,29 @@ bool RequestServer::start_listening(QString* reason)
     }
     // The listener only listens; this server accepts on its descriptor.
     m_listener->pauseAccepting();
-    m_accepting =
-        std::make_unique<QSocketNotifier>(m_listener->socketDescriptor(), QSocketNotifier::Read);
-    connect(m_accepting.get(), &QSocketNotifier::activated, this,
+    m_accepting.setSocket(m_listener->socketDescriptor());
+    connect(&m_accepting, &QSocketNotifier::activated, this,
             &RequestServer::socket_ConnectionRequest);
+    m_accepting.setEnabled(true);
     m_log.log(QStringLiteral("Socket: Listening Port ") + QString::number(*port));
+    fitCapToFileLimit();
     return true;
+}
+
+void RequestServer::fitCapToFileLimit()
+{
+    struct rlimit files = {};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+        return;
+    const rlim_t room =
+        files.rlim_cur > rlim_t(kReservedDescriptors) ? files.rlim_cur - kReservedDescriptors : 1;
+    if (rlim_t(m_limit.max()) <= room)
+        return;
+    m_log.log(QStringLiteral("Socket: MaxConnections=[") + QString::number(m_limit.max()) +
+              QStringLiteral("] lowered to [") + QString::number(room) +
+              QStringLiteral("] by the file limit [") + QString::number(files.rlim_cur) +
+              QLatin1Char(']'));
+    m_limit.setMax(int(room));
 }
 
 quint16 RequestServer::listeningPort() const
@@ -140,12 +159,15 @@ void RequestServer::logWithSpareFreed(const QString& line)
 void RequestServer::pauseAccepting()
 {
     // Trying again at once would only fail again, at full speed.
-    m_accepting->setEnabled(false);
-    QTimer::singleShot(kAcceptPauseMs, this, [this] {
-        if (m_spareDescriptor < 0)
-            m_spareDescriptor = openSpareDescriptor();
-        m_accepting->setEnabled(true);
-    });
+    m_accepting.setEnabled(false);
+    m_acceptPause.start(kAcceptPauseMs);
+}
+
+void RequestServer::resumeAccepting()
+{
+    if (m_spareDescriptor < 0)
+        m_spareDescriptor = openSpareDescriptor();
+    m_accepting.setEnabled(true);
 }
 
 void RequestServer::addConnection(QTcpSocket* socket)

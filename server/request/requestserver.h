@@ -1,10 +1,10 @@
 #pragma once
 
-#include <memory>
-
 #include <QMap>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
 
 #include "request/clientconnection.h"
 #include "request/refusallog.h"
@@ -12,7 +12,6 @@
 class ActivityLog;
 class ConnectionLimit;
 class LiveSettings;
-class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 class RequestService;
@@ -29,13 +28,17 @@ public:
     static constexpr qint64 kMaxRequestBytes = 64 * 1024;
     // After an accept fails for want of descriptors, accepting pauses this long.
     static constexpr int kAcceptPauseMs = 250;
+    // Descriptors the connection cap leaves to the log, the devices, uploads and the pad's
+    // control port, below the process's file limit.
+    static constexpr int kReservedDescriptors = 32;
 
     RequestServer(ActivityLog& log, LiveSettings& settings, RequestService& service,
                   ConnectionLimit& limit, QObject* parent = nullptr);
     ~RequestServer() override;
 
-    // Listens on the port field's port. Returns false, with the reason, when the field holds
-    // no usable port or the port cannot be listened on; the reason is also logged.
+    // Listens on the port field's port, and lowers the connection cap (logged) where the file
+    // limit leaves less room. Returns false, with the reason, when the field holds no usable
+    // port or the port cannot be listened on; the reason is also logged.
     bool start_listening(QString* reason = nullptr);
     // The port listened on, 0 before listening.
     quint16 listeningPort() const;
@@ -47,8 +50,12 @@ private:
     // Accepts every pending connection itself: Qt's own accepting retries at once, without
     // end, when the process is out of descriptors.
     void socket_ConnectionRequest();
+    void fitCapToFileLimit();
+    // Out of descriptors all the same (something else holds them): waiting clients are closed
+    // and accepting pauses.
     void acceptFailed(int error);
     void pauseAccepting();
+    void resumeAccepting();
     void logWithSpareFreed(const QString& line);
     // Takes over `socket`.
     void addConnection(QTcpSocket* socket);
@@ -62,8 +69,10 @@ private:
     RequestService& m_service;
     ConnectionLimit& m_limit;
     QTcpServer* m_listener;
-    // Gone before the listener (a child) closes the descriptor it watches.
-    std::unique_ptr<QSocketNotifier> m_accepting;
+    // Watches the listener's descriptor; a member, so it is gone before the listener (a child)
+    // closes that descriptor.
+    QSocketNotifier m_accepting{QSocketNotifier::Read};
+    QTimer m_acceptPause;
     RefusalLog m_refusals;
     // Kept open so that one descriptor is free to turn a connection away, and to write its
     // log line, when all others are in use.
