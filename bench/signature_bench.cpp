@@ -41,8 +41,8 @@
 #include "pad/signaturecapture.h"
 #include "pad/signatureupload.h"
 #include "pad/simulatedpad.h"
-#include "request/replychannel.h"
 #include "serverprocess.h"
+#include "timedreplies.h"
 
 namespace {
 
@@ -105,29 +105,21 @@ private:
     QString m_sigcomp;
 };
 
-// Notes when the answer leaves and whether it was the saved one.
-class TimedReplies final : public ReplyChannel
-{
-public:
-    SteadyClock::time_point sent;
-    bool saved = false;
-    void return_xml(QString& xml, bool) override
-    {
-        sent = SteadyClock::now();
-        saved = xml.startsWith(QStringLiteral("<QP6100><SIGNATURE>OK"));
-    }
-};
-
 // The waiting steps cost nothing here: the benchmark measures what follows the read.
 class NoWaitPump final : public EventPump
 {
 public:
-    void wait(int) override {}
+    void wait(int milliseconds) override { m_elapsedMs += milliseconds; }
     void processPending() override { QCoreApplication::processEvents(); }
     void waitForEvents() override
     {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    // Virtual time: each skipped step counts as waited.
+    qint64 elapsedMs() const override { return m_elapsedMs; }
+
+private:
+    qint64 m_elapsedMs = 0;
 };
 
 // Runs `captures` signature requests in this process and times each from the read that finds

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the unit and end-to-end tests through CTest, then those
-# tests again on a build with AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz
-# targets of that build for a bounded time. Runs every step once the build stands and prints
-# how long each took; exits non-zero when any failed.
+# Sets up, builds and runs every test: the unit and end-to-end tests through CTest, the Debian
+# packages installed, tried and purged, then the unit and end-to-end tests again on a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz targets of that build for a
+# bounded time. Runs every step once the build stands and prints how long each took; exits
+# non-zero when any failed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNEL_BUILD_DIR:-$root/build}
@@ -23,6 +24,8 @@ step build bash "$root/scripts/build.sh"
 # The widget tests and the demo's screenshot need no display: Qt draws off screen.
 step tests env QT_QPA_PLATFORM=offscreen \
     ctest --test-dir "$build" --output-on-failure --timeout 300 -j 2
+# The Debian packages, installed, tried and purged again.
+step packages bash "$root/packaging/tests/packages-test.sh"
 step sanitizer-tests bash "$root/scripts/sanitize.sh"
 step fuzz bash "$root/scripts/fuzz.sh" "${VARNEL_FUZZ_SECONDS:-60}"
 total=$SECONDS

@@ -11,6 +11,7 @@
 #include "core/padtimeout.h"
 #include "core/programfolder.h"
 #include "log/activitylog.h"
+#include "request/connectionlimit.h"
 #include "settings/settingsfile.h"
 
 class Clock;
@@ -20,6 +21,7 @@ class PinEntry;
 class PurgeTimer;
 class RequestDispatcher;
 class RequestServer;
+class RequestService;
 class SignaturePad;
 
 // The whole server without its window: builds the live settings, the log, the settings file,
@@ -68,7 +70,10 @@ private:
     LiveSettings m_settings;
     SettingsFile m_settingsFile;
     PadTimeout m_padTimeout;
+    // Shared by every door that accepts clients.
+    ConnectionLimit m_connectionLimit;
     // Built by start() in this order.
+    std::unique_ptr<RequestService> m_service;
     std::unique_ptr<RequestServer> m_requests;
     std::unique_ptr<SignaturePad> m_pad;
     std::unique_ptr<PinEntry> m_pinPad;

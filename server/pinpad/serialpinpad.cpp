@@ -1,5 +1,7 @@
 #include "pinpad/serialpinpad.h"
 
+#include <utility>
+
 #include <QSerialPort>
 
 #include "core/eventpump.h"
@@ -167,6 +169,9 @@ bool SerialPinPad::OpenPad()
 
 QString SerialPinPad::GetPinBlock()
 {
+    // The condition belongs to this call only, however it ends.
+    const StopWhen given = std::exchange(m_stop, {});
+    const StopWhen stop = given ? given : StopWhen([] { return false; });
     if (m_busy || !m_link)
         throw Failure(SerialError::LineFailed, QStringLiteral("the PIN pad is not open"));
     HoldPad hold(m_busy);
@@ -177,11 +182,11 @@ QString SerialPinPad::GetPinBlock()
         sendOrThrow(kDisplayPrefix + kTotalText + packetText(m_amount));
         sendOrThrow("Z60." + packetText(m_cardNumber) + PinPadFrame::kFs + "DUKPT ENCRYPTION");
 
-        constexpr double kStep = kStepMs / 1000.0;
-        double elapsed = 0;
+        const qint64 started = m_pump.elapsedMs();
         for (;;) {
-            m_pump.waitUntil(kStepMs,
-                             [this] { return m_link->hasIncoming() || m_link->lineLost(); });
+            m_pump.waitUntil(kStepMs, [this, &stop] {
+                return m_link->hasIncoming() || m_link->lineLost() || stop();
+            });
             throwIfLost();
             while (m_link->hasIncoming()) {
                 const PinPadLink::Incoming incoming = m_link->takeIncoming();
@@ -199,11 +204,16 @@ QString SerialPinPad::GetPinBlock()
             }
             m_pump.processPending();
             throwIfLost();
-            elapsed += kStep;
             // Read the shared limit afresh: a request served during the step may have set it.
             const qint16 setting = m_padTimeout->seconds();
             const qint16 limit = setting == 0 ? PadTimeout::kDefaultSeconds : setting;
-            if (elapsed >= limit) {
+            if (stop()) {
+                // Nobody waits for the answer: the pad goes back to idle, acknowledged or not.
+                m_link->send(kHostCancel);
+                m_cancelReason = QStringLiteral("client gone");
+                return {};
+            }
+            if (m_pump.elapsedMs() - started >= qint64(limit) * 1000) {
                 // A pad that ends the exchange instead of acknowledging is back at idle too.
                 const PinPadLink::Sent sent = m_link->send(kHostCancel);
                 if (sent != PinPadLink::Sent::Acknowledged && sent != PinPadLink::Sent::Ended)

@@ -54,6 +54,7 @@ public:
     // read; with 5 for values too long for a packet. A failure closes the port.
     QString GetPinBlock() override;
     QString CancelReason() const override { return m_cancelReason; }
+    void setStopWhen(StopWhen stop) override { m_stop = std::move(stop); }
     // Twenty hex digits, the leading F's the pad leaves out put back.
     QString Ksn() const override;
     // Does nothing while another PIN entry holds the pad: the port is that entry's.
@@ -85,6 +86,7 @@ private:
     QString m_errorDescription;
     // How messages name the open port.
     QString m_portLabel;
+    StopWhen m_stop;
     // An OpenPad or GetPinBlock is under way (other requests run during its waits).
     bool m_busy = false;
     std::unique_ptr<QSerialPort> m_line;

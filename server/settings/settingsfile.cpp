@@ -40,6 +40,9 @@ void SettingsFile::load_settings(LiveSettings& fields, const std::function<void(
     const QString ftpUsername = read("FTP", "ftpUsername", {});
     const QString ftpPassword = read("FTP", "ftpPassword", {});
     const QString qp6100Device = read("QP6100", "qp6100Device", {});
+    const QString qp6100Driver = read("QP6100", "Driver", {});
+    const QString qp6100Screen = read("QP6100", "Screen", {});
+    const QString qp6100CardReader = read("QP6100", "CardReader", {});
     const QString device1000SE = read("1000SE", "1000SEDevice", {});
     const QString commPort = read("1000SE", "1000SECommPort", {});
     const QString baudRate = read("1000SE", "1000SEBaudRate", {});
@@ -51,6 +54,10 @@ void SettingsFile::load_settings(LiveSettings& fields, const std::function<void(
     fields.setTxtFtpUrl(ftpUrl);
     fields.setTxtFtpUsername(ftpUsername);
     fields.setTxtFtpPassword(ftpPassword);
+    // The pad's own keys first: connecting it (the device box) may open the screen pad.
+    fields.setQp6100Driver(qp6100Driver);
+    fields.setQp6100Screen(qp6100Screen);
+    fields.setQp6100CardReader(qp6100CardReader);
     fields.setChkQP6100Device(deviceState(qp6100Device));
     if (list_comm_ports)
         list_comm_ports();
@@ -67,21 +74,41 @@ void SettingsFile::load_settings(LiveSettings& fields, const std::function<void(
     fields.clickChk1000SEDevice();
 }
 
+int SettingsFile::maxConnections() const
+{
+    QString stored;
+    ProfileStore::reg_get_value(m_path, QStringLiteral("Local"), QStringLiteral("MaxConnections"),
+                                kText, QString::number(kDefaultMaxConnections), stored);
+    bool ok = false;
+    const int max = stored.trimmed().toInt(&ok);
+    if (ok && max >= kLowestMaxConnections && max <= kHighestMaxConnections)
+        return max;
+    m_log.log(QStringLiteral("Settings: MaxConnections=[") + stored +
+              QStringLiteral("] is not a whole number from %1 to %2; %3 is used")
+                  .arg(kLowestMaxConnections)
+                  .arg(kHighestMaxConnections)
+                  .arg(kDefaultMaxConnections));
+    return kDefaultMaxConnections;
+}
+
 void SettingsFile::mnuFileSave(const LiveSettings& fields)
 {
     m_log.log(QStringLiteral("mnuFileSave"));
 
+    // The FTP password is in the file, so only its owner may read it, whatever mode it had.
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     if (!QFile::exists(m_path)) {
-        // The store writes only into an existing file; the FTP password is in it, so only its
-        // owner may read it.
+        // The store writes only into an existing file.
         QFile created(m_path);
-        if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly))
             qWarning("Settings: cannot create %s: %s", qUtf8Printable(m_path),
                      qUtf8Printable(created.errorString()));
+    } else {
+        // Before the save, which gives the new file the mode of the old one.
+        QFile::setPermissions(m_path, ownerOnly);
     }
 
-    // All eleven in one replace of the file: a crash mid-save leaves the old file whole.
+    // All in one replace of the file: a crash mid-save leaves the old file whole.
     const auto latin = [](const char* text) { return QString::fromLatin1(text); };
     const QList<ProfileStore::ProfileValue> values = {
         {latin("Local"), latin("localSockport"), fields.txtSockport()},
@@ -89,6 +116,9 @@ void SettingsFile::mnuFileSave(const LiveSettings& fields)
         {latin("FTP"), latin("ftpUsername"), fields.txtFtpUsername()},
         {latin("FTP"), latin("ftpPassword"), fields.txtFtpPassword()},
         {latin("QP6100"), latin("qp6100Device"), QString::number(fields.chkQP6100Device())},
+        {latin("QP6100"), latin("Driver"), fields.qp6100Driver()},
+        {latin("QP6100"), latin("Screen"), fields.qp6100Screen()},
+        {latin("QP6100"), latin("CardReader"), fields.qp6100CardReader()},
         {latin("1000SE"), latin("1000SEDevice"), QString::number(fields.chk1000SEDevice())},
         {latin("1000SE"), latin("1000SECommPort"), fields.cbo1000SECommPort()},
         {latin("1000SE"), latin("1000SEBaudRate"), fields.cbo1000SEBaudRate()},
@@ -98,4 +128,6 @@ void SettingsFile::mnuFileSave(const LiveSettings& fields)
     };
     if (ProfileStore::reg_set_values(m_path, kText, values) != ProfileStore::kDone)
         qWarning("Settings: the settings could not be written to %s", qUtf8Printable(m_path));
+    if (QFile::exists(m_path) && !QFile::setPermissions(m_path, ownerOnly))
+        qWarning("Settings: cannot make %s readable by its owner only", qUtf8Printable(m_path));
 }

@@ -185,7 +185,7 @@ void MainWindow::mnuPopupExit()
 void MainWindow::showAbout(QWidget* owner)
 {
     if (!m_about) {
-        m_about = new AboutBox(m_host.launcher, m_host.programPath, owner);
+        m_about = new AboutBox(m_host.launcher, m_host.programPath, m_host.programFolder, owner);
         m_about->setAttribute(Qt::WA_DeleteOnClose);
         // With an owner it is modal: the window waits until it closes. The tray icon keeps
         // answering, so that a box minimised with its window can be brought back.

@@ -142,6 +142,9 @@ TEST_F(SettingsFileTest, SaveCreatesAMissingFileForItsOwnerAndRoundTrips)
     m_fields.setTxt1000SEParity(QStringLiteral("E"));
     m_fields.setTxt1000SEDataBits(QStringLiteral("7"));
     m_fields.setTxt1000SEEncryption(QStringLiteral("DUKPT"));
+    m_fields.setQp6100Driver(QStringLiteral("screen"));
+    m_fields.setQp6100Screen(QStringLiteral("0"));
+    m_fields.setQp6100CardReader(QStringLiteral("/dev/input/event7"));
 
     m_settings.mnuFileSave(m_fields);
 
@@ -164,6 +167,9 @@ TEST_F(SettingsFileTest, SaveCreatesAMissingFileForItsOwnerAndRoundTrips)
     EXPECT_EQ(loaded.txt1000SEParity(), m_fields.txt1000SEParity());
     EXPECT_EQ(loaded.txt1000SEDataBits(), m_fields.txt1000SEDataBits());
     EXPECT_EQ(loaded.txt1000SEEncryption(), m_fields.txt1000SEEncryption());
+    EXPECT_EQ(loaded.qp6100Driver(), m_fields.qp6100Driver());
+    EXPECT_EQ(loaded.qp6100Screen(), m_fields.qp6100Screen());
+    EXPECT_EQ(loaded.qp6100CardReader(), m_fields.qp6100CardReader());
 }
 
 TEST_F(SettingsFileTest, SaveKeepsTheRestOfAnExistingFile)
@@ -192,6 +198,9 @@ TEST_F(SettingsFileTest, SaveReplacesTheFileOnceWithAllElevenValues)
     m_fields.setCbo1000SEBaudRate(QStringLiteral("4000"));
     m_fields.setTxt1000SEParity(QStringLiteral("E"));
     m_fields.setTxt1000SEDataBits(QStringLiteral("7"));
+    m_fields.setQp6100Driver(QStringLiteral("screen"));
+    m_fields.setQp6100Screen(QStringLiteral("1"));
+    m_fields.setQp6100CardReader(QStringLiteral("/dev/input/by-id/usb-reader-event-kbd"));
     FileReplacements replacements(m_path);
     ASSERT_TRUE(replacements.isWatching());
 
@@ -218,7 +227,10 @@ TEST_F(SettingsFileTest, SaveReplacesTheFileOnceWithAllElevenValues)
                                "ftpUsername=user\r\n"
                                "ftpPassword=pa ss\r\n"
                                "[QP6100]\r\n"
-                               "qp6100Device=1\r\n");
+                               "qp6100Device=1\r\n"
+                               "Driver=screen\r\n"
+                               "Screen=1\r\n"
+                               "CardReader=/dev/input/by-id/usb-reader-event-kbd\r\n");
 }
 
 TEST_F(SettingsFileTest, SaveIntoAMissingFolderCreatesNothing)
@@ -226,4 +238,50 @@ TEST_F(SettingsFileTest, SaveIntoAMissingFolderCreatesNothing)
     SettingsFile elsewhere(m_dir.filePath(QStringLiteral("missing/varnelpayment.ini")), m_log);
     elsewhere.mnuFileSave(m_fields);
     EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("missing"))));
+}
+
+TEST_F(SettingsFileTest, EverySaveLeavesTheFileReadableByItsOwnerOnly)
+{
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    for (const QFileDevice::Permissions before :
+         {QFileDevice::Permissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                   QFileDevice::ReadGroup | QFileDevice::ReadOther),
+          QFileDevice::Permissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                   QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                   QFileDevice::ReadOther | QFileDevice::WriteOther),
+          ownerOnly}) {
+        writeAll(m_path, "[FTP]\r\nftpPassword=old\r\n");
+        ASSERT_TRUE(QFile::setPermissions(m_path, before));
+        m_fields.setTxtFtpPassword(QStringLiteral("s3cret"));
+        m_settings.mnuFileSave(m_fields);
+        EXPECT_EQ(stored("FTP", "ftpPassword"), QStringLiteral("s3cret"));
+        EXPECT_EQ(QFile::permissions(m_path) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                  ownerOnly)
+            << int(before);
+    }
+}
+
+TEST_F(SettingsFileTest, MaxConnectionsIsAWholeNumberFromOneTo100000Or200)
+{
+    const QList<std::pair<QByteArray, int>> cases = {
+        {"", 200},
+        {"MaxConnections=50\r\n", 50},
+        {"maxconnections= 7\r\n", 7},
+        {"MaxConnections=1\r\n", 1},
+        {"MaxConnections=100000\r\n", 100000},
+        {"MaxConnections=0\r\n", 200},
+        {"MaxConnections=100001\r\n", 200},
+        {"MaxConnections=-5\r\n", 200},
+        {"MaxConnections=lots\r\n", 200},
+        {"MaxConnections=\r\n", 200},
+        {"MaxConnections=2.5\r\n", 200},
+    };
+    for (const auto& [line, expected] : cases) {
+        writeAll(m_path, "[Local]\r\nlocalSockport=31420\r\n" + line);
+        EXPECT_EQ(m_settings.maxConnections(), expected) << line.constData();
+    }
+    // An unusable value is logged once, with what was found.
+    EXPECT_TRUE(logEntries(m_dir.filePath(QStringLiteral("varnelpayment.log")))
+                    .contains(QStringLiteral("Settings: MaxConnections=[lots] is not a whole "
+                                             "number from 1 to 100000; 200 is used")));
 }
