@@ -7,6 +7,7 @@
 #include "pad/signaturepad.h"
 #include "pinpad/commportscan.h"
 #include "pinpad/pinentry.h"
+#include "request/accesspolicy.h"
 #include "request/deviceoperations.h"
 #include "request/requestdispatcher.h"
 #include "request/requestserver.h"
@@ -43,6 +44,10 @@ bool PaymentServer::start(bool simulate, QString* listenError)
     if (simulate)
         m_settings.setChkQP6100Device(LiveSettings::Ticked);
 
+    QStringList accessLines;
+    m_requests->setAccessPolicy(AccessPolicy::fromAllowFrom(m_settings.allowFrom(), &accessLines));
+    for (const QString& line : accessLines)
+        m_log.log(line);
     const bool listening = m_requests->start_listening(listenError);
     mnuToolsLogFilePurgeLog();
     m_purgeTimer = std::make_unique<PurgeTimer>(m_log, m_clock);

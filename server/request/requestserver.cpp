@@ -10,6 +10,7 @@
 #include "core/padtimeout.h"
 #include "log/activitylog.h"
 #include "request/listenport.h"
+#include "request/peeraddress.h"
 #include "request/replytext.h"
 #include "request/requestdispatcher.h"
 #include "request/requestparser.h"
@@ -29,9 +30,11 @@ bool RequestServer::start_listening(QString* reason)
 {
     QString why;
     const std::optional<quint16> port = parseListenPort(m_settings.txtSockport(), &why);
-    if (port && !m_listener->listen(QHostAddress::Any, *port))
+    const std::optional<QHostAddress> address =
+        port ? parseBindAddress(m_settings.bindAddress(), &why) : std::nullopt;
+    if (address && !m_listener->listen(*address, *port))
         why = m_listener->errorString();
-    if (!port || !m_listener->isListening()) {
+    if (!address || !m_listener->isListening()) {
         m_log.log(QStringLiteral("Socket: Listening Error port=[") + m_settings.txtSockport() +
                   QStringLiteral("] ") + why);
         if (reason)
@@ -39,6 +42,8 @@ bool RequestServer::start_listening(QString* reason)
         return false;
     }
     m_log.log(QStringLiteral("Socket: Listening Port ") + QString::number(*port));
+    if (!m_settings.bindAddress().trimmed().isEmpty())
+        m_log.log(QStringLiteral("Socket: Listening Address ") + address->toString());
     return true;
 }
 
@@ -51,6 +56,13 @@ void RequestServer::socket_ConnectionRequest()
 {
     while (m_listener->hasPendingConnections()) {
         QTcpSocket* socket = m_listener->nextPendingConnection();
+        if (!m_access.allows(socket->peerAddress())) {
+            m_log.log(QStringLiteral("Socket: Refused ") + addressText(socket->peerAddress()));
+            // Closed before anything of it is read; the listener owns it until then.
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         auto* connection = new ClientConnection(socket, freeSlot(), this);
         m_log.log(QStringLiteral("Socket: ConnectionRequest ip=[") + connection->peerIp() +
                   QStringLiteral("] port=[") + QString::number(socket->peerPort()) +

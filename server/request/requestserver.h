@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 
+#include "request/accesspolicy.h"
 #include "request/clientconnection.h"
 #include "request/replychannel.h"
 
@@ -35,7 +36,10 @@ public:
     // The dispatcher that runs parsed requests; set before listening starts.
     void setDispatcher(RequestDispatcher* dispatcher) { m_dispatcher = dispatcher; }
 
-    // Listens on the port field's port. Returns false, with the reason, when the field holds
+    // Who may connect; a connection from any other address is closed before it is read.
+    void setAccessPolicy(const AccessPolicy& policy) { m_access = policy; }
+
+    // Listens on the port field's port, on `[Local] bindAddress` when that is set. Returns false, with the reason, when the field holds
     // no usable port or the port cannot be listened on; the reason is also logged.
     bool start_listening(QString* reason = nullptr);
     // The port listened on, 0 before listening.
@@ -61,6 +65,7 @@ private:
     LiveSettings& m_settings;
     QString m_signaturesFolder;
     RequestDispatcher* m_dispatcher = nullptr;
+    AccessPolicy m_access;
     PadTimeout& m_padTimeout;
     QTcpServer* m_listener;
     // The open connections by slot; each is a Qt child of this server.
