@@ -30,10 +30,10 @@ bool PaymentServer::start(bool simulate, QString* listenError)
     m_requests =
         std::make_unique<RequestServer>(m_log, m_settings, m_padTimeout, m_folder.signaturesPath());
     // The pad's operations exist before the settings load, which may already connect the pad.
-    m_pad = std::make_unique<SignaturePad>(m_devices.padDriver, m_settings, m_log, *m_requests,
-                                           m_pump, m_padTimeout, m_devices.fileChooser,
-                                           m_devices.ftpClient, m_folder.settingsPath(),
-                                           m_folder.signaturesPath());
+    m_pad =
+        std::make_unique<SignaturePad>(m_devices.padDriver, m_settings, m_log, *m_requests, m_pump,
+                                       m_padTimeout, m_devices.fileChooser, m_devices.ftpClient,
+                                       m_folder.settingsPath(), m_folder.signaturesPath());
     m_pinPad = std::make_unique<PinEntry>(m_devices.pinPad, m_settings, m_log, *m_requests);
     m_dispatcher = std::make_unique<RequestDispatcher>(m_log, *m_requests, *m_pad, *m_pinPad);
     m_requests->setDispatcher(m_dispatcher.get());

@@ -6,8 +6,7 @@
 #include "request/peeraddress.h"
 
 ClientConnection::ClientConnection(QTcpSocket* socket, int slot, QObject* parent)
-    : QObject(parent), m_socket(socket), m_slot(slot),
-      m_peerIp(addressText(socket->peerAddress()))
+    : QObject(parent), m_socket(socket), m_slot(slot), m_peerIp(addressText(socket->peerAddress()))
 {
     socket->setParent(this);
 }

@@ -39,8 +39,9 @@ public:
     // Who may connect; a connection from any other address is closed before it is read.
     void setAccessPolicy(const AccessPolicy& policy) { m_access = policy; }
 
-    // Listens on the port field's port, on `[Local] bindAddress` when that is set. Returns false, with the reason, when the field holds
-    // no usable port or the port cannot be listened on; the reason is also logged.
+    // Listens on the port field's port, on `[Local] bindAddress` when that is set. Returns false,
+    // with the reason, when the field holds no usable port or the port cannot be listened on; the
+    // reason is also logged.
     bool start_listening(QString* reason = nullptr);
     // The port listened on, 0 before listening.
     quint16 listeningPort() const;

@@ -38,7 +38,7 @@ TEST(AccessE2E, OnlyListedAddressesAreServedTheOthersAreClosedUnread)
     EXPECT_TRUE(log.contains(QStringLiteral("Socket: allowFrom Ignored entry=[300.1.2.3] (not an "
                                             "address or address/prefix range)")));
     EXPECT_TRUE(log.contains(QStringLiteral("Socket: allowFrom=[127.0.0.2/32]")));
-    // Nothing of the refused connection was read: one transaction, the listed client's two.
+    // Nothing of the refused connection was read: the only transactions are the listed ones.
     EXPECT_EQ(log.filter(QStringLiteral("Socket: Transaction Start")).size(), 2);
     EXPECT_TRUE(log.filter(QStringLiteral("Socket: ConnectionRequest ip=[127.0.0.1]")).isEmpty());
 }
@@ -63,7 +63,8 @@ TEST(AccessE2E, BindAddressListensThereOnly)
     EXPECT_EQ(bound.transact("TRANS=VERSION;", kVersionReply), kVersionReply);
     TestClient elsewhere;
     EXPECT_FALSE(elsewhere.connectTo(server.port()));
-    EXPECT_TRUE(server.logEntries().contains(QStringLiteral("Socket: Listening Address 127.0.0.2")));
+    EXPECT_TRUE(
+        server.logEntries().contains(QStringLiteral("Socket: Listening Address 127.0.0.2")));
 
     // An address that is not one stops the service rather than listening everywhere.
     ServerProcess wrong;
