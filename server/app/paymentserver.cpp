@@ -11,6 +11,7 @@
 #include "request/deviceoperations.h"
 #include "request/requestdispatcher.h"
 #include "request/requestserver.h"
+#include "request/websocketdoor.h"
 
 PaymentServer::PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump,
                              Devices devices, QObject* parent)
@@ -45,10 +46,14 @@ bool PaymentServer::start(bool simulate, QString* listenError)
         m_settings.setChkQP6100Device(LiveSettings::Ticked);
 
     QStringList accessLines;
-    m_requests->setAccessPolicy(AccessPolicy::fromAllowFrom(m_settings.allowFrom(), &accessLines));
+    m_access = AccessPolicy::fromAllowFrom(m_settings.allowFrom(), &accessLines);
     for (const QString& line : accessLines)
         m_log.log(line);
+    m_requests->setAccessPolicy(m_access);
     const bool listening = m_requests->start_listening(listenError);
+    // A second door onto the same service, for browser tills; without it the TCP port serves on.
+    m_webSocket = std::make_unique<WebSocketDoor>(m_log, m_settings, m_access, *m_requests);
+    m_webSocket->start(&m_webSocketError);
     mnuToolsLogFilePurgeLog();
     m_purgeTimer = std::make_unique<PurgeTimer>(m_log, m_clock);
     return listening;
@@ -67,6 +72,16 @@ void PaymentServer::shutdown()
 quint16 PaymentServer::listeningPort() const
 {
     return m_requests ? m_requests->listeningPort() : 0;
+}
+
+quint16 PaymentServer::webSocketPort() const
+{
+    return m_webSocket ? m_webSocket->listeningPort() : 0;
+}
+
+bool PaymentServer::webSocketSecure() const
+{
+    return m_webSocket && m_webSocket->isSecure();
 }
 
 void PaymentServer::mnuFileSave()

@@ -6,7 +6,27 @@
 #include "request/peeraddress.h"
 
 ClientConnection::ClientConnection(QTcpSocket* socket, int slot, QObject* parent)
-    : QObject(parent), m_socket(socket), m_slot(slot), m_peerIp(addressText(socket->peerAddress()))
+    : Requester(parent), m_socket(socket), m_slot(slot),
+      m_peerIp(addressText(socket->peerAddress()))
 {
     socket->setParent(this);
+}
+
+bool ClientConnection::isConnected() const
+{
+    return !m_closed && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void ClientConnection::send(const QByteArray& bytes)
+{
+    m_socket->write(bytes);
+    m_socket->flush();
+}
+
+void ClientConnection::markClosed()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    Q_EMIT gone();
 }

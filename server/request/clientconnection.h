@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QObject>
 #include <QString>
+
+#include "request/requester.h"
 
 class QTcpSocket;
 
@@ -9,7 +10,7 @@ class QTcpSocket;
 // request server is its Qt parent; a closed connection goes with deleteLater(), since a
 // socket call (abort, close, a write to a closed peer) announces the close while the caller
 // still holds the connection.
-class ClientConnection final : public QObject
+class ClientConnection final : public Requester
 {
     Q_OBJECT
 
@@ -21,9 +22,14 @@ public:
     int slot() const { return m_slot; }
     // The peer's address in dotted form, also for IPv4 clients of the dual-stack listener.
     const QString& peerIp() const { return m_peerIp; }
+    QString peerAddress() const override { return m_peerIp; }
+    bool isConnected() const override;
+    // Writes at once; a peer that has gone may announce the close inside this call.
+    void send(const QByteArray& bytes) override;
     // Set once the close has been handled: the connection takes no more requests or replies.
     bool isClosed() const { return m_closed; }
-    void markClosed() { m_closed = true; }
+    // Marks the close handled and announces that the client has gone.
+    void markClosed();
 
 private:
     QTcpSocket* m_socket;

@@ -1,5 +1,7 @@
 #include "request/peeraddress.h"
 
+#include <sys/socket.h>
+
 QHostAddress plainAddress(const QHostAddress& address)
 {
     bool isV4 = false;
@@ -10,4 +12,13 @@ QHostAddress plainAddress(const QHostAddress& address)
 QString addressText(const QHostAddress& address)
 {
     return plainAddress(address).toString();
+}
+
+QHostAddress peerAddressOf(qintptr descriptor)
+{
+    sockaddr_storage address = {};
+    socklen_t length = sizeof address;
+    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return QHostAddress();
+    return QHostAddress(reinterpret_cast<const sockaddr*>(&address));
 }

@@ -9,3 +9,7 @@ QHostAddress plainAddress(const QHostAddress& address);
 
 // The address as the log shows it: dotted form for IPv4 peers.
 QString addressText(const QHostAddress& address);
+
+// The peer address of an accepted socket descriptor, read without touching its data; null when
+// the peer has already gone.
+QHostAddress peerAddressOf(qintptr descriptor);

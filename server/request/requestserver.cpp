@@ -105,15 +105,15 @@ void RequestServer::socket_DataArrival(ClientConnection* connection)
     // announces no new data while its announcement is being handled, and a request that
     // arrives on this connection while the transaction waits must run nested like any other.
     QMetaObject::invokeMethod(
-        this, [this, target = QPointer(connection), bytes] { serve(target, bytes); },
+        this, [this, target = QPointer(connection), bytes] { serve(target.data(), bytes); },
         Qt::QueuedConnection);
 }
 
-void RequestServer::serve(const QPointer<ClientConnection>& connection, const QByteArray& bytes)
+void RequestServer::serve(Requester* requester, const QByteArray& bytes)
 {
     // A request whose client closed right after sending still runs (an ABORT still counts);
     // only its replies fail.
-    m_serving.append(connection);
+    m_serving.append(requester);
     runTransaction(QString::fromLatin1(bytes));
     m_serving.removeLast();
 }
@@ -146,14 +146,12 @@ void RequestServer::return_xml(QString& xml, bool skipDebug)
     xml = strRemoveNonPrintableChars(xml);
     m_log.log(skipDebug ? QStringLiteral("return_xml: skipDebug=true")
                         : QStringLiteral("return_xml: ") + xml);
-    ClientConnection* target = m_serving.isEmpty() ? nullptr : m_serving.last().data();
-    if (!target || target->isClosed() ||
-        target->socket().state() != QAbstractSocket::ConnectedState)
+    Requester* target = m_serving.isEmpty() ? nullptr : m_serving.last().data();
+    if (!target || !target->isConnected())
         throw Failure(FailureCode::ConnectionClosed);
-    // A write to a peer that has gone may announce the close inside flush(); the connection
-    // then stays until the event loop frees it, and nothing here touches it afterwards.
-    target->socket().write(xml.toLatin1());
-    target->socket().flush();
+    // A send to a peer that has gone may announce the close inside it; the requester then
+    // stays until the event loop frees it, and nothing here touches it afterwards.
+    target->send(xml.toLatin1());
 }
 
 void RequestServer::socket_Close(ClientConnection* connection)

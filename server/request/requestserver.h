@@ -51,12 +51,14 @@ public:
 
     void return_xml(QString& xml, bool skipDebug) override;
 
+    // Runs one request's transaction with its replies going to `requester`, which may have
+    // gone (and be null) by then: the request still runs, only its replies fail. Every door
+    // hands its requests here.
+    void serve(Requester* requester, const QByteArray& bytes);
+
 private:
     void socket_ConnectionRequest();
     void socket_DataArrival(ClientConnection* connection);
-    // Runs one receipt's transaction with its replies going to `connection`, which may have
-    // closed (and gone) by then.
-    void serve(const QPointer<ClientConnection>& connection, const QByteArray& bytes);
     void socket_Close(ClientConnection* connection);
     void socket_Error();
     void runTransaction(const QString& text);
@@ -73,6 +75,6 @@ private:
     QMap<int, ClientConnection*> m_slots;
     // The connections whose transactions are running, innermost last: replies go to the last.
     // A connection that closes during its own transaction is gone from here once freed.
-    QList<QPointer<ClientConnection>> m_serving;
+    QList<QPointer<Requester>> m_serving;
     int m_sockCount = 0;
 };

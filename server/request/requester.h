@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// One client that sends requests and takes their replies, whatever carries them. The request
+// service serves any requester; the door that accepted the client owns it.
+class Requester : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    // The client's address in dotted form, for the log.
+    virtual QString peerAddress() const = 0;
+    // False once the client has gone: no reply can reach it any more.
+    virtual bool isConnected() const = 0;
+    // Sends a reply's bytes unchanged.
+    virtual void send(const QByteArray& bytes) = 0;
+
+Q_SIGNALS:
+    // The client went away; announced once.
+    void gone();
+};
