@@ -41,8 +41,8 @@
 #include "pad/signaturecapture.h"
 #include "pad/signatureupload.h"
 #include "pad/simulatedpad.h"
-#include "request/replychannel.h"
 #include "serverprocess.h"
+#include "timedreplies.h"
 
 namespace {
 
@@ -103,19 +103,6 @@ public:
 private:
     SimulatedPad& m_pad;
     QString m_sigcomp;
-};
-
-// Notes when the answer leaves and whether it was the saved one.
-class TimedReplies final : public ReplyChannel
-{
-public:
-    SteadyClock::time_point sent;
-    bool saved = false;
-    void return_xml(QString& xml, bool) override
-    {
-        sent = SteadyClock::now();
-        saved = xml.startsWith(QStringLiteral("<QP6100><SIGNATURE>OK"));
-    }
 };
 
 // The waiting steps cost nothing here: the benchmark measures what follows the read.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -27,6 +28,8 @@
 #include "pad/simulatedpad.h"
 #include "pinpad/qtserialprobe.h"
 #include "pinpad/serialpinpad.h"
+#include "screenpad/screenpad.h"
+#include "settings/profilestore.h"
 #include "shell/dialogfilechooser.h"
 #include "shell/launchertextviewer.h"
 #include "shell/systemtrayicon.h"
@@ -88,15 +91,6 @@ bool hasDisplay()
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-// The pad's control port, where varnel-pad stands at the simulated pad. Without it the pad
-// still works; it has logged why it cannot listen.
-std::unique_ptr<PadControlServer> listenForPadControl(SimulatedPad& pad, PaymentServer& server)
-{
-    auto control = std::make_unique<PadControlServer>(pad, server.activityLog());
-    control->listen(PadControlServer::configuredPort(server.folder().settingsPath()));
-    return control;
-}
-
 void printStarted(const PaymentServer& server)
 {
     printLine(stdout,
@@ -126,38 +120,71 @@ void printListenError(PaymentServer& server, const QString& reason)
                           .arg(server.settings().txtSockport(), reason));
 }
 
-// The devices of this build that do not depend on a window: the simulated QP6100 pad, libcurl
-// for the signature upload, the 1000SE on a serial port and QSerialPort for the port scan.
+// The QP6100 drivers this build has.
+enum class PadChoice { Simulated, Screen };
+
+// The devices of this build that do not depend on a window: the QP6100 pad (simulated, or the
+// screen pad), libcurl for the signature upload, the 1000SE on a serial port and QSerialPort
+// for the port scan.
 struct DeviceSet
 {
-    DeviceSet(const ProgramFolder& folder, EventPump& pump) : pinPad(folder.settingsPath(), pump) {}
+    DeviceSet(const ProgramFolder& folder, EventPump& pump, PadChoice pad)
+        : pinPad(folder.settingsPath(), pump)
+    {
+        if (pad == PadChoice::Screen)
+            screenPad = std::make_unique<ScreenPad>();
+    }
 
     Devices with(FileChooser& fileChooser, TextViewer& textViewer)
     {
-        return Devices{simulatedPad, fileChooser, textViewer, ftpClient, pinPad, serialProbe};
+        PadDriver& padDriver =
+            screenPad ? static_cast<PadDriver&>(*screenPad) : static_cast<PadDriver&>(simulatedPad);
+        return Devices{padDriver, fileChooser, textViewer, ftpClient, pinPad, serialProbe};
     }
-    // PIN entry waits as long as the requests' TIMER says, like the swipe.
-    void follow(PaymentServer& server) { pinPad.followPadTimeout(server.padTimeout()); }
+    // PIN entry waits as long as the requests' TIMER says, like the swipe; the screen pad
+    // finds its screen and card reader in the live settings.
+    void follow(PaymentServer& server)
+    {
+        pinPad.followPadTimeout(server.padTimeout());
+        if (screenPad)
+            screenPad->attach(server.settings(), server.activityLog());
+    }
+    // The pad's control port, where varnel-pad stands at the simulated pad; nothing for the
+    // screen pad, whose customer stands at the screen.
+    std::unique_ptr<PadControlServer> listenForPadControl(PaymentServer& server)
+    {
+        if (screenPad)
+            return nullptr;
+        auto control = std::make_unique<PadControlServer>(simulatedPad, server.activityLog());
+        control->listen(PadControlServer::configuredPort(server.folder().settingsPath()));
+        return control;
+    }
 
     SimulatedPad simulatedPad;
+    std::unique_ptr<ScreenPad> screenPad;
     CurlFtpClient ftpClient;
     SerialPinPad pinPad;
     QtSerialProbe serialProbe;
 };
 
-int runHeadless(QCoreApplication& app, const ProgramFolder& folder, bool simulate)
+int runHeadless(QCoreApplication& app, const ProgramFolder& folder, bool simulate, PadChoice pad)
 {
+    // The screen pad's window may be the only one; closing it must not end the service.
+    if (auto* widgets = qobject_cast<QApplication*>(&app))
+        widgets->setQuitOnLastWindowClosed(false);
     SystemClock clock;
     QtEventPump pump;
     // Without a window: no file dialog, and the desktop's opener for View Log.
-    DeviceSet devices(folder, pump);
+    DeviceSet devices(folder, pump, pad);
     NoFileChooser fileChooser;
     DesktopTextViewer textViewer;
     PaymentServer server{folder, clock, pump, devices.with(fileChooser, textViewer)};
     devices.follow(server);
-    routeTerminationSignals(app, [&app, &pump] {
+    // exit() rather than quit(), which in a widget application (the screen pad's) first asks
+    // the windows to close.
+    routeTerminationSignals(app, [&pump] {
         pump.interrupt();
-        app.quit();
+        QCoreApplication::exit(0);
     });
 
     QString reason;
@@ -169,14 +196,14 @@ int runHeadless(QCoreApplication& app, const ProgramFolder& folder, bool simulat
         server.shutdown();
         return 1;
     }
-    const auto padControl = listenForPadControl(devices.simulatedPad, server);
+    const auto padControl = devices.listenForPadControl(server);
     printStarted(server);
     const int status = app.exec();
     server.shutdown();
     return status;
 }
 
-int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate)
+int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate, PadChoice pad)
 {
     // The window hides into the notification area; closing it must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -184,7 +211,7 @@ int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate
     QtEventPump pump;
     // With a window: the file dialog, and the desktop's default program for text files for
     // View Log.
-    DeviceSet devices(folder, pump);
+    DeviceSet devices(folder, pump, pad);
     DialogFileChooser fileChooser;
     DesktopUrlLauncher launcher;
     LauncherTextViewer textViewer(launcher);
@@ -210,27 +237,17 @@ int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate
     if (!program.start(simulate, &reason))
         printListenError(server, reason);
     printWebSocketError(server);
-    const auto padControl = listenForPadControl(devices.simulatedPad, server);
+    const auto padControl = devices.listenForPadControl(server);
     printStarted(server);
     const int status = app.exec();
     program.finish();
     return status;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The program's options; parsed once before the application exists (to choose its kind) and
+// once more by it (for --help, --version and errors).
+void addOptions(QCommandLineParser& parser)
 {
-    const bool headless = asksForHeadless(argc, argv);
-    const bool windowed = !headless && hasDisplay();
-    // Only the tray program makes a widget application; --help and --version work anywhere.
-    std::unique_ptr<QCoreApplication> app = windowed
-                                                ? std::make_unique<QApplication>(argc, argv)
-                                                : std::make_unique<QCoreApplication>(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("varnelpayment"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VARNEL_VERSION));
-
-    QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Varnel Payment Server: lets point-of-sale programs on the network use the signature "
         "pad and the PIN pad of this workstation through one-line TAG=value; requests over "
@@ -249,11 +266,105 @@ int main(int argc, char** argv)
                       QStringLiteral("dir")});
     parser.addOption({QStringLiteral("simulate"),
                       QStringLiteral("Tick the QP6100 device box for this run (not in the "
-                                     "settings file), so the simulated pad connects at once.")});
+                                     "settings file), so the pad connects at once.")});
+    parser.addOption({QStringLiteral("pad"),
+                      QStringLiteral("The QP6100 for this run, instead of [QP6100] Driver in the "
+                                     "settings file: 'simulated' (the default) or 'screen' (a "
+                                     "window on a screen, a card reader and a pen, finger or "
+                                     "mouse; needs a display, also with --headless)."),
+                      QStringLiteral("driver")});
+}
+
+std::optional<PadChoice> padChoice(const QString& name)
+{
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty() || trimmed.compare(QLatin1String("simulated"), Qt::CaseInsensitive) == 0)
+        return PadChoice::Simulated;
+    if (trimmed.compare(QLatin1String("screen"), Qt::CaseInsensitive) == 0)
+        return PadChoice::Screen;
+    return std::nullopt;
+}
+
+// The settings file's [QP6100] Driver in the program folder `home`.
+QString storedDriver(const QString& home)
+{
+    QString stored;
+    ProfileStore::reg_get_value(ProgramFolder(home).settingsPath(), QStringLiteral("QP6100"),
+                                QStringLiteral("Driver"), QStringLiteral("S"), {}, stored);
+    return stored;
+}
+
+QString homeFolder(const QCommandLineParser& parser)
+{
+    return parser.isSet(QStringLiteral("home")) ? parser.value(QStringLiteral("home"))
+                                                : QCoreApplication::applicationDirPath();
+}
+
+// The QP6100 driver of this run: --pad, else the settings file's choice. A name the program
+// does not know in the file is reported and the simulated pad is used; on the command line it
+// is an error (nullopt).
+std::optional<PadChoice> choosePad(const QCommandLineParser& parser, const QString& home)
+{
+    if (parser.isSet(QStringLiteral("pad")))
+        return padChoice(parser.value(QStringLiteral("pad")));
+    const QString stored = storedDriver(home);
+    if (const std::optional<PadChoice> choice = padChoice(stored))
+        return choice;
+    printLine(stderr, QStringLiteral("varnelpayment: [QP6100] Driver=%1 is not a pad this "
+                                     "program has (simulated, screen); using the simulated pad")
+                          .arg(stored));
+    return PadChoice::Simulated;
+}
+
+// Whether this run uses the screen pad, read from the command line and the settings file
+// before the application exists.
+bool asksForScreenPad(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    QCommandLineParser early;
+    addOptions(early);
+    if (!early.parse(arguments))
+        return false;
+    if (early.isSet(QStringLiteral("pad")))
+        return padChoice(early.value(QStringLiteral("pad"))) == PadChoice::Screen;
+    // The application, which knows its own folder, does not exist yet.
+    const QString home =
+        early.isSet(QStringLiteral("home"))
+            ? early.value(QStringLiteral("home"))
+            : QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath())
+                  .absolutePath();
+    return padChoice(storedDriver(home)) == PadChoice::Screen;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const bool headless = asksForHeadless(argc, argv);
+    const bool windowed = !headless && hasDisplay();
+    // A widget application for the tray program, and for the screen pad wherever there is a
+    // display; --help and --version work anywhere.
+    const bool widgets = windowed || (hasDisplay() && asksForScreenPad(argc, argv));
+    std::unique_ptr<QCoreApplication> app = widgets
+                                                ? std::make_unique<QApplication>(argc, argv)
+                                                : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("varnelpayment"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VARNEL_VERSION));
+
+    QCommandLineParser parser;
+    addOptions(parser);
     parser.process(*app);
     if (!parser.positionalArguments().isEmpty()) {
         printLine(stderr, QStringLiteral("varnelpayment: unexpected argument '%1' (see --help)")
                               .arg(parser.positionalArguments().first()));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("pad")) && !padChoice(parser.value(QStringLiteral("pad")))) {
+        printLine(stderr, QStringLiteral("varnelpayment: --pad takes 'simulated' or 'screen', "
+                                         "not '%1'")
+                              .arg(parser.value(QStringLiteral("pad"))));
         return 2;
     }
     if (!headless && !windowed) {
@@ -263,8 +374,7 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    QString home = parser.isSet(QStringLiteral("home")) ? parser.value(QStringLiteral("home"))
-                                                        : QCoreApplication::applicationDirPath();
+    const QString home = homeFolder(parser);
     if (!QDir().mkpath(home)) {
         printLine(stderr,
                   QStringLiteral("varnelpayment: cannot create the program folder %1").arg(home));
@@ -272,7 +382,8 @@ int main(int argc, char** argv)
     }
     const ProgramFolder folder(home);
     const bool simulate = parser.isSet(QStringLiteral("simulate"));
+    const PadChoice pad = *choosePad(parser, home);
     if (windowed)
-        return runTrayProgram(static_cast<QApplication&>(*app), folder, simulate);
-    return runHeadless(*app, folder, simulate);
+        return runTrayProgram(static_cast<QApplication&>(*app), folder, simulate, pad);
+    return runHeadless(*app, folder, simulate, pad);
 }

@@ -38,6 +38,15 @@ public:
     void setTxt1000SEDataBits(const QString& text) { assign(m_txt1000SEDataBits, text); }
     void setTxt1000SEEncryption(const QString& text) { assign(m_txt1000SEEncryption, text); }
 
+    // The QP6100's driver ("simulated" or "screen"), the screen the screen pad shows on (a
+    // number from 0; empty is the last screen) and the input device of its card reader (empty:
+    // the reader types into the pad window). Texts as stored.
+    QString qp6100Driver() const { return m_qp6100Driver; }
+    QString qp6100Screen() const { return m_qp6100Screen; }
+    QString qp6100CardReader() const { return m_qp6100CardReader; }
+    void setQp6100Driver(const QString& text) { assign(m_qp6100Driver, text); }
+    void setQp6100Screen(const QString& text) { assign(m_qp6100Screen, text); }
+    void setQp6100CardReader(const QString& text) { assign(m_qp6100CardReader, text); }
     // Settings of the file only, with no field in the window: who may connect, where the ports
     // listen, and the WebSocket port for browser tills. Read at start-up.
     QString allowFrom() const { return m_allowFrom; }
@@ -105,6 +114,9 @@ private:
     QString m_txt1000SEParity;
     QString m_txt1000SEDataBits;
     QString m_txt1000SEEncryption;
+    QString m_qp6100Driver;
+    QString m_qp6100Screen;
+    QString m_qp6100CardReader;
     QString m_allowFrom;
     QString m_bindAddress;
     QString m_webSocketPort;

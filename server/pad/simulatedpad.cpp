@@ -1,13 +1,9 @@
 #include "pad/simulatedpad.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "core/failure.h"
-#include "pad/pcxwriter.h"
-#include "pad/sigcomp.h"
-#include "pad/signaturerenderer.h"
+#include "pad/padvaluebytes.h"
 
 namespace {
 const QStringList kFormNames = {PadForm::kWelcome, PadForm::kStart, PadForm::kSig,
@@ -17,49 +13,6 @@ const QStringList kOperationNames = {
     QStringLiteral("OpenPort"),      QStringLiteral("ClosePort"),   QStringLiteral("IsPortOpen"),
     QStringLiteral("ShowForm"),      QStringLiteral("RunForm"),     QStringLiteral("LoadScript"),
     QStringLiteral("SaveSignature"), QStringLiteral("GetVariable"), QStringLiteral("SetVariable")};
-
-// Reads SetVariable's bytes back into text; nothing when they are not a terminated UTF-16LE
-// text of the given count.
-std::optional<QString> decodeValue(const QByteArray& bytes, qint16 count)
-{
-    if (count < 2 || count != bytes.size() || count % 2 != 0 || bytes.at(count - 1) != 0 ||
-        bytes.at(count - 2) != 0)
-        return std::nullopt;
-    QString text;
-    text.reserve(count / 2 - 1);
-    // Every character before the terminator belongs to the value, a NUL among them too.
-    for (int i = 0; i + 2 < count; i += 2) {
-        const char16_t unit =
-            char16_t(uchar(bytes.at(i))) | char16_t(char16_t(uchar(bytes.at(i + 1))) << 8);
-        text.append(QChar(unit));
-    }
-    return text;
-}
-
-// Reads SaveSignature's bytes back into the text they store: two bytes per character, low
-// byte first, no terminator. Nothing when the count does not match the bytes.
-std::optional<QString> signatureText(const QByteArray& bytes, qint16 count)
-{
-    if (count <= 0 || count != bytes.size() || count % 2 != 0)
-        return std::nullopt;
-    QString text(count / 2, Qt::Uninitialized);
-    for (int i = 0; i < count / 2; ++i)
-        text[i] = QChar(char16_t(uchar(bytes.at(2 * i))) |
-                        char16_t(char16_t(uchar(bytes.at(2 * i + 1))) << 8));
-    return text;
-}
-
-// Writes the file in one step, readable by its owner only: a reader never sees half a file,
-// and a failed write leaves whatever was at the path before.
-bool writeOwnerOnly(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
-        file.write(bytes) != bytes.size())
-        return false;
-    return file.commit();
-}
 } // namespace
 
 std::optional<SimulatedPad::Operation> SimulatedPad::operationByName(const QString& name)
@@ -197,15 +150,7 @@ void SimulatedPad::SaveSignature(const QByteArray& bytes, qint16 count, const QS
         status = *fault;
         return;
     }
-    status = 0;
-    if (path.isEmpty())
-        return;
-    const std::optional<QString> text = signatureText(bytes, count);
-    const std::optional<PenStrokes> strokes = text ? Sigcomp::decode(*text) : std::nullopt;
-    if (!strokes)
-        return;
-    if (writeOwnerOnly(path, writePcx(renderSignature(*strokes))))
-        status = 1;
+    status = PadValueBytes::saveSignaturePicture(bytes, count, path) ? 1 : 0;
 }
 
 void SimulatedPad::GetVariable(const QString& name, QString& value, qint16& status)
@@ -233,7 +178,7 @@ void SimulatedPad::SetVariable(const QString& name, const QByteArray& bytes, qin
     const auto found = m_variables.find(name);
     if (!m_portOpen || found == m_variables.end())
         return;
-    const std::optional<QString> text = decodeValue(bytes, count);
+    const std::optional<QString> text = PadValueBytes::variableText(bytes, count);
     if (!text)
         return;
     found->second = *text;

@@ -40,6 +40,9 @@ void SettingsFile::load_settings(LiveSettings& fields, const std::function<void(
     const QString ftpUsername = read("FTP", "ftpUsername", {});
     const QString ftpPassword = read("FTP", "ftpPassword", {});
     const QString qp6100Device = read("QP6100", "qp6100Device", {});
+    const QString qp6100Driver = read("QP6100", "Driver", {});
+    const QString qp6100Screen = read("QP6100", "Screen", {});
+    const QString qp6100CardReader = read("QP6100", "CardReader", {});
     const QString device1000SE = read("1000SE", "1000SEDevice", {});
     const QString commPort = read("1000SE", "1000SECommPort", {});
     const QString baudRate = read("1000SE", "1000SEBaudRate", {});
@@ -57,6 +60,10 @@ void SettingsFile::load_settings(LiveSettings& fields, const std::function<void(
     fields.setTxtFtpUrl(ftpUrl);
     fields.setTxtFtpUsername(ftpUsername);
     fields.setTxtFtpPassword(ftpPassword);
+    // The pad's own keys first: connecting it (the device box) may open the screen pad.
+    fields.setQp6100Driver(qp6100Driver);
+    fields.setQp6100Screen(qp6100Screen);
+    fields.setQp6100CardReader(qp6100CardReader);
     fields.setChkQP6100Device(deviceState(qp6100Device));
     if (list_comm_ports)
         list_comm_ports();
@@ -94,7 +101,7 @@ void SettingsFile::mnuFileSave(const LiveSettings& fields)
                      qUtf8Printable(created.errorString()));
     }
 
-    // All eleven in one replace of the file: a crash mid-save leaves the old file whole.
+    // All in one replace of the file: a crash mid-save leaves the old file whole.
     const auto latin = [](const char* text) { return QString::fromLatin1(text); };
     const QList<ProfileStore::ProfileValue> values = {
         {latin("Local"), latin("localSockport"), fields.txtSockport()},
@@ -102,6 +109,9 @@ void SettingsFile::mnuFileSave(const LiveSettings& fields)
         {latin("FTP"), latin("ftpUsername"), fields.txtFtpUsername()},
         {latin("FTP"), latin("ftpPassword"), fields.txtFtpPassword()},
         {latin("QP6100"), latin("qp6100Device"), QString::number(fields.chkQP6100Device())},
+        {latin("QP6100"), latin("Driver"), fields.qp6100Driver()},
+        {latin("QP6100"), latin("Screen"), fields.qp6100Screen()},
+        {latin("QP6100"), latin("CardReader"), fields.qp6100CardReader()},
         {latin("1000SE"), latin("1000SEDevice"), QString::number(fields.chk1000SEDevice())},
         {latin("1000SE"), latin("1000SECommPort"), fields.cbo1000SECommPort()},
         {latin("1000SE"), latin("1000SEBaudRate"), fields.cbo1000SEBaudRate()},

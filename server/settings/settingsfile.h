@@ -16,10 +16,10 @@ public:
 
     const QString& path() const { return m_path; }
 
-    // Reads the eleven keys and the access and WebSocket keys into the fields, runs the serial
-    // port scan, then runs both device boxes' click handlers.
+    // Reads the keys into the fields, runs the serial port scan, then runs both device
+    // boxes' click handlers.
     void load_settings(LiveSettings& fields, const std::function<void()>& list_comm_ports);
-    // Writes the eleven fields back in one replace of the file, creating the file when it is
+    // Writes the fields back in one replace of the file, creating the file when it is
     // missing.
     void mnuFileSave(const LiveSettings& fields);
 

@@ -142,6 +142,9 @@ TEST_F(SettingsFileTest, SaveCreatesAMissingFileForItsOwnerAndRoundTrips)
     m_fields.setTxt1000SEParity(QStringLiteral("E"));
     m_fields.setTxt1000SEDataBits(QStringLiteral("7"));
     m_fields.setTxt1000SEEncryption(QStringLiteral("DUKPT"));
+    m_fields.setQp6100Driver(QStringLiteral("screen"));
+    m_fields.setQp6100Screen(QStringLiteral("0"));
+    m_fields.setQp6100CardReader(QStringLiteral("/dev/input/event7"));
 
     m_settings.mnuFileSave(m_fields);
 
@@ -164,6 +167,9 @@ TEST_F(SettingsFileTest, SaveCreatesAMissingFileForItsOwnerAndRoundTrips)
     EXPECT_EQ(loaded.txt1000SEParity(), m_fields.txt1000SEParity());
     EXPECT_EQ(loaded.txt1000SEDataBits(), m_fields.txt1000SEDataBits());
     EXPECT_EQ(loaded.txt1000SEEncryption(), m_fields.txt1000SEEncryption());
+    EXPECT_EQ(loaded.qp6100Driver(), m_fields.qp6100Driver());
+    EXPECT_EQ(loaded.qp6100Screen(), m_fields.qp6100Screen());
+    EXPECT_EQ(loaded.qp6100CardReader(), m_fields.qp6100CardReader());
 }
 
 TEST_F(SettingsFileTest, SaveKeepsTheRestOfAnExistingFile)
@@ -192,6 +198,9 @@ TEST_F(SettingsFileTest, SaveReplacesTheFileOnceWithAllElevenValues)
     m_fields.setCbo1000SEBaudRate(QStringLiteral("4000"));
     m_fields.setTxt1000SEParity(QStringLiteral("E"));
     m_fields.setTxt1000SEDataBits(QStringLiteral("7"));
+    m_fields.setQp6100Driver(QStringLiteral("screen"));
+    m_fields.setQp6100Screen(QStringLiteral("1"));
+    m_fields.setQp6100CardReader(QStringLiteral("/dev/input/by-id/usb-reader-event-kbd"));
     FileReplacements replacements(m_path);
     ASSERT_TRUE(replacements.isWatching());
 
@@ -218,7 +227,10 @@ TEST_F(SettingsFileTest, SaveReplacesTheFileOnceWithAllElevenValues)
                                "ftpUsername=user\r\n"
                                "ftpPassword=pa ss\r\n"
                                "[QP6100]\r\n"
-                               "qp6100Device=1\r\n");
+                               "qp6100Device=1\r\n"
+                               "Driver=screen\r\n"
+                               "Screen=1\r\n"
+                               "CardReader=/dev/input/by-id/usb-reader-event-kbd\r\n");
 }
 
 TEST_F(SettingsFileTest, SaveIntoAMissingFolderCreatesNothing)
