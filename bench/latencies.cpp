@@ -37,6 +37,13 @@ void printLatencies(const char* label, const Latencies& figures)
 
 Latencies timeVersionRoundTrips(quint16 port, int count, int warmUp)
 {
+    return timeRoundTrips(port, LoopbackClient::kVersionRequest, LoopbackClient::kVersionReply,
+                          count, warmUp);
+}
+
+Latencies timeRoundTrips(quint16 port, const QByteArray& request, const QByteArray& reply,
+                         int count, int warmUp)
+{
     using SteadyClock = std::chrono::steady_clock;
     const int fd = LoopbackClient::connectTo(port);
     if (fd < 0)
@@ -45,7 +52,7 @@ Latencies timeVersionRoundTrips(quint16 port, int count, int warmUp)
     times.reserve(count);
     for (int i = 0; i < warmUp + count; ++i) {
         const auto start = SteadyClock::now();
-        if (!LoopbackClient::versionRoundTrip(fd)) {
+        if (!LoopbackClient::roundTrip(fd, request, reply)) {
             ::close(fd);
             return {};
         }

@@ -38,11 +38,16 @@ bool sendAll(int fd, const QByteArray& bytes)
 
 bool versionRoundTrip(int fd)
 {
-    if (!sendAll(fd, kVersionRequest))
+    return roundTrip(fd, kVersionRequest, kVersionReply);
+}
+
+bool roundTrip(int fd, const QByteArray& request, const QByteArray& reply)
+{
+    if (!sendAll(fd, request))
         return false;
     char buffer[256];
     qsizetype received = 0;
-    while (received < kVersionReply.size()) {
+    while (received < reply.size()) {
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
         if (n <= 0)
             return false;

@@ -13,7 +13,10 @@ inline const QByteArray kVersionReply("<VERSION>1.0.0</VERSION>");
 // retries for up to five seconds while the server starts. -1 when it cannot connect.
 int connectTo(quint16 port);
 bool sendAll(int fd, const QByteArray& bytes);
-// One VERSION request and its whole reply. False when the server stopped answering.
+// One request and its whole reply, of `reply`'s length. False when the server stopped
+// answering.
+bool roundTrip(int fd, const QByteArray& request, const QByteArray& reply);
+// One VERSION request and its whole reply.
 bool versionRoundTrip(int fd);
 
 } // namespace LoopbackClient

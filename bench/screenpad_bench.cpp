@@ -47,13 +47,19 @@ class CustomerPump final : public EventPump
 public:
     std::function<void()> customer;
 
-    void wait(int) override
+    void wait(int milliseconds) override
     {
+        m_elapsedMs += milliseconds;
         QApplication::processEvents();
         if (customer)
             std::exchange(customer, nullptr)();
     }
     void processPending() override { QApplication::processEvents(); }
+    // Virtual time: each step counts as waited.
+    qint64 elapsedMs() const override { return m_elapsedMs; }
+
+private:
+    qint64 m_elapsedMs = 0;
 };
 
 void sendMouse(QWidget& box, QEvent::Type type, QPointF at, Qt::MouseButtons held)

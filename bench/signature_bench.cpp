@@ -109,12 +109,17 @@ private:
 class NoWaitPump final : public EventPump
 {
 public:
-    void wait(int) override {}
+    void wait(int milliseconds) override { m_elapsedMs += milliseconds; }
     void processPending() override { QCoreApplication::processEvents(); }
     void waitForEvents() override
     {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    // Virtual time: each skipped step counts as waited.
+    qint64 elapsedMs() const override { return m_elapsedMs; }
+
+private:
+    qint64 m_elapsedMs = 0;
 };
 
 // Runs `captures` signature requests in this process and times each from the read that finds

@@ -1,6 +1,7 @@
 // Measures how long VERSION requests from one client take while another client's card swipe
-// waits on the simulated pad, against the same requests with no swipe waiting. The swipe waits
-// in half-second steps; requests served during a step should not wait for its end.
+// waits on the simulated pad, against the same requests with no swipe waiting, and how long a
+// second swipe takes to be refused meanwhile. The swipe waits in half-second steps; requests
+// served during a step should not wait for its end.
 //
 //   build/bin/swipewait_bench [--requests N]
 
@@ -51,6 +52,12 @@ int main(int argc, char** argv)
     QThread::msleep(100);
     const Latencies waiting = timeVersionRoundTrips(server.port(), requests);
     printLatencies("while a swipe waits:", waiting);
+    // Another till's swipes are refused at once, without a wait of their own.
+    std::printf("refused swipe requests (Pad Busy) on a second connection, %d requests\n",
+                requests);
+    const Latencies refused = timeRoundTrips(server.port(), "TRANS=QP6100;ACTION=1;",
+                                             "<QP6100><ERROR>Pad Busy</ERROR></QP6100>", requests);
+    printLatencies("while a swipe waits:", refused);
     const bool stillWaiting =
         !server.logEntries().contains(QStringLiteral("qp6100_get_swipe: Card Swipe Timeout"));
 
@@ -68,5 +75,7 @@ int main(int argc, char** argv)
                 n > 0 ? QByteArray(buffer, int(n)).constData() : "(none)");
     std::printf("  target: median under 1 ms while a swipe waits: %s\n",
                 waiting.ok && waiting.medianMs < 1.0 ? "met" : "missed");
-    return waiting.ok && idle.ok ? 0 : 1;
+    std::printf("  target: refused swipes, median under 1 ms: %s\n",
+                refused.ok && refused.medianMs < 1.0 ? "met" : "missed");
+    return waiting.ok && idle.ok && refused.ok ? 0 : 1;
 }

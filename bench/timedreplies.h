@@ -18,4 +18,9 @@ public:
         sent = std::chrono::steady_clock::now();
         saved = xml.startsWith(QStringLiteral("<QP6100><SIGNATURE>OK"));
     }
+    QString requesterAddress() const override { return QStringLiteral("127.0.0.1"); }
+    StopWhen requesterGone() const override
+    {
+        return [] { return false; };
+    }
 };

@@ -1,5 +1,6 @@
 // varnelpayment: the payment server program, as the tray program on a desktop or headless.
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -65,6 +66,17 @@ void routeTerminationSignals(QCoreApplication& app, const std::function<void()>&
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+}
+
+// Every client connection takes a descriptor: the soft limit (often 1024) goes up to the hard
+// one, so the connection cap, not the limit, is what turns clients away.
+void raiseFileLimit()
+{
+    struct rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 void printLine(FILE* stream, const QString& text)
@@ -383,6 +395,7 @@ int main(int argc, char** argv)
     const ProgramFolder folder(home);
     const bool simulate = parser.isSet(QStringLiteral("simulate"));
     const PadChoice pad = *choosePad(parser, home);
+    raiseFileLimit();
     if (windowed)
         return runTrayProgram(static_cast<QApplication&>(*app), folder, simulate, pad);
     return runHeadless(*app, folder, simulate, pad);

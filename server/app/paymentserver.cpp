@@ -11,6 +11,7 @@
 #include "request/deviceoperations.h"
 #include "request/requestdispatcher.h"
 #include "request/requestserver.h"
+#include "request/requestservice.h"
 #include "request/websocketdoor.h"
 
 PaymentServer::PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump,
@@ -28,22 +29,23 @@ bool PaymentServer::start(bool simulate, QString* listenError)
         return listeningPort() != 0;
     m_started = true;
     m_log.log(QStringLiteral("Application: Form load"));
-    m_requests =
-        std::make_unique<RequestServer>(m_log, m_settings, m_padTimeout, m_folder.signaturesPath());
+    m_service = std::make_unique<RequestService>(m_log, m_padTimeout, m_folder.signaturesPath());
+    m_requests = std::make_unique<RequestServer>(m_log, m_settings, *m_service, m_connectionLimit);
     // The pad's operations exist before the settings load, which may already connect the pad.
     m_pad =
-        std::make_unique<SignaturePad>(m_devices.padDriver, m_settings, m_log, *m_requests, m_pump,
+        std::make_unique<SignaturePad>(m_devices.padDriver, m_settings, m_log, *m_service, m_pump,
                                        m_padTimeout, m_devices.fileChooser, m_devices.ftpClient,
                                        m_folder.settingsPath(), m_folder.signaturesPath());
-    m_pinPad = std::make_unique<PinEntry>(m_devices.pinPad, m_settings, m_log, *m_requests);
-    m_dispatcher = std::make_unique<RequestDispatcher>(m_log, *m_requests, *m_pad, *m_pinPad);
-    m_requests->setDispatcher(m_dispatcher.get());
+    m_pinPad = std::make_unique<PinEntry>(m_devices.pinPad, m_settings, m_log, *m_service);
+    m_dispatcher = std::make_unique<RequestDispatcher>(m_log, *m_service, *m_pad, *m_pinPad);
+    m_service->setDispatcher(m_dispatcher.get());
 
     m_commPortScan = std::make_unique<CommPortScan>(m_devices.serialProbe, m_settings, m_log,
                                                     m_folder.settingsPath());
     m_settingsFile.load_settings(m_settings, [this] { m_commPortScan->list_comm_ports(); });
     if (simulate)
         m_settings.setChkQP6100Device(LiveSettings::Ticked);
+    m_connectionLimit.setMax(m_settingsFile.maxConnections());
 
     QStringList accessLines;
     m_access = AccessPolicy::fromAllowFrom(m_settings.allowFrom(), &accessLines);
@@ -52,7 +54,8 @@ bool PaymentServer::start(bool simulate, QString* listenError)
     m_requests->setAccessPolicy(m_access);
     const bool listening = m_requests->start_listening(listenError);
     // A second door onto the same service, for browser tills; without it the TCP port serves on.
-    m_webSocket = std::make_unique<WebSocketDoor>(m_log, m_settings, m_access, *m_requests);
+    m_webSocket =
+        std::make_unique<WebSocketDoor>(m_log, m_settings, m_access, m_connectionLimit, *m_service);
     m_webSocket->start(&m_webSocketError);
     mnuToolsLogFilePurgeLog();
     m_purgeTimer = std::make_unique<PurgeTimer>(m_log, m_clock);

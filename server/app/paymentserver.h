@@ -12,6 +12,7 @@
 #include "core/programfolder.h"
 #include "log/activitylog.h"
 #include "request/accesspolicy.h"
+#include "request/connectionlimit.h"
 #include "settings/settingsfile.h"
 
 class Clock;
@@ -21,6 +22,7 @@ class PinEntry;
 class PurgeTimer;
 class RequestDispatcher;
 class RequestServer;
+class RequestService;
 class SignaturePad;
 class WebSocketDoor;
 
@@ -76,9 +78,12 @@ private:
     LiveSettings m_settings;
     SettingsFile m_settingsFile;
     PadTimeout m_padTimeout;
+    // Shared by every door that accepts clients.
+    ConnectionLimit m_connectionLimit;
     // Who may connect, from `[Local] allowFrom`; the same for every door.
     AccessPolicy m_access;
     // Built by start() in this order.
+    std::unique_ptr<RequestService> m_service;
     std::unique_ptr<RequestServer> m_requests;
     std::unique_ptr<WebSocketDoor> m_webSocket;
     std::unique_ptr<SignaturePad> m_pad;

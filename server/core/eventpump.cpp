@@ -16,7 +16,7 @@ void QtEventPump::wait(int milliseconds)
     throwIfInterrupted();
 }
 
-void QtEventPump::waitUntil(int milliseconds, const std::function<bool()>& done)
+void QtEventPump::waitUntil(int milliseconds, const StopWhen& done)
 {
     throwIfInterrupted();
     if (done())

@@ -38,8 +38,6 @@ void CardSwipe::qp6100_get_swipe()
         return;
     }
 
-    constexpr double kStep = kStepMs / 1000.0;
-    double elapsed = 0;
     if (m_padTimeout.seconds() == 0)
         m_padTimeout.setSeconds(PadTimeout::kDefaultSeconds);
     m_log.log(QStringLiteral("qp6100_get_swipe: timeout=[") +
@@ -48,14 +46,21 @@ void CardSwipe::qp6100_get_swipe()
     try {
         QString track1;
         QString track2;
+        const StopWhen clientGone = m_replies.requesterGone();
+        const qint64 started = m_pump.elapsedMs();
         m_variables.set_track_vars();
         m_connection.show_pad_form(PadForm::kStart);
         for (;;) {
-            m_pump.wait(kStepMs);
+            m_pump.waitUntil(kStepMs, clientGone);
             m_pump.processPending();
-            elapsed += kStep;
+            if (clientGone()) {
+                // Nobody waits for the card any more: the pad is free for the till's retry.
+                m_log.log(QStringLiteral("qp6100_get_swipe: client gone"));
+                m_connection.show_pad_form(PadForm::kWelcome);
+                return;
+            }
             // Read the shared limit afresh: a request served during the step may have set it.
-            if (elapsed >= m_padTimeout.seconds()) {
+            if (m_pump.elapsedMs() - started >= qint64(m_padTimeout.seconds()) * 1000) {
                 m_log.log(QStringLiteral("qp6100_get_swipe: Card Swipe Timeout"));
                 m_connection.show_pad_form(PadForm::kWelcome);
                 reply(QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>"), false);

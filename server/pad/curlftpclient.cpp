@@ -1,8 +1,13 @@
 #include "pad/curlftpclient.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include <curl/curl.h>
 
@@ -14,8 +19,22 @@
 
 struct CurlFtpClient::State
 {
+    // Stops the transfer at once: its sockets are shut down under libcurl, so neither a
+    // transfer under way nor the goodbye to a server that does not answer holds the worker.
+    void abandon()
+    {
+        const std::lock_guard<std::mutex> lock(socketsMutex);
+        abort = true;
+        for (const curl_socket_t socket : sockets)
+            ::shutdown(socket, SHUT_RDWR);
+    }
+
     // Set by the event thread, read by the worker's progress check.
     std::atomic<bool> abort{false};
+    // The sockets libcurl has open for this transfer; a socket is shut down only while
+    // libcurl still holds it, never after it was closed and its number given to another.
+    std::mutex socketsMutex;
+    std::set<curl_socket_t> sockets;
     // Set by the worker once it has ended the session and may be joined.
     std::atomic<bool> ended{false};
     // The event thread's side only: written by the posted result, read by the transfer.
@@ -59,6 +78,25 @@ int checkAbort(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     return static_cast<CurlFtpClient::State*>(userData)->abort.load() ? 1 : 0;
 }
 
+int noteSocket(void* userData, curl_socket_t socket, curlsocktype)
+{
+    auto* state = static_cast<CurlFtpClient::State*>(userData);
+    const std::lock_guard<std::mutex> lock(state->socketsMutex);
+    state->sockets.insert(socket);
+    // A transfer abandoned while this socket was being made stops on it at once.
+    if (state->abort)
+        ::shutdown(socket, SHUT_RDWR);
+    return CURL_SOCKOPT_OK;
+}
+
+int closeSocket(void* userData, curl_socket_t socket)
+{
+    auto* state = static_cast<CurlFtpClient::State*>(userData);
+    const std::lock_guard<std::mutex> lock(state->socketsMutex);
+    state->sockets.erase(socket);
+    return ::close(socket);
+}
+
 // Runs one upload on the worker thread and posts its outcome to the event thread.
 void runUpload(const Job& job, const std::shared_ptr<CurlFtpClient::State>& state,
                QObject* eventTarget)
@@ -92,6 +130,10 @@ void runUpload(const Job& job, const std::shared_ptr<CurlFtpClient::State>& stat
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, checkAbort);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, state.get());
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+        curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, noteSocket);
+        curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, state.get());
+        curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
+        curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, state.get());
 
         const CURLcode result = curl_easy_perform(curl);
         long reply = 0;
@@ -113,9 +155,12 @@ void runUpload(const Job& job, const std::shared_ptr<CurlFtpClient::State>& stat
         },
         Qt::QueuedConnection);
 
-    // Ends the session: the goodbye to the server, not awaited by anyone.
-    if (curl)
+    // Ends the session: the goodbye to the server, not awaited by anyone, so its answer is
+    // given a second at most.
+    if (curl) {
+        curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, 1L);
         curl_easy_cleanup(curl);
+    }
     state->ended = true;
 }
 
@@ -130,7 +175,7 @@ public:
     ~CurlFtpTransfer() override
     {
         if (m_state->executing)
-            m_state->abort = true;
+            m_state->abandon();
     }
 
     bool stillExecuting() const override { return m_state->executing; }
@@ -151,7 +196,7 @@ CurlFtpClient::CurlFtpClient()
 CurlFtpClient::~CurlFtpClient()
 {
     for (Worker& worker : m_workers) {
-        worker.state->abort = true;
+        worker.state->abandon();
         worker.thread.join();
     }
     m_workers.clear();

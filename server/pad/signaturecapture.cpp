@@ -109,19 +109,24 @@ void SignatureCapture::qp6100_get_signature(const QString& sigFile, bool doFtp,
 std::optional<bool> SignatureCapture::captureAndSave(const QString& sigFile, bool doFtp,
                                                      const QString& ftpPath)
 {
-    constexpr double kStep = kStepMs / 1000.0;
-    double elapsed = 0;
+    const StopWhen clientGone = m_replies.requesterGone();
+    const qint64 started = m_pump.elapsedMs();
     m_log.log(QStringLiteral("Get Signature:"));
     m_variables.flush_sigcomp();
     m_connection.show_pad_form(PadForm::kSig);
 
     QString sigData;
     for (;;) {
-        m_pump.wait(kStepMs);
+        m_pump.waitUntil(kStepMs, clientGone);
         m_pump.processPending();
-        elapsed += kStep;
+        if (clientGone()) {
+            // Nobody waits for the signature any more: the pad is free for the till's retry.
+            m_log.log(QStringLiteral("qp6100_get_signature: client gone"));
+            m_connection.show_pad_form(PadForm::kWelcome);
+            return std::nullopt;
+        }
         // Read the shared limit afresh: a request served during the step may have set it.
-        if (elapsed >= m_padTimeout.seconds()) {
+        if (m_pump.elapsedMs() - started >= qint64(m_padTimeout.seconds()) * 1000) {
             m_log.log(QStringLiteral("qp6100_get_signature: Timeout"));
             m_connection.show_pad_form(PadForm::kWelcome);
             reply(QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>"));
@@ -146,5 +151,10 @@ std::optional<bool> SignatureCapture::captureAndSave(const QString& sigFile, boo
         m_log.log(QStringLiteral("qp6100_get_signature: signature save failed"));
         return false;
     }
-    return !doFtp || m_upload.sig_ftp(sigFile, ftpPath);
+    if (!doFtp)
+        return true;
+    const bool uploaded = m_upload.sig_ftp(sigFile, ftpPath, clientGone);
+    if (clientGone())
+        return std::nullopt; // the upload has logged that nobody waits for the reply
+    return uploaded;
 }

@@ -37,7 +37,8 @@ public:
 private:
     void reply(QString xml);
     // Waits for the pen data and saves it; returns whether the file was saved (and uploaded,
-    // when asked), or nothing after a time-out, whose reply it has sent.
+    // when asked), or nothing after a time-out, whose reply it has sent, or when the client
+    // has gone.
     std::optional<bool> captureAndSave(const QString& sigFile, bool doFtp, const QString& ftpPath);
 
     PadDriver& m_driver;

@@ -10,10 +10,12 @@ namespace {
 
 const QString kExtension = QStringLiteral(".pcx");
 
+// Besides what leaves the folder: anything the reply would lose or garble, since SIGPATH must
+// name the file written. The reply keeps printable ASCII only and escapes nothing.
 bool isRefusedCharacter(QChar c)
 {
-    return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') ||
-           c.unicode() < 32 || c.unicode() == 127;
+    static const QString kRefused = QStringLiteral("/\\:<>&\"");
+    return c.unicode() < 32 || c.unicode() > 126 || kRefused.contains(c);
 }
 
 } // namespace

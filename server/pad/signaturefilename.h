@@ -7,7 +7,8 @@
 // checked where the file is used.
 
 // Whether `sigFile` names a file directly inside `signaturesFolder`: its name part (between
-// the folder's separator and ".pcx") holds no "/", "\", ":" or control character. An empty
+// the folder's separator and ".pcx") holds only printable ASCII and none of "/", "\", ":",
+// "<", ">", "&" or '"', so the reply's SIGPATH names the very file written. An empty
 // path, from a request without UNIQU, names no file and passes.
 bool isSafeSignatureFile(const QString& sigFile, const QString& signaturesFolder);
 

@@ -9,6 +9,7 @@
 #include "core/failure.h"
 #include "core/padtimeout.h"
 #include "log/activitylog.h"
+#include "pad/fileidentity.h"
 #include "pad/ftpclient.h"
 #include "pad/removewithoutforcing.h"
 #include "settings/profilestore.h"
@@ -62,17 +63,19 @@ QString SignatureUpload::inetCmd(const QString& sigFile, const QString& ftpPath)
     return QStringLiteral("PUT ") + sigFile + QLatin1Char(' ') + remoteName(sigFile, ftpPath);
 }
 
-bool SignatureUpload::sig_ftp(const QString& sigFile, const QString& ftpPath)
+bool SignatureUpload::sig_ftp(const QString& sigFile, const QString& ftpPath,
+                              const StopWhen& clientGone)
 {
     try {
-        return upload(sigFile, ftpPath);
+        return upload(sigFile, ftpPath, clientGone);
     } catch (const Failure& failure) {
         m_log.log(QStringLiteral("sig_ftp: ") + errorNumberText(failure.code()));
         return false;
     }
 }
 
-bool SignatureUpload::upload(const QString& sigFile, const QString& ftpPath)
+bool SignatureUpload::upload(const QString& sigFile, const QString& ftpPath,
+                             const StopWhen& clientGone)
 {
     if (m_padTimeout.seconds() == 0)
         m_padTimeout.setSeconds(PadTimeout::kDefaultSeconds);
@@ -95,14 +98,19 @@ bool SignatureUpload::upload(const QString& sigFile, const QString& ftpPath)
 
     const QString command = inetCmd(sigFile, ftpPath);
     m_log.log(QStringLiteral("sig_ftp: inetCmd=[") + command + QLatin1Char(']'));
+    // The file as the client reads it now: only this file is removed after the upload, never
+    // one written at the same path meanwhile.
+    const std::optional<FileIdentity> sent = FileIdentity::of(sigFile);
     bool succeeded = false;
     {
         const std::unique_ptr<FtpTransfer> transfer =
             m_ftp.execute(FtpUpload{server->host, server->port, user, password,
                                     m_padTimeout.seconds(), sigFile, remoteName(sigFile, ftpPath)});
         // The transfer's own end wakes the wait; other events run meanwhile.
-        while (transfer->stillExecuting())
-            m_pump.waitForEvents();
+        while (transfer->stillExecuting()) {
+            if (!waitForTransfer(sigFile, clientGone))
+                return false; // leaving the scope abandons the transfer
+        }
         succeeded = transfer->succeeded();
         if (!succeeded)
             m_log.log(QStringLiteral("sig_ftp: transfer failed [") + transfer->failure() +
@@ -111,7 +119,29 @@ bool SignatureUpload::upload(const QString& sigFile, const QString& ftpPath)
     }
     if (!succeeded)
         return false;
-    if (QFileInfo::exists(sigFile))
+    if (sent && FileIdentity::of(sigFile) == sent)
         removeWithoutForcing(sigFile);
+    else if (QFileInfo::exists(sigFile))
+        m_log.log(QStringLiteral("sig_ftp: ") + sigFile +
+                  QStringLiteral(" was written again during the upload; the new file is kept"));
+    return true;
+}
+
+bool SignatureUpload::waitForTransfer(const QString& sigFile, const StopWhen& clientGone)
+{
+    try {
+        m_pump.waitForEvents();
+    } catch (const Failure& failure) {
+        if (failure.code() != FailureCode::Interrupted)
+            throw;
+        m_log.log(QStringLiteral("sig_ftp: the program is closing: transfer abandoned, ") +
+                  sigFile + QStringLiteral(" kept"));
+        return false;
+    }
+    if (clientGone && clientGone()) {
+        m_log.log(QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + sigFile +
+                  QStringLiteral(" kept"));
+        return false;
+    }
     return true;
 }

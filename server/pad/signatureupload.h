@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "core/eventpump.h"
+
 class ActivityLog;
 class EventPump;
 class FtpClient;
@@ -27,9 +29,11 @@ public:
     SignatureUpload(QString settingsPath, ActivityLog& log, FtpClient& ftp, EventPump& pump,
                     PadTimeout& padTimeout);
 
-    // True when the server confirmed the whole file and the local file was then removed;
-    // false, with the local file kept, otherwise. Catches its own failures.
-    bool sig_ftp(const QString& sigFile, const QString& ftpPath);
+    // True when the server confirmed the whole file and the local file was then removed (or
+    // kept because a newer one was written at its path meanwhile); false, with the local file
+    // kept, otherwise. A transfer is abandoned, returning false, once `clientGone` holds or
+    // the program is closing. Catches its own failures.
+    bool sig_ftp(const QString& sigFile, const QString& ftpPath, const StopWhen& clientGone = {});
 
     // The URL setting with "ftp://" put in front unless it holds that text anywhere (letter
     // case counts).
@@ -43,7 +47,10 @@ public:
     static QString inetCmd(const QString& sigFile, const QString& ftpPath);
 
 private:
-    bool upload(const QString& sigFile, const QString& ftpPath);
+    bool upload(const QString& sigFile, const QString& ftpPath, const StopWhen& clientGone);
+    // Lets events run until the next one; false, having logged why, when the transfer is to
+    // be abandoned.
+    bool waitForTransfer(const QString& sigFile, const StopWhen& clientGone);
 
     QString m_settingsPath;
     ActivityLog& m_log;

@@ -90,9 +90,16 @@ void PinEntry::pinPad1000se_get_pin(const QString& creditCard, const QString& to
                 m_log.log(kLogName + QStringLiteral("initialized"));
                 m_device.setCardNumber(trimBlanks(creditCard));
                 m_device.setAmount(trimBlanks(total));
+                const StopWhen clientGone = m_replies.requesterGone();
+                m_device.setStopWhen(clientGone);
                 const QString pinBlock = m_device.GetPinBlock();
                 const QString ksn = m_device.Ksn();
                 m_device.ClosePad();
+                if (clientGone()) {
+                    // The pad has cancelled PIN entry; nobody waits for the reply.
+                    m_log.log(kLogName + QStringLiteral("client gone"));
+                    return;
+                }
                 success = true;
                 reply = pinBlock.isEmpty() ? QStringLiteral("<1000SE><CANCEL>1</CANCEL></1000SE>")
                                            : QStringLiteral("<1000SE><PINBLOCK>") + pinBlock +

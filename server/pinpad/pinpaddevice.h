@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "core/eventpump.h"
+
 // The 1000SE PIN pad as the server reaches it: serial settings as texts, open, hand over the
 // card number and amount, take back the PIN block and its key serial number, close. Any call
 // may fail outright with Failure.
@@ -29,6 +31,9 @@ public:
     virtual void setAmount(const QString& amount) = 0;
     // Has the customer key the PIN; returns the PIN block, empty when PIN entry was cancelled.
     virtual QString GetPinBlock() = 0;
+    // The next GetPinBlock cancels PIN entry on the pad and returns empty once `stop` holds
+    // (the client that asked has gone). A device that answers at once may ignore it.
+    virtual void setStopWhen(StopWhen stop) { (void)stop; }
     // The key serial number of the last PIN block, empty when there is none.
     virtual QString Ksn() const = 0;
     // Releases the pad.

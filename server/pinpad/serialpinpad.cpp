@@ -1,5 +1,7 @@
 #include "pinpad/serialpinpad.h"
 
+#include <utility>
+
 #include <QSerialPort>
 
 #include "core/eventpump.h"
@@ -165,6 +167,9 @@ bool SerialPinPad::OpenPad()
 
 QString SerialPinPad::GetPinBlock()
 {
+    // The condition belongs to this call only, however it ends.
+    const StopWhen given = std::exchange(m_stop, {});
+    const StopWhen stop = given ? given : StopWhen([] { return false; });
     if (m_busy || !m_link)
         throw Failure(SerialError::LineFailed, QStringLiteral("the PIN pad is not open"));
     HoldPad hold(m_busy);
@@ -174,11 +179,11 @@ QString SerialPinPad::GetPinBlock()
         sendOrThrow("Z2" + QByteArray(1, PinPadFrame::kSub) + "TOTAL " + packetText(m_amount));
         sendOrThrow("Z60." + packetText(m_cardNumber) + PinPadFrame::kFs + "DUKPT ENCRYPTION");
 
-        constexpr double kStep = kStepMs / 1000.0;
-        double elapsed = 0;
+        const qint64 started = m_pump.elapsedMs();
         for (;;) {
-            m_pump.waitUntil(kStepMs,
-                             [this] { return m_link->hasIncoming() || m_link->lineLost(); });
+            m_pump.waitUntil(kStepMs, [this, &stop] {
+                return m_link->hasIncoming() || m_link->lineLost() || stop();
+            });
             if (m_link->lineLost())
                 throw Failure(SerialError::LineFailed,
                               QStringLiteral("The PIN pad on %1 was lost.").arg(m_portLabel));
@@ -199,11 +204,10 @@ QString SerialPinPad::GetPinBlock()
                 return QString::fromLatin1(digits.right(kPinBlockDigits)).toUpper();
             }
             m_pump.processPending();
-            elapsed += kStep;
             // Read the shared limit afresh: a request served during the step may have set it.
             const qint16 setting = m_padTimeout->seconds();
             const qint16 limit = setting == 0 ? PadTimeout::kDefaultSeconds : setting;
-            if (elapsed >= limit) {
+            if (stop() || m_pump.elapsedMs() - started >= qint64(limit) * 1000) {
                 // The pad goes back to idle even when it does not acknowledge the cancel.
                 m_link->send(QByteArrayLiteral("72"));
                 return {};

@@ -50,6 +50,7 @@ public:
     // Shows the amount, asks for the PIN and waits for the pad's answer, at most `padTimeout`
     // seconds; then cancels PIN entry on the pad and returns empty. A failure closes the port.
     QString GetPinBlock() override;
+    void setStopWhen(StopWhen stop) override { m_stop = std::move(stop); }
     // Twenty hex digits, the leading F's the pad leaves out put back.
     QString Ksn() const override;
     // Does nothing while another PIN entry holds the pad: the port is that entry's.
@@ -75,6 +76,7 @@ private:
     QString m_errorDescription;
     // How messages name the open port.
     QString m_portLabel;
+    StopWhen m_stop;
     // An OpenPad or GetPinBlock is under way (other requests run during its waits).
     bool m_busy = false;
     std::unique_ptr<QSerialPort> m_line;

@@ -6,7 +6,7 @@
 
 class QTcpSocket;
 
-// One client's connection: its socket, the slot it occupies and the peer's address. The
+// One client's TCP connection: its socket, the slot it occupies and the peer's address. The
 // request server is its Qt parent; a closed connection goes with deleteLater(), since a
 // socket call (abort, close, a write to a closed peer) announces the close while the caller
 // still holds the connection.
@@ -21,7 +21,6 @@ public:
     QTcpSocket& socket() const { return *m_socket; }
     int slot() const { return m_slot; }
     // The peer's address in dotted form, also for IPv4 clients of the dual-stack listener.
-    const QString& peerIp() const { return m_peerIp; }
     QString peerAddress() const override { return m_peerIp; }
     bool isConnected() const override;
     // Writes at once; a peer that has gone may announce the close inside this call.

@@ -30,3 +30,13 @@ QString padNotSetupReply()
     return QStringLiteral(
         "<QP6100><ERROR>QP6100 Not Setup in Varnel Payment Setup</ERROR></QP6100>");
 }
+
+QString padBusyReply()
+{
+    return QStringLiteral("<QP6100><ERROR>Pad Busy</ERROR></QP6100>");
+}
+
+QString pinPadBusyReply()
+{
+    return QStringLiteral("<1000SE><ERROR>PIN Pad Busy</ERROR></1000SE>");
+}

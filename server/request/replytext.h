@@ -11,3 +11,9 @@ QString versionReply();
 
 // The reply to a QP6100 request while the pad is not enabled.
 QString padNotSetupReply();
+
+// The reply to a swipe or signature request while another one holds the pad.
+QString padBusyReply();
+
+// The reply to a PIN request while another PIN entry holds the PIN pad.
+QString pinPadBusyReply();

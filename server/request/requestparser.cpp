@@ -72,6 +72,7 @@ ParsedRequest parseRequest(const QString& text, const QString& signaturesFolder)
         return out;
     }
 
+    int notLogged = 0;
     try {
         const QStringList pieces = text.split(QLatin1Char(';'));
         for (const QString& piece : pieces) {
@@ -82,16 +83,23 @@ ParsedRequest parseRequest(const QString& text, const QString& signaturesFolder)
                 throw Failure(FailureCode::InvalidArgument);
             const QString tag = piece.left(firstEquals).toUpper();
             const QString value = piece.mid(piece.lastIndexOf(QLatin1Char('=')) + 1);
-            const bool isCard = tag == QLatin1String("CREDITCARD");
-            out.logLines << pieceLogLine(tag, isCard ? maskCardNumber(value) : value);
+            if (out.logLines.size() < kMaxPieceLogLines) {
+                const bool isCard = tag == QLatin1String("CREDITCARD");
+                out.logLines << pieceLogLine(tag, isCard ? maskCardNumber(value) : value);
+            } else {
+                ++notLogged;
+            }
             applyTag(tag, value, signaturesFolder, out);
         }
     } catch (const Failure& failure) {
         out.outcome = ParsedRequest::Outcome::Failed;
         out.failureCode = failure.code();
-        return out;
     }
 
-    out.logLines << summaryLogLine(out.values);
+    if (notLogged > 0)
+        out.logLines << kParsePrefix + QStringLiteral("pieces not logged=[") +
+                            QString::number(notLogged) + QLatin1Char(']');
+    if (out.outcome == ParsedRequest::Outcome::Parsed)
+        out.logLines << summaryLogLine(out.values);
     return out;
 }

@@ -26,6 +26,11 @@ struct ParsedRequest
     int failureCode = 0;
 };
 
+// Most pieces of one request that get a log line each; the rest take effect all the same and
+// are counted in one line ("Socket: DataArrival Parse pieces not logged=[N]"), so that a
+// request of many tiny pieces cannot fill the disk.
+constexpr int kMaxPieceLogLines = 64;
+
 // Parses one request of `TAG=value;` pieces. `signaturesFolder` is the folder that UNIQU
 // names its file in, without a trailing separator.
 ParsedRequest parseRequest(const QString& text, const QString& signaturesFolder);

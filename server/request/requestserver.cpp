@@ -1,30 +1,55 @@
 #include "request/requestserver.h"
 
-#include <new>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
-#include "core/failure.h"
 #include "core/livesettings.h"
-#include "core/padtimeout.h"
 #include "log/activitylog.h"
+#include "request/connectionlimit.h"
 #include "request/listenport.h"
 #include "request/peeraddress.h"
-#include "request/replytext.h"
-#include "request/requestdispatcher.h"
-#include "request/requestparser.h"
+#include "request/requestservice.h"
 
-RequestServer::RequestServer(ActivityLog& log, LiveSettings& settings, PadTimeout& padTimeout,
-                             QString signaturesFolder, QObject* parent)
-    : QObject(parent), m_log(log), m_settings(settings),
-      m_signaturesFolder(std::move(signaturesFolder)), m_padTimeout(padTimeout),
-      m_listener(new QTcpServer(this))
+namespace {
+
+int openSpareDescriptor()
 {
-    connect(m_listener, &QTcpServer::newConnection, this, &RequestServer::socket_ConnectionRequest);
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
-RequestServer::~RequestServer() = default;
+bool isOutOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+} // namespace
+
+RequestServer::RequestServer(ActivityLog& log, LiveSettings& settings, RequestService& service,
+                             ConnectionLimit& limit, QObject* parent)
+    : QObject(parent), m_log(log), m_settings(settings), m_service(service), m_limit(limit),
+      m_listener(new QTcpServer(this)),
+      m_refusals([this](const QString& line) { logWithSpareFreed(line); }, this),
+      m_spareDescriptor(openSpareDescriptor())
+{
+    m_acceptPause.setSingleShot(true);
+    connect(&m_acceptPause, &QTimer::timeout, this, &RequestServer::resumeAccepting);
+}
+
+RequestServer::~RequestServer()
+{
+    if (m_spareDescriptor >= 0)
+        ::close(m_spareDescriptor);
+}
 
 bool RequestServer::start_listening(QString* reason)
 {
@@ -41,10 +66,33 @@ bool RequestServer::start_listening(QString* reason)
             *reason = why;
         return false;
     }
+    // The listener only listens; this server accepts on its descriptor.
+    m_listener->pauseAccepting();
+    m_accepting.setSocket(m_listener->socketDescriptor());
+    connect(&m_accepting, &QSocketNotifier::activated, this,
+            &RequestServer::socket_ConnectionRequest);
+    m_accepting.setEnabled(true);
     m_log.log(QStringLiteral("Socket: Listening Port ") + QString::number(*port));
     if (!m_settings.bindAddress().trimmed().isEmpty())
         m_log.log(QStringLiteral("Socket: Listening Address ") + address->toString());
+    fitCapToFileLimit();
     return true;
+}
+
+void RequestServer::fitCapToFileLimit()
+{
+    struct rlimit files = {};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+        return;
+    const rlim_t room =
+        files.rlim_cur > rlim_t(kReservedDescriptors) ? files.rlim_cur - kReservedDescriptors : 1;
+    if (rlim_t(m_limit.max()) <= room)
+        return;
+    m_log.log(QStringLiteral("Socket: MaxConnections=[") + QString::number(m_limit.max()) +
+              QStringLiteral("] lowered to [") + QString::number(room) +
+              QStringLiteral("] by the file limit [") + QString::number(files.rlim_cur) +
+              QLatin1Char(']'));
+    m_limit.setMax(int(room));
 }
 
 quint16 RequestServer::listeningPort() const
@@ -54,35 +102,106 @@ quint16 RequestServer::listeningPort() const
 
 void RequestServer::socket_ConnectionRequest()
 {
-    while (m_listener->hasPendingConnections()) {
-        QTcpSocket* socket = m_listener->nextPendingConnection();
-        if (!m_access.allows(socket->peerAddress())) {
-            m_log.log(QStringLiteral("Socket: Refused ") + addressText(socket->peerAddress()));
-            // Closed before anything of it is read; the listener owns it until then.
-            socket->abort();
-            socket->deleteLater();
+    const int listening = int(m_listener->socketDescriptor());
+    for (;;) {
+        const int descriptor = ::accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (descriptor < 0) {
+            const int error = errno;
+            if (error == EINTR || error == ECONNABORTED)
+                continue;
+            if (error != EAGAIN && error != EWOULDBLOCK)
+                acceptFailed(error);
+            return;
+        }
+        // Who may connect is decided on the address alone, before anything is read.
+        const QHostAddress peer = peerAddressOf(descriptor);
+        if (!m_access.allows(peer)) {
+            ::close(descriptor);
+            logWithSpareFreed(QStringLiteral("Socket: Refused ") + addressText(peer));
             continue;
         }
-        auto* connection = new ClientConnection(socket, freeSlot(), this);
-        m_log.log(QStringLiteral("Socket: ConnectionRequest ip=[") + connection->peerIp() +
-                  QStringLiteral("] port=[") + QString::number(socket->peerPort()) +
-                  QLatin1Char(']'));
-        ++m_sockCount;
-        m_slots.insert(connection->slot(), connection);
-
-        // One byte beyond the limit is enough to tell an oversized receipt; the socket buffers
-        // no more than that, whatever a client sends.
-        socket->setReadBufferSize(kMaxRequestBytes + 1);
-        connect(socket, &QTcpSocket::readyRead, connection,
-                [this, connection] { socket_DataArrival(connection); });
-        connect(socket, &QTcpSocket::disconnected, connection,
-                [this, connection] { socket_Close(connection); });
-        connect(socket, &QTcpSocket::errorOccurred, connection,
-                [this](QAbstractSocket::SocketError error) {
-                    if (error != QAbstractSocket::RemoteHostClosedError)
-                        socket_Error();
-                });
+        if (!m_limit.admit()) {
+            ::close(descriptor);
+            m_refusals.refused(QStringLiteral("MaxConnections ") + QString::number(m_limit.max()) +
+                               QStringLiteral(" reached"));
+            continue;
+        }
+        auto socket = std::make_unique<QTcpSocket>();
+        if (!socket->setSocketDescriptor(descriptor)) {
+            ::close(descriptor);
+            m_limit.release();
+            socket_Error();
+            continue;
+        }
+        addConnection(socket.release());
     }
+}
+
+void RequestServer::acceptFailed(int error)
+{
+    const QString reason = QString::fromLocal8Bit(std::strerror(error));
+    m_refusals.refused(reason);
+    // The spare makes room to take each waiting client and close it at once, so that it is
+    // told rather than left waiting until it gives up.
+    while (isOutOfDescriptors(error) && m_spareDescriptor >= 0) {
+        ::close(m_spareDescriptor);
+        const int descriptor = ::accept4(int(m_listener->socketDescriptor()), nullptr, nullptr,
+                                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (descriptor >= 0)
+            ::close(descriptor);
+        m_spareDescriptor = openSpareDescriptor();
+        if (descriptor < 0)
+            break;
+        m_refusals.refused(reason);
+    }
+    pauseAccepting();
+}
+
+void RequestServer::logWithSpareFreed(const QString& line)
+{
+    // Out of descriptors, the log could not be opened: the spare gives it one.
+    const bool freed = m_spareDescriptor >= 0;
+    if (freed)
+        ::close(m_spareDescriptor);
+    m_log.log(line);
+    if (freed)
+        m_spareDescriptor = openSpareDescriptor();
+}
+
+void RequestServer::pauseAccepting()
+{
+    // Trying again at once would only fail again, at full speed.
+    m_accepting.setEnabled(false);
+    m_acceptPause.start(kAcceptPauseMs);
+}
+
+void RequestServer::resumeAccepting()
+{
+    if (m_spareDescriptor < 0)
+        m_spareDescriptor = openSpareDescriptor();
+    m_accepting.setEnabled(true);
+}
+
+void RequestServer::addConnection(QTcpSocket* socket)
+{
+    auto* connection = new ClientConnection(socket, freeSlot(), this);
+    m_log.log(QStringLiteral("Socket: ConnectionRequest ip=[") + connection->peerAddress() +
+              QStringLiteral("] port=[") + QString::number(socket->peerPort()) + QLatin1Char(']'));
+    ++m_sockCount;
+    m_slots.insert(connection->slot(), connection);
+
+    // One byte beyond the limit is enough to tell an oversized receipt; the socket buffers
+    // no more than that, whatever a client sends.
+    socket->setReadBufferSize(kMaxRequestBytes + 1);
+    connect(socket, &QTcpSocket::readyRead, connection,
+            [this, connection] { socket_DataArrival(connection); });
+    connect(socket, &QTcpSocket::disconnected, connection,
+            [this, connection] { socket_Close(connection); });
+    connect(socket, &QTcpSocket::errorOccurred, connection,
+            [this](QAbstractSocket::SocketError error) {
+                if (error != QAbstractSocket::RemoteHostClosedError)
+                    socket_Error();
+            });
 }
 
 void RequestServer::socket_DataArrival(ClientConnection* connection)
@@ -95,7 +214,7 @@ void RequestServer::socket_DataArrival(ClientConnection* connection)
     if (bytes.size() > kMaxRequestBytes) {
         m_log.log(QStringLiteral("Socket: DataArrival Request Too Large bytes=[more than ") +
                   QString::number(kMaxRequestBytes) + QStringLiteral("] ip=[") +
-                  connection->peerIp() + QStringLiteral("] connection closed"));
+                  connection->peerAddress() + QStringLiteral("] connection closed"));
         // abort() may announce the close at once; either way it is handled exactly once.
         connection->socket().abort();
         socket_Close(connection);
@@ -105,53 +224,10 @@ void RequestServer::socket_DataArrival(ClientConnection* connection)
     // announces no new data while its announcement is being handled, and a request that
     // arrives on this connection while the transaction waits must run nested like any other.
     QMetaObject::invokeMethod(
-        this, [this, target = QPointer(connection), bytes] { serve(target.data(), bytes); },
+        this,
+        [this, target = QPointer<ClientConnection>(connection), address = connection->peerAddress(),
+         bytes] { m_service.serve(target.data(), address, bytes); },
         Qt::QueuedConnection);
-}
-
-void RequestServer::serve(Requester* requester, const QByteArray& bytes)
-{
-    // A request whose client closed right after sending still runs (an ABORT still counts);
-    // only its replies fail.
-    m_serving.append(requester);
-    runTransaction(QString::fromLatin1(bytes));
-    m_serving.removeLast();
-}
-
-void RequestServer::runTransaction(const QString& text)
-{
-    m_log.log(QStringLiteral("Socket: Transaction Start ") + ActivityLog::log_separator());
-    try {
-        const ParsedRequest request = parseRequest(text, m_signaturesFolder);
-        for (const QString& line : request.logLines)
-            m_log.log(line);
-        if (request.padTimeout)
-            m_padTimeout.setSeconds(*request.padTimeout);
-        if (request.outcome == ParsedRequest::Outcome::Failed)
-            throw Failure(request.failureCode);
-        if (request.outcome == ParsedRequest::Outcome::Parsed && m_dispatcher)
-            m_dispatcher->dispatch(request.values);
-        m_log.log(QStringLiteral("Socket: Transaction End ") + ActivityLog::log_separator());
-    } catch (const Failure& failure) {
-        m_log.log(QStringLiteral("Socket: DataArrival ") + errorNumberText(failure.code()));
-    } catch (const std::bad_alloc&) {
-        m_log.log(QStringLiteral("Socket: DataArrival ") + errorNumberText(7));
-    } catch (const std::exception&) {
-        m_log.log(QStringLiteral("Socket: DataArrival ") + errorNumberText(51));
-    }
-}
-
-void RequestServer::return_xml(QString& xml, bool skipDebug)
-{
-    xml = strRemoveNonPrintableChars(xml);
-    m_log.log(skipDebug ? QStringLiteral("return_xml: skipDebug=true")
-                        : QStringLiteral("return_xml: ") + xml);
-    Requester* target = m_serving.isEmpty() ? nullptr : m_serving.last().data();
-    if (!target || !target->isConnected())
-        throw Failure(FailureCode::ConnectionClosed);
-    // A send to a peer that has gone may announce the close inside it; the requester then
-    // stays until the event loop frees it, and nothing here touches it afterwards.
-    target->send(xml.toLatin1());
 }
 
 void RequestServer::socket_Close(ClientConnection* connection)
@@ -159,9 +235,10 @@ void RequestServer::socket_Close(ClientConnection* connection)
     if (connection->isClosed())
         return;
     connection->markClosed();
-    m_log.log(QStringLiteral("Socket: Close ") + connection->peerIp());
+    m_log.log(QStringLiteral("Socket: Close ") + connection->peerAddress());
     m_slots.remove(connection->slot());
     --m_sockCount;
+    m_limit.release();
     // Nothing of the socket reaches this server any more, whatever close() announces.
     connection->socket().disconnect(this);
     connection->socket().disconnect(connection);

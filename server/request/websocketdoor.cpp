@@ -10,7 +10,7 @@
 #include "log/activitylog.h"
 #include "request/listenport.h"
 #include "request/peeraddress.h"
-#include "request/requestserver.h"
+#include "request/requestservice.h"
 #include "request/tlsidentity.h"
 #include "request/websocketlistener.h"
 #include "request/websocketrequester.h"
@@ -23,9 +23,10 @@ constexpr qint64 kMaxHandshakeBytes = 16 * 1024;
 } // namespace
 
 WebSocketDoor::WebSocketDoor(ActivityLog& log, const LiveSettings& settings,
-                             const AccessPolicy& access, RequestServer& service, QObject* parent)
+                             const AccessPolicy& access, ConnectionLimit& limit,
+                             RequestService& service, QObject* parent)
     : QObject(parent), m_log(log), m_settings(settings), m_service(service),
-      m_listener(new WebSocketListener(access, log, this)),
+      m_listener(new WebSocketListener(access, limit, log, this)),
       m_upgrader(new QWebSocketServer(QStringLiteral("Varnel Payment Server"),
                                       QWebSocketServer::NonSecureMode, this))
 {
@@ -145,9 +146,9 @@ void WebSocketDoor::takeConnection()
                     // arrives while this one waits runs nested.
                     QMetaObject::invokeMethod(
                         this,
-                        [this, target = QPointer<Requester>(requester), bytes] {
-                            m_service.serve(target.data(), bytes);
-                        },
+                        [this, target = QPointer<Requester>(requester),
+                         address = requester->peerAddress(),
+                         bytes] { m_service.serve(target.data(), address, bytes); },
                         Qt::QueuedConnection);
                 });
         connect(socket, &QWebSocket::binaryMessageReceived, requester, [this, requester] {

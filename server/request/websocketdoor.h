@@ -7,16 +7,17 @@
 
 class AccessPolicy;
 class ActivityLog;
+class ConnectionLimit;
 class LiveSettings;
 class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
-class RequestServer;
+class RequestService;
 class WebSocketListener;
 
 // The WebSocket port for browser tills: a second door onto the request service beside the TCP
 // port. Each text message is one request and each reply one text message; the same access
-// policy applies. Pages may connect only from the listed origins.
+// policy and connection cap apply. Pages may connect only from the listed origins.
 class WebSocketDoor : public QObject
 {
     Q_OBJECT
@@ -27,9 +28,10 @@ public:
     // How long a connection may take to send its handshake.
     static constexpr int kHandshakeTimeoutMs = 10000;
 
-    // Requests go to `service`, the same that serves the TCP port.
+    // Requests go to `service`, the same that serves the TCP port; `access` and `limit` are
+    // the TCP port's too.
     WebSocketDoor(ActivityLog& log, const LiveSettings& settings, const AccessPolicy& access,
-                  RequestServer& service, QObject* parent = nullptr);
+                  ConnectionLimit& limit, RequestService& service, QObject* parent = nullptr);
     ~WebSocketDoor() override;
 
     // Opens the port that `[WebSocket] Port` names, with TLS when `CertFile` and `KeyFile` are
@@ -47,7 +49,7 @@ private:
 
     ActivityLog& m_log;
     const LiveSettings& m_settings;
-    RequestServer& m_service;
+    RequestService& m_service;
     OriginList m_origins;
     WebSocketListener* m_listener;
     // Does the WebSocket upgrade and framing for the sockets the listener admits.

@@ -5,20 +5,25 @@
 #include <QSslConfiguration>
 #include <QTcpServer>
 
+#include "request/refusallog.h"
+
 class AccessPolicy;
 class ActivityLog;
+class ConnectionLimit;
 class QTcpSocket;
 
 // The WebSocket port's TCP listener. It takes each connection's descriptor itself, so that a
-// peer the access policy refuses is closed before anything of it is read, and TLS starts only
-// for the peers it lets in. Each admitted connection is announced as a socket (a QSslSocket
-// under TLS) whose decrypted bytes are the WebSocket handshake.
+// peer the access policy refuses is closed before anything of it is read, a connection over the
+// shared cap is closed at once, and TLS starts only for the peers it lets in. Each admitted
+// connection is announced as a socket (a QSslSocket under TLS) whose decrypted bytes are the
+// WebSocket handshake; it counts against the cap until it is destroyed.
 class WebSocketListener : public QTcpServer
 {
     Q_OBJECT
 
 public:
-    WebSocketListener(const AccessPolicy& access, ActivityLog& log, QObject* parent = nullptr);
+    WebSocketListener(const AccessPolicy& access, ConnectionLimit& limit, ActivityLog& log,
+                      QObject* parent = nullptr);
 
     // With a configuration the port speaks TLS only.
     void setTls(std::optional<QSslConfiguration> tls) { m_tls = std::move(tls); }
@@ -33,6 +38,8 @@ protected:
 
 private:
     const AccessPolicy& m_access;
+    ConnectionLimit& m_limit;
     ActivityLog& m_log;
+    RefusalLog m_refusals;
     std::optional<QSslConfiguration> m_tls;
 };

@@ -87,18 +87,38 @@ void SettingsFile::load_settings(LiveSettings& fields, const std::function<void(
     fields.clickChk1000SEDevice();
 }
 
+int SettingsFile::maxConnections() const
+{
+    QString stored;
+    ProfileStore::reg_get_value(m_path, QStringLiteral("Local"), QStringLiteral("MaxConnections"),
+                                kText, QString::number(kDefaultMaxConnections), stored);
+    bool ok = false;
+    const int max = stored.trimmed().toInt(&ok);
+    if (ok && max >= kLowestMaxConnections && max <= kHighestMaxConnections)
+        return max;
+    m_log.log(QStringLiteral("Settings: MaxConnections=[") + stored +
+              QStringLiteral("] is not a whole number from %1 to %2; %3 is used")
+                  .arg(kLowestMaxConnections)
+                  .arg(kHighestMaxConnections)
+                  .arg(kDefaultMaxConnections));
+    return kDefaultMaxConnections;
+}
+
 void SettingsFile::mnuFileSave(const LiveSettings& fields)
 {
     m_log.log(QStringLiteral("mnuFileSave"));
 
+    // The FTP password is in the file, so only its owner may read it, whatever mode it had.
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     if (!QFile::exists(m_path)) {
-        // The store writes only into an existing file; the FTP password is in it, so only its
-        // owner may read it.
+        // The store writes only into an existing file.
         QFile created(m_path);
-        if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly))
             qWarning("Settings: cannot create %s: %s", qUtf8Printable(m_path),
                      qUtf8Printable(created.errorString()));
+    } else {
+        // Before the save, which gives the new file the mode of the old one.
+        QFile::setPermissions(m_path, ownerOnly);
     }
 
     // All in one replace of the file: a crash mid-save leaves the old file whole.
@@ -121,4 +141,6 @@ void SettingsFile::mnuFileSave(const LiveSettings& fields)
     };
     if (ProfileStore::reg_set_values(m_path, kText, values) != ProfileStore::kDone)
         qWarning("Settings: the settings could not be written to %s", qUtf8Printable(m_path));
+    if (QFile::exists(m_path) && !QFile::setPermissions(m_path, ownerOnly))
+        qWarning("Settings: cannot make %s readable by its owner only", qUtf8Printable(m_path));
 }

@@ -12,6 +12,11 @@ class LiveSettings;
 class SettingsFile
 {
 public:
+    // The range and default of `[Local] MaxConnections`.
+    static constexpr int kDefaultMaxConnections = 200;
+    static constexpr int kLowestMaxConnections = 1;
+    static constexpr int kHighestMaxConnections = 100000;
+
     SettingsFile(QString settingsPath, ActivityLog& log);
 
     const QString& path() const { return m_path; }
@@ -19,6 +24,10 @@ public:
     // Reads the keys into the fields, runs the serial port scan, then runs both device
     // boxes' click handlers.
     void load_settings(LiveSettings& fields, const std::function<void()>& list_comm_ports);
+    // The cap on open client connections, `[Local] MaxConnections` (read at start-up, never
+    // written): 200 when the key is missing; a value that is not a whole number from 1 to
+    // 100000 is logged and 200 is used.
+    int maxConnections() const;
     // Writes the fields back in one replace of the file, creating the file when it is
     // missing.
     void mnuFileSave(const LiveSettings& fields);

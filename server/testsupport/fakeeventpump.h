@@ -22,8 +22,11 @@ public:
             onPending();
     }
 
+    // Time that nested work took inside a step, without a step of its own.
+    void advance(int milliseconds) { m_elapsedMs += milliseconds; }
+
     int steps() const { return m_steps; }
-    qint64 elapsedMs() const { return m_elapsedMs; }
+    qint64 elapsedMs() const override { return m_elapsedMs; }
 
     // Runs after every step, with the step's number (1 for the first).
     std::function<void(int)> onStep;

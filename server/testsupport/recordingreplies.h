@@ -21,6 +21,15 @@ public:
 
     // Every reply so far, cleaned, in the order they were sent.
     std::vector<Reply> replies;
+    // The requester's address, and whether it has gone (a test sets it to end a wait).
+    QString address = QStringLiteral("127.0.0.1");
+    bool gone = false;
+
+    QString requesterAddress() const override { return address; }
+    StopWhen requesterGone() const override
+    {
+        return [this] { return gone; };
+    }
 
     void return_xml(QString& xml, bool skipDebug) override
     {

@@ -70,11 +70,18 @@ bool ServerProcess::startOnFreePorts()
     }
     ini.close();
 
-    m_process.setProgram(binDir() + QStringLiteral("/varnelpayment"));
+    const QString server = binDir() + QStringLiteral("/varnelpayment");
     QStringList arguments{QStringLiteral("--home"), m_home.path()};
     if (m_headless)
         arguments.prepend(QStringLiteral("--headless"));
-    m_process.setArguments(arguments + m_extraArguments);
+    arguments += m_extraArguments;
+    if (m_launcher.isEmpty()) {
+        m_process.setProgram(server);
+    } else {
+        m_process.setProgram(m_launcher.first());
+        arguments = m_launcher.mid(1) + QStringList{server} + arguments;
+    }
+    m_process.setArguments(arguments);
     m_process.start();
     if (!m_process.waitForStarted(5000))
         return false;

@@ -22,6 +22,9 @@ public:
     // Starts the tray program instead of the headless server (set the display through
     // process()'s environment).
     void setHeadless(bool headless) { m_headless = headless; }
+    // Starts the server through a program that then runs it, e.g. {"prlimit", "--nofile=64",
+    // "--"}: the first word is the program, the rest come before the server's path.
+    void setLauncher(QStringList launcher) { m_launcher = std::move(launcher); }
     // Sends SIGTERM and waits for the exit; returns the exit code (-1 when it did not end).
     int stop();
 
@@ -49,6 +52,7 @@ private:
     QString m_settings;
     QStringList m_extraArguments;
     bool m_headless = true;
+    QStringList m_launcher;
 };
 
 // A test client on one loopback connection.

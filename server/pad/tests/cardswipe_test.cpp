@@ -230,8 +230,40 @@ TEST_F(CardSwipeTest, ANestedSwipeDuringTheWaitGetsItsOwnReplyAndTheOuterGoesOn)
     EXPECT_TRUE(replies.replies[0].xml.contains(kTrack1));
     EXPECT_TRUE(replies.replies[0].skipDebug);
     EXPECT_EQ(replies.replies[1].xml, QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>"));
-    // The outer wait counts its own steps: 8 of its own plus the 2 of the nested one.
-    EXPECT_EQ(pump.steps(), 10);
+    // The outer wait ends at its limit on the clock: the second the nested swipe took counts,
+    // 6 steps of its own plus the 2 of the nested one make its 4 seconds.
+    EXPECT_EQ(pump.steps(), 8);
 }
 
 } // namespace
+
+TEST_F(CardSwipeTest, TheLimitIsTimeOnTheClockAndAClientThatWentAwayEndsTheWait)
+{
+    // Work nested inside the first step took 20 seconds: a limit of 10 has passed after that
+    // one step, not after twenty.
+    padTimeout.setSeconds(10);
+    pump.onStep = [this](int step) {
+        if (step == 1)
+            pump.advance(20000);
+    };
+    swipe.qp6100_get_swipe();
+    EXPECT_EQ(pump.steps(), 1);
+    EXPECT_EQ(trackReads(), 0);
+    EXPECT_EQ(onlyReply().xml, QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>"));
+
+    // The client goes during the third step: no read after it, no reply, the pad back to
+    // welcome and one line in the log.
+    replies.replies.clear();
+    padTimeout.setSeconds(60);
+    pump.onStep = [this](int step) {
+        if (step == 4)
+            replies.gone = true;
+    };
+    driver.calls.clear();
+    swipe.qp6100_get_swipe();
+    EXPECT_EQ(pump.steps(), 4);
+    EXPECT_EQ(trackReads(), 2);
+    EXPECT_TRUE(replies.replies.empty());
+    EXPECT_EQ(driver.calls.last(), QStringLiteral("ShowForm(padWelcome)"));
+    EXPECT_EQ(log.entries().last(), QStringLiteral("qp6100_get_swipe: client gone"));
+}

@@ -21,6 +21,7 @@ const QByteArray kTrack2(";4111111111111111=29121010000000000000?");
 const QByteArray kSwipeReply("<QP6100><SWIPE><TRACK1>" + kTrack1 + "</TRACK1><TRACK2>" + kTrack2 +
                              "</TRACK2></SWIPE></QP6100>");
 const QByteArray kTimeoutReply("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>");
+const QByteArray kBusyReply("<QP6100><ERROR>Pad Busy</ERROR></QP6100>");
 const QByteArray
     kNotSetupReply("<QP6100><ERROR>QP6100 Not Setup in Varnel Payment Setup</ERROR></QP6100>");
 
@@ -204,30 +205,104 @@ TEST_F(PadE2E, ShuttingDownDuringASwipeEndsTheWaitAndThenClosesThePad)
     EXPECT_FALSE(log.contains(QStringLiteral("qp6100_get_swipe: Card Swipe Timeout")));
 }
 
-TEST_F(PadE2E, TwoWaitingSwipesOnTwoConnectionsEachGetTheirOwnReply)
+TEST_F(PadE2E, ASecondTillIsToldThePadIsBusyAndTheCardGoesToTheTillThatAskedFirst)
 {
     startServer({kSimulate});
-    TestClient outer;
-    ASSERT_TRUE(outer.connectTo(server().port()));
-    outer.send("TRANS=QP6100;ACTION=1;TIMER=3;");
+    TestClient first;
+    ASSERT_TRUE(first.connectTo(server().port()));
+    first.send("TRANS=QP6100;ACTION=1;TIMER=30;");
     ASSERT_EQ(tool({QStringLiteral("wait-form"), QStringLiteral("padStart")}).exitCode, 0);
 
-    // The second swipe runs inside the first one's wait and takes the card.
-    TestClient inner;
-    ASSERT_TRUE(inner.connectTo(server().port()));
-    inner.send("TRANS=QP6100;ACTION=1;");
-    const QString started = QStringLiteral("qp6100_get_swipe: timeout=[3]");
-    for (int i = 0; i < 100 && server().logEntries().count(started) < 2; ++i)
-        QThread::msleep(20);
-    ASSERT_EQ(server().logEntries().count(started), 2);
+    // A second till's swipe and signature are refused at once; its version request and an
+    // abort still run while the first swipe waits.
+    TestClient second;
+    ASSERT_TRUE(second.connectTo(server().port()));
+    QElapsedTimer refusal;
+    refusal.start();
+    EXPECT_EQ(second.transact("TRANS=QP6100;ACTION=1;", kBusyReply), kBusyReply);
+    EXPECT_LT(refusal.elapsed(), kAtOnceMs);
+    EXPECT_EQ(second.transact("TRANS=QP6100;ACTION=2;UNIQU=b1;", kBusyReply), kBusyReply);
+    const QByteArray version("<VERSION>1.0.0</VERSION>");
+    EXPECT_EQ(second.transact("TRANS=VERSION;", version), version);
+    const QStringList log = server().logEntries();
+    EXPECT_EQ(log.count(QStringLiteral("Socket: DataArrival QP6100 Pad Busy ip=[127.0.0.1]")), 2);
+    EXPECT_EQ(log.count(QStringLiteral("qp6100_get_swipe: timeout=[30]")), 1);
+    EXPECT_FALSE(log.contains(QStringLiteral("Get Signature:")));
+
     const ToolRun swipe =
         tool({QStringLiteral("swipe"), QString::fromLatin1(kTrack1), QString::fromLatin1(kTrack2)});
     EXPECT_EQ(swipe.exitCode, 0) << qPrintable(swipe.err);
+    EXPECT_EQ(first.receive(5000, kSwipeReply.size()), kSwipeReply);
+    EXPECT_TRUE(second.receive(300).isEmpty());
+    // Once the pad is free, the second till is served.
+    second.send("TRANS=QP6100;ACTION=1;TIMER=1;");
+    EXPECT_EQ(second.receive(5000, kTimeoutReply.size()), kTimeoutReply);
+}
 
-    EXPECT_EQ(inner.receive(5000, kSwipeReply.size()), kSwipeReply);
-    EXPECT_EQ(outer.receive(10000, kTimeoutReply.size()), kTimeoutReply);
-    EXPECT_TRUE(inner.receive(300).isEmpty());
-    EXPECT_EQ(server().process().state(), QProcess::Running);
+TEST_F(PadE2E, ATillThatGaveUpFreesThePadForItsRetry)
+{
+    startServer({kSimulate});
+    {
+        TestClient gaveUp;
+        ASSERT_TRUE(gaveUp.connectTo(server().port()));
+        gaveUp.send("TRANS=QP6100;ACTION=1;TIMER=60;");
+        ASSERT_EQ(tool({QStringLiteral("wait-form"), QStringLiteral("padStart")}).exitCode, 0);
+        gaveUp.close();
+    }
+    // The swipe ends at its next step: the pad goes back to welcome, one line says why.
+    ASSERT_TRUE(server().waitForLogEntry(QStringLiteral("qp6100_get_swipe: client gone"), 2000));
+    EXPECT_EQ(padState().value(1), QStringLiteral("form=padWelcome"));
+
+    TestClient retry;
+    ASSERT_TRUE(retry.connectTo(server().port()));
+    retry.send("TRANS=QP6100;ACTION=1;TIMER=60;");
+    const ToolRun swipe =
+        tool({QStringLiteral("swipe"), QString::fromLatin1(kTrack1), QString::fromLatin1(kTrack2)});
+    EXPECT_EQ(swipe.exitCode, 0) << qPrintable(swipe.err);
+    EXPECT_EQ(retry.receive(5000, kSwipeReply.size()), kSwipeReply);
+
+    // The same for a signature: its retry is served, not refused.
+    {
+        TestClient gaveUp;
+        ASSERT_TRUE(gaveUp.connectTo(server().port()));
+        gaveUp.send("TRANS=QP6100;ACTION=2;UNIQU=r1;TIMER=60;");
+        ASSERT_EQ(tool({QStringLiteral("wait-form"), QStringLiteral("padSig")}).exitCode, 0);
+    }
+    ASSERT_TRUE(
+        server().waitForLogEntry(QStringLiteral("qp6100_get_signature: client gone"), 2000));
+    retry.send("TRANS=QP6100;ACTION=1;TIMER=1;");
+    EXPECT_EQ(retry.receive(5000, kTimeoutReply.size()), kTimeoutReply);
+    const QStringList log = server().logEntries();
+    EXPECT_FALSE(
+        log.contains(QStringLiteral("Socket: DataArrival QP6100 Pad Busy ip=[127.0.0.1]")));
+    EXPECT_FALSE(log.contains(QStringLiteral("Socket: DataArrival Error( 40006)")));
+}
+
+TEST_F(PadE2E, ThousandsOfSwipesOnOneConnectionNeitherNestNorEndTheServer)
+{
+    startServer({kSimulate});
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    client.send("TRANS=QP6100;ACTION=1;TIMER=120;");
+    ASSERT_EQ(tool({QStringLiteral("wait-form"), QStringLiteral("padStart")}).exitCode, 0);
+
+    // Each request is its own receipt: sent once the one before it was answered.
+    constexpr int kRequests = 4000;
+    int refused = 0;
+    for (int i = 0; i < kRequests; ++i) {
+        if (client.transact("TRANS=QP6100;ACTION=1;", kBusyReply) != kBusyReply)
+            break;
+        ++refused;
+    }
+    EXPECT_EQ(refused, kRequests);
+    ASSERT_EQ(server().process().state(), QProcess::Running);
+    EXPECT_EQ(server().logEntries().count(QStringLiteral("qp6100_get_swipe: timeout=[120]")), 1);
+
+    // The first swipe still waits, and takes the card.
+    const ToolRun swipe =
+        tool({QStringLiteral("swipe"), QString::fromLatin1(kTrack1), QString::fromLatin1(kTrack2)});
+    EXPECT_EQ(swipe.exitCode, 0) << qPrintable(swipe.err);
+    EXPECT_EQ(client.receive(5000, kSwipeReply.size()), kSwipeReply);
 }
 
 TEST_F(PadE2E, AnUntickedBoxAnswersNotSetup)

@@ -273,4 +273,36 @@ TEST_F(SignatureE2E, UploadsArriveWholeOrKeepTheLocalFileAndNeverStopTheServer)
     EXPECT_EQ(server().stop(), 0);
 }
 
+TEST_F(SignatureE2E, ClosingAbandonsAnUploadUnderWayAtOnceAndKeepsTheFile)
+{
+    // A server that accepts connections and never says a word: the upload would wait its
+    // whole TIMER of 40 seconds.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    startServer({QStringLiteral("--simulate")});
+    setFtp(QStringLiteral("127.0.0.1:") + QString::number(silent.serverPort()),
+           QStringLiteral("till"), QStringLiteral("pw"));
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    auto signer = startTool({QStringLiteral("sign"), kExample});
+    client.send("TRANS=QP6100;ACTION=2;UNIQU=c1;DOFTP=Y;FTPPATH=/;TIMER=40;");
+    EXPECT_EQ(finish(*signer).exitCode, 0);
+    const QString local = sigFile(QStringLiteral("c1.pcx"));
+    ASSERT_TRUE(server().waitForLogEntry(QStringLiteral("sig_ftp: inetCmd=[PUT ") + local +
+                                         QStringLiteral(" /c1.pcx]")));
+
+    QElapsedTimer closing;
+    closing.start();
+    EXPECT_EQ(server().stop(), 0);
+    EXPECT_LT(closing.elapsed(), 2000);
+    // The till is told that it failed; the picture stays for a later upload.
+    EXPECT_EQ(client.receive(1000, kFailedReply.size()), kFailedReply);
+    EXPECT_EQ(TestFiles::readAll(local), writePcx(exampleBitmap()));
+    const QStringList log = server().logEntries();
+    EXPECT_TRUE(log.contains(QStringLiteral("sig_ftp: the program is closing: transfer "
+                                            "abandoned, ") +
+                             local + QStringLiteral(" kept")));
+    EXPECT_EQ(log.last(), QStringLiteral("Application Closed"));
+}
+
 } // namespace

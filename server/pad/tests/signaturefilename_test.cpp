@@ -26,7 +26,7 @@ TEST(SignatureFileName, OnlyNamesThatStayInTheSignaturesFolderPass)
         {inFolder(QStringLiteral("..pcx")), true},
         {inFolder(QStringLiteral("...pcx")), true},
         {inFolder(QStringLiteral("ab..12.pcx")), true},
-        {inFolder(QStringLiteral("a b~\u00e9.pcx")), true},
+        {inFolder(QStringLiteral("a b~!#$%'()*+,-=?@[]^_`{|}.pcx")), true},
         {QString(), true}, // a request without UNIQU names no file
         {inFolder(QStringLiteral("../x.pcx")), false},
         {inFolder(QStringLiteral("a/b.pcx")), false},
@@ -37,6 +37,14 @@ TEST(SignatureFileName, OnlyNamesThatStayInTheSignaturesFolderPass)
         {inFolder(QString(QLatin1Char('\0')) + QStringLiteral(".pcx")), false},
         {inFolder(QStringLiteral("a\x7f.pcx")), false},
         {inFolder(QStringLiteral("/.pcx")), false},
+        // Characters the reply would drop or leave unescaped: SIGPATH must name this file.
+        {inFolder(QStringLiteral("caf\u00e9.pcx")), false},
+        {inFolder(QStringLiteral("a\u0080.pcx")), false},
+        {inFolder(QStringLiteral("\u4e2d.pcx")), false},
+        {inFolder(QStringLiteral("a<b.pcx")), false},
+        {inFolder(QStringLiteral("a>b.pcx")), false},
+        {inFolder(QStringLiteral("a&amp;.pcx")), false},
+        {inFolder(QStringLiteral("a\"b.pcx")), false},
         // Not a signature file at all: another folder, another extension, no name room.
         {QStringLiteral("/srv/varnel/x.pcx"), false},
         {QStringLiteral("/srv/varnel/signaturesx.pcx"), false},

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -241,6 +243,60 @@ TEST_F(SigFtpTest, EveryOtherEndKeepsTheLocalFileAndNeverLogsThePassword)
     EXPECT_FALSE(upload.sig_ftp(sigFile, QStringLiteral("/vm/")));
     EXPECT_EQ(log.entries().last(), QStringLiteral("sig_ftp: Error( 70)"));
     EXPECT_TRUE(QFile::exists(sigFile));
+}
+
+TEST_F(SigFtpTest, OnlyTheFileSentIsRemovedAndAClientThatWentAwayAbandonsTheTransfer)
+{
+    setFtp(QStringLiteral("127.0.0.1:2121"), QStringLiteral("till"), QStringLiteral("pw"));
+    const QString sent =
+        QStringLiteral("sig_ftp: inetCmd=[PUT ") + sigFile + QStringLiteral(" /in/ab12.pcx]");
+    const QString kept =
+        QStringLiteral("sig_ftp: ") + sigFile +
+        QStringLiteral(" was written again during the upload; the new file is kept");
+    const struct
+    {
+        const char* what;
+        // Runs while the transfer executes.
+        std::function<void()> meanwhile;
+        bool result;
+        QByteArray fileAfter; // empty: removed
+        QString lastLine;
+    } cases[] = {
+        {"the file sent", [] {}, true, {}, sent},
+        {"a newer signature written at the same path",
+         [this] {
+             QFile::remove(sigFile);
+             TestFiles::writeAll(sigFile, "newer picture");
+         },
+         true, "newer picture", kept},
+        {"the same file rewritten in place",
+         [this] { TestFiles::writeAll(sigFile, "PCX picture, longer"); }, true,
+         "PCX picture, longer", kept},
+        {"the client gone", [] {}, false, "PCX picture",
+         QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + sigFile +
+             QStringLiteral(" kept")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestFiles::writeAll(sigFile, "PCX picture");
+        TestLog caseLog;
+        FakeFtpClient client;
+        client.executingChecks = 2;
+        SignatureUpload caseUpload{settingsPath, caseLog.log(), client, pump, padTimeout};
+        bool gone = false;
+        const bool abandons = !c.result;
+        pump.onPending = [&] {
+            c.meanwhile();
+            gone = abandons;
+        };
+        EXPECT_EQ(caseUpload.sig_ftp(sigFile, QStringLiteral("/in/"), [&gone] { return gone; }),
+                  c.result);
+        EXPECT_EQ(QFile::exists(sigFile), !c.fileAfter.isEmpty());
+        if (!c.fileAfter.isEmpty())
+            EXPECT_EQ(TestFiles::readAll(sigFile), c.fileAfter);
+        EXPECT_EQ(client.abandoned, abandons ? 1 : 0);
+        EXPECT_EQ(caseLog.entries().last(), c.lastLine);
+    }
 }
 
 } // namespace

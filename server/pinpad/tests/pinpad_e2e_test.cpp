@@ -283,14 +283,36 @@ TEST_F(PinPadE2E, ASecondPinRequestWhileOneWaitsIsRefusedAndTheFirstGoesOn)
     first.send(kPinRequest);
     ASSERT_TRUE(pad().waitForLine(QStringLiteral("PIN requested for the card ending 8909")));
 
-    EXPECT_EQ(request(kPinRequest, kPadFailed), kPadFailed);
+    const QByteArray busy("<1000SE><ERROR>PIN Pad Busy</ERROR></1000SE>");
+    EXPECT_EQ(request(kPinRequest, busy), busy);
     EXPECT_TRUE(server().logEntries().contains(
-        QStringLiteral("pinPad1000se_get_pin: pinpadError: code=[ 55] desc=[The PIN pad on COM3 "
-                       "(%1) is busy with another PIN entry.]")
-            .arg(link())));
+        QStringLiteral("Socket: DataArrival 1000SE PIN Pad Busy ip=[127.0.0.1]")));
     EXPECT_EQ(first.receive(5000, kFirstPin.size()), kFirstPin);
     // The refused request touched nothing: the pad saw one PIN request only.
     EXPECT_EQ(pad().lines().count(QStringLiteral("PIN requested for the card ending 8909")), 1);
+    EXPECT_EQ(server().logEntries().count(QStringLiteral("pinPad1000se_get_pin: start")), 1);
+}
+
+TEST_F(PinPadE2E, ATillThatGaveUpHasItsPinEntryCancelledAndItsRetryServed)
+{
+    startPad({QStringLiteral("--silent")});
+    startServer(link());
+    {
+        TestClient gaveUp;
+        ASSERT_TRUE(gaveUp.connectTo(server().port()));
+        gaveUp.send("TIMER=60;" + kPinRequest);
+        ASSERT_TRUE(pad().waitForLine(QStringLiteral("PIN requested for the card ending 8909")));
+    }
+    EXPECT_TRUE(pad().waitForLine(QStringLiteral("PIN entry cancelled by the host"), 2000));
+    ASSERT_TRUE(
+        server().waitForLogEntry(QStringLiteral("pinPad1000se_get_pin: client gone"), 2000));
+
+    // The retry reaches the pad (which stays silent; a short TIMER ends it).
+    TestClient retry;
+    ASSERT_TRUE(retry.connectTo(server().port()));
+    retry.send("TIMER=1;" + kPinRequest);
+    EXPECT_EQ(retry.receive(5000, kCancelled.size()), kCancelled);
+    EXPECT_EQ(pad().lines().count(QStringLiteral("PIN requested for the card ending 8909")), 2);
 }
 
 TEST_F(PinPadE2E, ShutDownDuringAPinEntryEndsTheWait)

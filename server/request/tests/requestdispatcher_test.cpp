@@ -1,5 +1,8 @@
 #include "request/requestdispatcher.h"
 
+#include <functional>
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -30,7 +33,15 @@ public:
         return enabled;
     }
     void clear_padVars() override { calls << QStringLiteral("clear_padVars"); }
-    void qp6100_get_swipe() override { calls << QStringLiteral("qp6100_get_swipe"); }
+    // Runs inside the waiting operations, standing for the requests served during the wait.
+    std::function<void()> duringWait;
+
+    void qp6100_get_swipe() override
+    {
+        calls << QStringLiteral("qp6100_get_swipe");
+        if (duringWait)
+            duringWait();
+    }
     void qp6100_delete_signature(const QString& f) override
     {
         calls << QStringLiteral("qp6100_delete_signature(%1)").arg(f);
@@ -47,6 +58,8 @@ public:
     void qp6100_get_signature(const QString& f, bool ftp, const QString& path) override
     {
         calls << QStringLiteral("qp6100_get_signature(%1,%2,%3)").arg(f).arg(ftp).arg(path);
+        if (duringWait)
+            duringWait();
     }
     void pad_welcome() override { calls << QStringLiteral("pad_welcome"); }
 };
@@ -55,9 +68,12 @@ class RecordingPinPad final : public PinPadOperations
 {
 public:
     QStringList calls;
+    std::function<void()> duringWait;
     void pinPad1000se_get_pin(const QString& card, const QString& total) override
     {
         calls << card + QLatin1Char('/') + total;
+        if (duringWait)
+            duringWait();
     }
 };
 
@@ -156,6 +172,77 @@ TEST_F(DispatcherTest, AbortAsksForTheWelcomeFormAndNeverReplies)
 {
     dispatch("ABORT", "1");
     EXPECT_EQ(pad.calls, QStringList{QStringLiteral("pad_welcome")});
+    EXPECT_TRUE(replies.texts().isEmpty());
+}
+
+TEST_F(DispatcherTest, WhileADeviceIsHeldItsRequestsAreRefusedAndTheOthersRun)
+{
+    pad.enabled = true;
+    const std::pair<const char*, const char*> nested[] = {
+        {"QP6100", "1"}, {"QP6100", "2"}, {"QP6100", "3"}, {"QP6100", "9"},
+        {"1000SE", "3"}, {"VERSION", ""}, {"ABORT", ""}};
+    const QString padBusy = QStringLiteral("Socket: DataArrival QP6100 Pad Busy ip=[10.1.2.3]");
+    const QString pinBusy = QStringLiteral("Socket: DataArrival 1000SE PIN Pad Busy ip=[10.1.2.3]");
+    const struct
+    {
+        std::pair<const char*, const char*> holder;
+        QStringList replies;
+        QStringList busyLines;
+        // Nested calls that reached each device.
+        int swipes;
+        int pins;
+    } cases[] = {
+        {{"QP6100", "1"},
+         {padBusyReply(), padBusyReply(), versionReply()},
+         {padBusy, padBusy},
+         1,
+         1},
+        {{"QP6100", "2"},
+         {padBusyReply(), padBusyReply(), versionReply()},
+         {padBusy, padBusy},
+         0,
+         1},
+        {{"1000SE", "3"}, {pinPadBusyReply(), versionReply()}, {pinBusy}, 1, 1},
+    };
+    replies.address = QStringLiteral("10.1.2.3");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.holder.first + std::string("/") + c.holder.second);
+        pad.calls.clear();
+        pinPad.calls.clear();
+        replies.replies.clear();
+        QFile::remove(log.log_path());
+        bool inside = false;
+        const auto serveNested = [&] {
+            if (std::exchange(inside, true))
+                return;
+            for (const auto& [trans, action] : nested)
+                dispatch(trans, action);
+            inside = false;
+        };
+        pad.duringWait = serveNested;
+        pinPad.duringWait = serveNested;
+        dispatch(c.holder.first, c.holder.second);
+
+        EXPECT_EQ(replies.texts(), c.replies);
+        const QStringList log = logEntries();
+        EXPECT_EQ(log.filter(QStringLiteral("Busy")), c.busyLines);
+        EXPECT_EQ(int(pad.calls.count(QStringLiteral("qp6100_get_swipe"))), c.swipes);
+        EXPECT_EQ(int(pinPad.calls.size()), c.pins);
+        // An abort still reaches the pad.
+        EXPECT_TRUE(pad.calls.contains(QStringLiteral("pad_welcome")));
+        if (c.holder.first == std::string("QP6100")) {
+            // The held pad's variables are left to the operation that holds it.
+            EXPECT_EQ(pad.calls.count(QStringLiteral("clear_padVars")), 2);
+            EXPECT_TRUE(log.contains(QStringLiteral("Socket: DataArrival QP6100 No Action(9)")));
+        }
+    }
+
+    // Holds end with their operations: nothing is refused afterwards.
+    pad.duringWait = nullptr;
+    pinPad.duringWait = nullptr;
+    replies.replies.clear();
+    dispatch("QP6100", "1");
+    dispatch("1000SE", "3");
     EXPECT_TRUE(replies.texts().isEmpty());
 }
 

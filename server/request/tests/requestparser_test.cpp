@@ -142,3 +142,34 @@ TEST(RequestParser, CardNumbersAreMaskedInTheLog)
     EXPECT_EQ(parse("creditcard=5500005555555559;").logLines.first(),
               pieceLine("CREDITCARD", "************5559"));
 }
+
+TEST(RequestParser, AtMostSixtyFourPieceLinesThenOneCountEveryTagStillCounting)
+{
+    // Filler pieces, then the two tags that matter: past the cap they take effect unlogged.
+    for (const int fillers : {0, 62, 63, 5000}) {
+        QString text;
+        for (int i = 0; i < fillers; ++i)
+            text += QStringLiteral("X=%1;").arg(i);
+        const ParsedRequest r =
+            parseRequest(text + QStringLiteral("TRANS=VERSION;TIMER=7;"), kFolder);
+        const int total = fillers + 2;
+        const int lines = std::min(total, kMaxPieceLogLines);
+        ASSERT_EQ(r.outcome, ParsedRequest::Outcome::Parsed) << fillers;
+        EXPECT_EQ(r.values.transType, QStringLiteral("VERSION")) << fillers;
+        EXPECT_EQ(r.padTimeout, qint16(7)) << fillers;
+        EXPECT_EQ(r.logLines.filter(QStringLiteral("Parse tag=[")).size(), lines) << fillers;
+        const QString count =
+            QStringLiteral("Socket: DataArrival Parse pieces not logged=[%1]").arg(total - lines);
+        EXPECT_EQ(r.logLines.contains(count), total > kMaxPieceLogLines) << fillers;
+        EXPECT_TRUE(
+            r.logLines.last().startsWith(QStringLiteral("Socket: DataArrival Parse trans")));
+    }
+
+    // A failing piece after the cap: the count still says how many were not logged.
+    QString failing;
+    for (int i = 0; i < 70; ++i)
+        failing += QStringLiteral("X=%1;").arg(i);
+    const ParsedRequest r = parseRequest(failing + QStringLiteral("NOEQUALS;"), kFolder);
+    EXPECT_EQ(r.outcome, ParsedRequest::Outcome::Failed);
+    EXPECT_EQ(r.logLines.last(), QStringLiteral("Socket: DataArrival Parse pieces not logged=[6]"));
+}

@@ -1,4 +1,9 @@
 // End-to-end: the real varnelpayment binary on a loopback port, driven over TCP.
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -291,4 +296,84 @@ TEST(RequestServerCommandLine, VersionAndHelp)
                   {QStringLiteral("--bogus")});
     ASSERT_TRUE(process.waitForFinished(5000));
     EXPECT_NE(process.exitCode(), 0);
+}
+
+namespace {
+
+// The processor time the process has used so far, in clock ticks.
+qint64 cpuTicks(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.value(11).toLongLong() + fields.value(12).toLongLong();
+}
+
+} // namespace
+
+TEST(RequestServerAtTheFileLimit, ClientsBeyondItAreTurnedAwayWithoutSpinningAndTheLogGoesOn)
+{
+    // A hard limit of 64 descriptors that the server cannot raise, and more clients than that.
+    ServerProcess server;
+    server.setLauncher(
+        {QStringLiteral("prlimit"), QStringLiteral("--nofile=64:64"), QStringLiteral("--")});
+    ASSERT_TRUE(server.start()) << "server did not start";
+    // The cap leaves room below the limit for the log and the devices.
+    EXPECT_TRUE(server.logEntries().contains(
+        QStringLiteral("Socket: MaxConnections=[200] lowered to [32] by the file limit [64]")));
+
+    constexpr int kClients = 100;
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(std::make_unique<TestClient>());
+        // A client turned away at once may see its close before its connect completes.
+        clients.back()->connectTo(server.port());
+    }
+    const QRegularExpression refusal(
+        QStringLiteral(R"(^Socket: ConnectionRequest Refused count=\[(\d+)\] )"
+                       R"(reason=\[MaxConnections 32 reached\]$)"));
+    const auto refused = [&server, &refusal] {
+        int count = 0;
+        for (const QString& entry : server.logEntries().filter(refusal))
+            count += refusal.match(entry).captured(1).toInt();
+        return count;
+    };
+    // The refusals after the first one are counted into one line a second later.
+    for (int i = 0; i < 150 && refused() < kClients - 32; ++i)
+        QThread::msleep(20);
+    EXPECT_EQ(refused(), kClients - 32);
+    EXPECT_LE(server.logEntries().filter(refusal).size(), 3) << "at most one line a second";
+
+    // The clients beyond the cap are closed, not left waiting; those within it are served and
+    // logged; the server does not spin.
+    std::vector<TestClient*> admitted;
+    for (auto& client : clients) {
+        client->receive(20);
+        if (client->socket().state() == QAbstractSocket::ConnectedState)
+            admitted.push_back(client.get());
+    }
+    ASSERT_EQ(admitted.size(), 32u);
+    EXPECT_EQ(admitted.back()->transact("TRANS=VERSION;", kVersionReply), kVersionReply);
+    EXPECT_TRUE(server.waitForLogEntry(QStringLiteral("return_xml: <VERSION>1.0.0</VERSION>")));
+    const qint64 pid = server.process().processId();
+    const qint64 before = cpuTicks(pid);
+    QThread::sleep(1);
+    const qint64 used = cpuTicks(pid) - before;
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 5) << "ticks of processor time in one second";
+
+    // Once the clients have gone, a new one is served; every close was logged.
+    clients.clear();
+    for (int i = 0;
+         i < 150 && server.logEntries().count(QStringLiteral("Socket: Close 127.0.0.1")) < 32; ++i)
+        QThread::msleep(20);
+    EXPECT_EQ(server.logEntries().count(QStringLiteral("Socket: Close 127.0.0.1")), 32);
+    TestClient next;
+    ASSERT_TRUE(next.connectTo(server.port()));
+    EXPECT_EQ(next.transact("TRANS=VERSION;", kVersionReply), kVersionReply);
+    next.close();
+    EXPECT_EQ(server.stop(), 0);
+    EXPECT_EQ(server.logEntries().last(), QStringLiteral("Application Closed"));
 }

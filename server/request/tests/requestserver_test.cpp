@@ -1,6 +1,8 @@
 // The request server in-process: nested transactions while a pad operation waits.
 #include "request/requestserver.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -14,8 +16,10 @@
 #include "core/livesettings.h"
 #include "core/padtimeout.h"
 #include "log/activitylog.h"
+#include "request/connectionlimit.h"
 #include "request/deviceoperations.h"
 #include "request/requestdispatcher.h"
+#include "request/requestservice.h"
 #include "serverprocess.h"
 #include "testfiles.h"
 
@@ -69,7 +73,7 @@ protected:
     void SetUp() override
     {
         settings.setTxtSockport(QString::number(ServerProcess::freePort()));
-        server.setDispatcher(&dispatcher);
+        service.setDispatcher(&dispatcher);
         ASSERT_TRUE(server.start_listening());
     }
 
@@ -91,10 +95,12 @@ protected:
     ActivityLog log{dir.filePath(QStringLiteral("varnelpayment.log")), clock};
     LiveSettings settings;
     PadTimeout padTimeout;
-    RequestServer server{log, settings, padTimeout, dir.filePath(QStringLiteral("signatures"))};
-    WaitingPad pad{server, pump};
+    RequestService service{log, padTimeout, dir.filePath(QStringLiteral("signatures"))};
+    ConnectionLimit limit;
+    RequestServer server{log, settings, service, limit};
+    WaitingPad pad{service, pump};
     NoPinPad pinPad;
-    RequestDispatcher dispatcher{log, server, pad, pinPad};
+    RequestDispatcher dispatcher{log, service, pad, pinPad};
 };
 
 } // namespace
@@ -105,16 +111,16 @@ TEST_F(RequestServerTest, NestedRequestsAreAnsweredOnTheirOwnConnections)
     std::unique_ptr<QTcpSocket> second;
     std::unique_ptr<QTcpSocket> third;
     QByteArray secondGot;
-    pad.duringWait = [&](int swipe) {
-        if (swipe == 1 && !second) {
+    pad.duringWait = [&](int) {
+        if (!second) {
             // While the first swipe waits, a second client asks for a swipe of its own,
             // and a third opens afterwards and asks for the version.
             second = connectClient();
             second->write("TRANS=QP6100;ACTION=1;");
-        } else if (swipe == 2 && !third) {
+        } else if (!third) {
             third = connectClient();
             third->write("TRANS=VERSION;");
-        } else if (swipe == 2 && third && third->bytesAvailable() > 0) {
+        } else if (second->bytesAvailable() > 0 && third->bytesAvailable() > 0) {
             pad.swiped = true;
         }
     };
@@ -123,10 +129,15 @@ TEST_F(RequestServerTest, NestedRequestsAreAnsweredOnTheirOwnConnections)
     for (int i = 0; i < 100 && first->bytesAvailable() == 0; ++i)
         pump.wait(10);
 
+    // One customer operation on the pad at a time: the second swipe is refused at once and
+    // the card goes to the till that asked first.
     EXPECT_EQ(first->readAll(), QByteArray("<QP6100><SWIPE>1</SWIPE></QP6100>"));
-    EXPECT_EQ(second->readAll(), QByteArray("<QP6100><SWIPE>2</SWIPE></QP6100>"));
+    EXPECT_EQ(second->readAll(), QByteArray("<QP6100><ERROR>Pad Busy</ERROR></QP6100>"));
     EXPECT_EQ(third->readAll(), QByteArray("<VERSION>1.0.0</VERSION>"));
+    EXPECT_EQ(pad.swipesRunning, 1);
     EXPECT_EQ(server.sockCount(), 3);
+    EXPECT_TRUE(logEntries().contains(
+        QStringLiteral("Socket: DataArrival QP6100 Pad Busy ip=[127.0.0.1]")));
 }
 
 TEST_F(RequestServerTest, ReplyToAClosedConnectionFailsTheTransactionNotAnother)
@@ -214,4 +225,41 @@ TEST_F(RequestServerTest, ClosedConnectionsAreFreedHoweverTheyClose)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(server.findChildren<ClientConnection*>().isEmpty());
     EXPECT_EQ(logEntries().count(QStringLiteral("Socket: Close 127.0.0.1")), kClients + 1);
+}
+
+TEST_F(RequestServerTest, ConnectionsOverTheCapAreClosedAtOnceAndLoggedOnceASecond)
+{
+    limit.setMax(2);
+    auto first = connectClient();
+    auto second = connectClient();
+    std::vector<std::unique_ptr<QTcpSocket>> over;
+    for (int i = 0; i < 5; ++i)
+        over.push_back(connectClient());
+    const auto anyOpen = [&] {
+        return std::any_of(over.begin(), over.end(), [](const auto& client) {
+            return client->state() != QAbstractSocket::UnconnectedState;
+        });
+    };
+    for (int i = 0; i < 200 && anyOpen(); ++i)
+        pump.wait(10);
+    EXPECT_FALSE(anyOpen()) << "a connection over the cap is closed at once";
+    EXPECT_EQ(server.sockCount(), 2);
+
+    // The first refusal is logged at once, the four after it in one line a second later.
+    pump.wait(RefusalLog::kIntervalMs + 200);
+    const QString refused = QStringLiteral(
+        "Socket: ConnectionRequest Refused count=[%1] reason=[MaxConnections 2 reached]");
+    QStringList refusals = logEntries().filter(QStringLiteral("Refused"));
+    EXPECT_EQ(refusals, (QStringList{refused.arg(1), refused.arg(4)}));
+
+    // A place that comes free is taken by the next client.
+    first->disconnectFromHost();
+    for (int i = 0; i < 200 && server.sockCount() > 1; ++i)
+        pump.wait(10);
+    auto next = connectClient();
+    next->write("TRANS=VERSION;");
+    next->flush();
+    for (int i = 0; i < 200 && next->bytesAvailable() == 0; ++i)
+        pump.wait(10);
+    EXPECT_EQ(next->readAll(), QByteArray("<VERSION>1.0.0</VERSION>"));
 }

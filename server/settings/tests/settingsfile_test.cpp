@@ -239,3 +239,49 @@ TEST_F(SettingsFileTest, SaveIntoAMissingFolderCreatesNothing)
     elsewhere.mnuFileSave(m_fields);
     EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("missing"))));
 }
+
+TEST_F(SettingsFileTest, EverySaveLeavesTheFileReadableByItsOwnerOnly)
+{
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    for (const QFileDevice::Permissions before :
+         {QFileDevice::Permissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                   QFileDevice::ReadGroup | QFileDevice::ReadOther),
+          QFileDevice::Permissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                   QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                   QFileDevice::ReadOther | QFileDevice::WriteOther),
+          ownerOnly}) {
+        writeAll(m_path, "[FTP]\r\nftpPassword=old\r\n");
+        ASSERT_TRUE(QFile::setPermissions(m_path, before));
+        m_fields.setTxtFtpPassword(QStringLiteral("s3cret"));
+        m_settings.mnuFileSave(m_fields);
+        EXPECT_EQ(stored("FTP", "ftpPassword"), QStringLiteral("s3cret"));
+        EXPECT_EQ(QFile::permissions(m_path) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                  ownerOnly)
+            << int(before);
+    }
+}
+
+TEST_F(SettingsFileTest, MaxConnectionsIsAWholeNumberFromOneTo100000Or200)
+{
+    const QList<std::pair<QByteArray, int>> cases = {
+        {"", 200},
+        {"MaxConnections=50\r\n", 50},
+        {"maxconnections= 7\r\n", 7},
+        {"MaxConnections=1\r\n", 1},
+        {"MaxConnections=100000\r\n", 100000},
+        {"MaxConnections=0\r\n", 200},
+        {"MaxConnections=100001\r\n", 200},
+        {"MaxConnections=-5\r\n", 200},
+        {"MaxConnections=lots\r\n", 200},
+        {"MaxConnections=\r\n", 200},
+        {"MaxConnections=2.5\r\n", 200},
+    };
+    for (const auto& [line, expected] : cases) {
+        writeAll(m_path, "[Local]\r\nlocalSockport=31420\r\n" + line);
+        EXPECT_EQ(m_settings.maxConnections(), expected) << line.constData();
+    }
+    // An unusable value is logged once, with what was found.
+    EXPECT_TRUE(logEntries(m_dir.filePath(QStringLiteral("varnelpayment.log")))
+                    .contains(QStringLiteral("Settings: MaxConnections=[lots] is not a whole "
+                                             "number from 1 to 100000; 200 is used")));
+}

@@ -16,7 +16,9 @@
 
 #include "core/padtimeout.h"
 #include "qtprinters.h"
+#include "request/connectionlimit.h"
 #include "request/requestserver.h"
+#include "request/requestservice.h"
 #include "serverprocess.h"
 #include "shell/mainwindow.h"
 #include "shell/settingsform.h"
@@ -284,7 +286,9 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
     QTest::keyClicks(port, QString::number(typedPort));
     EXPECT_EQ(live.txtSockport(), QString::number(typedPort));
     PadTimeout padTimeout;
-    RequestServer listener(s.server->activityLog(), live, padTimeout, s.home.path());
+    RequestService service(s.server->activityLog(), padTimeout, s.home.path());
+    ConnectionLimit limit;
+    RequestServer listener(s.server->activityLog(), live, service, limit);
     ASSERT_TRUE(listener.start_listening());
     EXPECT_EQ(listener.listeningPort(), typedPort);
 
