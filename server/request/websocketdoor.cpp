@@ -112,6 +112,7 @@ void WebSocketDoor::screenHandshake(QTcpSocket* socket)
         }
         // From here the upgrade owns the socket and its ending.
         QObject::disconnect(socket, nullptr, socket, nullptr);
+        m_upgrading.append(socket);
         m_upgrader->handleConnection(socket);
     };
     connect(socket, &QTcpSocket::readyRead, this, check);
@@ -134,6 +135,17 @@ void WebSocketDoor::takeConnection()
         socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
         socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
         auto* requester = new WebSocketRequester(socket, this);
+        m_upgrading.removeAll(nullptr);
+        for (qsizetype i = 0; i < m_upgrading.size(); ++i) {
+            QTcpSocket* carrier = m_upgrading.at(i);
+            // A TCP connection is told apart by its peer's address and port.
+            if (carrier->peerPort() == socket->peerPort() &&
+                carrier->peerAddress() == socket->peerAddress()) {
+                carrier->setParent(requester);
+                m_upgrading.removeAt(i);
+                break;
+            }
+        }
         m_log.log(QStringLiteral("WebSocket: ConnectionRequest ip=[") + requester->peerAddress() +
                   QStringLiteral("] port=[") + QString::number(socket->peerPort()) +
                   QStringLiteral("] origin=[") + socket->origin() + QLatin1Char(']'));

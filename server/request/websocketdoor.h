@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QTcpSocket>
 
 #include "request/originlist.h"
 
@@ -9,7 +12,6 @@ class AccessPolicy;
 class ActivityLog;
 class ConnectionLimit;
 class LiveSettings;
-class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
 class RequestService;
@@ -54,4 +56,7 @@ private:
     WebSocketListener* m_listener;
     // Does the WebSocket upgrade and framing for the sockets the listener admits.
     QWebSocketServer* m_upgrader;
+    // Sockets handed to the upgrade: each goes to its WebSocket's requester, whose life then
+    // ends it (the WebSocket itself does not free the socket it was made from).
+    QList<QPointer<QTcpSocket>> m_upgrading;
 };

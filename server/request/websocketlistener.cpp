@@ -9,6 +9,23 @@
 #include "request/connectionlimit.h"
 #include "request/peeraddress.h"
 
+namespace {
+
+// One place under the connection cap, held for as long as the socket it is a child of lives.
+// A child rather than a connection to the socket's destroyed signal: the WebSocket that takes
+// the socket over may drop every connection of the socket's.
+class CapPlace final : public QObject
+{
+public:
+    CapPlace(ConnectionLimit& limit, QObject* socket) : QObject(socket), m_limit(limit) {}
+    ~CapPlace() override { m_limit.release(); }
+
+private:
+    ConnectionLimit& m_limit;
+};
+
+} // namespace
+
 WebSocketListener::WebSocketListener(const AccessPolicy& access, ConnectionLimit& limit,
                                      ActivityLog& log, QObject* parent)
     : QTcpServer(parent), m_access(access), m_limit(limit), m_log(log),
@@ -33,7 +50,7 @@ void WebSocketListener::incomingConnection(qintptr descriptor)
     auto* socket = new QSslSocket(this);
     // However the connection ends (refused origin, failed handshake, closed WebSocket), its
     // socket goes, and with it its place under the cap.
-    connect(socket, &QObject::destroyed, this, [this] { m_limit.release(); });
+    new CapPlace(m_limit, socket);
     if (!socket->setSocketDescriptor(descriptor)) {
         ::close(int(descriptor));
         delete socket;

@@ -216,3 +216,33 @@ TEST(WebSocketE2E, CertificateAndKeyMakeItWssOnlyAndBadFilesKeepItClosed)
             << qPrintable(bad.reason);
     }
 }
+
+TEST(WebSocketE2E, BothPortsShareOneConnectionCap)
+{
+    const quint16 wsPort = ServerProcess::freePort();
+    ServerProcess server(
+        QStringLiteral("MaxConnections=2\r\n[WebSocket]\r\nPort=%1\r\n").arg(wsPort));
+    ASSERT_TRUE(server.start());
+    const QString url = QStringLiteral("ws://127.0.0.1:%1/").arg(wsPort);
+
+    TestClient tcp;
+    ASSERT_TRUE(tcp.connectTo(server.port()));
+    auto first = std::make_unique<WsClient>();
+    ASSERT_TRUE(first->open(url));
+    WsClient over;
+    EXPECT_FALSE(over.open(url));
+    EXPECT_TRUE(server.waitForLogEntry(QStringLiteral(
+        "Socket: ConnectionRequest Refused count=[1] reason=[MaxConnections 2 reached]")));
+
+    // A closed WebSocket gives its place back.
+    first->socket.close();
+    ASSERT_TRUE(first->waitClosed());
+    first.reset();
+    ASSERT_TRUE(server.waitForLogEntry(QStringLiteral("WebSocket: Close 127.0.0.1 code=[1000]")));
+    WsClient next;
+    QDeadlineTimer deadline(5000);
+    while (!next.open(url) && !deadline.hasExpired())
+        spin(50);
+    EXPECT_EQ(next.ask(QStringLiteral("TRANS=VERSION;")), kVersionReply);
+    EXPECT_EQ(tcp.transact("TRANS=VERSION;", kVersionReply.toLatin1()), kVersionReply.toLatin1());
+}
