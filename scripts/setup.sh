@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth socat python3-pyftpdlib mingw-w64-tools
   openbox trayer xdotool wmctrl x11-utils desktop-file-utils imagemagick
+  scdoc dpkg-dev fakeroot file lintian systemd man-db adduser
   chromium openssl
 )
 

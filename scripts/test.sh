@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the fuzz targets for a bounded time,
-# the unit and end-to-end tests through CTest, then those tests again on a build with
+# the unit and end-to-end tests through CTest, the Debian packages installed, tried and
+# purged, then the unit and end-to-end tests again on a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer. Runs every step once the build stands and
 # prints how long each took; exits non-zero when any failed.
 set -euo pipefail
@@ -24,6 +25,8 @@ step fuzz bash "$root/scripts/fuzz.sh" "${VARNEL_FUZZ_SECONDS:-60}"
 # The widget tests and the demo's screenshot need no display: Qt draws off screen.
 step tests env QT_QPA_PLATFORM=offscreen \
     ctest --test-dir "$build" --output-on-failure --timeout 300 -j 2
+# The Debian packages, installed, tried and purged again.
+step packages bash "$root/packaging/tests/packages-test.sh"
 step sanitizer-tests bash "$root/scripts/sanitize.sh"
 
 if [ ${#failed[@]} -gt 0 ]; then

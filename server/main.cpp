@@ -20,6 +20,7 @@
 
 #include "app/paymentserver.h"
 #include "core/clock.h"
+#include "core/defaultprogramfolder.h"
 #include "core/eventpump.h"
 #include "core/programfolder.h"
 #include "log/textviewer.h"
@@ -241,7 +242,7 @@ int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate
     TrayProgram program(
         server, DesktopHost{questionBox, tray, launcher,
                             QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath(),
-                            endProgram});
+                            server.folder().path(), endProgram});
     routeTerminationSignals(app, endProgram);
 
     QString reason;
@@ -254,6 +255,16 @@ int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate
     const int status = app.exec();
     program.finish();
     return status;
+}
+
+// The program folder without --home: installed, the user's data folder; elsewhere the
+// executable's folder. Found through /proc, so that it is known before the application exists.
+DefaultProgramFolder fallbackFolder()
+{
+    const QString executable = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    return defaultProgramFolder(QFileInfo(executable).absolutePath(),
+                                QStringLiteral(VARNEL_INSTALL_BINDIR),
+                                qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
 }
 
 // The program's options; parsed once before the application exists (to choose its kind) and
@@ -272,9 +283,14 @@ void addOptions(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("headless"),
                       QStringLiteral("Run without the tray icon and settings window, as a "
                                      "service; needed where there is no display.")});
+    const DefaultProgramFolder fallback = fallbackFolder();
     parser.addOption({QStringLiteral("home"),
                       QStringLiteral("Use <dir> as the program folder (created when missing). "
-                                     "Default: the folder of the executable."),
+                                     "Default here: %1%2.")
+                          .arg(QDir::toNativeSeparators(fallback.path),
+                               fallback.perUser ? QStringLiteral(" (this user's data folder, "
+                                                                 "made owner-only)")
+                                                : QStringLiteral(" (the executable's folder)")),
                       QStringLiteral("dir")});
     parser.addOption({QStringLiteral("simulate"),
                       QStringLiteral("Tick the QP6100 device box for this run (not in the "
@@ -309,7 +325,7 @@ QString storedDriver(const QString& home)
 QString homeFolder(const QCommandLineParser& parser)
 {
     return parser.isSet(QStringLiteral("home")) ? parser.value(QStringLiteral("home"))
-                                                : QCoreApplication::applicationDirPath();
+                                                : fallbackFolder().path;
 }
 
 // The QP6100 driver of this run: --pad, else the settings file's choice. A name the program
@@ -341,13 +357,7 @@ bool asksForScreenPad(int argc, char** argv)
         return false;
     if (early.isSet(QStringLiteral("pad")))
         return padChoice(early.value(QStringLiteral("pad"))) == PadChoice::Screen;
-    // The application, which knows its own folder, does not exist yet.
-    const QString home =
-        early.isSet(QStringLiteral("home"))
-            ? early.value(QStringLiteral("home"))
-            : QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath())
-                  .absolutePath();
-    return padChoice(storedDriver(home)) == PadChoice::Screen;
+    return padChoice(storedDriver(homeFolder(early))) == PadChoice::Screen;
 }
 
 } // namespace
@@ -387,9 +397,12 @@ int main(int argc, char** argv)
     }
 
     const QString home = homeFolder(parser);
-    if (!QDir().mkpath(home)) {
-        printLine(stderr,
-                  QStringLiteral("varnelpayment: cannot create the program folder %1").arg(home));
+    // A data folder the program makes for its user is that user's alone.
+    const bool ownerOnly = !parser.isSet(QStringLiteral("home")) && fallbackFolder().perUser;
+    QString reason;
+    if (!makeProgramFolder(home, ownerOnly, &reason)) {
+        printLine(stderr, QStringLiteral("varnelpayment: cannot create the program folder %1: %2")
+                              .arg(home, reason));
         return 1;
     }
     const ProgramFolder folder(home);

@@ -36,7 +36,8 @@ QLabel* addLine(QWidget& box, const char* name, const QString& caption, int topT
 
 } // namespace
 
-AboutBox::AboutBox(UrlLauncher& launcher, const QString& programPath, QWidget* parent)
+AboutBox::AboutBox(UrlLauncher& launcher, const QString& programPath, const QString& programFolder,
+                   QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       m_launcher(launcher)
@@ -62,6 +63,11 @@ AboutBox::AboutBox(UrlLauncher& launcher, const QString& programPath, QWidget* p
     addLine(*this, "lblCopyright", QStringLiteral("Copyright"), 2400);
     addLine(*this, "lblReleaseDate", QStringLiteral("Release Date:"), 2760);
     addLine(*this, "lblFilePath", QStringLiteral("FilePath"), 3120);
+    // Where the settings and the log are, in the gap above the download button: installed, it
+    // is not the program's own folder.
+    QLabel* folderLine = addLine(*this, "lblProgramFolder", QString(), 3360);
+    folderLine->setText(QStringLiteral("Program folder: ") + programFolder);
+    folderLine->setToolTip(folderLine->text());
 
     auto* download = new QPushButton(downloadPage().host(), this);
     download->setObjectName(QStringLiteral("btnUpdateDownload"));

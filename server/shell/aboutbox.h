@@ -6,15 +6,16 @@
 class UrlLauncher;
 
 // The About box "Copyright": the program's picture, version, copyright line, release date (the
-// program file's last change) and path, and a button that opens the download page in the
-// browser. Its labels are worked out when it opens.
+// program file's last change) and path, the program folder in use, and a button that opens the
+// download page in the browser. Its labels are worked out when it opens.
 class AboutBox : public QDialog
 {
     Q_OBJECT
 
 public:
-    // `programPath` is the running program's file.
-    AboutBox(UrlLauncher& launcher, const QString& programPath, QWidget* parent = nullptr);
+    // `programPath` is the running program's file; `programFolder` holds its settings and log.
+    AboutBox(UrlLauncher& launcher, const QString& programPath, const QString& programFolder,
+             QWidget* parent = nullptr);
 
     // The product's download page.
     static QUrl downloadPage();

@@ -17,6 +17,8 @@ struct DesktopHost
     UrlLauncher& launcher;
     // The running program's file, shown in the About box.
     QString programPath;
+    // The folder the server keeps its files in, shown in the About box.
+    QString programFolder;
     // Ends the program through its one shut-down, as SIGTERM does: waits under way unwind,
     // then the main loop returns and the shut-down runs.
     std::function<void()> endProgram;

@@ -169,7 +169,7 @@ void MainWindow::mnuPopupExit()
 void MainWindow::showAbout(QWidget* owner)
 {
     if (!m_about) {
-        m_about = new AboutBox(m_host.launcher, m_host.programPath, owner);
+        m_about = new AboutBox(m_host.launcher, m_host.programPath, m_host.programFolder, owner);
         m_about->setAttribute(Qt::WA_DeleteOnClose);
         // With an owner it is modal and keeps the whole program waiting until it closes;
         // without one it is modeless.

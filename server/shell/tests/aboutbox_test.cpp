@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -47,7 +48,7 @@ TEST(AboutBoxTest, ShowsTheRunningProgramAndOpensTheDownloadPage)
     const QString link = folder.filePath(u"varnelpayment"_s);
     ASSERT_TRUE(QFile::link(program, link));
 
-    AboutBox box(launcher, link);
+    AboutBox box(launcher, link, u"/home/jane/.local/share/varnelpayment"_s);
     EXPECT_EQ(box.windowTitle(), u"Copyright"_s);
     EXPECT_EQ(box.size(), QSize(291, 273)); // 4365 x 4095 twips
     EXPECT_FALSE(box.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
@@ -59,6 +60,8 @@ TEST(AboutBoxTest, ShowsTheRunningProgramAndOpensTheDownloadPage)
               u"Release Date: "_s +
                   QLocale::system().toString(real.lastModified(), QLocale::ShortFormat));
     EXPECT_EQ(line(box, u"lblFilePath"_s), real.canonicalFilePath());
+    EXPECT_EQ(line(box, u"lblProgramFolder"_s),
+              u"Program folder: /home/jane/.local/share/varnelpayment"_s);
     const auto* picture = box.findChild<QLabel*>(u"imgVarnelPaymentServer"_s);
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(picture->pixmap().size(), QSize(128, 128));
@@ -74,7 +77,7 @@ TEST(AboutBoxTest, ShowsTheRunningProgramAndOpensTheDownloadPage)
     EXPECT_FALSE(box.isVisible());
 
     // A program file that is not there: no release date, the path as it was given.
-    AboutBox missing(launcher, folder.filePath(u"gone"_s));
+    AboutBox missing(launcher, folder.filePath(u"gone"_s), folder.path());
     EXPECT_EQ(line(missing, u"lblReleaseDate"_s), u"Release Date:"_s);
     EXPECT_EQ(line(missing, u"lblFilePath"_s), folder.filePath(u"gone"_s));
 }
@@ -101,6 +104,9 @@ TEST(AboutBoxTest, TrayOpensItModelessMenuBarModalAndAnOpenOneComesToTheFront)
         EXPECT_TRUE(box->isVisible());
         EXPECT_EQ(box->parentWidget(), path.owned ? &window : nullptr);
         EXPECT_EQ(box->isModal(), path.owned);
+        // The box names the folder the running server keeps its files in.
+        EXPECT_EQ(box->findChild<QLabel*>(u"lblProgramFolder"_s)->text(),
+                  u"Program folder: "_s + QDir::toNativeSeparators(s.home.path()));
         EXPECT_EQ(QApplication::activeModalWidget(), path.owned ? box.data() : nullptr);
 
         // Asked for again the other way: the open box comes to the front, no second one.

@@ -30,7 +30,8 @@ struct ShellTestServer
             ProgramFolder(home.path()), clock, pump,
             Devices{pad, fileChooser, viewer, ftpClient, pinPad, serialProbe});
         program = std::make_unique<TrayProgram>(
-            *server, DesktopHost{questions, tray, launcher, programPath, [this] { ++ends; }});
+            *server, DesktopHost{questions, tray, launcher, programPath, server->folder().path(),
+                                 [this] { ++ends; }});
     }
 
     QStringList logEntries() const
