@@ -111,6 +111,20 @@ void printStarted(const PaymentServer& server)
     printLine(stdout, QStringLiteral("Program folder: %1").arg(server.folder().path()));
     if (server.listeningPort() != 0)
         printLine(stdout, QStringLiteral("Listening on port: %1").arg(server.listeningPort()));
+    if (server.webSocketPort() != 0)
+        printLine(stdout, QStringLiteral("WebSocket port: %1 (%2)")
+                              .arg(server.webSocketPort())
+                              .arg(server.webSocketSecure() ? QStringLiteral("wss")
+                                                            : QStringLiteral("ws")));
+}
+
+// The WebSocket port is an addition: when it cannot open, the TCP port serves on and this says
+// why.
+void printWebSocketError(PaymentServer& server)
+{
+    if (!server.webSocketError().isEmpty())
+        printLine(stderr, QStringLiteral("varnelpayment: cannot open the WebSocket port [%1]: %2")
+                              .arg(server.settings().webSocketPort(), server.webSocketError()));
 }
 
 void printListenError(PaymentServer& server, const QString& reason)
@@ -187,8 +201,10 @@ int runHeadless(QCoreApplication& app, const ProgramFolder& folder, bool simulat
     });
 
     QString reason;
+    const bool listening = server.start(simulate, &reason);
+    printWebSocketError(server);
     // A service without its port is of no use: it says why and ends.
-    if (!server.start(simulate, &reason)) {
+    if (!listening) {
         printListenError(server, reason);
         server.shutdown();
         return 1;
@@ -233,6 +249,7 @@ int runTrayProgram(QApplication& app, const ProgramFolder& folder, bool simulate
     // Without its port the program goes on, so that the port can be corrected in the window.
     if (!program.start(simulate, &reason))
         printListenError(server, reason);
+    printWebSocketError(server);
     const auto padControl = devices.listenForPadControl(server);
     printStarted(server);
     const int status = app.exec();
@@ -257,7 +274,8 @@ void addOptions(QCommandLineParser& parser)
     parser.setApplicationDescription(QStringLiteral(
         "Varnel Payment Server: lets point-of-sale programs on the network use the signature "
         "pad and the PIN pad of this workstation through one-line TAG=value; requests over "
-        "TCP. The listening port and the devices are set in varnelpayment.ini in the "
+        "TCP, and browser tills over an optional WebSocket port. The ports, who may connect "
+        "and the devices are set in varnelpayment.ini in the "
         "program folder; the activity log varnelpayment.log is written there too. On a "
         "desktop it runs in the notification area with its settings window."));
     parser.addHelpOption();

@@ -7,10 +7,12 @@
 #include "pad/signaturepad.h"
 #include "pinpad/commportscan.h"
 #include "pinpad/pinentry.h"
+#include "request/accesspolicy.h"
 #include "request/deviceoperations.h"
 #include "request/requestdispatcher.h"
 #include "request/requestserver.h"
 #include "request/requestservice.h"
+#include "request/websocketdoor.h"
 
 PaymentServer::PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump,
                              Devices devices, QObject* parent)
@@ -45,7 +47,16 @@ bool PaymentServer::start(bool simulate, QString* listenError)
         m_settings.setChkQP6100Device(LiveSettings::Ticked);
     m_connectionLimit.setMax(m_settingsFile.maxConnections());
 
+    QStringList accessLines;
+    m_access = AccessPolicy::fromAllowFrom(m_settings.allowFrom(), &accessLines);
+    for (const QString& line : accessLines)
+        m_log.log(line);
+    m_requests->setAccessPolicy(m_access);
     const bool listening = m_requests->start_listening(listenError);
+    // A second door onto the same service, for browser tills; without it the TCP port serves on.
+    m_webSocket =
+        std::make_unique<WebSocketDoor>(m_log, m_settings, m_access, m_connectionLimit, *m_service);
+    m_webSocket->start(&m_webSocketError);
     mnuToolsLogFilePurgeLog();
     m_purgeTimer = std::make_unique<PurgeTimer>(m_log, m_clock);
     return listening;
@@ -64,6 +75,16 @@ void PaymentServer::shutdown()
 quint16 PaymentServer::listeningPort() const
 {
     return m_requests ? m_requests->listeningPort() : 0;
+}
+
+quint16 PaymentServer::webSocketPort() const
+{
+    return m_webSocket ? m_webSocket->listeningPort() : 0;
+}
+
+bool PaymentServer::webSocketSecure() const
+{
+    return m_webSocket && m_webSocket->isSecure();
 }
 
 void PaymentServer::mnuFileSave()

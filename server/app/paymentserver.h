@@ -11,6 +11,7 @@
 #include "core/padtimeout.h"
 #include "core/programfolder.h"
 #include "log/activitylog.h"
+#include "request/accesspolicy.h"
 #include "request/connectionlimit.h"
 #include "settings/settingsfile.h"
 
@@ -23,6 +24,7 @@ class RequestDispatcher;
 class RequestServer;
 class RequestService;
 class SignaturePad;
+class WebSocketDoor;
 
 // The whole server without its window: builds the live settings, the log, the settings file,
 // the request service and the device operations over the devices it is given, starts them in
@@ -58,6 +60,12 @@ public:
     LiveSettings& settings() { return m_settings; }
     // The port listened on, 0 when not listening.
     quint16 listeningPort() const;
+    // The WebSocket port listened on, 0 when closed; whether it speaks TLS.
+    quint16 webSocketPort() const;
+    bool webSocketSecure() const;
+    // Why the WebSocket port that the settings ask for could not be opened; empty when it was,
+    // or when none is asked for. The TCP port is served either way.
+    const QString& webSocketError() const { return m_webSocketError; }
     // How long the pad operations wait for the customer; a request's TIMER sets it.
     const PadTimeout& padTimeout() const { return m_padTimeout; }
 
@@ -72,14 +80,18 @@ private:
     PadTimeout m_padTimeout;
     // Shared by every door that accepts clients.
     ConnectionLimit m_connectionLimit;
+    // Who may connect, from `[Local] allowFrom`; the same for every door.
+    AccessPolicy m_access;
     // Built by start() in this order.
     std::unique_ptr<RequestService> m_service;
     std::unique_ptr<RequestServer> m_requests;
+    std::unique_ptr<WebSocketDoor> m_webSocket;
     std::unique_ptr<SignaturePad> m_pad;
     std::unique_ptr<PinEntry> m_pinPad;
     std::unique_ptr<CommPortScan> m_commPortScan;
     std::unique_ptr<RequestDispatcher> m_dispatcher;
     std::unique_ptr<PurgeTimer> m_purgeTimer;
+    QString m_webSocketError;
     bool m_started = false;
     bool m_shutDown = false;
 };

@@ -47,6 +47,20 @@ public:
     void setQp6100Driver(const QString& text) { assign(m_qp6100Driver, text); }
     void setQp6100Screen(const QString& text) { assign(m_qp6100Screen, text); }
     void setQp6100CardReader(const QString& text) { assign(m_qp6100CardReader, text); }
+    // Settings of the file only, with no field in the window: who may connect, where the ports
+    // listen, and the WebSocket port for browser tills. Read at start-up.
+    QString allowFrom() const { return m_allowFrom; }
+    QString bindAddress() const { return m_bindAddress; }
+    QString webSocketPort() const { return m_webSocketPort; }
+    QString webSocketOrigins() const { return m_webSocketOrigins; }
+    QString webSocketCertFile() const { return m_webSocketCertFile; }
+    QString webSocketKeyFile() const { return m_webSocketKeyFile; }
+    void setAllowFrom(const QString& text) { assign(m_allowFrom, text); }
+    void setBindAddress(const QString& text) { assign(m_bindAddress, text); }
+    void setWebSocketPort(const QString& text) { assign(m_webSocketPort, text); }
+    void setWebSocketOrigins(const QString& text) { assign(m_webSocketOrigins, text); }
+    void setWebSocketCertFile(const QString& text) { assign(m_webSocketCertFile, text); }
+    void setWebSocketKeyFile(const QString& text) { assign(m_webSocketKeyFile, text); }
 
     // The Comm Port list's entries, refilled by the serial port scan.
     QStringList commPortList() const { return m_commPortList; }
@@ -103,6 +117,12 @@ private:
     QString m_qp6100Driver;
     QString m_qp6100Screen;
     QString m_qp6100CardReader;
+    QString m_allowFrom;
+    QString m_bindAddress;
+    QString m_webSocketPort;
+    QString m_webSocketOrigins;
+    QString m_webSocketCertFile;
+    QString m_webSocketKeyFile;
     QStringList m_commPortList;
     int m_chkQP6100Device = Unticked;
     int m_chk1000SEDevice = Unticked;

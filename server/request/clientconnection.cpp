@@ -3,20 +3,11 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
-namespace {
-
-QString dottedAddress(const QHostAddress& address)
-{
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    return isV4 ? QHostAddress(v4).toString() : address.toString();
-}
-
-} // namespace
+#include "request/peeraddress.h"
 
 ClientConnection::ClientConnection(QTcpSocket* socket, int slot, QObject* parent)
     : Requester(parent), m_socket(socket), m_slot(slot),
-      m_peerIp(dottedAddress(socket->peerAddress()))
+      m_peerIp(addressText(socket->peerAddress()))
 {
     socket->setParent(this);
 }

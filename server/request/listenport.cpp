@@ -25,3 +25,18 @@ std::optional<quint16> parseListenPort(const QString& field, QString* reason)
         return fail(QStringLiteral("the port is not a number from 1 to 65535"));
     return static_cast<quint16>(port);
 }
+
+std::optional<QHostAddress> parseBindAddress(const QString& setting, QString* reason)
+{
+    const QString text = setting.trimmed();
+    if (text.isEmpty())
+        return QHostAddress(QHostAddress::Any);
+    QHostAddress address;
+    if (!address.setAddress(text)) {
+        if (reason)
+            *reason = QStringLiteral("the bind address [") + text +
+                      QStringLiteral("] is not an IP address");
+        return std::nullopt;
+    }
+    return address;
+}

@@ -17,6 +17,7 @@
 #include "log/activitylog.h"
 #include "request/connectionlimit.h"
 #include "request/listenport.h"
+#include "request/peeraddress.h"
 #include "request/requestservice.h"
 
 namespace {
@@ -54,9 +55,11 @@ bool RequestServer::start_listening(QString* reason)
 {
     QString why;
     const std::optional<quint16> port = parseListenPort(m_settings.txtSockport(), &why);
-    if (port && !m_listener->listen(QHostAddress::Any, *port))
+    const std::optional<QHostAddress> address =
+        port ? parseBindAddress(m_settings.bindAddress(), &why) : std::nullopt;
+    if (address && !m_listener->listen(*address, *port))
         why = m_listener->errorString();
-    if (!port || !m_listener->isListening()) {
+    if (!address || !m_listener->isListening()) {
         m_log.log(QStringLiteral("Socket: Listening Error port=[") + m_settings.txtSockport() +
                   QStringLiteral("] ") + why);
         if (reason)
@@ -70,6 +73,8 @@ bool RequestServer::start_listening(QString* reason)
             &RequestServer::socket_ConnectionRequest);
     m_accepting.setEnabled(true);
     m_log.log(QStringLiteral("Socket: Listening Port ") + QString::number(*port));
+    if (!m_settings.bindAddress().trimmed().isEmpty())
+        m_log.log(QStringLiteral("Socket: Listening Address ") + address->toString());
     fitCapToFileLimit();
     return true;
 }
@@ -107,6 +112,13 @@ void RequestServer::socket_ConnectionRequest()
             if (error != EAGAIN && error != EWOULDBLOCK)
                 acceptFailed(error);
             return;
+        }
+        // Who may connect is decided on the address alone, before anything is read.
+        const QHostAddress peer = peerAddressOf(descriptor);
+        if (!m_access.allows(peer)) {
+            ::close(descriptor);
+            logWithSpareFreed(QStringLiteral("Socket: Refused ") + addressText(peer));
+            continue;
         }
         if (!m_limit.admit()) {
             ::close(descriptor);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTimer>
 
+#include "request/accesspolicy.h"
 #include "request/clientconnection.h"
 #include "request/refusallog.h"
 
@@ -36,9 +37,13 @@ public:
                   ConnectionLimit& limit, QObject* parent = nullptr);
     ~RequestServer() override;
 
-    // Listens on the port field's port, and lowers the connection cap (logged) where the file
-    // limit leaves less room. Returns false, with the reason, when the field holds no usable
-    // port or the port cannot be listened on; the reason is also logged.
+    // Who may connect; a connection from any other address is closed before it is read.
+    void setAccessPolicy(const AccessPolicy& policy) { m_access = policy; }
+
+    // Listens on the port field's port (on `[Local] bindAddress` when set), and lowers the
+    // connection cap (logged) where the file limit leaves less room. Returns false, with the
+    // reason, when the field holds no usable port or the port cannot be listened on; the reason is
+    // also logged.
     bool start_listening(QString* reason = nullptr);
     // The port listened on, 0 before listening.
     quint16 listeningPort() const;
@@ -68,6 +73,7 @@ private:
     LiveSettings& m_settings;
     RequestService& m_service;
     ConnectionLimit& m_limit;
+    AccessPolicy m_access;
     QTcpServer* m_listener;
     // Watches the listener's descriptor; a member, so it is gone before the listener (a child)
     // closes that descriptor.

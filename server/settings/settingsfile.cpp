@@ -49,6 +49,12 @@ void SettingsFile::load_settings(LiveSettings& fields, const std::function<void(
     const QString parity = read("1000SE", "1000SEParity", {});
     const QString dataBits = read("1000SE", "1000SEDataBits", {});
     const QString encryption = read("1000SE", "1000SEEncryption", {});
+    const QString allowFrom = read("Local", "allowFrom", {});
+    const QString bindAddress = read("Local", "bindAddress", {});
+    const QString webSocketPort = read("WebSocket", "Port", {});
+    const QString webSocketOrigins = read("WebSocket", "Origins", {});
+    const QString webSocketCertFile = read("WebSocket", "CertFile", {});
+    const QString webSocketKeyFile = read("WebSocket", "KeyFile", {});
 
     fields.setTxtSockport(localSockport);
     fields.setTxtFtpUrl(ftpUrl);
@@ -68,6 +74,13 @@ void SettingsFile::load_settings(LiveSettings& fields, const std::function<void(
     fields.setTxt1000SEParity(parity);
     fields.setTxt1000SEDataBits(dataBits);
     fields.setTxt1000SEEncryption(encryption);
+    // Not in the window and never saved: they stay as the file has them.
+    fields.setAllowFrom(allowFrom);
+    fields.setBindAddress(bindAddress);
+    fields.setWebSocketPort(webSocketPort);
+    fields.setWebSocketOrigins(webSocketOrigins);
+    fields.setWebSocketCertFile(webSocketCertFile);
+    fields.setWebSocketKeyFile(webSocketKeyFile);
 
     // Each handler runs at least once with the loaded state, even when the state did not change.
     fields.clickChkQP6100Device();

@@ -151,7 +151,12 @@ bool ServerProcess::waitForLogEntry(const QString& entry, int timeoutMs) const
 
 bool TestClient::connectTo(quint16 port)
 {
-    m_socket.connectToHost(QHostAddress::LocalHost, port);
+    return connectTo(QHostAddress(QHostAddress::LocalHost), port);
+}
+
+bool TestClient::connectTo(const QHostAddress& address, quint16 port)
+{
+    m_socket.connectToHost(address, port);
     return m_socket.waitForConnected(5000);
 }
 

@@ -10,7 +10,8 @@
 class ServerProcess
 {
 public:
-    // `settings` is extra INI text appended after the [Local] section that names the port.
+    // `settings` is extra INI text appended after the [Local] section that names the port (so
+    // keys before its first section header belong to [Local]).
     // Unless it has its own [SerialPorts] section, COM1 to COM8 name a device that is missing.
     explicit ServerProcess(QString settings = {}, QStringList extraArguments = {});
     // Prints the server's standard error and the end of its log when the running test has
@@ -69,6 +70,7 @@ class TestClient
 {
 public:
     bool connectTo(quint16 port);
+    bool connectTo(const QHostAddress& address, quint16 port);
     void send(const QByteArray& bytes);
     // Reads whatever arrives within `timeoutMs`; stops early once `expectedBytes` arrived.
     QByteArray receive(int timeoutMs = 3000, qsizetype expectedBytes = -1);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include "request/requester.h"
+
+class QWebSocket;
+
+// One browser till's WebSocket connection as the request service sees it: each reply goes out
+// as one text message.
+class WebSocketRequester final : public Requester
+{
+    Q_OBJECT
+
+public:
+    // Takes over `socket` as a child.
+    WebSocketRequester(QWebSocket* socket, QObject* parent);
+
+    QWebSocket& socket() const { return *m_socket; }
+    QString peerAddress() const override { return m_peerAddress; }
+    bool isConnected() const override;
+    void send(const QByteArray& bytes) override;
+    // Marks the connection ended and announces that the client has gone; once only.
+    void markGone();
+
+private:
+    QWebSocket* m_socket;
+    QString m_peerAddress;
+    bool m_gone = false;
+};
