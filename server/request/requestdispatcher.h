@@ -1,35 +1,60 @@
 #pragma once
 
+#include <memory>
+#include <optional>
+
+#include <QString>
+
+#include "core/scheduler.h"
 #include "request/devicehold.h"
+#include "request/operation.h"
+#include "request/reply.h"
 
 class ActivityLog;
-class QString;
 class PadOperations;
+class PadTimeout;
 class PinPadOperations;
-class ReplyChannel;
 struct RequestValues;
+
+// What one request led to: a reply at once, an operation that replies later, or neither.
+struct Dispatched
+{
+    std::optional<Reply> reply;
+    std::unique_ptr<Operation> operation;
+};
 
 // Chooses the operation a parsed request names, by its TRANS and ACTION values. One customer
 // operation per device at a time: while a swipe or a signature holds the pad, or a PIN entry
-// the PIN pad, another request for that device is answered busy at once; requests that do not
-// wait (VERSION, ABORT, TIMER) still run.
+// the PIN pad, another request for that device is answered busy at once and changes nothing
+// else; requests that do not wait (VERSION, ABORT, a bare TIMER) run at once.
 class RequestDispatcher
 {
 public:
-    RequestDispatcher(ActivityLog& log, ReplyChannel& replies, PadOperations& pad,
+    // A request's TIMER sets `padTimeout`, which the pad's operations read at every step.
+    RequestDispatcher(ActivityLog& log, PadTimeout& padTimeout, PadOperations& pad,
                       PinPadOperations& pinPad);
 
-    void dispatch(const RequestValues& request);
+    // The busy reply when `request` asks for a device that an operation holds, having logged
+    // the refusal with `address`; nothing otherwise.
+    std::optional<Reply> busyRefusal(const RequestValues& request, const QString& address);
+    // Applies the request's TIMER (`timer`, when it has one) and runs the request; an
+    // operation it returns holds its device until its reply has gone out. `clientGone` holds
+    // once the client that asked has gone.
+    Dispatched dispatch(const RequestValues& request, std::optional<qint16> timer,
+                        StopWhen clientGone);
+    // Applies a TIMER value that came without a request to run.
+    void applyTimer(std::optional<qint16> timer);
+
+    bool padHeld() const { return m_padHold.isHeld(); }
+    bool pinPadHeld() const { return m_pinPadHold.isHeld(); }
 
 private:
-    void dispatchPad(const RequestValues& request);
-    void dispatchPinPad(const RequestValues& request);
-    // Logs the refusal with the requester's address and answers `xml`.
-    void refuseBusy(const QString& device, const QString& what, const QString& xml);
-    void reply(const QString& xml);
+    Dispatched dispatchPad(const RequestValues& request, StopWhen clientGone);
+    Dispatched dispatchPinPad(const RequestValues& request, std::optional<qint16> timer,
+                              StopWhen clientGone);
 
     ActivityLog& m_log;
-    ReplyChannel& m_replies;
+    PadTimeout& m_padTimeout;
     PadOperations& m_pad;
     PinPadOperations& m_pinPad;
     DeviceHold m_padHold;

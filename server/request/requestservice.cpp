@@ -3,70 +3,133 @@
 #include <new>
 
 #include "core/failure.h"
-#include "core/padtimeout.h"
 #include "log/activitylog.h"
+#include "request/operation.h"
 #include "request/replytext.h"
 #include "request/requestdispatcher.h"
 #include "request/requestparser.h"
 
-RequestService::RequestService(ActivityLog& log, PadTimeout& padTimeout, QString signaturesFolder)
-    : m_log(log), m_padTimeout(padTimeout), m_signaturesFolder(std::move(signaturesFolder))
+RequestService::RequestService(ActivityLog& log, RequestDispatcher& dispatcher,
+                               QString signaturesFolder)
+    : m_log(log), m_dispatcher(dispatcher), m_signaturesFolder(std::move(signaturesFolder))
 {
+}
+
+RequestService::~RequestService()
+{
+    close();
 }
 
 void RequestService::serve(Requester* requester, const QString& address, const QByteArray& bytes)
 {
-    m_serving.append(Serving{requester, address});
-    runTransaction(QString::fromLatin1(bytes));
-    m_serving.removeLast();
+    runTransaction(QPointer<Requester>(requester), address, QString::fromLatin1(bytes));
 }
 
-void RequestService::runTransaction(const QString& text)
+void RequestService::runTransaction(const QPointer<Requester>& requester, const QString& address,
+                                    const QString& text)
 {
     m_log.log(QStringLiteral("Socket: Transaction Start ") + ActivityLog::log_separator());
     try {
         const ParsedRequest request = parseRequest(text, m_signaturesFolder);
         for (const QString& line : request.logLines)
             m_log.log(line);
-        if (request.padTimeout)
-            m_padTimeout.setSeconds(*request.padTimeout);
-        if (request.outcome == ParsedRequest::Outcome::Failed)
-            throw Failure(request.failureCode);
-        if (request.outcome == ParsedRequest::Outcome::Parsed && m_dispatcher)
-            m_dispatcher->dispatch(request.values);
+        Dispatched dispatched;
+        const bool parsed = request.outcome == ParsedRequest::Outcome::Parsed;
+        // A request refused as busy changes nothing, its TIMER included.
+        if (std::optional<Reply> refusal =
+                parsed ? m_dispatcher.busyRefusal(request.values, address) : std::nullopt) {
+            dispatched.reply = std::move(refusal);
+        } else if (parsed) {
+            dispatched = m_dispatcher.dispatch(request.values, request.padTimeout, [requester] {
+                return !requester || !requester->isConnected();
+            });
+        } else {
+            m_dispatcher.applyTimer(request.padTimeout);
+            if (request.outcome == ParsedRequest::Outcome::Failed)
+                throw Failure(request.failureCode);
+        }
+        if (dispatched.operation) {
+            m_underWay.push_back(std::make_unique<Transaction>(
+                Transaction{requester, std::move(dispatched.operation)}));
+            Transaction& transaction = *m_underWay.back();
+            try {
+                transaction.operation->start(
+                    [this, &transaction](const std::optional<Reply>& reply) {
+                        finish(transaction, reply);
+                    });
+            } catch (...) {
+                // An operation that could not start holds nothing.
+                if (!transaction.ended)
+                    m_underWay.pop_back();
+                throw;
+            }
+            return;
+        }
+        if (dispatched.reply)
+            return_xml(*dispatched.reply, requester.data());
         m_log.log(QStringLiteral("Socket: Transaction End ") + ActivityLog::log_separator());
     } catch (const Failure& failure) {
-        m_log.log(QStringLiteral("Socket: DataArrival ") + errorNumberText(failure.code()));
+        logFailure(failure.code());
     } catch (const std::bad_alloc&) {
-        m_log.log(QStringLiteral("Socket: DataArrival ") + errorNumberText(7));
+        logFailure(7);
     } catch (const std::exception&) {
-        m_log.log(QStringLiteral("Socket: DataArrival ") + errorNumberText(51));
+        logFailure(51);
     }
 }
 
-void RequestService::return_xml(QString& xml, bool skipDebug)
+void RequestService::finish(Transaction& transaction, const std::optional<Reply>& reply)
 {
-    xml = strRemoveNonPrintableChars(xml);
-    m_log.log(skipDebug ? QStringLiteral("return_xml: skipDebug=true")
-                        : QStringLiteral("return_xml: ") + xml);
-    Requester* target = m_serving.isEmpty() ? nullptr : m_serving.last().requester.data();
-    if (!target || !target->isConnected())
+    if (transaction.ended)
+        return;
+    transaction.ended = true;
+    bool sent = true;
+    try {
+        if (reply)
+            return_xml(*reply, transaction.requester.data());
+    } catch (const Failure& failure) {
+        logFailure(failure.code());
+        sent = false;
+    }
+    transaction.operation->afterReply();
+    if (sent)
+        m_log.log(QStringLiteral("Socket: Transaction End ") + ActivityLog::log_separator());
+    if (!m_sweepPosted) {
+        m_sweepPosted = true;
+        QMetaObject::invokeMethod(
+            &m_sweeper, [this] { dropEnded(); }, Qt::QueuedConnection);
+    }
+}
+
+void RequestService::dropEnded()
+{
+    m_sweepPosted = false;
+    m_underWay.remove_if([](const std::unique_ptr<Transaction>& t) { return t->ended; });
+}
+
+void RequestService::close()
+{
+    for (const std::unique_ptr<Transaction>& transaction : m_underWay) {
+        if (!transaction->ended) {
+            transaction->ended = true;
+            transaction->operation->close();
+        }
+    }
+    m_underWay.clear();
+}
+
+void RequestService::return_xml(const Reply& reply, Requester* requester)
+{
+    const QString xml = strRemoveNonPrintableChars(reply.xml);
+    m_log.log(reply.skipDebug ? QStringLiteral("return_xml: skipDebug=true")
+                              : QStringLiteral("return_xml: ") + xml);
+    if (!requester || !requester->isConnected())
         throw Failure(FailureCode::ConnectionClosed);
     // A send to a peer that has gone may announce the close inside it; nothing here touches
     // the requester afterwards.
-    target->send(xml.toLatin1());
+    requester->send(xml.toLatin1());
 }
 
-QString RequestService::requesterAddress() const
+void RequestService::logFailure(int code)
 {
-    return m_serving.isEmpty() ? QString() : m_serving.last().address;
-}
-
-StopWhen RequestService::requesterGone() const
-{
-    if (m_serving.isEmpty())
-        return [] { return false; };
-    return [requester = m_serving.last().requester] {
-        return !requester || !requester->isConnected();
-    };
+    m_log.log(QStringLiteral("Socket: DataArrival ") + errorNumberText(code));
 }

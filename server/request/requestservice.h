@@ -1,52 +1,65 @@
 #pragma once
 
+#include <list>
+#include <memory>
+#include <optional>
+
 #include <QByteArray>
-#include <QList>
+#include <QObject>
 #include <QPointer>
 #include <QString>
 
-#include "request/replychannel.h"
+#include "request/reply.h"
 #include "request/requester.h"
 
 class ActivityLog;
-class PadTimeout;
+class Operation;
 class RequestDispatcher;
 
 // The request service, whatever door a request came through: runs one transaction per
-// receipt (log frame, parse, TIMER, dispatch) and sends each reply to the requester whose
-// request is being served, also while other requests run nested inside a waiting operation.
-class RequestService final : public ReplyChannel
+// receipt (log frame, parse, dispatch) and sends each reply to the requester that asked. A
+// transaction whose operation waits on a device ends when the operation returns its reply;
+// meanwhile other requests are served as they come.
+class RequestService
 {
 public:
-    // A request's TIMER sets `padTimeout`, which the device operations read. UNIQU names its
-    // file in `signaturesFolder`.
-    RequestService(ActivityLog& log, PadTimeout& padTimeout, QString signaturesFolder);
+    // UNIQU names its file in `signaturesFolder`.
+    RequestService(ActivityLog& log, RequestDispatcher& dispatcher, QString signaturesFolder);
+    ~RequestService();
+    RequestService(const RequestService&) = delete;
+    RequestService& operator=(const RequestService&) = delete;
 
-    // The dispatcher that runs parsed requests; set before the first request.
-    void setDispatcher(RequestDispatcher* dispatcher) { m_dispatcher = dispatcher; }
-
-    // Runs one receipt's transaction with its replies going to `requester`, which may have
-    // gone (and be null) by then: the request still runs (an ABORT still counts), only its
-    // replies fail.
+    // Runs one receipt's transaction with its reply going to `requester`, which may have gone
+    // (and be null) by then: the request still runs (an ABORT still counts), only its reply
+    // fails.
     void serve(Requester* requester, const QString& address, const QByteArray& bytes);
-
-    void return_xml(QString& xml, bool skipDebug) override;
-    QString requesterAddress() const override;
-    StopWhen requesterGone() const override;
+    // The program is closing: every operation under way stops without a reply.
+    void close();
+    // Operations under way.
+    int operationsUnderWay() const { return int(m_underWay.size()); }
 
 private:
-    struct Serving
+    struct Transaction
     {
         QPointer<Requester> requester;
-        QString address;
+        std::unique_ptr<Operation> operation;
+        bool ended = false;
     };
 
-    void runTransaction(const QString& text);
+    void runTransaction(const QPointer<Requester>& requester, const QString& address,
+                        const QString& text);
+    void finish(Transaction& transaction, const std::optional<Reply>& reply);
+    // Cleans the text, logs it (or only that it went out) and sends it; Failure when the
+    // requester has gone.
+    void return_xml(const Reply& reply, Requester* requester);
+    void logFailure(int code);
+    void dropEnded();
 
     ActivityLog& m_log;
-    PadTimeout& m_padTimeout;
+    RequestDispatcher& m_dispatcher;
     QString m_signaturesFolder;
-    RequestDispatcher* m_dispatcher = nullptr;
-    // The requests being served, innermost last: replies go to the last.
-    QList<Serving> m_serving;
+    std::list<std::unique_ptr<Transaction>> m_underWay;
+    // Ended transactions are freed from the event loop, never inside their own operation.
+    QObject m_sweeper;
+    bool m_sweepPosted = false;
 };
