@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "core/clock.h"
 #include "core/eventpump.h"
@@ -25,46 +26,75 @@
 
 namespace {
 
-// A pad whose swipe waits in short real steps of the event pump until the test says the
-// customer has swiped, then answers through the reply channel.
+// A pad whose swipe steps every 5 ms on a timer until the test says the customer has swiped,
+// then answers.
 class WaitingPad final : public PadOperations
 {
 public:
-    WaitingPad(ReplyChannel& replies, EventPump& pump) : m_replies(replies), m_pump(pump) {}
-
     std::function<void(int)> duringWait;
     bool swiped = false;
     int swipesRunning = 0;
 
     bool pad_enabled(bool) override { return true; }
     void clear_padVars() override {}
-    void qp6100_get_swipe() override
+    std::unique_ptr<Operation> qp6100_get_swipe(StopWhen) override
     {
-        const int mine = ++swipesRunning;
-        for (int step = 1; !swiped && step <= 400; ++step) {
-            m_pump.wait(5);
-            if (duringWait)
-                duringWait(mine);
-        }
-        QString reply = QStringLiteral("<QP6100><SWIPE>%1</SWIPE></QP6100>").arg(mine);
-        m_replies.return_xml(reply, true);
+        return std::make_unique<Swipe>(*this, ++swipesRunning);
     }
     void qp6100_delete_signature(const QString&) override {}
     void set_account_var(const QString&) override {}
     void set_fullname_var(const QString&) override {}
     void setVar(const QString&) override {}
-    void qp6100_get_signature(const QString&, bool, const QString&) override {}
+    std::unique_ptr<Operation> qp6100_get_signature(const QString&, bool, const QString&,
+                                                    StopWhen) override
+    {
+        return nullptr;
+    }
     void pad_welcome() override {}
 
 private:
-    ReplyChannel& m_replies;
-    EventPump& m_pump;
+    class Swipe final : public Operation
+    {
+    public:
+        Swipe(WaitingPad& pad, int number) : m_pad(pad), m_number(number)
+        {
+            QObject::connect(&m_step, &QTimer::timeout, [this] { step(); });
+        }
+        void start(Finished finished) override
+        {
+            m_finished = std::move(finished);
+            m_step.start(5);
+        }
+
+    private:
+        void step()
+        {
+            if (!m_pad.swiped && ++m_steps <= 400) {
+                if (m_pad.duringWait)
+                    m_pad.duringWait(m_number);
+                return;
+            }
+            m_step.stop();
+            m_finished(
+                Reply{QStringLiteral("<QP6100><SWIPE>%1</SWIPE></QP6100>").arg(m_number), true});
+        }
+
+        WaitingPad& m_pad;
+        int m_number;
+        int m_steps = 0;
+        QTimer m_step;
+        Finished m_finished;
+    };
 };
 
 class NoPinPad final : public PinPadOperations
 {
 public:
-    void pinPad1000se_get_pin(const QString&, const QString&) override {}
+    std::unique_ptr<Operation> pinPad1000se_get_pin(const QString&, const QString&,
+                                                    std::optional<int>, StopWhen) override
+    {
+        return nullptr;
+    }
 };
 
 class RequestServerTest : public ::testing::Test
@@ -73,7 +103,6 @@ protected:
     void SetUp() override
     {
         settings.setTxtSockport(QString::number(ServerProcess::freePort()));
-        service.setDispatcher(&dispatcher);
         ASSERT_TRUE(server.start_listening());
     }
 
@@ -95,12 +124,12 @@ protected:
     ActivityLog log{dir.filePath(QStringLiteral("varnelpayment.log")), clock};
     LiveSettings settings;
     PadTimeout padTimeout;
-    RequestService service{log, padTimeout, dir.filePath(QStringLiteral("signatures"))};
+    WaitingPad pad;
+    NoPinPad pinPad;
+    RequestDispatcher dispatcher{log, padTimeout, pad, pinPad};
+    RequestService service{log, dispatcher, dir.filePath(QStringLiteral("signatures"))};
     ConnectionLimit limit;
     RequestServer server{log, settings, service, limit};
-    WaitingPad pad{service, pump};
-    NoPinPad pinPad;
-    RequestDispatcher dispatcher{log, service, pad, pinPad};
 };
 
 } // namespace
