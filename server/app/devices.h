@@ -1,26 +1,31 @@
 #pragma once
 
+#include <functional>
+#include <memory>
+
+class ActivityLog;
 class FileChooser;
 class FtpClient;
+class LiveSettings;
 class PadDriver;
 class PinPadDevice;
 class SerialProbe;
 class TextViewer;
 
-// The outside components the server drives, chosen by the program's main (or a test) and
-// handed to the composition root. Each must outlive the server.
+// The outside components the server drives that its host (the program's main, or a test)
+// chooses. Each must outlive the server.
 struct Devices
 {
-    // The QP6100 signature pad.
-    PadDriver& padDriver;
+    // Makes the QP6100's driver from the server's live settings and log; empty: the simulated
+    // pad, which varnel-pad drives through its control port.
+    std::function<std::unique_ptr<PadDriver>(const LiveSettings&, ActivityLog&)> makePad;
     // The Load Script command's file dialog.
     FileChooser& fileChooser;
     // The viewer that View Log starts on the log.
     TextViewer& textViewer;
-    // The FTP client the signature upload sends through.
-    FtpClient& ftpClient;
-    // The 1000SE PIN pad.
-    PinPadDevice& pinPad;
-    // The serial port that the start-up's port scan opens.
-    SerialProbe& serialProbe;
+    // Stand-ins for tests; null: libcurl for the signature upload, the 1000SE on its serial
+    // port, and QSerialPort for the start-up's port scan.
+    FtpClient* ftpClient = nullptr;
+    PinPadDevice* pinPad = nullptr;
+    SerialProbe* serialProbe = nullptr;
 };

@@ -1,65 +1,96 @@
 #include "app/paymentserver.h"
 
 #include "core/clock.h"
-#include "core/eventpump.h"
+#include "core/scheduler.h"
 #include "log/purgetimer.h"
 #include "log/textviewer.h"
+#include "pad/curlftpclient.h"
+#include "pad/padcontrolprotocol.h"
+#include "pad/padcontrolserver.h"
 #include "pad/signaturepad.h"
+#include "pad/simulatedpad.h"
 #include "pinpad/commportscan.h"
 #include "pinpad/pinentry.h"
-#include "request/accesspolicy.h"
-#include "request/deviceoperations.h"
-#include "request/requestdispatcher.h"
+#include "pinpad/qtserialprobe.h"
+#include "pinpad/serialpinpad.h"
 #include "request/requestserver.h"
-#include "request/requestservice.h"
 #include "request/websocketdoor.h"
 
-PaymentServer::PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump,
-                             Devices devices, QObject* parent)
-    : QObject(parent), m_folder(folder), m_clock(clock), m_pump(pump), m_devices(devices),
-      m_log(folder.logPath(), clock), m_settingsFile(folder.settingsPath(), m_log)
+namespace {
+
+// The host's device, or one of this server's own that `own` keeps.
+template <typename Interface, typename Real, typename... Args>
+Interface& chosen(Interface* given, std::unique_ptr<Interface>& own, Args&&... args)
+{
+    if (given)
+        return *given;
+    own = std::make_unique<Real>(std::forward<Args>(args)...);
+    return *own;
+}
+
+} // namespace
+
+PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& stored,
+                             const Clock& clock, Scheduler& scheduler, Devices devices,
+                             bool simulate, QObject* parent)
+    : QObject(parent), m_folder(folder), m_stored(stored), m_clock(clock), m_simulate(simulate),
+      m_textViewer(devices.textViewer), m_log(folder.logPath(), clock),
+      m_settingsFile(folder.settingsPath(), m_log), m_connectionLimit(stored.maxConnections),
+      m_access(AccessPolicy::fromAllowFrom(stored.allowFrom, &m_accessLines)),
+      m_simulatedPad(devices.makePad ? nullptr : std::make_unique<SimulatedPad>()),
+      m_padDriver(devices.makePad ? devices.makePad(m_settings, m_log) : nullptr),
+      m_pad(std::make_unique<SignaturePad>(
+          m_padDriver ? *m_padDriver : static_cast<PadDriver&>(*m_simulatedPad), m_settings, m_log,
+          scheduler, m_padTimeout, devices.fileChooser,
+          chosen<FtpClient, CurlFtpClient>(devices.ftpClient, m_ownFtpClient),
+          [this] { return m_settingsFile.readFtp(); }, folder.signaturesPath())),
+      m_pinPad(std::make_unique<PinEntry>(
+          chosen<PinPadDevice, SerialPinPad>(devices.pinPad, m_ownPinPad, stored.serialPorts,
+                                             scheduler),
+          m_settings, m_log, stored.pinTimeoutSeconds)),
+      m_commPortScan(std::make_unique<CommPortScan>(
+          chosen<SerialProbe, QtSerialProbe>(devices.serialProbe, m_ownSerialProbe), m_settings,
+          m_log, stored.serialPorts)),
+      m_dispatcher(m_log, m_padTimeout, *m_pad, *m_pinPad),
+      m_service(m_log, m_dispatcher, folder.signaturesPath()),
+      m_tcpDoor(std::make_unique<RequestServer>(m_log, m_settings, m_access, m_connectionLimit,
+                                                m_service)),
+      m_webSocketDoor(std::make_unique<WebSocketDoor>(m_log, m_settings, m_access,
+                                                      m_connectionLimit, m_service)),
+      m_padControl(m_simulatedPad ? std::make_unique<PadControlServer>(*m_simulatedPad, m_log)
+                                  : nullptr)
 {
 }
 
 PaymentServer::~PaymentServer() = default;
 
-bool PaymentServer::start(bool simulate, QString* listenError)
+StartupReport PaymentServer::start()
 {
+    StartupReport report;
     if (m_started)
-        return listeningPort() != 0;
+        return report;
     m_started = true;
     m_log.log(QStringLiteral("Application: Form load"));
-    m_service = std::make_unique<RequestService>(m_log, m_padTimeout, m_folder.signaturesPath());
-    m_requests = std::make_unique<RequestServer>(m_log, m_settings, *m_service, m_connectionLimit);
-    // The pad's operations exist before the settings load, which may already connect the pad.
-    m_pad =
-        std::make_unique<SignaturePad>(m_devices.padDriver, m_settings, m_log, *m_service, m_pump,
-                                       m_padTimeout, m_devices.fileChooser, m_devices.ftpClient,
-                                       m_folder.settingsPath(), m_folder.signaturesPath());
-    m_pinPad = std::make_unique<PinEntry>(m_devices.pinPad, m_settings, m_log, *m_service);
-    m_dispatcher = std::make_unique<RequestDispatcher>(m_log, *m_service, *m_pad, *m_pinPad);
-    m_service->setDispatcher(m_dispatcher.get());
-
-    m_commPortScan = std::make_unique<CommPortScan>(m_devices.serialProbe, m_settings, m_log,
-                                                    m_folder.settingsPath());
-    m_settingsFile.load_settings(m_settings, [this] { m_commPortScan->list_comm_ports(); });
-    if (simulate)
+    m_settingsFile.load_settings(m_settings, m_stored,
+                                 [this] { m_commPortScan->list_comm_ports(); });
+    if (m_simulate)
         m_settings.setChkQP6100Device(LiveSettings::Ticked);
-    m_connectionLimit.setMax(m_settingsFile.maxConnections());
-
-    QStringList accessLines;
-    m_access = AccessPolicy::fromAllowFrom(m_settings.allowFrom(), &accessLines);
-    for (const QString& line : accessLines)
+    for (const QString& line : m_stored.complaints + m_accessLines)
         m_log.log(line);
-    m_requests->setAccessPolicy(m_access);
-    const bool listening = m_requests->start_listening(listenError);
+
+    // The cap is fitted to the file limit once, before either door opens.
+    m_connectionLimit.fitToFileLimit(m_log);
+    report.port = m_settings.txtSockport();
+    m_tcpDoor->start_listening(&report.listenError);
     // A second door onto the same service, for browser tills; without it the TCP port serves on.
-    m_webSocket =
-        std::make_unique<WebSocketDoor>(m_log, m_settings, m_access, m_connectionLimit, *m_service);
-    m_webSocket->start(&m_webSocketError);
+    report.webSocketPort = m_settings.webSocketPort();
+    m_webSocketDoor->start(&report.webSocketError);
     mnuToolsLogFilePurgeLog();
     m_purgeTimer = std::make_unique<PurgeTimer>(m_log, m_clock);
-    return listening;
+    // The simulated pad's control port, where varnel-pad stands at the pad.
+    if (m_padControl)
+        m_padControl->listen(m_stored.padControlPort.value_or(PadControlProtocol::kDefaultPort));
+    return report;
 }
 
 void PaymentServer::shutdown()
@@ -68,23 +99,38 @@ void PaymentServer::shutdown()
         return;
     m_shutDown = true;
     m_purgeTimer.reset();
+    m_service.close();
     m_pad->connection().runDisconnect();
     m_log.log(QStringLiteral("Application Closed"));
 }
 
+QStringList PaymentServer::startedLines() const
+{
+    QStringList lines{
+        QStringLiteral("Varnel Payment Server %1").arg(QStringLiteral(VARNEL_VERSION)),
+        QStringLiteral("Program folder: %1").arg(m_folder.path())};
+    if (listeningPort() != 0)
+        lines << QStringLiteral("Listening on port: %1").arg(listeningPort());
+    if (webSocketPort() != 0)
+        lines << QStringLiteral("WebSocket port: %1 (%2)")
+                     .arg(webSocketPort())
+                     .arg(webSocketSecure() ? QStringLiteral("wss") : QStringLiteral("ws"));
+    return lines;
+}
+
 quint16 PaymentServer::listeningPort() const
 {
-    return m_requests ? m_requests->listeningPort() : 0;
+    return m_tcpDoor->listeningPort();
 }
 
 quint16 PaymentServer::webSocketPort() const
 {
-    return m_webSocket ? m_webSocket->listeningPort() : 0;
+    return m_webSocketDoor->listeningPort();
 }
 
 bool PaymentServer::webSocketSecure() const
 {
-    return m_webSocket && m_webSocket->isSecure();
+    return m_webSocketDoor->isSecure();
 }
 
 void PaymentServer::mnuFileSave()
@@ -99,23 +145,20 @@ void PaymentServer::mnuToolsLogFilePurgeLog()
 
 void PaymentServer::mnuToolsLogFileViewLog()
 {
-    view_log(m_log, m_devices.textViewer);
+    view_log(m_log, m_textViewer);
 }
 
 void PaymentServer::mnuQP6100Connect_Click()
 {
-    if (m_pad)
-        m_pad->connection().runConnect();
+    m_pad->connection().runConnect();
 }
 
 void PaymentServer::mnuQP6100Disconnect_Click()
 {
-    if (m_pad)
-        m_pad->connection().runDisconnect();
+    m_pad->connection().runDisconnect();
 }
 
 void PaymentServer::mnuQP6100LoadScript_Click()
 {
-    if (m_pad)
-        m_pad->connection().runLoadScript();
+    m_pad->connection().runLoadScript();
 }

@@ -4,8 +4,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include "app/devices.h"
+#include "app/startupreport.h"
 #include "app/windowcommands.h"
 #include "core/livesettings.h"
 #include "core/padtimeout.h"
@@ -13,40 +15,53 @@
 #include "log/activitylog.h"
 #include "request/accesspolicy.h"
 #include "request/connectionlimit.h"
+#include "request/requestdispatcher.h"
+#include "request/requestservice.h"
 #include "settings/settingsfile.h"
+#include "settings/storedsettings.h"
 
 class Clock;
 class CommPortScan;
-class EventPump;
+class FtpClient;
+class PadControlServer;
+class PadDriver;
 class PinEntry;
+class PinPadDevice;
 class PurgeTimer;
-class RequestDispatcher;
 class RequestServer;
-class RequestService;
+class Scheduler;
+class SerialProbe;
 class SignaturePad;
+class SimulatedPad;
 class WebSocketDoor;
 
-// The whole server without its window: builds the live settings, the log, the settings file,
-// the request service and the device operations over the devices it is given, starts them in
-// the program's fixed order and shuts them down once. The window (when there is one) reaches
-// the server through the live settings, the log and the window commands.
+// The whole server without its window, built in one place: the log, the live settings, the
+// devices and their operations, the request service and its doors, each given what it needs
+// when it is made. start() runs the program's start-up in its fixed order and shutdown() the
+// one shut-down. The window (when there is one) reaches the server through the live settings,
+// the log and the window commands.
 class PaymentServer : public QObject, public WindowCommands
 {
     Q_OBJECT
 
 public:
-    PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump, Devices devices,
+    // `stored` is the settings file as read before the server was made; `simulate` ticks the
+    // QP6100 box for this run only.
+    PaymentServer(const ProgramFolder& folder, const StoredSettings& stored, const Clock& clock,
+                  Scheduler& scheduler, Devices devices, bool simulate = false,
                   QObject* parent = nullptr);
     ~PaymentServer() override;
 
-    // Start-up: log, settings (which may connect the pad), listener, one purge, the purge
-    // timer. `simulate` ticks the QP6100 box for this run only. Start-up runs to its end even
-    // when the port cannot be listened on; then it returns false with the reason, which the
-    // listener has logged, and the caller decides whether the program goes on.
-    bool start(bool simulate, QString* listenError = nullptr);
-    // Shut-down: disconnects the pad and logs "Application Closed". Runs once, and only after
-    // a start.
+    // Start-up: log, settings (which may connect the pad), the doors, one purge, the purge
+    // timer, the simulated pad's control port. Runs to its end even when a port cannot be
+    // used; what went wrong comes back for the caller to print, and the caller decides whether
+    // the program goes on. Runs once.
+    StartupReport start();
+    // Shut-down: stops what waits on a device, disconnects the pad and logs "Application
+    // Closed". Runs once, and only after a start.
     void shutdown();
+    // The lines that tell where the server serves, for standard output.
+    QStringList startedLines() const;
 
     void mnuFileSave() override;
     void mnuToolsLogFilePurgeLog() override;
@@ -63,35 +78,39 @@ public:
     // The WebSocket port listened on, 0 when closed; whether it speaks TLS.
     quint16 webSocketPort() const;
     bool webSocketSecure() const;
-    // Why the WebSocket port that the settings ask for could not be opened; empty when it was,
-    // or when none is asked for. The TCP port is served either way.
-    const QString& webSocketError() const { return m_webSocketError; }
-    // How long the pad operations wait for the customer; a request's TIMER sets it.
-    const PadTimeout& padTimeout() const { return m_padTimeout; }
 
 private:
     ProgramFolder m_folder;
+    StoredSettings m_stored;
     const Clock& m_clock;
-    EventPump& m_pump;
-    Devices m_devices;
+    bool m_simulate;
+    TextViewer& m_textViewer;
     ActivityLog m_log;
     LiveSettings m_settings;
     SettingsFile m_settingsFile;
+    // How long the pad's operations wait for the customer; a request's TIMER sets it.
     PadTimeout m_padTimeout;
     // Shared by every door that accepts clients.
     ConnectionLimit m_connectionLimit;
-    // Who may connect, from `[Local] allowFrom`; the same for every door.
+    // Who may connect, from `[Local] allowFrom`; the same for every door, and what start-up
+    // logs about it.
+    QStringList m_accessLines;
     AccessPolicy m_access;
-    // Built by start() in this order.
-    std::unique_ptr<RequestService> m_service;
-    std::unique_ptr<RequestServer> m_requests;
-    std::unique_ptr<WebSocketDoor> m_webSocket;
+    // The devices this server made for itself where the host gave none.
+    std::unique_ptr<FtpClient> m_ownFtpClient;
+    std::unique_ptr<PinPadDevice> m_ownPinPad;
+    std::unique_ptr<SerialProbe> m_ownSerialProbe;
+    std::unique_ptr<SimulatedPad> m_simulatedPad;
+    std::unique_ptr<PadDriver> m_padDriver;
     std::unique_ptr<SignaturePad> m_pad;
     std::unique_ptr<PinEntry> m_pinPad;
     std::unique_ptr<CommPortScan> m_commPortScan;
-    std::unique_ptr<RequestDispatcher> m_dispatcher;
+    RequestDispatcher m_dispatcher;
+    RequestService m_service;
+    std::unique_ptr<RequestServer> m_tcpDoor;
+    std::unique_ptr<WebSocketDoor> m_webSocketDoor;
+    std::unique_ptr<PadControlServer> m_padControl;
     std::unique_ptr<PurgeTimer> m_purgeTimer;
-    QString m_webSocketError;
     bool m_started = false;
     bool m_shutDown = false;
 };

@@ -9,7 +9,6 @@
 #include "pad/padcontrolprotocol.h"
 #include "pad/sigcomp.h"
 #include "pad/simulatedpad.h"
-#include "settings/profilestore.h"
 
 namespace {
 // How long a request may hold a swipe or a form wait: ten minutes.
@@ -31,17 +30,6 @@ PadControlServer::PadControlServer(SimulatedPad& pad, ActivityLog& log, QObject*
 }
 
 PadControlServer::~PadControlServer() = default;
-
-quint16 PadControlServer::configuredPort(const QString& settingsPath)
-{
-    QString value;
-    ProfileStore::reg_get_value(settingsPath, QStringLiteral("Simulator"),
-                                QStringLiteral("padControlPort"), QStringLiteral("S"),
-                                QString::number(PadControlProtocol::kDefaultPort), value);
-    bool ok = false;
-    const uint port = value.trimmed().toUInt(&ok);
-    return ok && port > 0 && port <= 65535 ? quint16(port) : PadControlProtocol::kDefaultPort;
-}
 
 bool PadControlServer::listen(quint16 port)
 {

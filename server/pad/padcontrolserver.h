@@ -27,10 +27,6 @@ public:
     bool listen(quint16 port);
     quint16 port() const;
 
-    // The "padControlPort" setting of section "Simulator" in the settings file, or the
-    // default port when it is missing or not a port number.
-    static quint16 configuredPort(const QString& settingsPath);
-
 private:
     // A request that waits for the pad: a held swipe or signature, or a form awaited.
     struct Waiter

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/settingsfile.h"
+#include "settings/storedsettings.h"
 
 // The cap on open client connections, shared by every door that accepts clients: a client
 // over the cap is closed at once, so one client cannot use up the descriptors the server
@@ -28,6 +28,6 @@ public:
     }
 
 private:
-    int m_max = SettingsFile::kDefaultMaxConnections;
+    int m_max = StoredSettings::kDefaultMaxConnections;
     int m_open = 0;
 };

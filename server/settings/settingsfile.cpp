@@ -5,6 +5,7 @@
 #include "core/livesettings.h"
 #include "log/activitylog.h"
 #include "settings/profilestore.h"
+#include "settings/profiletext.h"
 
 namespace {
 
@@ -27,81 +28,121 @@ SettingsFile::SettingsFile(QString settingsPath, ActivityLog& log)
 {
 }
 
-void SettingsFile::load_settings(LiveSettings& fields, const std::function<void()>& list_comm_ports)
-{
-    auto read = [this](const char* section, const char* key, const QString& defaultValue) {
-        QString value;
-        ProfileStore::reg_get_value(m_path, QLatin1String(section), QLatin1String(key), kText,
-                                    defaultValue, value);
-        return value;
-    };
-    const QString localSockport = read("Local", "localSockport", QStringLiteral("31420"));
-    const QString ftpUrl = read("FTP", "ftpUrl", {});
-    const QString ftpUsername = read("FTP", "ftpUsername", {});
-    const QString ftpPassword = read("FTP", "ftpPassword", {});
-    const QString qp6100Device = read("QP6100", "qp6100Device", {});
-    const QString qp6100Driver = read("QP6100", "Driver", {});
-    const QString qp6100Screen = read("QP6100", "Screen", {});
-    const QString qp6100CardReader = read("QP6100", "CardReader", {});
-    const QString device1000SE = read("1000SE", "1000SEDevice", {});
-    const QString commPort = read("1000SE", "1000SECommPort", {});
-    const QString baudRate = read("1000SE", "1000SEBaudRate", {});
-    const QString parity = read("1000SE", "1000SEParity", {});
-    const QString dataBits = read("1000SE", "1000SEDataBits", {});
-    const QString encryption = read("1000SE", "1000SEEncryption", {});
-    const QString allowFrom = read("Local", "allowFrom", {});
-    const QString bindAddress = read("Local", "bindAddress", {});
-    const QString webSocketPort = read("WebSocket", "Port", {});
-    const QString webSocketOrigins = read("WebSocket", "Origins", {});
-    const QString webSocketCertFile = read("WebSocket", "CertFile", {});
-    const QString webSocketKeyFile = read("WebSocket", "KeyFile", {});
+namespace {
 
-    fields.setTxtSockport(localSockport);
-    fields.setTxtFtpUrl(ftpUrl);
-    fields.setTxtFtpUsername(ftpUsername);
-    fields.setTxtFtpPassword(ftpPassword);
+QString readText(const QString& path, const char* section, const char* key,
+                 const QString& defaultValue = {})
+{
+    QString value;
+    ProfileStore::reg_get_value(path, QLatin1String(section), QLatin1String(key), kText,
+                                defaultValue, value);
+    return value;
+}
+
+// A whole number from `lowest` to `highest`; another value is described in `complaints` and
+// `fallback` is used. A missing key is the fallback, quietly.
+int readWholeNumber(const QString& path, const char* section, const char* key, int fallback,
+                    int lowest, int highest, QStringList& complaints)
+{
+    const QString stored = readText(path, section, key, QString::number(fallback));
+    bool ok = false;
+    const int value = stored.trimmed().toInt(&ok);
+    if (ok && value >= lowest && value <= highest)
+        return value;
+    complaints.append(QStringLiteral("Settings: %1=[%2] is not a whole number from %3 to %4; "
+                                     "%5 is used")
+                          .arg(QLatin1String(key), stored)
+                          .arg(lowest)
+                          .arg(highest)
+                          .arg(fallback));
+    return fallback;
+}
+
+} // namespace
+
+StoredSettings SettingsFile::read(const QString& path)
+{
+    const auto text = [&path](const char* section, const char* key) {
+        return readText(path, section, key);
+    };
+    StoredSettings s;
+    s.localSockport = readText(path, "Local", "localSockport", s.localSockport);
+    s.ftpUrl = text("FTP", "ftpUrl");
+    s.ftpUsername = text("FTP", "ftpUsername");
+    s.ftpPassword = text("FTP", "ftpPassword");
+    s.qp6100Device = text("QP6100", "qp6100Device");
+    s.qp6100Driver = text("QP6100", "Driver");
+    s.qp6100Screen = text("QP6100", "Screen");
+    s.qp6100CardReader = text("QP6100", "CardReader");
+    s.device1000SE = text("1000SE", "1000SEDevice");
+    s.commPort1000SE = text("1000SE", "1000SECommPort");
+    s.baudRate1000SE = text("1000SE", "1000SEBaudRate");
+    s.parity1000SE = text("1000SE", "1000SEParity");
+    s.dataBits1000SE = text("1000SE", "1000SEDataBits");
+    s.encryption1000SE = text("1000SE", "1000SEEncryption");
+    s.allowFrom = text("Local", "allowFrom");
+    s.bindAddress = text("Local", "bindAddress");
+    s.webSocketPort = text("WebSocket", "Port");
+    s.webSocketOrigins = text("WebSocket", "Origins");
+    s.webSocketCertFile = text("WebSocket", "CertFile");
+    s.webSocketKeyFile = text("WebSocket", "KeyFile");
+    s.maxConnections =
+        readWholeNumber(path, "Local", "MaxConnections", StoredSettings::kDefaultMaxConnections,
+                        StoredSettings::kLowestMaxConnections,
+                        StoredSettings::kHighestMaxConnections, s.complaints);
+
+    // A control port that is not one is the default, as the simulator's tools expect.
+    bool ok = false;
+    const uint control = text("Simulator", "padControlPort").trimmed().toUInt(&ok);
+    if (ok && control > 0 && control <= 65535)
+        s.padControlPort = quint16(control);
+
+    // COM1 to COM255 may each name the device they stand for.
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        const ProfileText profile(file.read(1 << 20));
+        for (int number = 1; number <= StoredSettings::kHighestComNumber; ++number) {
+            const std::optional<QByteArray> device =
+                profile.value("SerialPorts", "COM" + QByteArray::number(number));
+            if (device && !device->trimmed().isEmpty())
+                s.serialPorts.insert(number, QString::fromLocal8Bit(device->trimmed()));
+        }
+    }
+    return s;
+}
+
+void SettingsFile::load_settings(LiveSettings& fields, const StoredSettings& stored,
+                                 const std::function<void()>& list_comm_ports)
+{
+    fields.setTxtSockport(stored.localSockport);
+    fields.setTxtFtpUrl(stored.ftpUrl);
+    fields.setTxtFtpUsername(stored.ftpUsername);
+    fields.setTxtFtpPassword(stored.ftpPassword);
     // The pad's own keys first: connecting it (the device box) may open the screen pad.
-    fields.setQp6100Driver(qp6100Driver);
-    fields.setQp6100Screen(qp6100Screen);
-    fields.setQp6100CardReader(qp6100CardReader);
-    fields.setChkQP6100Device(deviceState(qp6100Device));
+    fields.setQp6100Driver(stored.qp6100Driver);
+    fields.setQp6100Screen(stored.qp6100Screen);
+    fields.setQp6100CardReader(stored.qp6100CardReader);
+    fields.setChkQP6100Device(deviceState(stored.qp6100Device));
     if (list_comm_ports)
         list_comm_ports();
-    fields.setChk1000SEDevice(deviceState(device1000SE));
+    fields.setChk1000SEDevice(deviceState(stored.device1000SE));
     // Set after the scan refilled the list, so a stored port shows even when it was not found.
-    fields.setCbo1000SECommPort(commPort);
-    fields.setCbo1000SEBaudRate(baudRate);
-    fields.setTxt1000SEParity(parity);
-    fields.setTxt1000SEDataBits(dataBits);
-    fields.setTxt1000SEEncryption(encryption);
+    fields.setCbo1000SECommPort(stored.commPort1000SE);
+    fields.setCbo1000SEBaudRate(stored.baudRate1000SE);
+    fields.setTxt1000SEParity(stored.parity1000SE);
+    fields.setTxt1000SEDataBits(stored.dataBits1000SE);
+    fields.setTxt1000SEEncryption(stored.encryption1000SE);
     // Not in the window and never saved: they stay as the file has them.
-    fields.setAllowFrom(allowFrom);
-    fields.setBindAddress(bindAddress);
-    fields.setWebSocketPort(webSocketPort);
-    fields.setWebSocketOrigins(webSocketOrigins);
-    fields.setWebSocketCertFile(webSocketCertFile);
-    fields.setWebSocketKeyFile(webSocketKeyFile);
+    fields.setAllowFrom(stored.allowFrom);
+    fields.setBindAddress(stored.bindAddress);
+    fields.setWebSocketPort(stored.webSocketPort);
+    fields.setWebSocketOrigins(stored.webSocketOrigins);
+    fields.setWebSocketCertFile(stored.webSocketCertFile);
+    fields.setWebSocketKeyFile(stored.webSocketKeyFile);
 
     // Each handler runs at least once with the loaded state, even when the state did not change.
     fields.clickChkQP6100Device();
     fields.clickChk1000SEDevice();
-}
-
-int SettingsFile::maxConnections() const
-{
-    QString stored;
-    ProfileStore::reg_get_value(m_path, QStringLiteral("Local"), QStringLiteral("MaxConnections"),
-                                kText, QString::number(kDefaultMaxConnections), stored);
-    bool ok = false;
-    const int max = stored.trimmed().toInt(&ok);
-    if (ok && max >= kLowestMaxConnections && max <= kHighestMaxConnections)
-        return max;
-    m_log.log(QStringLiteral("Settings: MaxConnections=[") + stored +
-              QStringLiteral("] is not a whole number from %1 to %2; %3 is used")
-                  .arg(kLowestMaxConnections)
-                  .arg(kHighestMaxConnections)
-                  .arg(kDefaultMaxConnections));
-    return kDefaultMaxConnections;
 }
 
 void SettingsFile::mnuFileSave(const LiveSettings& fields)

@@ -4,30 +4,33 @@
 
 #include <QString>
 
+#include "settings/storedsettings.h"
+
 class ActivityLog;
 class LiveSettings;
 
-// Loads "varnelpayment.ini" into the live settings at start-up and saves them back on
-// "Save Settings".
+// Reads "varnelpayment.ini" into one settings value, loads that into the live settings at
+// start-up and saves the live settings back on "Save Settings". Nothing else reads the file.
 class SettingsFile
 {
 public:
-    // The range and default of `[Local] MaxConnections`.
-    static constexpr int kDefaultMaxConnections = 200;
-    static constexpr int kLowestMaxConnections = 1;
-    static constexpr int kHighestMaxConnections = 100000;
-
     SettingsFile(QString settingsPath, ActivityLog& log);
 
     const QString& path() const { return m_path; }
 
-    // Reads the keys into the fields, runs the serial port scan, then runs both device
+    // Every key of the file (defaults for missing ones); logs nothing: a value out of its range
+    // is replaced by its default and described in `complaints`.
+    StoredSettings read() const { return read(m_path); }
+    static StoredSettings read(const QString& settingsPath);
+    // Puts the stored values into the fields, runs the serial port scan, then runs both device
     // boxes' click handlers.
-    void load_settings(LiveSettings& fields, const std::function<void()>& list_comm_ports);
-    // The cap on open client connections, `[Local] MaxConnections` (read at start-up, never
-    // written): 200 when the key is missing; a value that is not a whole number from 1 to
-    // 100000 is logged and 200 is used.
-    int maxConnections() const;
+    void load_settings(LiveSettings& fields, const StoredSettings& stored,
+                       const std::function<void()>& list_comm_ports);
+    // The same with the file as it is now.
+    void load_settings(LiveSettings& fields, const std::function<void()>& list_comm_ports)
+    {
+        load_settings(fields, read(), list_comm_ports);
+    }
     // Writes the fields back in one replace of the file, creating the file when it is
     // missing.
     void mnuFileSave(const LiveSettings& fields);

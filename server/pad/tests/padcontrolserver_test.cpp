@@ -271,22 +271,4 @@ TEST_F(PadControlServerTest, BadRequestsAreAnsweredWithAnError)
     EXPECT_EQ(client.request({QStringLiteral("clear-faults")}), kOk);
 }
 
-TEST(PadControlServerSettings, PortComesFromTheSimulatorSection)
-{
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("varnelpayment.ini"));
-    EXPECT_EQ(PadControlServer::configuredPort(ini), PadControlProtocol::kDefaultPort);
-
-    QFile file(ini);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[Local]\r\nlocalSockport=31420\r\n[Simulator]\r\npadControlPort=40123\r\n");
-    file.close();
-    EXPECT_EQ(PadControlServer::configuredPort(ini), 40123);
-
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[Simulator]\r\npadControlPort=seventy\r\n");
-    file.close();
-    EXPECT_EQ(PadControlServer::configuredPort(ini), PadControlProtocol::kDefaultPort);
-}
-
 } // namespace

@@ -276,12 +276,30 @@ TEST_F(SettingsFileTest, MaxConnectionsIsAWholeNumberFromOneTo100000Or200)
         {"MaxConnections=\r\n", 200},
         {"MaxConnections=2.5\r\n", 200},
     };
+    QStringList complaints;
     for (const auto& [line, expected] : cases) {
         writeAll(m_path, "[Local]\r\nlocalSockport=31420\r\n" + line);
-        EXPECT_EQ(m_settings.maxConnections(), expected) << line.constData();
+        const StoredSettings stored = m_settings.read();
+        EXPECT_EQ(stored.maxConnections, expected) << line.constData();
+        EXPECT_EQ(stored.complaints.size(), expected == 200 && !line.isEmpty() ? 1 : 0)
+            << line.constData();
+        complaints += stored.complaints;
     }
-    // An unusable value is logged once, with what was found.
-    EXPECT_TRUE(logEntries(m_dir.filePath(QStringLiteral("varnelpayment.log")))
-                    .contains(QStringLiteral("Settings: MaxConnections=[lots] is not a whole "
-                                             "number from 1 to 100000; 200 is used")));
+    // An unusable value is described with what was found.
+    EXPECT_TRUE(complaints.contains(QStringLiteral("Settings: MaxConnections=[lots] is not a "
+                                                   "whole number from 1 to 100000; 200 is used")));
+}
+
+TEST_F(SettingsFileTest, ReadsTheSerialPortMapAndTheControlPort)
+{
+    writeAll(m_path, "[SerialPorts]\r\nCOM3=/dev/ttyUSB0\r\ncom7 = /dev/pinpad \r\nCOM9=\r\n"
+                     "COM256=/dev/nowhere\r\n[Simulator]\r\npadControlPort=40123\r\n");
+    const StoredSettings stored = m_settings.read();
+    EXPECT_EQ(stored.serialPorts, (QMap<int, QString>{{3, QStringLiteral("/dev/ttyUSB0")},
+                                                      {7, QStringLiteral("/dev/pinpad")}}));
+    EXPECT_EQ(stored.padControlPort, std::optional<quint16>(40123));
+    for (const char* bad : {"0", "65536", "seventy", ""}) {
+        writeAll(m_path, QByteArray("[Simulator]\r\npadControlPort=") + bad + "\r\n");
+        EXPECT_EQ(m_settings.read().padControlPort, std::nullopt) << bad;
+    }
 }

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <optional>
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+// Every setting of the settings file, read once at start-up. The window's fields start from
+// the first group; the rest are the file's alone and are never written by the server.
+struct StoredSettings
+{
+    // The range and default of `[Local] MaxConnections`.
+    static constexpr int kDefaultMaxConnections = 200;
+    static constexpr int kLowestMaxConnections = 1;
+    static constexpr int kHighestMaxConnections = 100000;
+    // The highest COM number a Comm Port may name.
+    static constexpr int kHighestComNumber = 255;
+
+    // What the settings window shows and saves.
+    QString localSockport = QStringLiteral("31420");
+    QString ftpUrl;
+    QString ftpUsername;
+    QString ftpPassword;
+    QString qp6100Device;
+    QString qp6100Driver;
+    QString qp6100Screen;
+    QString qp6100CardReader;
+    QString device1000SE;
+    QString commPort1000SE;
+    QString baudRate1000SE;
+    QString parity1000SE;
+    QString dataBits1000SE;
+    QString encryption1000SE;
+
+    // The file's alone, as texts: who may connect, where the ports listen, browser tills.
+    QString allowFrom;
+    QString bindAddress;
+    QString webSocketPort;
+    QString webSocketOrigins;
+    QString webSocketCertFile;
+    QString webSocketKeyFile;
+    // The file's alone, as numbers checked against their ranges.
+    int maxConnections = kDefaultMaxConnections;
+    // `[Simulator] padControlPort`; nothing when it names no port: the simulator's default.
+    std::optional<quint16> padControlPort;
+    // `[SerialPorts] COMn=/dev/...`: the device of a COM number, where the file names one.
+    QMap<int, QString> serialPorts;
+
+    // Log lines about values the file holds that are not used, and what is used instead.
+    QStringList complaints;
+};
