@@ -20,28 +20,25 @@ TrayProgram::TrayProgram(PaymentServer& server, DesktopHost host)
 
 TrayProgram::~TrayProgram() = default;
 
-bool TrayProgram::start(bool simulate, QString* listenError)
+StartupReport TrayProgram::start()
 {
-    QString reason;
-    const bool listening = m_server.start(simulate, &reason);
-    if (listenError)
-        *listenError = reason;
+    const StartupReport report = m_server.start();
     m_window->show();
     if (!m_window->addTrayIcon()) {
         // Hidden into a notification area that is not there, the window could not be found.
         m_server.activityLog().log(
             QStringLiteral("Tray: no notification area; the window stays open"));
-        return listening;
+        return report;
     }
-    if (listening) {
+    if (report.listening()) {
         m_window->set_tray_icon(true);
-        return true;
+        return report;
     }
     // The window stays open, so that the port can be corrected and saved for the next start.
-    m_host.tray.showMessage(QLatin1String(MainWindow::kTrayTip),
-                            QStringLiteral("Cannot listen on port [%1]: %2")
-                                .arg(m_server.settings().txtSockport(), reason));
-    return false;
+    m_host.tray.showMessage(
+        QLatin1String(MainWindow::kTrayTip),
+        QStringLiteral("Cannot listen on port [%1]: %2").arg(report.port, report.listenError));
+    return report;
 }
 
 void TrayProgram::finish()

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include "app/startupreport.h"
 #include "shell/desktophost.h"
 
 class MainWindow;
@@ -22,9 +23,9 @@ public:
 
     // The server's start-up, then the window is shown and goes into the notification area.
     // When the port cannot be used the window stays open and the tray icon says why; on a
-    // desktop without a notification area the window stays open too. Returns whether the
-    // server listens, with the reason when it does not.
-    bool start(bool simulate, QString* listenError = nullptr);
+    // desktop without a notification area the window stays open too. Returns what the
+    // server's start-up could not do.
+    StartupReport start();
     // The server's one shut-down, then the icon is taken away. Runs once.
     void finish();
 

@@ -6,15 +6,15 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
-#include "core/eventpump.h"
+#include "core/scheduler.h"
 #include "fakeclock.h"
 #include "fakepinpad.h"
 #include "fakeserialprobe.h"
 #include "log/textviewer.h"
-#include "pad/curlftpclient.h"
 #include "pad/filechooser.h"
 #include "pad/simulatedpad.h"
 #include "serverprocess.h"
+#include "settings/settingsfile.h"
 #include "testfiles.h"
 
 namespace {
@@ -56,20 +56,29 @@ protected:
 
     QTemporaryDir home;
     FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(19, 54, 28))};
-    QtEventPump pump;
-    SimulatedPad pad;
+    QtScheduler scheduler;
     NoFileChooser fileChooser;
     RecordingViewer viewer;
-    CurlFtpClient ftpClient;
     FakePinPad pinPad;
     FakeSerialProbe serialProbe; // a machine without serial ports
     std::unique_ptr<PaymentServer> server;
+    // The pad the server made, which it owns.
+    SimulatedPad* madePad = nullptr;
 
     PaymentServer& make()
     {
-        server = std::make_unique<PaymentServer>(
-            ProgramFolder(home.path()), clock, pump,
-            Devices{pad, fileChooser, viewer, ftpClient, pinPad, serialProbe});
+        const ProgramFolder folder(home.path());
+        Devices devices{[this](const LiveSettings&, ActivityLog&) {
+                            auto pad = std::make_unique<SimulatedPad>();
+                            madePad = pad.get();
+                            return pad;
+                        },
+                        fileChooser, viewer};
+        devices.pinPad = &pinPad;
+        devices.serialProbe = &serialProbe;
+        server.reset();
+        server = std::make_unique<PaymentServer>(folder, SettingsFile::read(folder.settingsPath()),
+                                                 clock, scheduler, devices);
         return *server;
     }
 };
@@ -84,9 +93,11 @@ TEST_F(PaymentServerTest, StartsInOrderAndShutsDownOnce)
     s.shutdown(); // before a start there is nothing to shut down
     EXPECT_TRUE(logEntries().isEmpty());
 
-    QString reason;
-    ASSERT_TRUE(s.start(false, &reason)) << qPrintable(reason);
+    const StartupReport report = s.start();
+    ASSERT_TRUE(report.listening()) << qPrintable(report.listenError);
+    EXPECT_TRUE(report.errorLines().isEmpty());
     EXPECT_EQ(s.listeningPort(), port);
+    SimulatedPad& pad = *madePad;
     EXPECT_TRUE(pad.portOpen()) << "the ticked box connects the pad during the settings load";
     EXPECT_EQ(pad.form(), QStringLiteral("padWelcome"));
     const QStringList started = logEntries();
@@ -124,9 +135,13 @@ TEST_F(PaymentServerTest, AnUnusablePortIsReportedAndStartUpRunsToItsEnd)
         QFile::remove(home.filePath(QStringLiteral("varnelpayment.log")));
         writeSettings(port, false);
         PaymentServer& s = make();
-        QString reason;
-        EXPECT_FALSE(s.start(false, &reason));
-        EXPECT_FALSE(reason.isEmpty());
+        const StartupReport report = s.start();
+        const QString reason = report.listenError;
+        EXPECT_FALSE(report.listening());
+        EXPECT_EQ(
+            report.errorLines(),
+            QStringList{
+                QStringLiteral("varnelpayment: cannot listen on port [%1]: %2").arg(port, reason)});
         EXPECT_EQ(s.listeningPort(), 0);
         const QStringList entries = logEntries();
         EXPECT_TRUE(entries.contains(
@@ -142,8 +157,9 @@ TEST_F(PaymentServerTest, WindowCommandsReachTheirSubsystems)
 {
     writeSettings(QString::number(ServerProcess::freePort()), true);
     PaymentServer& s = make();
-    ASSERT_TRUE(s.start(false));
+    ASSERT_TRUE(s.start().listening());
     WindowCommands& commands = s;
+    SimulatedPad& pad = *madePad;
 
     commands.mnuQP6100Disconnect_Click();
     EXPECT_FALSE(pad.portOpen());
