@@ -104,6 +104,23 @@ int SettingsFile::maxConnections() const
     return kDefaultMaxConnections;
 }
 
+int SettingsFile::pinTimeoutSeconds() const
+{
+    QString stored;
+    ProfileStore::reg_get_value(m_path, QStringLiteral("1000SE"), QStringLiteral("PinTimeout"),
+                                kText, QString::number(kDefaultPinTimeoutSeconds), stored);
+    bool ok = false;
+    const int seconds = stored.trimmed().toInt(&ok);
+    if (ok && seconds >= kShortestPinTimeoutSeconds && seconds <= kLongestPinTimeoutSeconds)
+        return seconds;
+    m_log.log(QStringLiteral("Settings: PinTimeout=[") + stored +
+              QStringLiteral("] is not a whole number from %1 to %2; %3 is used")
+                  .arg(kShortestPinTimeoutSeconds)
+                  .arg(kLongestPinTimeoutSeconds)
+                  .arg(kDefaultPinTimeoutSeconds));
+    return kDefaultPinTimeoutSeconds;
+}
+
 void SettingsFile::mnuFileSave(const LiveSettings& fields)
 {
     m_log.log(QStringLiteral("mnuFileSave"));
