@@ -192,14 +192,13 @@ void PinRequest::close()
 {
     if (m_ended)
         return;
-    m_ended = true;
-    m_finished = {};
+    // As a wait that the program's end interrupts: the pad dropped and closed, the error
+    // reply out before close() returns.
     if (m_deviceBusy) {
         m_deviceBusy = false;
         m_device.Abandon();
-    } else {
-        m_device.ClosePad();
     }
+    failed(Failure(FailureCode::Interrupted));
 }
 
 } // namespace

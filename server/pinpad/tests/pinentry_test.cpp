@@ -404,7 +404,7 @@ TEST(PinEntry, AClientThatGoesAwayGetsNoReplyAndThePadIsStillClosed)
     }
 }
 
-TEST(PinEntry, ClosingTheProgramStopsTheEntryAtOnceWithoutAReply)
+TEST(PinEntry, ClosingTheProgramEndsTheEntryAtOnceWithTheInterruptedError)
 {
     struct Case
     {
@@ -424,15 +424,24 @@ TEST(PinEntry, ClosingTheProgramStopsTheEntryAtOnceWithoutAReply)
         h.pad.pinBlock = kBlock;
         h.start(QStringLiteral("4012345678909"), QStringLiteral("12.34"));
         h.scheduler.advance(c.closeAtMs);
-        const QStringList before = h.log.entries();
+        ASSERT_TRUE(h.finished.empty());
+
         h.operation->close();
+        // The error reply is out before close() returns, and the log says why.
+        ASSERT_EQ(h.finished.size(), 1u);
+        ASSERT_TRUE(h.finished.front().has_value());
+        EXPECT_EQ(
+            *h.finished.front(),
+            (Reply{QStringLiteral("<1000SE><ERROR>Error Getting PIN: Error( 18)</ERROR></1000SE>"),
+                   false}));
+        EXPECT_EQ(h.log.entries().last(), QStringLiteral("pinPad1000se_get_pin: Error( 18)"));
+        // The pad is dropped as it was; nothing of it is left to run or to answer.
         EXPECT_EQ(h.pad.calls.mid(h.pad.calls.size() - 2),
                   (QStringList{c.lastCall, QStringLiteral("Abandon")}));
-        // Nothing is left to run and nothing answers.
         EXPECT_EQ(h.scheduler.pending(), 0u);
+        h.operation->close();
         h.scheduler.runUntilIdle();
-        EXPECT_TRUE(h.finished.empty());
-        EXPECT_EQ(h.log.entries(), before);
+        EXPECT_EQ(h.finished.size(), 1u);
         h.operation.reset();
     }
     // An operation dropped half-way leaves the pad's callback nowhere to go.
