@@ -13,8 +13,8 @@ constexpr qint16 kLastPort = 8;
 } // namespace
 
 CommPortScan::CommPortScan(SerialProbe& probe, LiveSettings& settings, ActivityLog& log,
-                           QString settingsPath)
-    : m_probe(probe), m_settings(settings), m_log(log), m_settingsPath(std::move(settingsPath))
+                           QMap<int, QString> serialPorts)
+    : m_probe(probe), m_settings(settings), m_log(log), m_serialPorts(std::move(serialPorts))
 {
 }
 
@@ -33,7 +33,7 @@ void CommPortScan::commPort_get_info(qint16 port)
     if (m_probe.PortOpen())
         m_probe.closePort();
     try {
-        const QString device = SerialPortName::devicePath(number, m_settingsPath);
+        const QString device = SerialPortName::devicePath(number, m_serialPorts);
         if (device.isEmpty())
             throw Failure(SerialError::InvalidSetting);
         m_probe.openPort(device);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -14,7 +15,7 @@ class CommPortScan
 public:
     // Ports go through the mapping of section "SerialPorts" in the settings file.
     CommPortScan(SerialProbe& probe, LiveSettings& settings, ActivityLog& log,
-                 QString settingsPath);
+                 QMap<int, QString> serialPorts);
 
     // Empties the list, then probes ports 1 to 8 in ascending order.
     void list_comm_ports();
@@ -26,7 +27,7 @@ private:
     SerialProbe& m_probe;
     LiveSettings& m_settings;
     ActivityLog& m_log;
-    QString m_settingsPath;
+    QMap<int, QString> m_serialPorts;
     // The ports found by the scan under way, handed to the list in one change.
     QStringList m_found;
 };

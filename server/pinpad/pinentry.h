@@ -7,21 +7,25 @@
 class ActivityLog;
 class LiveSettings;
 class PinPadDevice;
-class ReplyChannel;
 
 // PIN entry on the 1000SE: the request's operation, the enabled check and the device box's
 // click handler, over one PIN pad device.
 class PinEntry final : public PinPadOperations
 {
 public:
-    // Runs the device box's handler whenever the box changes or is clicked.
-    PinEntry(PinPadDevice& device, LiveSettings& settings, ActivityLog& log, ReplyChannel& replies);
+    // `pinTimeoutSeconds` is how long an entry without a TIMER of its own waits for the
+    // customer (`[1000SE] PinTimeout`). Runs the device box's handler whenever the box changes
+    // or is clicked.
+    PinEntry(PinPadDevice& device, LiveSettings& settings, ActivityLog& log, int pinTimeoutSeconds);
     ~PinEntry() override;
     PinEntry(const PinEntry&) = delete;
     PinEntry& operator=(const PinEntry&) = delete;
 
-    // Sends exactly one reply: the PIN block and KSN, the cancel, or an error.
-    void pinPad1000se_get_pin(const QString& creditCard, const QString& total) override;
+    // Ends with exactly one reply: the PIN block and KSN, the cancel, or an error; with none
+    // when the client has gone.
+    std::unique_ptr<Operation> pinPad1000se_get_pin(const QString& creditCard, const QString& total,
+                                                    std::optional<int> timerSeconds,
+                                                    StopWhen clientGone) override;
     // True when the 1000SE box is ticked; logs "1000SE: Device is Not Enabled" otherwise
     // when asked to.
     bool pinpad_enabled(bool logIfDisabled);
@@ -33,6 +37,6 @@ private:
     PinPadDevice& m_device;
     LiveSettings& m_settings;
     ActivityLog& m_log;
-    ReplyChannel& m_replies;
+    int m_pinTimeoutSeconds;
     QMetaObject::Connection m_boxConnection;
 };

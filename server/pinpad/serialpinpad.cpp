@@ -4,8 +4,8 @@
 
 #include <QSerialPort>
 
-#include "core/eventpump.h"
 #include "core/failure.h"
+#include "core/scheduler.h"
 #include "pinpad/pinpadanswer.h"
 #include "pinpad/pinpadlink.h"
 #include "pinpad/serialerror.h"
@@ -18,19 +18,6 @@ constexpr int kKsnDigits = 20;
 const QByteArray kDisplayPrefix = "Z2" + QByteArray(1, PinPadFrame::kSub);
 const QByteArray kTotalText("TOTAL ");
 const QByteArray kHostCancel("72");
-
-// Marks the pad as held while an exchange is under way, also when it fails.
-class HoldPad
-{
-public:
-    explicit HoldPad(bool& busy) : m_busy(busy) { m_busy = true; }
-    ~HoldPad() { m_busy = false; }
-    HoldPad(const HoldPad&) = delete;
-    HoldPad& operator=(const HoldPad&) = delete;
-
-private:
-    bool& m_busy;
-};
 
 // Text for a packet: a control code inside it would break the packet up, so it goes as "?".
 QByteArray packetText(const QString& text)
@@ -82,8 +69,8 @@ QString openFailureText(int code, const QString& qtReason)
 
 } // namespace
 
-SerialPinPad::SerialPinPad(QString settingsPath, EventPump& pump)
-    : m_settingsPath(std::move(settingsPath)), m_pump(pump)
+SerialPinPad::SerialPinPad(QMap<int, QString> serialPorts, Scheduler& scheduler)
+    : m_serialPorts(std::move(serialPorts)), m_scheduler(scheduler)
 {
 }
 
@@ -92,21 +79,24 @@ SerialPinPad::~SerialPinPad()
     closeLine();
 }
 
-bool SerialPinPad::OpenPad()
+void SerialPinPad::OpenPad(Opened opened)
 {
-    if (m_busy) {
+    if (m_phase != Phase::Idle) {
         // The line stays with the entry under way.
         m_errorCode = SerialError::PadBusy;
         m_errorDescription =
             QStringLiteral("The PIN pad on %1 is busy with another PIN entry.").arg(m_portLabel);
-        return false;
+        m_refusal = m_scheduler.callAfter(0, [opened = std::move(opened)] { opened(false); });
+        return;
     }
-    HoldPad hold(m_busy);
+    m_phase = Phase::Opening;
+    m_opened = std::move(opened);
     m_errorCode = 0;
     m_errorDescription.clear();
+    m_lostIdle = false;
     closeLine(); // left open by an entry that failed half-way
 
-    const QString device = SerialPortName::devicePath(m_port, m_settingsPath);
+    const QString device = SerialPortName::devicePath(m_port, m_serialPorts);
     if (device.isEmpty())
         return openFailed(SerialError::InvalidSetting,
                           QStringLiteral("The Comm Port [%1] names no serial port: give a COM "
@@ -143,9 +133,10 @@ bool SerialPinPad::OpenPad()
                               .arg(m_portLabel, openFailureText(code, m_line->errorString())));
     }
     m_line->clear();
-    m_link = std::make_unique<PinPadLink>(*m_line, m_pump);
+    m_link = std::make_unique<PinPadLink>(*m_line, m_scheduler);
+    m_link->onChange([this] { lineChanged(); });
     // A pad whose end of the line closes (a hang-up, an unplugged adapter) keeps the port
-    // readable forever: the link must hear of it, or its waits would spin until they end.
+    // readable forever: the link must hear of it to end its waits at once.
     QObject::connect(m_line.get(), &QSerialPort::errorOccurred, m_line.get(),
                      [this](QSerialPort::SerialPortError error) {
                          if (m_link)
@@ -153,97 +144,189 @@ bool SerialPinPad::OpenPad()
                      });
 
     // The pad is there when it acknowledges its idle text.
-    PinPadLink::Sent sent;
-    try {
-        sent = m_link->send(kDisplayPrefix + kIdleText);
-    } catch (const Failure&) {
-        closeLine();
-        throw;
-    }
-    if (sent != PinPadLink::Sent::Acknowledged) {
-        const Failure failure = sendFailure(sent);
-        return openFailed(failure.code(), failure.description());
-    }
-    return true;
+    m_link->send(kDisplayPrefix + kIdleText, [this](PinPadLink::Sent sent) {
+        if (sent != PinPadLink::Sent::Acknowledged) {
+            const Failure failure = sendFailure(sent);
+            return openFailed(failure.code(), failure.description());
+        }
+        m_phase = Phase::Idle;
+        const Opened opened = std::exchange(m_opened, {});
+        opened(true);
+    });
 }
 
-QString SerialPinPad::GetPinBlock()
+void SerialPinPad::openFailed(int code, const QString& description)
+{
+    m_errorCode = code;
+    m_errorDescription = description;
+    closeLine();
+    m_phase = Phase::Idle;
+    // Reported from the event loop, as every outcome of OpenPad is.
+    m_report = m_scheduler.callAfter(0, [this] {
+        const Opened opened = std::exchange(m_opened, {});
+        opened(false);
+    });
+}
+
+void SerialPinPad::GetPinBlock(PinBlockTaken taken)
 {
     // The condition belongs to this call only, however it ends.
     const StopWhen given = std::exchange(m_stop, {});
-    const StopWhen stop = given ? given : StopWhen([] { return false; });
-    if (m_busy || !m_link)
-        throw Failure(SerialError::LineFailed, QStringLiteral("the PIN pad is not open"));
-    HoldPad hold(m_busy);
+    if (m_phase != Phase::Idle) {
+        m_refusal = m_scheduler.callAfter(0, [taken = std::move(taken)] {
+            taken({{}, Failure(SerialError::LineFailed, QStringLiteral("the PIN pad is busy"))});
+        });
+        return;
+    }
+    m_taken = std::move(taken);
+    m_entryStop = given ? given : StopWhen([] { return false; });
+    m_entryLimitSeconds = m_pinTimeoutSeconds;
     m_ksn.clear();
     m_cancelReason.clear();
-    try {
-        m_link->discardIncoming();
-        sendOrThrow(kDisplayPrefix + kTotalText + packetText(m_amount));
-        sendOrThrow("Z60." + packetText(m_cardNumber) + PinPadFrame::kFs + "DUKPT ENCRYPTION");
-
-        const qint64 started = m_pump.elapsedMs();
-        for (;;) {
-            m_pump.waitUntil(kStepMs, [this, &stop] {
-                return m_link->hasIncoming() || m_link->lineLost() || stop();
-            });
-            throwIfLost();
-            while (m_link->hasIncoming()) {
-                const PinPadLink::Incoming incoming = m_link->takeIncoming();
-                if (incoming.endOfExchange && incoming.gaveUp)
-                    throw Failure(SerialError::LineFailed,
-                                  QStringLiteral("The PIN pad on %1 gave up resending a damaged "
-                                                 "answer.")
-                                      .arg(m_portLabel));
-                if (incoming.endOfExchange) {
-                    m_cancelReason = QStringLiteral("customer cancelled");
-                    return {};
-                }
-                if (PinPadAnswer::isAnswer(incoming.payload))
-                    return takeAnswer(incoming.payload);
-            }
-            m_pump.processPending();
-            throwIfLost();
-            // Read the shared limit afresh: a request served during the step may have set it.
-            const qint16 setting = m_padTimeout->seconds();
-            const qint16 limit = setting == 0 ? PadTimeout::kDefaultSeconds : setting;
-            if (stop()) {
-                // Nobody waits for the answer: the pad goes back to idle, acknowledged or not.
-                m_link->send(kHostCancel);
-                m_cancelReason = QStringLiteral("client gone");
-                return {};
-            }
-            if (m_pump.elapsedMs() - started >= qint64(limit) * 1000) {
-                // A pad that ends the exchange instead of acknowledging is back at idle too.
-                const PinPadLink::Sent sent = m_link->send(kHostCancel);
-                if (sent != PinPadLink::Sent::Acknowledged && sent != PinPadLink::Sent::Ended)
-                    throw sendFailure(sent);
-                m_cancelReason = QStringLiteral("no answer in %1 s").arg(limit);
-                return {};
-            }
-        }
-    } catch (const Failure&) {
-        closeLine();
-        throw;
+    m_phase = Phase::Sending;
+    if (!m_link) {
+        pinEntryFailed(
+            m_lostIdle
+                ? Failure(SerialError::LineFailed,
+                          QStringLiteral("The PIN pad on %1 was lost.").arg(m_portLabel))
+                : Failure(SerialError::LineFailed, QStringLiteral("the PIN pad is not open")));
+        return;
     }
+    const QByteArray display = kDisplayPrefix + kTotalText + packetText(m_amount);
+    const QByteArray request =
+        "Z60." + packetText(m_cardNumber) + PinPadFrame::kFs + "DUKPT ENCRYPTION";
+    for (const QByteArray& payload : {display, request}) {
+        // The pad would drop a longer packet as noise and leave the exchange to time out.
+        if (payload.size() > PinPadFrameReader::kMaxPayload) {
+            pinEntryFailed(
+                Failure(FailureCode::InvalidArgument,
+                        QStringLiteral("A packet of %1 bytes is longer than the PIN pad takes.")
+                            .arg(payload.size())));
+            return;
+        }
+    }
+    m_link->discardIncoming();
+    sendStep(display, [this, request] { sendStep(request, [this] { startWaiting(); }); });
 }
 
-QString SerialPinPad::takeAnswer(const QByteArray& payload)
+void SerialPinPad::sendStep(const QByteArray& payload, std::function<void()> acknowledged)
 {
-    const std::optional<PinPadAnswer> answer = PinPadAnswer::read(payload);
-    if (!answer)
-        throw Failure(SerialError::LineFailed,
-                      QStringLiteral("The PIN pad on %1 sent an answer that cannot be read.")
-                          .arg(m_portLabel));
-    m_ksn = answer->reportedKsn;
-    return answer->pinBlock;
+    m_link->send(payload, [this, acknowledged = std::move(acknowledged)](PinPadLink::Sent sent) {
+        if (sent != PinPadLink::Sent::Acknowledged)
+            return pinEntryFailed(sendFailure(sent));
+        acknowledged();
+    });
 }
 
-void SerialPinPad::throwIfLost() const
+void SerialPinPad::startWaiting()
 {
-    if (m_link->lineLost())
-        throw Failure(SerialError::LineFailed,
-                      QStringLiteral("The PIN pad on %1 was lost.").arg(m_portLabel));
+    m_phase = Phase::Waiting;
+    m_waitStartedMs = m_scheduler.elapsedMs();
+    waitStep();
+}
+
+void SerialPinPad::waitStep()
+{
+    if (takeIncoming())
+        return;
+    if (m_entryStop()) {
+        // Nobody waits for the answer: the pad goes back to idle, acknowledged or not.
+        return cancelOnPad(true);
+    }
+    if (m_scheduler.elapsedMs() - m_waitStartedMs >= qint64(m_entryLimitSeconds) * 1000)
+        return cancelOnPad(false);
+    m_step = m_scheduler.callAfter(kStepMs, [this] { waitStep(); });
+}
+
+void SerialPinPad::lineChanged()
+{
+    if (!m_link)
+        return;
+    if (m_phase == Phase::Idle && m_link->lineLost()) {
+        // Nothing waits on the line; closed now, so that a dead port is not read again and
+        // again until the next PIN entry.
+        m_lostIdle = true;
+        closeLine();
+        return;
+    }
+    if (m_phase != Phase::Waiting)
+        return; // the send under way hears of a lost line itself
+    takeIncoming();
+}
+
+bool SerialPinPad::takeIncoming()
+{
+    if (m_link->lineLost()) {
+        pinEntryFailed(Failure(SerialError::LineFailed,
+                               QStringLiteral("The PIN pad on %1 was lost.").arg(m_portLabel)));
+        return true;
+    }
+    while (m_link->hasIncoming()) {
+        const PinPadLink::Incoming incoming = m_link->takeIncoming();
+        if (incoming.endOfExchange && incoming.gaveUp) {
+            pinEntryFailed(
+                Failure(SerialError::LineFailed,
+                        QStringLiteral("The PIN pad on %1 gave up resending a damaged answer.")
+                            .arg(m_portLabel)));
+            return true;
+        }
+        if (incoming.endOfExchange) {
+            m_cancelReason = QStringLiteral("customer cancelled");
+            pinEntryEnded({});
+            return true;
+        }
+        if (PinPadAnswer::isAnswer(incoming.payload)) {
+            const std::optional<PinPadAnswer> answer = PinPadAnswer::read(incoming.payload);
+            if (!answer) {
+                pinEntryFailed(
+                    Failure(SerialError::LineFailed,
+                            QStringLiteral("The PIN pad on %1 sent an answer that cannot be read.")
+                                .arg(m_portLabel)));
+                return true;
+            }
+            m_ksn = answer->reportedKsn;
+            pinEntryEnded(answer->pinBlock);
+            return true;
+        }
+    }
+    return false;
+}
+
+void SerialPinPad::cancelOnPad(bool clientGone)
+{
+    m_phase = Phase::Cancelling;
+    m_step.reset();
+    m_link->send(kHostCancel, [this, clientGone](PinPadLink::Sent sent) {
+        if (clientGone) {
+            m_cancelReason = QStringLiteral("client gone");
+            return pinEntryEnded({});
+        }
+        // A pad that ends the exchange instead of acknowledging is back at idle too.
+        if (sent != PinPadLink::Sent::Acknowledged && sent != PinPadLink::Sent::Ended)
+            return pinEntryFailed(sendFailure(sent));
+        m_cancelReason = QStringLiteral("no answer in %1 s").arg(m_entryLimitSeconds);
+        pinEntryEnded({});
+    });
+}
+
+void SerialPinPad::pinEntryEnded(const QString& pinBlock)
+{
+    m_step.reset();
+    m_phase = Phase::Idle;
+    const PinBlockTaken taken = std::exchange(m_taken, {});
+    m_entryStop = {};
+    taken({pinBlock, std::nullopt});
+}
+
+void SerialPinPad::pinEntryFailed(const Failure& failure)
+{
+    closeLine();
+    m_step.reset();
+    m_phase = Phase::Idle;
+    const PinBlockTaken taken = std::exchange(m_taken, {});
+    m_entryStop = {};
+    // Reported from the event loop, as every outcome of GetPinBlock is.
+    m_report = m_scheduler.callAfter(0, [taken, failure] { taken({{}, failure}); });
 }
 
 QString SerialPinPad::Ksn() const
@@ -255,28 +338,20 @@ QString SerialPinPad::Ksn() const
 
 void SerialPinPad::ClosePad()
 {
-    if (!m_busy)
+    if (m_phase == Phase::Idle)
         closeLine();
 }
 
-bool SerialPinPad::openFailed(int code, const QString& description)
+void SerialPinPad::Abandon()
 {
-    m_errorCode = code;
-    m_errorDescription = description;
+    m_opened = {};
+    m_taken = {};
+    m_entryStop = {};
+    m_step.reset();
+    m_report.reset();
+    m_refusal.reset();
+    m_phase = Phase::Idle;
     closeLine();
-    return false;
-}
-
-void SerialPinPad::sendOrThrow(const QByteArray& payload)
-{
-    // The pad would drop a longer packet as noise and leave the exchange to time out.
-    if (payload.size() > PinPadFrameReader::kMaxPayload)
-        throw Failure(FailureCode::InvalidArgument,
-                      QStringLiteral("A packet of %1 bytes is longer than the PIN pad takes.")
-                          .arg(payload.size()));
-    const PinPadLink::Sent sent = m_link->send(payload);
-    if (sent != PinPadLink::Sent::Acknowledged)
-        throw sendFailure(sent);
 }
 
 Failure SerialPinPad::sendFailure(PinPadLink::Sent sent) const

@@ -2,36 +2,37 @@
 
 #include <memory>
 
+#include <QMap>
 #include <QString>
 #include <QtGlobal>
 
-#include "core/padtimeout.h"
 #include "pinpad/pinpaddevice.h"
 #include "pinpad/pinpadlink.h"
 
-class EventPump;
 class Failure;
 class QSerialPort;
+class ScheduledCall;
+class Scheduler;
 
-// The 1000SE on a serial port, spoken to with its packet protocol over QSerialPort. Every
-// wait runs in the event pump, so other clients are served while the customer keys the PIN.
+// The 1000SE on a serial port, spoken to with its packet protocol over QSerialPort. It
+// advances on the pad's bytes and on scheduled calls, so other clients are served while the
+// customer keys the PIN.
 class SerialPinPad final : public PinPadDevice
 {
 public:
-    // Length of one step while the customer keys the PIN.
+    // Length of one step while the customer keys the PIN: the stop condition and the time
+    // limit are looked at once a step.
     static constexpr int kStepMs = 500;
+    // How long PIN entry waits until setPinTimeout says otherwise.
+    static constexpr int kDefaultPinTimeoutSeconds = 120;
     // What the pad shows while it is idle.
     static constexpr char kIdleText[] = "WELCOME";
 
-    // `settingsPath` holds the COM port mapping.
-    SerialPinPad(QString settingsPath, EventPump& pump);
+    // `serialPorts` maps COM numbers to devices.
+    SerialPinPad(QMap<int, QString> serialPorts, Scheduler& scheduler);
     ~SerialPinPad() override;
     SerialPinPad(const SerialPinPad&) = delete;
     SerialPinPad& operator=(const SerialPinPad&) = delete;
-
-    // The server's shared waiting limit, read again at every step of PIN entry; until it is
-    // given, PIN entry waits 60 seconds at most.
-    void followPadTimeout(const PadTimeout& padTimeout) { m_padTimeout = &padTimeout; }
 
     void setPort(const QString& port) override { m_port = port; }
     QString Port() const override { return m_port; }
@@ -42,44 +43,54 @@ public:
     void setParity(const QString& parity) override { m_parity = parity; }
 
     // Fails without touching the line while another PIN entry holds the pad.
-    bool OpenPad() override;
+    void OpenPad(Opened opened) override;
     qint32 ErrorCode() const override { return m_errorCode; }
     QString ErrorDescription() const override { return m_errorDescription; }
 
     void setCardNumber(const QString& cardNumber) override { m_cardNumber = cardNumber; }
     void setAmount(const QString& amount) override { m_amount = amount; }
-    // Shows the amount, asks for the PIN and waits for the pad's answer, at most `padTimeout`
-    // seconds; then cancels PIN entry on the pad and returns empty. Fails with 57 when the
-    // line goes away, the pad gives up resending a damaged answer, or its answer cannot be
-    // read; with 5 for values too long for a packet. A failure closes the port.
-    QString GetPinBlock() override;
+    void setPinTimeout(int seconds) override { m_pinTimeoutSeconds = seconds; }
+    // Shows the amount, asks for the PIN and waits for the pad's answer, at most the PIN
+    // timeout; then cancels PIN entry on the pad and gives an empty PIN block. Fails with 57
+    // when the line goes away, the pad gives up resending a damaged answer, or its answer
+    // cannot be read; with 68 when the pad does not take the cancel; with 5 for values too
+    // long for a packet. A failure closes the port.
+    void GetPinBlock(PinBlockTaken taken) override;
     QString CancelReason() const override { return m_cancelReason; }
     void setStopWhen(StopWhen stop) override { m_stop = std::move(stop); }
     // Twenty hex digits, the leading F's the pad leaves out put back.
     QString Ksn() const override;
     // Does nothing while another PIN entry holds the pad: the port is that entry's.
     void ClosePad() override;
+    void Abandon() override;
 
 private:
-    bool openFailed(int code, const QString& description);
-    void sendOrThrow(const QByteArray& payload);
+    void openFailed(int code, const QString& description);
+    void sendStep(const QByteArray& payload, std::function<void()> acknowledged);
     Failure sendFailure(PinPadLink::Sent sent) const;
-    // The PIN block of the pad's answer packet, its KSN kept; fails with 57 when it cannot be
-    // read.
-    QString takeAnswer(const QByteArray& payload);
-    void throwIfLost() const;
+    void startWaiting();
+    // One step of the wait for the customer: when it starts, then every kStepMs.
+    void waitStep();
+    // What the pad sent on its own or the line's loss, while the customer keys the PIN.
+    void lineChanged();
+    // Takes what the pad sent; true when that ended PIN entry.
+    bool takeIncoming();
+    void cancelOnPad(bool clientGone);
+    void pinEntryEnded(const QString& pinBlock);
+    void pinEntryFailed(const Failure& failure);
     void closeLine();
 
-    QString m_settingsPath;
-    EventPump& m_pump;
-    PadTimeout m_defaultTimeout;
-    const PadTimeout* m_padTimeout = &m_defaultTimeout;
+    enum class Phase { Idle, Opening, Sending, Waiting, Cancelling };
+
+    QMap<int, QString> m_serialPorts;
+    Scheduler& m_scheduler;
     QString m_port;
     QString m_baudRate;
     QString m_dataBits;
     QString m_parity;
     QString m_cardNumber;
     QString m_amount;
+    int m_pinTimeoutSeconds = kDefaultPinTimeoutSeconds;
     QString m_ksn;
     QString m_cancelReason;
     qint32 m_errorCode = 0;
@@ -87,8 +98,19 @@ private:
     // How messages name the open port.
     QString m_portLabel;
     StopWhen m_stop;
-    // An OpenPad or GetPinBlock is under way (other requests run during its waits).
-    bool m_busy = false;
+    // An OpenPad or GetPinBlock under way, and its callback.
+    Phase m_phase = Phase::Idle;
+    Opened m_opened;
+    PinBlockTaken m_taken;
+    StopWhen m_entryStop;
+    int m_entryLimitSeconds = 0;
+    qint64 m_waitStartedMs = 0;
+    // The line went away while no PIN entry was under way.
+    bool m_lostIdle = false;
+    std::unique_ptr<ScheduledCall> m_step;
+    // An outcome reported from the event loop rather than inside the call.
+    std::unique_ptr<ScheduledCall> m_report;
+    std::unique_ptr<ScheduledCall> m_refusal;
     std::unique_ptr<QSerialPort> m_line;
     std::unique_ptr<PinPadLink> m_link;
 };

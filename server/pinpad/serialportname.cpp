@@ -1,7 +1,5 @@
 #include "pinpad/serialportname.h"
 
-#include "settings/profilestore.h"
-
 namespace SerialPortName {
 
 namespace {
@@ -23,18 +21,14 @@ int comNumber(const QString& commPort)
     return number <= kHighestPort ? number : 0;
 }
 
-QString devicePath(const QString& commPort, const QString& settingsPath)
+QString devicePath(const QString& commPort, const QMap<int, QString>& serialPorts)
 {
     if (commPort.startsWith(QLatin1Char('/')))
         return commPort;
     const int number = comNumber(commPort);
     if (number == 0)
         return {};
-    const QString key = QStringLiteral("COM") + QString::number(number);
-    QString mapped;
-    ProfileStore::reg_get_value(settingsPath, QStringLiteral("SerialPorts"), key,
-                                QStringLiteral("S"), QString(), mapped);
-    mapped = mapped.trimmed();
+    const QString mapped = serialPorts.value(number);
     return mapped.isEmpty() ? QStringLiteral("/dev/ttyS") + QString::number(number - 1) : mapped;
 }
 

@@ -1,17 +1,17 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 
 // Where a Comm Port text points. A COM number ("3" or "COM3", any case) names the device
-// given by key "COM3" in section "SerialPorts" of the settings file, else /dev/ttyS2 (COM n is
-// /dev/ttyS(n-1)); a text that starts with "/" is the device path itself.
+// given for COM3 in the settings file's "SerialPorts" section (`serialPorts`), else /dev/ttyS2 (COM
+// n is /dev/ttyS(n-1)); a text that starts with "/" is the device path itself.
 namespace SerialPortName {
 
 // The COM number of a text, 0 when the text is not one.
 int comNumber(const QString& commPort);
-// The device path, read from the settings file at every call; empty when the text names no
-// port.
-QString devicePath(const QString& commPort, const QString& settingsPath);
+// The device path; empty when the text names no port.
+QString devicePath(const QString& commPort, const QMap<int, QString>& serialPorts);
 // How messages name the port: "COM3 (/dev/ttyUSB0)", or the path alone.
 QString describe(const QString& commPort, const QString& devicePath);
 

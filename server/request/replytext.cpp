@@ -40,3 +40,39 @@ QString pinPadBusyReply()
 {
     return QStringLiteral("<1000SE><ERROR>PIN Pad Busy</ERROR></1000SE>");
 }
+
+QString pinErrorReply(const QString& message)
+{
+    return QStringLiteral("<1000SE><ERROR>") + message + QStringLiteral("</ERROR></1000SE>");
+}
+
+QString pinNotEnabledReply()
+{
+    return pinErrorReply(QStringLiteral("PinPAD 1000 SE not Enabled in Varnel Payment Setup"));
+}
+
+QString pinValuesMissingReply()
+{
+    return pinErrorReply(QStringLiteral("PinPAD Requires Credit Card # and Transaction Total"));
+}
+
+QString pinPadFailedReply()
+{
+    return pinErrorReply(QStringLiteral("Error Initializing Pad"));
+}
+
+QString pinCancelledReply()
+{
+    return QStringLiteral("<1000SE><CANCEL>1</CANCEL></1000SE>");
+}
+
+QString pinEnteredReply(const QString& pinBlock, const QString& ksn)
+{
+    return QStringLiteral("<1000SE><PINBLOCK>") + pinBlock + QStringLiteral("</PINBLOCK><KSN>") +
+           ksn + QStringLiteral("</KSN></1000SE>");
+}
+
+QString pinFailedReply(int code)
+{
+    return pinErrorReply(QStringLiteral("Error Getting PIN: ") + errorNumberText(code));
+}

@@ -17,3 +17,19 @@ QString padBusyReply();
 
 // The reply to a PIN request while another PIN entry holds the PIN pad.
 QString pinPadBusyReply();
+
+// The PIN entry's replies.
+// "<1000SE><ERROR>" + `message` + "</ERROR></1000SE>".
+QString pinErrorReply(const QString& message);
+// The reply while the 1000SE box is not ticked.
+QString pinNotEnabledReply();
+// The reply to a PIN request without a card number or a total.
+QString pinValuesMissingReply();
+// The reply when the PIN pad could not be opened.
+QString pinPadFailedReply();
+// The reply when the customer cancelled or nobody keyed a PIN in time.
+QString pinCancelledReply();
+// The PIN block and its key serial number, as the pad gave them.
+QString pinEnteredReply(const QString& pinBlock, const QString& ksn);
+// The reply when PIN entry failed with the error `code`: "... Error Getting PIN: Error( 57)".
+QString pinFailedReply(int code);

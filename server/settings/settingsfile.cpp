@@ -90,6 +90,10 @@ StoredSettings SettingsFile::read(const QString& path)
         readWholeNumber(path, "Local", "MaxConnections", StoredSettings::kDefaultMaxConnections,
                         StoredSettings::kLowestMaxConnections,
                         StoredSettings::kHighestMaxConnections, s.complaints);
+    s.pinTimeoutSeconds =
+        readWholeNumber(path, "1000SE", "PinTimeout", StoredSettings::kDefaultPinTimeoutSeconds,
+                        StoredSettings::kShortestPinTimeoutSeconds,
+                        StoredSettings::kLongestPinTimeoutSeconds, s.complaints);
 
     // A control port that is not one is the default, as the simulator's tools expect.
     bool ok = false;

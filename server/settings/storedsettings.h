@@ -14,6 +14,10 @@ struct StoredSettings
     static constexpr int kDefaultMaxConnections = 200;
     static constexpr int kLowestMaxConnections = 1;
     static constexpr int kHighestMaxConnections = 100000;
+    // The range and default of `[1000SE] PinTimeout`, in seconds.
+    static constexpr int kDefaultPinTimeoutSeconds = 120;
+    static constexpr int kShortestPinTimeoutSeconds = 10;
+    static constexpr int kLongestPinTimeoutSeconds = 3600;
     // The highest COM number a Comm Port may name.
     static constexpr int kHighestComNumber = 255;
 
@@ -42,6 +46,8 @@ struct StoredSettings
     QString webSocketKeyFile;
     // The file's alone, as numbers checked against their ranges.
     int maxConnections = kDefaultMaxConnections;
+    // How long a PIN entry without a TIMER of its own waits for the customer.
+    int pinTimeoutSeconds = kDefaultPinTimeoutSeconds;
     // `[Simulator] padControlPort`; nothing when it names no port: the simulator's default.
     std::optional<quint16> padControlPort;
     // `[SerialPorts] COMn=/dev/...`: the device of a COM number, where the file names one.

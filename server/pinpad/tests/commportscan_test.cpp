@@ -21,7 +21,7 @@ TEST(CommPortScan, ListsThePortsThatOpenAndReleasesEachOne)
     probe.inUse = {QStringLiteral("/dev/ttyUSB0")};
     LiveSettings settings;
     settings.setCommPortList(QStringList{QStringLiteral("stale")});
-    CommPortScan scan(probe, settings, log.log(), settingsPath);
+    CommPortScan scan(probe, settings, log.log(), SettingsFile::read(settingsPath).serialPorts);
     SettingsFile file(settingsPath, log.log());
 
     file.load_settings(settings, [&scan] { scan.list_comm_ports(); });

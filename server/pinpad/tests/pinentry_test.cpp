@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "core/livesettings.h"
 #include "fakepinpad.h"
+#include "fakescheduler.h"
 #include "pinpadtestsupport.h"
-#include "recordingreplies.h"
+#include "settings/settingsfile.h"
 
 namespace {
 
@@ -47,6 +50,37 @@ struct Case
     QStringList log;
 };
 
+// One PIN entry with its fields set as a till's settings would have them; the operation's
+// replies as it delivered them.
+class Harness
+{
+public:
+    explicit Harness(int box = LiveSettings::Ticked, int pinTimeout = 120)
+        : entry(pad, settings, log.log(), pinTimeout)
+    {
+        settings.setChk1000SEDevice(box);
+        settings.setCbo1000SECommPort(QStringLiteral("5"));
+        settings.setCbo1000SEBaudRate(QStringLiteral("9600"));
+        settings.setTxt1000SEDataBits(QStringLiteral("8"));
+        settings.setTxt1000SEParity(QStringLiteral("E"));
+    }
+    // Starts a request and keeps its operation; the replies come in `finished`.
+    void start(const QString& card, const QString& total, std::optional<int> timer = {},
+               StopWhen clientGone = {})
+    {
+        operation = entry.pinPad1000se_get_pin(card, total, timer, std::move(clientGone));
+        operation->start([this](std::optional<Reply> reply) { finished.push_back(reply); });
+    }
+
+    PinPadTestLog log;
+    LiveSettings settings;
+    FakeScheduler scheduler;
+    FakePinPad pad{scheduler};
+    PinEntry entry;
+    std::unique_ptr<Operation> operation;
+    std::vector<std::optional<Reply>> finished;
+};
+
 } // namespace
 
 TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
@@ -59,8 +93,11 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
     };
     const QStringList enteredCalls =
         kSetUp + QStringList{QStringLiteral("CardNumber=4012345678909"),
-                             QStringLiteral("Amount=12.34"), QStringLiteral("GetPinBlock"),
-                             QStringLiteral("Ksn"), QStringLiteral("ClosePad")};
+                             QStringLiteral("Amount=12.34"),
+                             QStringLiteral("PinTimeout=120"),
+                             QStringLiteral("GetPinBlock"),
+                             QStringLiteral("Ksn"),
+                             QStringLiteral("ClosePad")};
     const std::vector<Case> cases{
         {"box unticked, values missing: the device is not touched",
          LiveSettings::Unticked,
@@ -99,8 +136,8 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          kCancelled,
          true,
          kSetUp + QStringList{QStringLiteral("CardNumber="), QStringLiteral("Amount=12.34"),
-                              QStringLiteral("GetPinBlock"), QStringLiteral("Ksn"),
-                              QStringLiteral("ClosePad")},
+                              QStringLiteral("PinTimeout=120"), QStringLiteral("GetPinBlock"),
+                              QStringLiteral("Ksn"), QStringLiteral("ClosePad")},
          {kStart, kPortLine, kInitialized, kCustomerCancelled}},
         {"cancelled: Ksn still read, pad still closed",
          LiveSettings::Ticked,
@@ -138,8 +175,9 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          kCancelled,
          true,
          kSetUp + QStringList{QStringLiteral("CardNumber=4012345678901234567"),
-                              QStringLiteral("Amount=12.34"), QStringLiteral("GetPinBlock"),
-                              QStringLiteral("Ksn"), QStringLiteral("ClosePad")},
+                              QStringLiteral("Amount=12.34"), QStringLiteral("PinTimeout=120"),
+                              QStringLiteral("GetPinBlock"), QStringLiteral("Ksn"),
+                              QStringLiteral("ClosePad")},
          {kStart, kPortLine, kInitialized, kCustomerCancelled}},
         {"total longer than one display packet: refused untouched",
          LiveSettings::Ticked,
@@ -192,7 +230,7 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          false,
          kSetUp,
          {kStart, kPortLine, QStringLiteral("pinPad1000se_get_pin: Error( 438)")}},
-        {"GetPinBlock raises 68: error reply, Ksn and ClosePad not used",
+        {"GetPinBlock ends with 68: error reply, Ksn and ClosePad not used",
          LiveSettings::Ticked,
          card,
          total,
@@ -200,63 +238,229 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          QStringLiteral("<1000SE><ERROR>Error Getting PIN: Error( 68)</ERROR></1000SE>"),
          false,
          kSetUp + QStringList{QStringLiteral("CardNumber=4012345678909"),
-                              QStringLiteral("Amount=12.34"), QStringLiteral("GetPinBlock")},
+                              QStringLiteral("Amount=12.34"), QStringLiteral("PinTimeout=120"),
+                              QStringLiteral("GetPinBlock")},
          {kStart, kPortLine, kInitialized, QStringLiteral("pinPad1000se_get_pin: Error( 68)")}},
+        {"the line hung up during the wait: the words, then the number; an error, not a cancel",
+         LiveSettings::Ticked,
+         card,
+         total,
+         [](FakePinPad& pad) {
+             pad.pinMs = 30000;
+             pad.failures.insert(QStringLiteral("GetPinBlock"), 57);
+             pad.failureDescription = QStringLiteral("The PIN pad on COM5 (/dev/ttyS4) was lost.");
+         },
+         QStringLiteral("<1000SE><ERROR>Error Getting PIN: Error( 57)</ERROR></1000SE>"),
+         false,
+         kSetUp + QStringList{QStringLiteral("CardNumber=4012345678909"),
+                              QStringLiteral("Amount=12.34"), QStringLiteral("PinTimeout=120"),
+                              QStringLiteral("GetPinBlock")},
+         {kStart, kPortLine, kInitialized,
+          QStringLiteral("pinPad1000se_get_pin: The PIN pad on COM5 (/dev/ttyS4) was lost."),
+          QStringLiteral("pinPad1000se_get_pin: Error( 57)")}},
+        {"Ksn raises 13 after the PIN came: error reply, pad not closed",
+         LiveSettings::Ticked,
+         card,
+         total,
+         [&entered](FakePinPad& pad) {
+             entered(pad);
+             pad.failures.insert(QStringLiteral("Ksn"), 13);
+         },
+         QStringLiteral("<1000SE><ERROR>Error Getting PIN: Error( 13)</ERROR></1000SE>"),
+         false,
+         kSetUp + QStringList{QStringLiteral("CardNumber=4012345678909"),
+                              QStringLiteral("Amount=12.34"), QStringLiteral("PinTimeout=120"),
+                              QStringLiteral("GetPinBlock"), QStringLiteral("Ksn")},
+         {kStart, kPortLine, kInitialized, QStringLiteral("pinPad1000se_get_pin: Error( 13)")}},
     };
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        PinPadTestLog log;
-        LiveSettings settings;
-        RecordingReplies replies;
-        FakePinPad pad;
-        PinEntry entry(pad, settings, log.log(), replies);
-        settings.setChk1000SEDevice(c.box);
-        settings.setCbo1000SECommPort(QStringLiteral("5"));
-        settings.setCbo1000SEBaudRate(QStringLiteral("9600"));
-        settings.setTxt1000SEDataBits(QStringLiteral("8"));
-        settings.setTxt1000SEParity(QStringLiteral("E"));
+        Harness h(c.box);
+        h.pad.openMs = 1000;
         if (c.arrange)
-            c.arrange(pad);
+            c.arrange(h.pad);
 
-        entry.pinPad1000se_get_pin(c.card, c.total);
+        h.start(c.card, c.total);
+        h.scheduler.runUntilIdle();
 
-        ASSERT_EQ(replies.replies.size(), 1u);
-        EXPECT_EQ(replies.replies.front().xml, c.reply);
-        EXPECT_EQ(replies.replies.front().skipDebug, c.skipDebug);
-        EXPECT_EQ(pad.calls, c.calls);
-        EXPECT_EQ(log.entries(), c.log);
+        ASSERT_EQ(h.finished.size(), 1u);
+        ASSERT_TRUE(h.finished.front().has_value());
+        EXPECT_EQ(h.finished.front()->xml, c.reply);
+        EXPECT_EQ(h.finished.front()->skipDebug, c.skipDebug);
+        EXPECT_EQ(h.pad.calls, c.calls);
+        EXPECT_EQ(h.log.entries(), c.log);
     }
 }
 
 TEST(PinEntry, EveryRequestSetsTheFieldsAsTheyAreNow)
 {
-    PinPadTestLog log;
-    LiveSettings settings;
-    RecordingReplies replies;
-    FakePinPad pad;
-    PinEntry entry(pad, settings, log.log(), replies);
-    settings.setChk1000SEDevice(LiveSettings::Ticked);
-    settings.setCbo1000SECommPort(QStringLiteral("/dev/ttyUSB0"));
-    entry.pinPad1000se_get_pin(QStringLiteral("41"), QStringLiteral("1"));
+    Harness h;
+    h.settings.setCbo1000SECommPort(QStringLiteral("/dev/ttyUSB0"));
+    h.settings.setCbo1000SEBaudRate({});
+    h.settings.setTxt1000SEDataBits({});
+    h.settings.setTxt1000SEParity({});
+    h.start(QStringLiteral("41"), QStringLiteral("1"));
+    h.scheduler.runUntilIdle();
     // A changed Baud Rate field, not saved, reaches the next request.
-    settings.setCbo1000SEBaudRate(QStringLiteral("4800"));
-    pad.calls.clear();
-    entry.pinPad1000se_get_pin(QStringLiteral("41"), QStringLiteral("1"));
-    EXPECT_EQ(pad.calls.mid(0, 4),
+    h.settings.setCbo1000SEBaudRate(QStringLiteral("4800"));
+    h.pad.calls.clear();
+    h.start(QStringLiteral("41"), QStringLiteral("1"));
+    h.scheduler.runUntilIdle();
+    EXPECT_EQ(h.finished.size(), 2u);
+    EXPECT_EQ(h.pad.calls.mid(0, 4),
               (QStringList{QStringLiteral("Port=/dev/ttyUSB0"), QStringLiteral("BaudRate=4800"),
                            QStringLiteral("DataBits="), QStringLiteral("Parity=")}));
-    EXPECT_TRUE(log.entries().contains(
+    EXPECT_TRUE(h.log.entries().contains(
         QStringLiteral("pinPad1000se_get_pin: port=[/dev/ttyUSB0] baud=[4800] databits=[]")));
+}
+
+TEST(PinEntry, TheWaitIsTheRequestsOwnTimerElseThePinTimeoutNeverAnotherRequests)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray settingsLine; // the [1000SE] PinTimeout line of the settings file
+        std::optional<int> timer;
+        int expected;
+    };
+    const std::vector<Case> cases{
+        {"no TIMER, no PinTimeout: 120 s", "", std::nullopt, 120},
+        {"no TIMER: the PinTimeout", "PinTimeout=45\r\n", std::nullopt, 45},
+        {"the request's TIMER wins over the PinTimeout", "PinTimeout=45\r\n", 30, 30},
+        {"a TIMER longer than the PinTimeout", "PinTimeout=45\r\n", 300, 300},
+        {"a TIMER of 1 s is taken as it is", "", 1, 1},
+        {"a TIMER below 1 is no limit of its own", "PinTimeout=45\r\n", 0, 45},
+        {"PinTimeout below 10: 120 s", "PinTimeout=9\r\n", std::nullopt, 120},
+        {"PinTimeout above 3600: 120 s", "PinTimeout=3601\r\n", std::nullopt, 120},
+        {"PinTimeout not a number: 120 s", "PinTimeout=soon\r\n", std::nullopt, 120},
+        {"a bad PinTimeout does not stop the TIMER", "PinTimeout=2.5\r\n", 20, 20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PinPadTestLog settingsLog;
+        const QString path = settingsLog.folder() + QStringLiteral("/varnelpayment.ini");
+        TestFiles::writeAll(path, "[1000SE]\r\n1000SEDevice=1\r\n" + c.settingsLine);
+        const int pinTimeout = SettingsFile::read(path).pinTimeoutSeconds;
+
+        Harness h(LiveSettings::Ticked, pinTimeout);
+        h.pad.pinMs = 5000;
+        // Another till's request with a TIMER of its own runs first, and ends.
+        h.start(QStringLiteral("41"), QStringLiteral("1"), 7);
+        h.scheduler.runUntilIdle();
+        h.pad.calls.clear();
+
+        h.start(QStringLiteral("4012345678909"), QStringLiteral("12.34"), c.timer);
+        h.scheduler.runUntilIdle();
+
+        EXPECT_EQ(h.pad.calls.filter(QStringLiteral("PinTimeout=")),
+                  QStringList{QStringLiteral("PinTimeout=%1").arg(c.expected)});
+        EXPECT_EQ(h.finished.size(), 2u);
+    }
+}
+
+TEST(PinEntry, AClientThatGoesAwayGetsNoReplyAndThePadIsStillClosed)
+{
+    struct Case
+    {
+        const char* name;
+        // When the client goes, in ms after the start; the pad answers after 3 s.
+        int goneAtMs;
+        QString pinBlock;
+        bool replied;
+    };
+    const std::vector<Case> cases{
+        {"gone while the pad opens", 500, {}, false},
+        {"gone while the customer keys the PIN", 2000, {}, false},
+        {"gone, though the PIN came at the same step", 2000, kBlock, false},
+        {"still there when the pad answers", 10000, kBlock, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.pad.openMs = 1000;
+        h.pad.pinMs = 2000;
+        h.pad.pinBlock = c.pinBlock;
+        h.pad.ksn = kKsn;
+        h.pad.honoursStop = c.pinBlock.isEmpty();
+        bool gone = false;
+        h.start(QStringLiteral("4012345678909"), QStringLiteral("12.34"), 60,
+                [&gone] { return gone; });
+        h.scheduler.advance(c.goneAtMs);
+        gone = c.goneAtMs < 3000;
+        h.scheduler.runUntilIdle();
+
+        ASSERT_EQ(h.finished.size(), 1u);
+        EXPECT_EQ(h.finished.front().has_value(), c.replied);
+        const QStringList log = h.log.entries();
+        EXPECT_EQ(log.contains(QStringLiteral("pinPad1000se_get_pin: client gone")), !c.replied);
+        // The pad is read and closed as after any PIN entry.
+        EXPECT_EQ(h.pad.calls.mid(h.pad.calls.size() - 3),
+                  (QStringList{QStringLiteral("GetPinBlock"), QStringLiteral("Ksn"),
+                               QStringLiteral("ClosePad")}));
+        // Nothing of the card or the PIN reaches the log.
+        EXPECT_TRUE(log.filter(kBlock).isEmpty());
+        EXPECT_TRUE(log.filter(QStringLiteral("4012345678909")).isEmpty());
+    }
+}
+
+TEST(PinEntry, ClosingTheProgramEndsTheEntryAtOnceWithTheInterruptedError)
+{
+    struct Case
+    {
+        const char* name;
+        int closeAtMs;
+        QString lastCall;
+    };
+    const std::vector<Case> cases{
+        {"while the pad opens", 500, QStringLiteral("OpenPad")},
+        {"while the customer keys the PIN", 20000, QStringLiteral("GetPinBlock")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.pad.openMs = 1000;
+        h.pad.pinMs = 60000;
+        h.pad.pinBlock = kBlock;
+        h.start(QStringLiteral("4012345678909"), QStringLiteral("12.34"));
+        h.scheduler.advance(c.closeAtMs);
+        ASSERT_TRUE(h.finished.empty());
+
+        h.operation->close();
+        // The error reply is out before close() returns, and the log says why.
+        ASSERT_EQ(h.finished.size(), 1u);
+        ASSERT_TRUE(h.finished.front().has_value());
+        EXPECT_EQ(
+            *h.finished.front(),
+            (Reply{QStringLiteral("<1000SE><ERROR>Error Getting PIN: Error( 18)</ERROR></1000SE>"),
+                   false}));
+        EXPECT_EQ(h.log.entries().last(), QStringLiteral("pinPad1000se_get_pin: Error( 18)"));
+        // The pad is dropped as it was; nothing of it is left to run or to answer.
+        EXPECT_EQ(h.pad.calls.mid(h.pad.calls.size() - 2),
+                  (QStringList{c.lastCall, QStringLiteral("Abandon")}));
+        EXPECT_EQ(h.scheduler.pending(), 0u);
+        h.operation->close();
+        h.scheduler.runUntilIdle();
+        EXPECT_EQ(h.finished.size(), 1u);
+        h.operation.reset();
+    }
+    // An operation dropped half-way leaves the pad's callback nowhere to go.
+    Harness h;
+    h.pad.pinMs = 60000;
+    h.start(QStringLiteral("4012345678909"), QStringLiteral("12.34"));
+    h.scheduler.advance(100);
+    h.operation.reset();
+    EXPECT_EQ(h.pad.calls.last(), QStringLiteral("Abandon"));
+    EXPECT_EQ(h.scheduler.pending(), 0u);
 }
 
 TEST(PinEntry, DeviceBoxEnablesTheFiveFieldsAndOpensNothing)
 {
     PinPadTestLog log;
     LiveSettings settings;
-    RecordingReplies replies;
-    FakePinPad pad;
-    PinEntry entry(pad, settings, log.log(), replies);
+    FakeScheduler scheduler;
+    FakePinPad pad(scheduler);
+    PinEntry entry(pad, settings, log.log(), 120);
     int changes = 0;
     QObject::connect(&settings, &LiveSettings::changed, [&changes] { ++changes; });
 

@@ -33,11 +33,13 @@ protected:
 
     // The server with the 1000SE box ticked on COM3, which names `device`; so does COM8, the
     // last port the scan probes. The other six ports name missing devices.
-    void startServer(const QString& device, const QString& parity = {})
+    // `more1000SE`: further lines of section [1000SE].
+    void startServer(const QString& device, const QString& parity = {},
+                     const QString& more1000SE = {})
     {
         QString settings = QStringLiteral("[1000SE]\r\n1000SEDevice=1\r\n1000SECommPort=3\r\n"
-                                          "1000SEParity=%1\r\n[SerialPorts]\r\n")
-                               .arg(parity);
+                                          "1000SEParity=%1\r\n%2[SerialPorts]\r\n")
+                               .arg(parity, more1000SE);
         for (int port = 1; port <= 8; ++port)
             settings +=
                 QStringLiteral("COM%1=%2\r\n")
@@ -239,6 +241,30 @@ TEST_F(PinPadE2E, ASilentPadIsCancelledAfterTheTimerWhileOtherClientsAreServed)
     EXPECT_TRUE(log.contains(QStringLiteral("return_xml: ") + QString::fromLatin1(kVersion)));
     EXPECT_EQ(log.mid(log.size() - 2),
               (QStringList{QStringLiteral("pinPad1000se_get_pin: no answer in 2 s"), kSkipDebug}));
+}
+
+TEST_F(PinPadE2E, APinEntryWithoutATimerWaitsThePinTimeoutNotATimerThatAnotherTillSet)
+{
+    startPad({QStringLiteral("--silent")});
+    startServer(link(), {}, QStringLiteral("PinTimeout=10\r\n"));
+    // Another till sets a TIMER before the PIN request and another during its wait.
+    TestClient other;
+    ASSERT_TRUE(other.connectTo(server().port()));
+    other.send("TIMER=1;");
+    TestClient waiting;
+    ASSERT_TRUE(waiting.connectTo(server().port()));
+    QElapsedTimer sinceRequest;
+    sinceRequest.start();
+    waiting.send(kPinRequest);
+    ASSERT_TRUE(pad().waitForLine(QStringLiteral("PIN requested for the card ending 8909")));
+    other.send("TIMER=2;");
+
+    EXPECT_EQ(waiting.receive(16000, kCancelled.size()), kCancelled);
+    EXPECT_GE(sinceRequest.elapsed(), 9900);
+    EXPECT_TRUE(pad().waitForLine(QStringLiteral("PIN entry cancelled by the host")));
+    const QStringList log = pinRequestLog();
+    EXPECT_EQ(log.mid(log.size() - 2),
+              (QStringList{QStringLiteral("pinPad1000se_get_pin: no answer in 10 s"), kSkipDebug}));
 }
 
 TEST_F(PinPadE2E, APadThatCannotBeUsedGetsTheErrorReplyWithItsReason)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "pinpadtestsupport.h"
+#include "settings/settingsfile.h"
 #include "testfiles.h"
 
 TEST(SerialPortName, ComNumbersGoThroughTheMappingAndPathsAreTakenAsThey)
@@ -32,7 +33,9 @@ TEST(SerialPortName, ComNumbersGoThroughTheMappingAndPathsAreTakenAsThey)
         {QStringLiteral("COM1x"), QString()},
     };
     for (const auto& [text, device] : cases)
-        EXPECT_EQ(SerialPortName::devicePath(text, settingsPath), device) << qPrintable(text);
+        EXPECT_EQ(SerialPortName::devicePath(text, SettingsFile::read(settingsPath).serialPorts),
+                  device)
+            << qPrintable(text);
     EXPECT_EQ(SerialPortName::describe(QStringLiteral("3"), QStringLiteral("/dev/ttyUSB0")),
               QStringLiteral("COM3 (/dev/ttyUSB0)"));
     EXPECT_EQ(SerialPortName::describe(QStringLiteral("/dev/x"), QStringLiteral("/dev/x")),

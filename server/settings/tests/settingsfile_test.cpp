@@ -303,3 +303,41 @@ TEST_F(SettingsFileTest, ReadsTheSerialPortMapAndTheControlPort)
         EXPECT_EQ(m_settings.read().padControlPort, std::nullopt) << bad;
     }
 }
+
+TEST_F(SettingsFileTest, PinTimeoutIsAWholeNumberFrom10To3600Or120AndASaveKeepsIt)
+{
+    const QList<std::pair<QByteArray, int>> cases = {
+        {"", 120},
+        {"PinTimeout=45\r\n", 45},
+        {"pintimeout= 30 \r\n", 30},
+        {"PinTimeout=10\r\n", 10},
+        {"PinTimeout=3600\r\n", 3600},
+        {"PinTimeout=9\r\n", 120},
+        {"PinTimeout=3601\r\n", 120},
+        {"PinTimeout=0\r\n", 120},
+        {"PinTimeout=-30\r\n", 120},
+        {"PinTimeout=slow\r\n", 120},
+        {"PinTimeout=\r\n", 120},
+        {"PinTimeout=12.5\r\n", 120},
+    };
+    QStringList log;
+    for (const auto& [line, expected] : cases) {
+        // In its own section: a PinTimeout elsewhere is not the PIN pad's.
+        writeAll(m_path, "[Local]\r\nPinTimeout=77\r\n[1000SE]\r\n1000SEDevice=1\r\n" + line);
+        const StoredSettings stored = m_settings.read();
+        EXPECT_EQ(stored.pinTimeoutSeconds, expected) << line.constData();
+        log += stored.complaints;
+    }
+    // An unusable value is logged with what was found; a missing key and a usable one are not.
+    EXPECT_TRUE(log.contains(QStringLiteral(
+        "Settings: PinTimeout=[slow] is not a whole number from 10 to 3600; 120 is used")));
+    EXPECT_TRUE(log.contains(QStringLiteral(
+        "Settings: PinTimeout=[9] is not a whole number from 10 to 3600; 120 is used")));
+    EXPECT_EQ(log.filter(QStringLiteral("PinTimeout")).size(), 7);
+
+    // Not a field of the window: a save leaves the line as it was.
+    writeAll(m_path, "[1000SE]\r\n1000SEDevice=1\r\nPinTimeout=45\r\n");
+    m_settings.mnuFileSave(m_fields);
+    EXPECT_EQ(m_settings.read().pinTimeoutSeconds, 45);
+    EXPECT_TRUE(readAll(m_path).contains("PinTimeout=45\r\n"));
+}
