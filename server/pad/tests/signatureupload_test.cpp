@@ -7,11 +7,12 @@
 #include <QTemporaryDir>
 
 #include "core/padtimeout.h"
-#include "fakeeventpump.h"
 #include "fakeftpclient.h"
+#include "fakescheduler.h"
 #include "pad/curlftpclient.h"
 #include "pad/signatureupload.h"
 #include "padtestsupport.h"
+#include "settings/ftpsettings.h"
 
 namespace {
 
@@ -112,28 +113,48 @@ protected:
                                               .toLatin1());
     }
 
+    // Runs one upload through `client` to its end; nothing when it never ended.
+    std::optional<SignatureUpload::End> upload(FtpClient& client, ActivityLog& uploadLog,
+                                               const QString& ftpPath, StopWhen clientGone = {},
+                                               std::function<void()> meanwhile = {})
+    {
+        std::optional<SignatureUpload::End> end;
+        // The settings as the settings file holds them at this upload.
+        SignatureUpload run(FtpSource{client, [this] { return readFtpSettings(settingsPath); }},
+                            uploadLog, scheduler, padTimeout, sigFile, ftpPath,
+                            std::move(clientGone));
+        std::unique_ptr<ScheduledCall> during;
+        if (meanwhile)
+            during = scheduler.callAfter(ftp.transferMs / 2, meanwhile);
+        run.start([&end](SignatureUpload::End how) { end = how; });
+        scheduler.runUntilIdle();
+        return end;
+    }
+
     QTemporaryDir home;
     QString settingsPath = QDir(home.path()).filePath(QStringLiteral("varnelpayment.ini"));
     QString sigFile = QDir(home.path()).filePath(QStringLiteral("AB12.pcx"));
     TestLog log;
-    FakeEventPump pump;
-    FakeFtpClient ftp;
+    FakeScheduler scheduler;
+    FakeFtpClient ftp{scheduler};
     PadTimeout padTimeout;
-    SignatureUpload upload{settingsPath, log.log(), ftp, pump, padTimeout};
 };
+
+using End = SignatureUpload::End;
 
 TEST_F(SigFtpTest, AConfirmedTransferRemovesTheLocalFile)
 {
     const QString password = QStringLiteral("p@ss:w rd");
     setFtp(QStringLiteral("127.0.0.1:2121"), QStringLiteral("us:er@x"), password);
-    int pending = 0;
-    pump.onPending = [&pending] { ++pending; };
-    ftp.executingChecks = 3;
-
-    EXPECT_TRUE(upload.sig_ftp(sigFile, QStringLiteral("/in box/")));
+    ftp.transferMs = 1700;
+    bool fileThereMeanwhile = false;
+    EXPECT_EQ(upload(ftp, log.log(), QStringLiteral("/in box/"), {},
+                     [&] { fileThereMeanwhile = QFile::exists(sigFile); }),
+              End::Uploaded);
     EXPECT_FALSE(QFile::exists(sigFile));
-    // The one thread let events run while the transfer executed, and only then.
-    EXPECT_EQ(pending, 3);
+    // The upload advanced on the loop, ending when the transfer did, not at a step.
+    EXPECT_TRUE(fileThereMeanwhile);
+    EXPECT_EQ(scheduler.elapsedMs(), 1700);
     ASSERT_EQ(ftp.uploads.size(), 1u);
     const FtpUpload& sent = ftp.uploads.front();
     EXPECT_EQ(sent.host, QStringLiteral("127.0.0.1"));
@@ -227,13 +248,12 @@ TEST_F(SigFtpTest, EveryOtherEndKeepsTheLocalFileAndNeverLogsThePassword)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TestLog caseLog;
-        FakeFtpClient client;
+        FakeFtpClient client(scheduler);
         client.throwCode = c.throwCode;
         client.succeeds = c.succeeds;
-        SignatureUpload caseUpload{settingsPath, caseLog.log(), client, pump, padTimeout};
-        // The settings are read from the file at every upload.
+        // The settings are read at every upload.
         setFtp(c.url, c.user, c.password);
-        EXPECT_FALSE(caseUpload.sig_ftp(sigFile, QStringLiteral("/vm/")));
+        EXPECT_EQ(upload(client, caseLog.log(), QStringLiteral("/vm/")), End::Failed);
         EXPECT_EQ(int(client.uploads.size()), c.uploads);
         EXPECT_EQ(caseLog.entries(), c.log);
         EXPECT_FALSE(caseLog.text().contains(password));
@@ -243,7 +263,7 @@ TEST_F(SigFtpTest, EveryOtherEndKeepsTheLocalFileAndNeverLogsThePassword)
     // A confirmed transfer whose file is read-only: the file stays and the upload failed.
     setFtp(url, QStringLiteral("till"), password);
     QFile::setPermissions(sigFile, QFileDevice::ReadOwner);
-    EXPECT_FALSE(upload.sig_ftp(sigFile, QStringLiteral("/vm/")));
+    EXPECT_EQ(upload(ftp, log.log(), QStringLiteral("/vm/")), End::Failed);
     EXPECT_EQ(log.entries().last(), QStringLiteral("sig_ftp: Error( 70)"));
     EXPECT_TRUE(QFile::exists(sigFile));
 }
@@ -261,21 +281,21 @@ TEST_F(SigFtpTest, OnlyTheFileSentIsRemovedAndAClientThatWentAwayAbandonsTheTran
         const char* what;
         // Runs while the transfer executes.
         std::function<void()> meanwhile;
-        bool result;
+        End result;
         QByteArray fileAfter; // empty: removed
         QString lastLine;
     } cases[] = {
-        {"the file sent", [] {}, true, {}, sent},
+        {"the file sent", [] {}, End::Uploaded, {}, sent},
         {"a newer signature written at the same path",
          [this] {
              QFile::remove(sigFile);
              TestFiles::writeAll(sigFile, "newer picture");
          },
-         true, "newer picture", kept},
+         End::Uploaded, "newer picture", kept},
         {"the same file rewritten in place",
-         [this] { TestFiles::writeAll(sigFile, "PCX picture, longer"); }, true,
+         [this] { TestFiles::writeAll(sigFile, "PCX picture, longer"); }, End::Uploaded,
          "PCX picture, longer", kept},
-        {"the client gone", [] {}, false, "PCX picture",
+        {"the client gone", [] {}, End::Abandoned, "PCX picture",
          QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + sigFile +
              QStringLiteral(" kept")},
     };
@@ -283,17 +303,20 @@ TEST_F(SigFtpTest, OnlyTheFileSentIsRemovedAndAClientThatWentAwayAbandonsTheTran
         SCOPED_TRACE(c.what);
         TestFiles::writeAll(sigFile, "PCX picture");
         TestLog caseLog;
-        FakeFtpClient client;
-        client.executingChecks = 2;
-        SignatureUpload caseUpload{settingsPath, caseLog.log(), client, pump, padTimeout};
+        FakeFtpClient client(scheduler);
+        client.transferMs = ftp.transferMs;
         bool gone = false;
-        const bool abandons = !c.result;
-        pump.onPending = [&] {
-            c.meanwhile();
-            gone = abandons;
-        };
-        EXPECT_EQ(caseUpload.sig_ftp(sigFile, QStringLiteral("/in/"), [&gone] { return gone; }),
+        const bool abandons = c.result == End::Abandoned;
+        const qint64 started = scheduler.elapsedMs();
+        EXPECT_EQ(upload(
+                      client, caseLog.log(), QStringLiteral("/in/"), [&gone] { return gone; },
+                      [&] {
+                          c.meanwhile();
+                          gone = abandons;
+                      }),
                   c.result);
+        // A client gone is noticed at the next half-second step, before the transfer's end.
+        EXPECT_EQ(scheduler.elapsedMs() - started, abandons ? 1000 : client.transferMs);
         EXPECT_EQ(QFile::exists(sigFile), !c.fileAfter.isEmpty());
         if (!c.fileAfter.isEmpty())
             EXPECT_EQ(TestFiles::readAll(sigFile), c.fileAfter);
