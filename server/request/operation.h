@@ -22,6 +22,9 @@ public:
     // Runs once the reply has gone out (or could not): leaves the device ready for the next
     // customer.
     virtual void afterReply() {}
-    // The program is closing: stops at once, without calling `finished`.
+    // The program is closing: the operation ends at once, as when its wait fails with error 18
+    // (Interrupted): its error reply, when it has one ("Error Getting Swipe: Error( 18)"),
+    // goes out through `finished` before close() returns, and its device is left as a failure
+    // leaves it.
     virtual void close() {}
 };

@@ -108,12 +108,10 @@ void RequestService::dropEnded()
 
 void RequestService::close()
 {
-    for (const std::unique_ptr<Transaction>& transaction : m_underWay) {
-        if (!transaction->ended) {
-            transaction->ended = true;
+    // An operation may still answer as it closes (its interrupted error); then it has ended.
+    for (const std::unique_ptr<Transaction>& transaction : m_underWay)
+        if (!transaction->ended)
             transaction->operation->close();
-        }
-    }
     m_underWay.clear();
 }
 

@@ -32,10 +32,17 @@ public:
     ManualOperation(QString name, int& closings) : name(std::move(name)), m_closings(closings) {}
 
     void start(Finished done) override { finished = std::move(done); }
-    void close() override { ++m_closings; }
+    void close() override
+    {
+        ++m_closings;
+        if (closing)
+            closing();
+    }
 
     QString name;
     Finished finished;
+    // What the operation does as it closes.
+    std::function<void()> closing;
 
 private:
     int& m_closings;
@@ -346,16 +353,22 @@ TEST_F(DispatcherTest, APinEntryIsGivenOnlyTheTimerOfItsOwnRequest)
     EXPECT_EQ(pinPad.timers[1], std::nullopt);
 }
 
-TEST_F(DispatcherTest, ClosingStopsWhatWaitsWithoutAReply)
+TEST_F(DispatcherTest, ClosingEndsWhatWaitsAndSendsWhatItAnswersAsItCloses)
 {
     pad.enabled = true;
     serve("TRANS=QP6100;ACTION=1;");
-    serve("TRANS=1000SE;ACTION=3;CREDITCARD=4111;TOTAL=1;");
+    serve("TRANS=1000SE;ACTION=3;CREDITCARD=4111;TOTAL=1;", otherTill);
+    // The swipe answers that it was interrupted; the PIN entry just stops.
+    ManualOperation* swipe = pad.waiting.front();
+    const Operation::Finished swipeFinished = swipe->finished;
+    swipe->closing = [swipeFinished] { swipeFinished(Reply{QStringLiteral("<interrupted/>")}); };
     service.close();
     EXPECT_EQ(pad.closings, 1);
     EXPECT_EQ(pinPad.closings, 1);
     EXPECT_EQ(service.operationsUnderWay(), 0);
-    EXPECT_TRUE(till.sent.isEmpty());
+    EXPECT_EQ(till.sent, QStringList{QStringLiteral("<interrupted/>")});
+    EXPECT_TRUE(otherTill.sent.isEmpty());
+    EXPECT_TRUE(logEntries().contains(QStringLiteral("return_xml: <interrupted/>")));
 }
 
 TEST(ReplyText, KeepsOnlyPrintableAscii)
