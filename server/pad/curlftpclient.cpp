@@ -10,6 +10,7 @@
 
 #include <curl/curl.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMetaObject>
 #include <QObject>
@@ -50,7 +51,13 @@ private:
         std::unique_ptr<QSocketNotifier> write;
     };
 
+    // How long libcurl may wait for the server's answer to the store once every byte has gone.
+    // libcurl reads that answer in a blocking call of its own, which only this check ends
+    // early (it asks about once a second), so this bounds how long the loop can be held.
+    static constexpr qint64 kConfirmWaitMs = 1000;
+
     static size_t readContent(char* buffer, size_t size, size_t count, void* userData);
+    static int onProgress(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent);
     static int onSocket(CURL*, curl_socket_t socket, int what, void* userData, void*);
     static int onTimer(CURLM*, long timeoutMs, void* userData);
     static int noteSocket(void* userData, curl_socket_t socket, curlsocktype);
@@ -66,6 +73,10 @@ private:
     CurlFtpClient* m_client;
     Job m_job;
     qsizetype m_readOffset = 0;
+    // Whether libcurl has been told that the content has ended.
+    bool m_handedAll = false;
+    // Since when every byte has been handed to libcurl and sent.
+    QElapsedTimer m_allSent;
     FtpClient::Ended m_ended;
     CURLM* m_multi = nullptr;
     CURL* m_easy = nullptr;
@@ -124,6 +135,9 @@ CurlFtpTransfer::CurlFtpTransfer(CurlFtpClient& client, Job job, FtpClient::Ende
     curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, m_job.timeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, m_errorText);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, noteSocket);
     curl_easy_setopt(curl, CURLOPT_SOCKOPTDATA, this);
     curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
@@ -162,7 +176,20 @@ size_t CurlFtpTransfer::readContent(char* buffer, size_t size, size_t count, voi
     const qsizetype n = std::min<qsizetype>(left, qsizetype(size * count));
     std::memcpy(buffer, self->m_job.content.constData() + self->m_readOffset, size_t(n));
     self->m_readOffset += n;
+    // libcurl asks for no more once it has the size it was told.
+    if (self->m_readOffset == self->m_job.content.size())
+        self->m_handedAll = true;
     return size_t(n);
+}
+
+int CurlFtpTransfer::onProgress(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent)
+{
+    auto* self = static_cast<CurlFtpTransfer*>(userData);
+    if (!self->m_handedAll || sent < self->m_job.content.size())
+        return 0;
+    if (!self->m_allSent.isValid())
+        self->m_allSent.start();
+    return self->m_allSent.elapsed() >= kConfirmWaitMs ? 1 : 0;
 }
 
 int CurlFtpTransfer::onSocket(CURL*, curl_socket_t socket, int what, void* userData, void*)
@@ -257,7 +284,11 @@ void CurlFtpTransfer::takeEnd()
         FtpOutcome outcome;
         // The server's final reply to the store says that it has the whole file.
         outcome.succeeded = result == CURLE_OK && (reply == 226 || reply == 250);
-        if (result != CURLE_OK)
+        if (result == CURLE_ABORTED_BY_CALLBACK)
+            outcome.failure = QStringLiteral("the server did not confirm the store within %1 ms "
+                                             "of its end")
+                                  .arg(kConfirmWaitMs);
+        else if (result != CURLE_OK)
             outcome.failure =
                 QString::fromLocal8Bit(m_errorText[0] ? m_errorText : curl_easy_strerror(result));
         else if (!outcome.succeeded)

@@ -1,14 +1,24 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QMutex>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 
 #include "core/padtimeout.h"
 #include "fakeftpclient.h"
 #include "fakescheduler.h"
+#include "ftpserverprocess.h"
 #include "pad/curlftpclient.h"
 #include "pad/signatureupload.h"
 #include "padtestsupport.h"
@@ -323,6 +333,272 @@ TEST_F(SigFtpTest, OnlyTheFileSentIsRemovedAndAClientThatWentAwayAbandonsTheTran
         EXPECT_EQ(client.abandoned, abandons ? 1 : 0);
         EXPECT_EQ(caseLog.entries().last(), c.lastLine);
     }
+}
+
+// Runs the event loop until `done` holds or `limitMs` pass, watching that no event handler
+// holds the loop: a timer ticks every 10 ms and the longest gap between its ticks is kept.
+class LoopWatch
+{
+public:
+    LoopWatch()
+    {
+        m_tick.setInterval(10);
+        QObject::connect(&m_tick, &QTimer::timeout, [this] {
+            m_longestGapMs = std::max(m_longestGapMs, m_sinceTick.restart());
+        });
+        m_tick.start();
+        m_sinceTick.start();
+    }
+    bool runUntil(const std::function<bool()>& done, int limitMs)
+    {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!done() && elapsed.elapsed() < limitMs)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return done();
+    }
+    qint64 longestGapMs() const { return m_longestGapMs; }
+
+private:
+    QTimer m_tick;
+    QElapsedTimer m_sinceTick;
+    qint64 m_longestGapMs = 0;
+};
+
+// A loopback FTP server of the test's own, on a thread of its own (libcurl reads the answer
+// to a store in a blocking call, so the server cannot share the test's thread): it greets (or
+// stays silent), takes one store in passive mode (confirming it or not), and never answers the
+// goodbye.
+class ScriptedFtpServer final : public QThread
+{
+public:
+    enum class Mode { Silent, Confirms, NeverConfirms };
+
+    explicit ScriptedFtpServer(Mode mode) : m_mode(mode)
+    {
+        start();
+        m_ready.acquire();
+    }
+    ~ScriptedFtpServer() override
+    {
+        quit();
+        wait();
+    }
+
+    quint16 port() const { return m_port; }
+    QStringList commands() const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return m_commands;
+    }
+    QByteArray stored() const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return m_stored;
+    }
+    bool connected() const { return m_connected; }
+    bool sessionClosed() const { return m_sessionClosed; }
+
+protected:
+    void run() override
+    {
+        QTcpServer control;
+        QTcpServer data;
+        QTcpSocket* session = nullptr;
+        const auto reply = [&session](const QByteArray& line) { session->write(line + "\r\n"); };
+        QObject::connect(&control, &QTcpServer::newConnection, [&] {
+            session = control.nextPendingConnection();
+            m_connected = true;
+            QObject::connect(session, &QTcpSocket::disconnected,
+                             [this] { m_sessionClosed = true; });
+            QObject::connect(session, &QTcpSocket::readyRead, [&] {
+                while (session->canReadLine()) {
+                    const QString line = QString::fromLatin1(session->readLine().trimmed());
+                    {
+                        const QMutexLocker lock(&m_mutex);
+                        m_commands.append(line);
+                    }
+                    const QString verb = line.section(QLatin1Char(' '), 0, 0).toUpper();
+                    if (verb == QLatin1String("USER"))
+                        reply("331 password please");
+                    else if (verb == QLatin1String("PASS"))
+                        reply("230 logged in");
+                    else if (verb == QLatin1String("PWD"))
+                        reply("257 \"/\"");
+                    else if (verb == QLatin1String("EPSV"))
+                        reply("229 passive (|||" + QByteArray::number(data.serverPort()) + "|)");
+                    else if (verb == QLatin1String("TYPE"))
+                        reply("200 binary");
+                    else if (verb == QLatin1String("STOR"))
+                        reply("150 send it");
+                    else if (verb != QLatin1String("QUIT")) // the goodbye goes unanswered
+                        reply("502 not here");
+                }
+            });
+            if (m_mode != Mode::Silent)
+                reply("220 ready");
+        });
+        QObject::connect(&data, &QTcpServer::newConnection, [&] {
+            QTcpSocket* socket = data.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
+                const QMutexLocker lock(&m_mutex);
+                m_stored += socket->readAll();
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, [&] {
+                if (m_mode == Mode::Confirms)
+                    reply("226 stored");
+            });
+        });
+        control.listen(QHostAddress::LocalHost);
+        data.listen(QHostAddress::LocalHost);
+        m_port = control.serverPort();
+        m_ready.release();
+        exec();
+    }
+
+private:
+    const Mode m_mode;
+    QSemaphore m_ready;
+    std::atomic<quint16> m_port{0};
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_sessionClosed{false};
+    mutable QMutex m_mutex;
+    QStringList m_commands;
+    QByteArray m_stored;
+};
+
+class CurlTransferTest : public ::testing::Test
+{
+protected:
+    CurlTransferTest() { TestFiles::writeAll(localFile, "PCX picture"); }
+
+    FtpUpload uploadTo(quint16 port, int timeoutSeconds = 30) const
+    {
+        return FtpUpload{QStringLiteral("127.0.0.1"),       port,           QStringLiteral("till"),
+                         QStringLiteral("s3cret"),          timeoutSeconds, localFile,
+                         QStringLiteral("/in box/ab12.pcx")};
+    }
+
+    QTemporaryDir home;
+    QString localFile = QDir(home.path()).filePath(QStringLiteral("AB12.pcx"));
+    LoopWatch loop;
+    CurlFtpClient client;
+    std::unique_ptr<FtpTransfer> transfer;
+    std::optional<FtpOutcome> outcome;
+    int ends = 0;
+    // Records the end; the owner drops the transfer inside, as the upload does.
+    FtpClient::Ended ended = [this](const FtpOutcome& end) {
+        ++ends;
+        outcome = end;
+        transfer.reset();
+    };
+};
+
+TEST_F(CurlTransferTest, TheStoreIsConfirmedAndTheGoodbyeIsSentWithoutAwaitingItsAnswer)
+{
+    ScriptedFtpServer server(ScriptedFtpServer::Mode::Confirms);
+    transfer = client.execute(uploadTo(server.port()), ended);
+    // Nothing happens inside execute(): the loop drives the transfer.
+    EXPECT_EQ(ends, 0);
+    EXPECT_FALSE(server.connected());
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    ASSERT_TRUE(loop.runUntil([this] { return ends > 0; }, 10000))
+        << qPrintable(server.commands().join(QLatin1Char('|')));
+    EXPECT_TRUE(outcome->succeeded) << qPrintable(outcome->failure);
+    EXPECT_EQ(server.stored(), QByteArray("PCX picture"));
+    EXPECT_TRUE(server.commands().contains(QStringLiteral("STOR /in box/ab12.pcx")))
+        << qPrintable(server.commands().join(QLatin1Char('|')));
+    // The goodbye went out and the session closed though the server never answered it.
+    ASSERT_TRUE(loop.runUntil([&] { return server.sessionClosed(); }, 2000));
+    EXPECT_EQ(server.commands().last(), QStringLiteral("QUIT"));
+    EXPECT_LT(elapsed.elapsed(), 2000);
+    EXPECT_LT(loop.longestGapMs(), 300);
+    EXPECT_EQ(ends, 1);
+}
+
+TEST_F(CurlTransferTest, AServerThatNeverAnswersEndsByTheTimeoutWithoutHoldingTheLoop)
+{
+    ScriptedFtpServer server(ScriptedFtpServer::Mode::Silent);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    transfer = client.execute(uploadTo(server.port(), 1), ended);
+    ASSERT_TRUE(loop.runUntil([this] { return ends > 0; }, 10000));
+    EXPECT_TRUE(server.connected());
+    EXPECT_FALSE(outcome->succeeded);
+    EXPECT_TRUE(outcome->failure.contains(QStringLiteral("time"), Qt::CaseInsensitive))
+        << qPrintable(outcome->failure);
+    EXPECT_FALSE(outcome->failure.contains(QStringLiteral("s3cret")));
+    EXPECT_GE(elapsed.elapsed(), 900);
+    EXPECT_LT(elapsed.elapsed(), 5000);
+    EXPECT_LT(loop.longestGapMs(), 300);
+}
+
+TEST_F(CurlTransferTest, AStoreTheServerNeverConfirmsFailsAndHoldsTheLoopBriefly)
+{
+    ScriptedFtpServer server(ScriptedFtpServer::Mode::NeverConfirms);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    transfer = client.execute(uploadTo(server.port()), ended);
+    ASSERT_TRUE(loop.runUntil([this] { return ends > 0; }, 20000));
+    EXPECT_FALSE(outcome->succeeded);
+    EXPECT_EQ(outcome->failure,
+              QStringLiteral("the server did not confirm the store within 1000 ms of its end"));
+    EXPECT_EQ(server.stored(), QByteArray("PCX picture"));
+    // Well before the 30 s limit: libcurl's wait for the answer is cut short.
+    EXPECT_LT(elapsed.elapsed(), 5000);
+    EXPECT_LT(loop.longestGapMs(), 2500);
+}
+
+TEST_F(CurlTransferTest, AbandoningDropsTheConnectionAtOnceAndAnnouncesNothing)
+{
+    ScriptedFtpServer server(ScriptedFtpServer::Mode::Silent);
+    transfer = client.execute(uploadTo(server.port()), ended);
+    ASSERT_TRUE(loop.runUntil([&] { return server.connected(); }, 5000));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    transfer.reset();
+    ASSERT_TRUE(loop.runUntil([&] { return server.sessionClosed(); }, 2000));
+    EXPECT_LT(elapsed.elapsed(), 500);
+    loop.runUntil([] { return false; }, 200);
+    EXPECT_EQ(ends, 0);
+
+    // A client that goes first drops what it still runs; the transfer goes afterwards quietly.
+    ScriptedFtpServer second(ScriptedFtpServer::Mode::Silent);
+    auto early = std::make_unique<CurlFtpClient>();
+    transfer = early->execute(uploadTo(second.port()), ended);
+    ASSERT_TRUE(loop.runUntil([&] { return second.connected(); }, 5000));
+    early.reset();
+    ASSERT_TRUE(loop.runUntil([&] { return second.sessionClosed(); }, 2000));
+    transfer.reset();
+    EXPECT_EQ(ends, 0);
+}
+
+TEST_F(CurlTransferTest, ARealServerStoresTheFileAndOneKilledMidTransferFailsIt)
+{
+    FtpServerProcess server(QStringLiteral("till"), QStringLiteral("s3cret"));
+    ASSERT_TRUE(server.start());
+    FtpUpload upload = uploadTo(server.port());
+    upload.remoteName = QStringLiteral("/ab12.pcx");
+    transfer = client.execute(upload, ended);
+    ASSERT_TRUE(loop.runUntil([this] { return ends > 0; }, 10000));
+    EXPECT_TRUE(outcome->succeeded) << qPrintable(outcome->failure);
+    EXPECT_EQ(TestFiles::readAll(QDir(server.root()).filePath(QStringLiteral("ab12.pcx"))),
+              QByteArray("PCX picture"));
+
+    // A picture large enough to be under way when the server dies.
+    TestFiles::writeAll(localFile, QByteArray(96 * 1024 * 1024, 'p'));
+    upload.remoteName = QStringLiteral("/big.pcx");
+    const QString remote = QDir(server.root()).filePath(QStringLiteral("big.pcx"));
+    outcome.reset();
+    transfer = client.execute(upload, ended);
+    ASSERT_TRUE(loop.runUntil([&] { return QFileInfo(remote).size() > 0 || ends > 1; }, 10000));
+    server.kill();
+    ASSERT_TRUE(loop.runUntil([this] { return ends > 1; }, 10000));
+    EXPECT_FALSE(outcome->succeeded);
+    EXPECT_FALSE(outcome->failure.isEmpty());
+    EXPECT_LT(QFileInfo(remote).size(), 96 * 1024 * 1024);
 }
 
 } // namespace
