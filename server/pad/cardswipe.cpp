@@ -96,5 +96,9 @@ void CardSwipe::finish(std::optional<Reply> reply)
 void CardSwipe::close()
 {
     m_step.reset();
+    if (!m_finished)
+        return;
     m_finished = nullptr;
+    // The wait ends as an interrupted one always has in the log.
+    m_pad.log.log(QStringLiteral("qp6100_get_swipe: ") + errorNumberText(FailureCode::Interrupted));
 }

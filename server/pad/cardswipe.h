@@ -22,6 +22,7 @@ public:
     // Ends with exactly one reply: the tracks, a time-out, not set up, or the error caught;
     // or with none when the client has gone.
     void start(Finished finished) override;
+    // Stops the wait at once, logging it as interrupted; no reply.
     void close() override;
 
 private:

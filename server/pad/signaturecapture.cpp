@@ -178,7 +178,13 @@ void SignatureCapture::finish(std::optional<Reply> reply)
 void SignatureCapture::close()
 {
     m_step.reset();
+    if (!m_finished)
+        return;
     m_finished = nullptr;
+    // An upload logs what it abandons; a wait ends as an interrupted one always has in the log.
     if (m_upload)
         m_upload->close();
+    else
+        m_pad.log.log(QStringLiteral("qp6100_get_signature: ") +
+                      errorNumberText(FailureCode::Interrupted));
 }

@@ -33,7 +33,8 @@ public:
     // Ends with exactly one reply: the saved picture's path, a time-out, an error; or with none
     // when the client has gone.
     void start(Finished finished) override;
-    // Stops at once; an upload under way is dropped and logged.
+    // Stops at once, with no reply: a wait is logged as interrupted, an upload under way is
+    // dropped and logged.
     void close() override;
 
     // Removes an earlier picture at the path. Failures go to the caller.

@@ -301,6 +301,14 @@ TEST_F(CardSwipeTest, ClosingTheProgramStopsTheWaitWithoutAReply)
     EXPECT_TRUE(runs.ends.empty());
     EXPECT_EQ(trackReads(), 2);
     EXPECT_EQ(scheduler.pending(), 0u);
+    EXPECT_EQ(log.entries().last(), QStringLiteral("qp6100_get_swipe: Error( 18)"));
+
+    // Closing after the end changes nothing.
+    runs.run(newSwipe());
+    const QStringList before = log.entries();
+    swipes.back()->close();
+    EXPECT_EQ(log.entries(), before);
+    EXPECT_EQ(before.last(), QStringLiteral("qp6100_get_swipe: Card Swipe Timeout"));
 }
 
 } // namespace
