@@ -95,10 +95,8 @@ void CardSwipe::finish(std::optional<Reply> reply)
 
 void CardSwipe::close()
 {
+    // Ends as an interrupted wait always has: its error line and reply, the pad left as is.
+    if (m_finished)
+        fail(FailureCode::Interrupted);
     m_step.reset();
-    if (!m_finished)
-        return;
-    m_finished = nullptr;
-    // The wait ends as an interrupted one always has in the log.
-    m_pad.log.log(QStringLiteral("qp6100_get_swipe: ") + errorNumberText(FailureCode::Interrupted));
 }

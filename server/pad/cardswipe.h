@@ -22,7 +22,7 @@ public:
     // Ends with exactly one reply: the tracks, a time-out, not set up, or the error caught;
     // or with none when the client has gone.
     void start(Finished finished) override;
-    // Stops the wait at once, logging it as interrupted; no reply.
+    // Ends a wait at once as an interrupted one: its error line and reply ("Error( 18)").
     void close() override;
 
 private:

@@ -180,11 +180,12 @@ void SignatureCapture::close()
     m_step.reset();
     if (!m_finished)
         return;
-    m_finished = nullptr;
-    // An upload logs what it abandons; a wait ends as an interrupted one always has in the log.
-    if (m_upload)
-        m_upload->close();
-    else
-        m_pad.log.log(QStringLiteral("qp6100_get_signature: ") +
-                      errorNumberText(FailureCode::Interrupted));
+    if (!m_upload) {
+        // A wait ends as an interrupted one always has: its error line and reply.
+        fail(FailureCode::Interrupted);
+        return;
+    }
+    // An upload under way is dropped, logged, and answered as an upload that failed.
+    m_upload->close();
+    finish(Reply{signatureFailedReply(), false});
 }

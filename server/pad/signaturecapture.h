@@ -33,8 +33,8 @@ public:
     // Ends with exactly one reply: the saved picture's path, a time-out, an error; or with none
     // when the client has gone.
     void start(Finished finished) override;
-    // Stops at once, with no reply: a wait is logged as interrupted, an upload under way is
-    // dropped and logged.
+    // Ends at once, before returning: a wait as an interrupted one (its "Error( 18)" line and
+    // reply), an upload under way dropped, logged and answered as a failed upload.
     void close() override;
 
     // Removes an earlier picture at the path. Failures go to the caller.

@@ -290,25 +290,33 @@ TEST_F(CardSwipeTest, AnAbortDuringTheWaitShowsWelcomeAtOnceAndTheWaitGoesOn)
     EXPECT_TRUE(runs.onlyXml().contains(kTrack1));
 }
 
-TEST_F(CardSwipeTest, ClosingTheProgramStopsTheWaitWithoutAReply)
+TEST_F(CardSwipeTest, ClosingTheProgramEndsTheWaitAtOnceAsAnInterruptedOne)
 {
     padTimeout.setSeconds(60);
     CardSwipe& swipe = newSwipe();
     runs.start(swipe);
     scheduler.advance(1200);
+    driver.calls.clear();
     swipe.close();
+    // Answered before close() returns, the pad left as a failure leaves it.
+    EXPECT_EQ(runs.onlyXml(),
+              QStringLiteral("<QP6100><ERROR>Error Getting Swipe: Error( 18)</ERROR></QP6100>"));
+    EXPECT_FALSE(runs.only().reply->skipDebug);
+    EXPECT_TRUE(driver.calls.isEmpty());
     scheduler.runUntilIdle();
-    EXPECT_TRUE(runs.ends.empty());
-    EXPECT_EQ(trackReads(), 2);
+    EXPECT_EQ(runs.ends.size(), 1u);
+    EXPECT_EQ(trackReads(), 0);
     EXPECT_EQ(scheduler.pending(), 0u);
     EXPECT_EQ(log.entries().last(), QStringLiteral("qp6100_get_swipe: Error( 18)"));
 
     // Closing after the end changes nothing.
+    runs.ends.clear();
     runs.run(newSwipe());
     const QStringList before = log.entries();
     swipes.back()->close();
     EXPECT_EQ(log.entries(), before);
     EXPECT_EQ(before.last(), QStringLiteral("qp6100_get_swipe: Card Swipe Timeout"));
+    EXPECT_EQ(runs.onlyXml(), kTimeout);
 }
 
 } // namespace

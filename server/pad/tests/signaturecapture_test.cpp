@@ -245,7 +245,7 @@ TEST_F(SignatureCaptureTest, DeleteRemovesAWritableEarlierPictureOnly)
     EXPECT_EQ(TestFiles::readAll(sigFile()), QByteArray("kept"));
 }
 
-TEST_F(SignatureCaptureTest, AClientGoneOrTheProgramClosingEndsItWithoutAReply)
+TEST_F(SignatureCaptureTest, AClientGoneEndsItWithoutAReplyAndTheProgramClosingAtOnce)
 {
     QDir().mkpath(QFileInfo(sigFile()).absolutePath());
     const QString abandoned = sigFile() + QStringLiteral(" kept");
@@ -259,16 +259,20 @@ TEST_F(SignatureCaptureTest, AClientGoneOrTheProgramClosingEndsItWithoutAReply)
         int abandonedTransfers;
         QString lastLogLine;
         bool welcomeShown;
+        // The reply, given before close() returns; none for a client gone.
+        std::optional<QString> reply;
     } cases[] = {
         {"client gone during the pen wait", 1400, false, 2, 0,
-         QStringLiteral("qp6100_get_signature: client gone"), true},
+         QStringLiteral("qp6100_get_signature: client gone"), true, std::nullopt},
         {"client gone during the upload", 2000, false, 3, 1,
-         QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + abandoned, false},
+         QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + abandoned, false,
+         std::nullopt},
         {"program closing during the pen wait", 1400, true, 2, 0,
-         QStringLiteral("qp6100_get_signature: Error( 18)"), false},
+         QStringLiteral("qp6100_get_signature: Error( 18)"), false,
+         QStringLiteral("<QP6100><ERROR>Error Getting Signature: Error( 18)</ERROR></QP6100>")},
         {"program closing during the upload", 2000, true, 3, 1,
-         QStringLiteral("sig_ftp: the program is closing: transfer abandoned, ") + abandoned,
-         false},
+         QStringLiteral("sig_ftp: the program is closing: transfer abandoned, ") + abandoned, false,
+         kFailedReply},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -285,16 +289,22 @@ TEST_F(SignatureCaptureTest, AClientGoneOrTheProgramClosingEndsItWithoutAReply)
                                  sigFile(), true, QStringLiteral("/in/"), [this] { return gone; });
         const qint64 started = scheduler.elapsedMs();
         runs.start(capture);
+        bool answeredInClose = false;
         runs.at(started + c.atMs, [&] {
-            if (c.closing)
+            if (c.closing) {
                 capture.close();
-            else
+                answeredInClose = runs.ends.size() == 1;
+            } else {
                 gone = true;
+            }
         });
         scheduler.runUntilIdle();
 
-        EXPECT_TRUE(runs.ends.empty() || !runs.ends.front().reply);
-        EXPECT_EQ(runs.ends.size(), c.closing ? 0u : 1u);
+        ASSERT_EQ(runs.ends.size(), 1u);
+        EXPECT_EQ(runs.ends.front().reply ? std::optional(runs.ends.front().reply->xml)
+                                          : std::nullopt,
+                  c.reply);
+        EXPECT_EQ(answeredInClose, c.closing);
         EXPECT_EQ(sigcompReads(), c.sigcompReads);
         EXPECT_EQ(client.abandoned, c.abandonedTransfers);
         EXPECT_EQ(caseLog.entries().last(), c.lastLogLine);
