@@ -20,14 +20,15 @@
 #include <QTemporaryDir>
 
 #include "core/clock.h"
-#include "core/eventpump.h"
 #include "core/livesettings.h"
 #include "core/padtimeout.h"
 #include "latencies.h"
 #include "log/activitylog.h"
+#include "nowaitscheduler.h"
 #include "pad/curlftpclient.h"
 #include "pad/filechooser.h"
 #include "pad/padconnection.h"
+#include "pad/padcontext.h"
 #include "pad/padvariables.h"
 #include "pad/sigcomp.h"
 #include "pad/signaturecapture.h"
@@ -35,32 +36,10 @@
 #include "screenpad/padwindow.h"
 #include "screenpad/screenpad.h"
 #include "screenpad/signingbox.h"
-#include "timedreplies.h"
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-// The customer acts during the capture's first waiting step; later steps cost nothing.
-class CustomerPump final : public EventPump
-{
-public:
-    std::function<void()> customer;
-
-    void wait(int milliseconds) override
-    {
-        m_elapsedMs += milliseconds;
-        QApplication::processEvents();
-        if (customer)
-            std::exchange(customer, nullptr)();
-    }
-    void processPending() override { QApplication::processEvents(); }
-    // Virtual time: each step counts as waited.
-    qint64 elapsedMs() const override { return m_elapsedMs; }
-
-private:
-    qint64 m_elapsedMs = 0;
-};
 
 void sendMouse(QWidget& box, QEvent::Type type, QPointF at, Qt::MouseButtons held)
 {
@@ -99,7 +78,6 @@ int main(int argc, char** argv)
         at > 0 && at + 1 < args.size() ? std::clamp(args.at(at + 1).toInt(), 5, 10000) : 100;
 
     QTemporaryDir home;
-    const QString settingsPath = home.filePath(QStringLiteral("varnelpayment.ini"));
     SystemClock clock;
     ActivityLog log(home.filePath(QStringLiteral("varnelpayment.log")), clock);
     LiveSettings settings;
@@ -113,20 +91,20 @@ int main(int argc, char** argv)
         return 1;
     }
     PadVariables variables(pad, log);
-    TimedReplies replies;
-    CustomerPump pump;
+    NoWaitScheduler scheduler;
     PadTimeout padTimeout;
     padTimeout.setSeconds(30);
     CurlFtpClient ftp;
-    SignatureUpload upload(settingsPath, log, ftp, pump, padTimeout);
-    SignatureCapture capture(pad, connection, variables, log, replies, pump, padTimeout, upload);
+    const PadContext context{pad, connection, variables, log, scheduler, padTimeout};
+    const FtpSource source{ftp, [] { return FtpSettings{}; }};
 
     const QString sigFile = home.filePath(QStringLiteral("signatures/bench.pcx"));
     std::vector<double> times;
     int points = 0;
     for (int i = 0; i < captures; ++i) {
         SteadyClock::time_point done;
-        pump.customer = [&] {
+        // The customer acts during the capture's first waiting step; later steps cost nothing.
+        std::function<void()> customer = [&] {
             drawLongSignature(pad.window()->signingBox());
             points = 0;
             for (const PenStroke& stroke : pad.window()->signingBox().strokes())
@@ -135,13 +113,18 @@ int main(int argc, char** argv)
             QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
             QApplication::sendEvent(pad.window(), &press);
         };
-        capture.qp6100_delete_signature(sigFile);
-        capture.qp6100_get_signature(sigFile, false, QStringLiteral("/"));
-        if (!replies.saved) {
+        const auto customerCall =
+            scheduler.callAfter(0, [&] { std::exchange(customer, nullptr)(); });
+        SignatureCapture::qp6100_delete_signature(log, sigFile);
+        SignatureCapture capture(context, source, sigFile, false, QStringLiteral("/"),
+                                 [] { return false; });
+        const std::optional<Reply> reply = runToEnd(capture);
+        const auto sent = SteadyClock::now();
+        if (!reply || !reply->xml.startsWith(QStringLiteral("<QP6100><SIGNATURE>OK"))) {
             std::fprintf(stderr, "screenpad_bench: capture %d did not save a signature\n", i);
             return 1;
         }
-        times.push_back(std::chrono::duration<double, std::milli>(replies.sent - done).count());
+        times.push_back(std::chrono::duration<double, std::milli>(sent - done).count());
     }
     std::printf("Screen pad: Done to the signature reply, %d pen points drawn, %d captures\n",
                 points, captures);

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include <QCoreApplication>
@@ -26,13 +27,13 @@
 #include <QTemporaryDir>
 
 #include "core/clock.h"
-#include "core/eventpump.h"
 #include "core/livesettings.h"
 #include "core/padtimeout.h"
 #include "ftpserverprocess.h"
 #include "latencies.h"
 #include "log/activitylog.h"
 #include "loopbackclient.h"
+#include "nowaitscheduler.h"
 #include "pad/curlftpclient.h"
 #include "pad/filechooser.h"
 #include "pad/padconnection.h"
@@ -42,7 +43,7 @@
 #include "pad/signatureupload.h"
 #include "pad/simulatedpad.h"
 #include "serverprocess.h"
-#include "timedreplies.h"
+#include "settings/ftpsettings.h"
 
 namespace {
 
@@ -74,6 +75,8 @@ public:
     SigningPad(SimulatedPad& pad, QString sigcomp) : m_pad(pad), m_sigcomp(std::move(sigcomp)) {}
 
     SteadyClock::time_point lastRead;
+    // Runs after the read that finds the pen data.
+    std::function<void()> onPenRead;
 
     void OpenPort(int p, int o, qint16& s) override { m_pad.OpenPort(p, o, s); }
     void ClosePort() override { m_pad.ClosePort(); }
@@ -90,10 +93,13 @@ public:
     }
     void GetVariable(const QString& name, QString& value, qint16& status) override
     {
-        if (name == PadVariable::kSigcomp && m_pad.awaitingSignature())
+        const bool signing = name == PadVariable::kSigcomp && m_pad.awaitingSignature();
+        if (signing)
             m_pad.sign(m_sigcomp);
         m_pad.GetVariable(name, value, status);
         lastRead = SteadyClock::now();
+        if (signing && onPenRead)
+            onPenRead();
     }
     void SetVariable(const QString& n, const QByteArray& b, qint16 c, qint16& s) override
     {
@@ -103,23 +109,6 @@ public:
 private:
     SimulatedPad& m_pad;
     QString m_sigcomp;
-};
-
-// The waiting steps cost nothing here: the benchmark measures what follows the read.
-class NoWaitPump final : public EventPump
-{
-public:
-    void wait(int milliseconds) override { m_elapsedMs += milliseconds; }
-    void processPending() override { QCoreApplication::processEvents(); }
-    void waitForEvents() override
-    {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    // Virtual time: each skipped step counts as waited.
-    qint64 elapsedMs() const override { return m_elapsedMs; }
-
-private:
-    qint64 m_elapsedMs = 0;
 };
 
 // Runs `captures` signature requests in this process and times each from the read that finds
@@ -143,24 +132,27 @@ Latencies measureCaptures(int captures, bool upload, const QString& ftpSettings)
     PadConnection connection(pad, settings, log, chooser);
     settings.setChkQP6100Device(LiveSettings::Ticked);
     PadVariables variables(pad, log);
-    TimedReplies replies;
-    NoWaitPump pump;
+    NoWaitScheduler scheduler;
     PadTimeout padTimeout;
     padTimeout.setSeconds(30);
     CurlFtpClient ftp;
-    SignatureUpload signatureUpload(settingsPath, log, ftp, pump, padTimeout);
-    SignatureCapture capture(pad, connection, variables, log, replies, pump, padTimeout,
-                             signatureUpload);
+    const PadContext context{pad, connection, variables, log, scheduler, padTimeout};
+    const FtpSource source{ftp, [settingsPath] { return readFtpSettings(settingsPath); }};
+    // The read that finds the pen data ends the free steps: the upload waits for real.
+    pad.onPenRead = [&scheduler] { scheduler.skipWaits = false; };
 
     const QString sigFile = home.filePath(QStringLiteral("signatures/ab12.pcx"));
     std::vector<double> times;
     for (int i = 0; i < captures; ++i) {
-        capture.qp6100_delete_signature(sigFile);
-        capture.qp6100_get_signature(sigFile, upload, QStringLiteral("/"));
-        if (!replies.saved)
+        SignatureCapture::qp6100_delete_signature(log, sigFile);
+        scheduler.skipWaits = true;
+        SignatureCapture capture(context, source, sigFile, upload, QStringLiteral("/"),
+                                 [] { return false; });
+        const std::optional<Reply> reply = runToEnd(capture);
+        const auto sent = SteadyClock::now();
+        if (!reply || !reply->xml.startsWith(QStringLiteral("<QP6100><SIGNATURE>OK")))
             return {};
-        times.push_back(
-            std::chrono::duration<double, std::milli>(replies.sent - pad.lastRead).count());
+        times.push_back(std::chrono::duration<double, std::milli>(sent - pad.lastRead).count());
     }
     return summarise(std::move(times));
 }

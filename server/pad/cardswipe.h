@@ -1,39 +1,40 @@
 #pragma once
 
-#include <QtGlobal>
+#include <memory>
 
-class ActivityLog;
-class EventPump;
-class PadConnection;
-class PadDriver;
-class PadTimeout;
-class PadVariables;
-class ReplyChannel;
+#include <QString>
 
-// Asks the customer to swipe a card and answers the waiting client with tracks 1 and 2. The
-// wait runs in half-second steps during which other events (other clients' requests) run.
-class CardSwipe
+#include "core/scheduler.h"
+#include "pad/padcontext.h"
+#include "request/operation.h"
+
+// Asks the customer to swipe a card and ends with tracks 1 and 2 as the reply. The pad is read
+// every half second on a timer of the main loop, so other clients are served meanwhile.
+class CardSwipe final : public Operation
 {
 public:
     // Length of one waiting step.
     static constexpr int kStepMs = 500;
 
-    // `padTimeout` is read again at every step, so a request served during the wait can
-    // change it.
-    CardSwipe(PadDriver& driver, PadConnection& connection, PadVariables& variables,
-              ActivityLog& log, ReplyChannel& replies, EventPump& pump, PadTimeout& padTimeout);
+    // Ends early, at its next step, once `clientGone` holds.
+    CardSwipe(const PadContext& pad, StopWhen clientGone);
 
-    // Sends exactly one reply: the tracks, a time-out, not set up, or the error caught.
-    void qp6100_get_swipe();
+    // Ends with exactly one reply: the tracks, a time-out, not set up, or the error caught;
+    // or with none when the client has gone.
+    void start(Finished finished) override;
+    // Ends a wait at once as an interrupted one: its error line and reply ("Error( 18)").
+    void close() override;
 
 private:
-    void reply(QString xml, bool skipDebug);
+    void step();
+    void finish(std::optional<Reply> reply);
+    void fail(int code);
 
-    PadDriver& m_driver;
-    PadConnection& m_connection;
-    PadVariables& m_variables;
-    ActivityLog& m_log;
-    ReplyChannel& m_replies;
-    EventPump& m_pump;
-    PadTimeout& m_padTimeout;
+    PadContext m_pad;
+    StopWhen m_clientGone;
+    Finished m_finished;
+    qint64 m_startedMs = 0;
+    // Track 2 as last read: a later read of track 1 alone keeps it.
+    QString m_track2;
+    std::unique_ptr<ScheduledCall> m_step;
 };

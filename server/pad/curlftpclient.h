@@ -1,45 +1,34 @@
 #pragma once
 
-#include <memory>
-#include <thread>
-#include <vector>
+#include <set>
 
 #include <QByteArray>
-#include <QObject>
 
 #include "pad/ftpclient.h"
 
-// The FTP client over libcurl. Each upload runs on a worker thread of its own, so the server's
-// one event thread never blocks on the network: it learns of the upload's end through an
-// event posted to it. The worker also ends the session with the server afterwards.
+class CurlFtpTransfer;
+
+// The FTP client over libcurl's multi interface, driven by the main event loop: socket
+// notifiers wake it when a connection is ready and a timer when libcurl asks for one. Nothing
+// blocks and no other thread runs.
 class CurlFtpClient final : public FtpClient
 {
 public:
     CurlFtpClient();
-    // Asks unfinished uploads to stop and waits for every worker.
+    // Drops the connections of transfers still under way; they end without announcing it.
     ~CurlFtpClient() override;
     CurlFtpClient(const CurlFtpClient&) = delete;
     CurlFtpClient& operator=(const CurlFtpClient&) = delete;
 
-    std::unique_ptr<FtpTransfer> execute(const FtpUpload& upload) override;
+    std::unique_ptr<FtpTransfer> execute(const FtpUpload& upload, Ended ended) override;
 
     // The address libcurl is given: the server and the remote name, every byte of the name
     // percent-encoded so that it reaches the server as the text it is.
     static QByteArray curlUrl(const FtpUpload& upload);
 
-    // What one worker and the transfer handle share.
-    struct State;
-
 private:
-    struct Worker
-    {
-        std::thread thread;
-        std::shared_ptr<State> state;
-    };
-    // Joins the workers that have ended.
-    void reapFinished();
+    friend class CurlFtpTransfer;
 
-    // Lives on the event thread; workers post their results to it.
-    QObject m_eventTarget;
-    std::vector<Worker> m_workers;
+    // The transfers alive, so that the client can stop them before libcurl is released.
+    std::set<CurlFtpTransfer*> m_transfers;
 };

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QString>
+
+#include "settings/ftpsettings.h"
 
 // One file to store on an FTP server: where, as whom, and within how long.
 struct FtpUpload
@@ -19,25 +22,41 @@ struct FtpUpload
     QString remoteName;
 };
 
-// One upload under way. It runs while the caller lets events run; it ends the session with
-// the server when it is destroyed, without waiting for the server's goodbye.
+// How an upload ended.
+struct FtpOutcome
+{
+    // Whether the server confirmed that it stored the whole file.
+    bool succeeded = false;
+    // When it did not: why, for the log (never the password).
+    QString failure;
+};
+
+// One upload under way. It advances on the main event loop and announces its end once.
+// Destroying it before then abandons it at once: its connections are dropped.
 class FtpTransfer
 {
 public:
     virtual ~FtpTransfer() = default;
-    virtual bool stillExecuting() const = 0;
-    // Once it no longer executes: whether the server confirmed that it stored the whole file.
-    virtual bool succeeded() const = 0;
-    // Once it no longer executes and did not succeed: why, for the log (never the password).
-    virtual QString failure() const = 0;
 };
 
 // The FTP client the signature upload uses: libcurl in the program, a fake in tests.
 class FtpClient
 {
 public:
+    // Runs once, from the event loop (never inside execute()); the owner may destroy the
+    // transfer inside it.
+    using Ended = std::function<void(const FtpOutcome&)>;
+
     virtual ~FtpClient() = default;
     // Starts storing the file and returns at once; throws Failure when the upload cannot
     // start (the local file cannot be read).
-    virtual std::unique_ptr<FtpTransfer> execute(const FtpUpload& upload) = 0;
+    virtual std::unique_ptr<FtpTransfer> execute(const FtpUpload& upload, Ended ended) = 0;
+};
+
+// What an upload needs besides the file: the client that sends and the settings, read afresh
+// at every upload.
+struct FtpSource
+{
+    FtpClient& client;
+    std::function<FtpSettings()> settings;
 };

@@ -1,12 +1,9 @@
 #include "pad/signaturecapture.h"
 
-#include <optional>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include "core/eventpump.h"
 #include "core/failure.h"
 #include "core/padtimeout.h"
 #include "log/activitylog.h"
@@ -14,12 +11,9 @@
 #include "pad/paddriver.h"
 #include "pad/padvariables.h"
 #include "pad/removewithoutforcing.h"
-#include "pad/signatureupload.h"
-#include "request/replychannel.h"
+#include "request/replytext.h"
 
 namespace {
-
-const QString kNotEnabled = QStringLiteral("QP6100 Not Enabled in Varnel Payment Setup");
 
 bool holdsData(const QString& value)
 {
@@ -53,108 +47,145 @@ void makeFolderFor(const QString& sigFile)
 
 } // namespace
 
-SignatureCapture::SignatureCapture(PadDriver& driver, PadConnection& connection,
-                                   PadVariables& variables, ActivityLog& log, ReplyChannel& replies,
-                                   EventPump& pump, PadTimeout& padTimeout, SignatureUpload& upload)
-    : m_driver(driver), m_connection(connection), m_variables(variables), m_log(log),
-      m_replies(replies), m_pump(pump), m_padTimeout(padTimeout), m_upload(upload)
+SignatureCapture::SignatureCapture(const PadContext& pad, FtpSource ftp, QString sigFile,
+                                   bool doFtp, QString ftpPath, StopWhen clientGone)
+    : m_pad(pad), m_ftp(std::move(ftp)), m_sigFile(std::move(sigFile)), m_doFtp(doFtp),
+      m_ftpPath(std::move(ftpPath)), m_clientGone(std::move(clientGone))
 {
 }
 
-void SignatureCapture::reply(QString xml)
-{
-    m_replies.return_xml(xml, false);
-}
+SignatureCapture::~SignatureCapture() = default;
 
-void SignatureCapture::qp6100_delete_signature(const QString& sigFile)
+void SignatureCapture::qp6100_delete_signature(ActivityLog& log, const QString& sigFile)
 {
     const QFileInfo file(sigFile);
     if (!file.exists()) {
-        m_log.log(QStringLiteral("qp6100_delete_signature: ") + sigFile +
-                  QStringLiteral(" doesn't exist"));
+        log.log(QStringLiteral("qp6100_delete_signature: ") + sigFile +
+                QStringLiteral(" doesn't exist"));
         return;
     }
-    m_log.log(QStringLiteral("qp6100_delete_signature: ") +
-              ActivityLog::timestamp(file.lastModified()));
+    log.log(QStringLiteral("qp6100_delete_signature: ") +
+            ActivityLog::timestamp(file.lastModified()));
     removeWithoutForcing(sigFile);
 }
 
-void SignatureCapture::qp6100_get_signature(const QString& sigFile, bool doFtp,
-                                            const QString& ftpPath)
+void SignatureCapture::start(Finished finished)
 {
-    if (!m_connection.pad_enabled(true)) {
-        reply(QStringLiteral("<QP6100><ERROR>") + kNotEnabled +
-              QStringLiteral("</ERROR></QP6100>"));
+    m_finished = std::move(finished);
+    if (!m_pad.connection.pad_enabled(true)) {
+        finish(Reply{padNotEnabledReply(), false});
         return;
     }
-    if (m_padTimeout.seconds() == 0)
-        m_padTimeout.setSeconds(PadTimeout::kDefaultSeconds);
-    m_log.log(QStringLiteral("qp6100_get_signature: timeout=[") +
-              QString::number(m_padTimeout.seconds()) + QLatin1Char(']'));
-
+    if (m_pad.padTimeout.seconds() == 0)
+        m_pad.padTimeout.setSeconds(PadTimeout::kDefaultSeconds);
+    m_pad.log.log(QStringLiteral("qp6100_get_signature: timeout=[") +
+                  QString::number(m_pad.padTimeout.seconds()) + QLatin1Char(']'));
     try {
-        const std::optional<bool> saved = captureAndSave(sigFile, doFtp, ftpPath);
-        if (!saved)
-            return;
-        reply(*saved ? QStringLiteral("<QP6100><SIGNATURE>OK</SIGNATURE><SIGPATH>") + sigFile +
-                           QStringLiteral("</SIGPATH></QP6100>")
-                     : QStringLiteral("<QP6100><ERROR>Error Getting Signature</ERROR></QP6100>"));
+        m_startedMs = m_pad.scheduler.elapsedMs();
+        m_pad.log.log(QStringLiteral("Get Signature:"));
+        m_pad.variables.flush_sigcomp();
+        m_pad.connection.show_pad_form(PadForm::kSig);
+        m_step = m_pad.scheduler.callAfter(kStepMs, [this] { step(); });
     } catch (const Failure& failure) {
-        m_log.log(QStringLiteral("qp6100_get_signature: ") + errorNumberText(failure.code()));
-        reply(QStringLiteral("<QP6100><ERROR>Error Getting Signature: ") +
-              errorNumberText(failure.code()) + QStringLiteral("</ERROR></QP6100>"));
+        fail(failure.code());
     }
 }
 
-std::optional<bool> SignatureCapture::captureAndSave(const QString& sigFile, bool doFtp,
-                                                     const QString& ftpPath)
+void SignatureCapture::step()
 {
-    const StopWhen clientGone = m_replies.requesterGone();
-    const qint64 started = m_pump.elapsedMs();
-    m_log.log(QStringLiteral("Get Signature:"));
-    m_variables.flush_sigcomp();
-    m_connection.show_pad_form(PadForm::kSig);
-
-    QString sigData;
-    for (;;) {
-        m_pump.waitUntil(kStepMs, clientGone);
-        m_pump.processPending();
-        if (clientGone()) {
+    try {
+        if (m_clientGone && m_clientGone()) {
             // Nobody waits for the signature any more: the pad is free for the till's retry.
-            m_log.log(QStringLiteral("qp6100_get_signature: client gone"));
-            m_connection.show_pad_form(PadForm::kWelcome);
-            return std::nullopt;
+            m_pad.log.log(QStringLiteral("qp6100_get_signature: client gone"));
+            m_pad.connection.show_pad_form(PadForm::kWelcome);
+            finish(std::nullopt);
+            return;
         }
         // Read the shared limit afresh: a request served during the step may have set it.
-        if (m_pump.elapsedMs() - started >= qint64(m_padTimeout.seconds()) * 1000) {
-            m_log.log(QStringLiteral("qp6100_get_signature: Timeout"));
-            m_connection.show_pad_form(PadForm::kWelcome);
-            reply(QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>"));
-            return std::nullopt;
+        if (m_pad.scheduler.elapsedMs() - m_startedMs >=
+            qint64(m_pad.padTimeout.seconds()) * 1000) {
+            m_pad.log.log(QStringLiteral("qp6100_get_signature: Timeout"));
+            m_pad.connection.show_pad_form(PadForm::kWelcome);
+            finish(Reply{padTimeoutReply(), false});
+            return;
         }
+        QString sigData;
         qint16 ignored = 0;
-        m_driver.GetVariable(PadVariable::kSigcomp, sigData, ignored);
-        if (holdsData(sigData))
-            break;
+        m_pad.driver.GetVariable(PadVariable::kSigcomp, sigData, ignored);
+        if (holdsData(sigData)) {
+            save(sigData);
+            return;
+        }
+        m_step = m_pad.scheduler.callAfter(kStepMs, [this] { step(); });
+    } catch (const Failure& failure) {
+        fail(failure.code());
     }
-    m_log.log(QStringLiteral("qp6100_get_signature: sigData captured"));
+}
 
+void SignatureCapture::save(const QString& sigData)
+{
+    m_pad.log.log(QStringLiteral("qp6100_get_signature: sigData captured"));
     if (sigData.size() > kMaxSigDataLength)
         throw Failure(FailureCode::Overflow, QStringLiteral("signature data too long"));
     const QByteArray bytes = rawUtf16(sigData);
-    m_log.log(QStringLiteral("qp6100_get_signature: signature save file"));
-    if (!sigFile.isEmpty())
-        makeFolderFor(sigFile);
+    m_pad.log.log(QStringLiteral("qp6100_get_signature: signature save file"));
+    if (!m_sigFile.isEmpty())
+        makeFolderFor(m_sigFile);
     qint16 status = 0;
-    m_driver.SaveSignature(bytes, qint16(bytes.size()), sigFile, status);
+    m_pad.driver.SaveSignature(bytes, qint16(bytes.size()), m_sigFile, status);
     if (status != 1) {
-        m_log.log(QStringLiteral("qp6100_get_signature: signature save failed"));
-        return false;
+        m_pad.log.log(QStringLiteral("qp6100_get_signature: signature save failed"));
+        finish(Reply{signatureFailedReply(), false});
+        return;
     }
-    if (!doFtp)
-        return true;
-    const bool uploaded = m_upload.sig_ftp(sigFile, ftpPath, clientGone);
-    if (clientGone())
-        return std::nullopt; // the upload has logged that nobody waits for the reply
-    return uploaded;
+    if (!m_doFtp) {
+        finish(Reply{signatureOkReply(m_sigFile), false});
+        return;
+    }
+    m_upload = std::make_unique<SignatureUpload>(
+        m_ftp, m_pad.log, m_pad.scheduler, m_pad.padTimeout, m_sigFile, m_ftpPath, m_clientGone);
+    m_upload->start([this](SignatureUpload::End how) { uploadEnded(how); });
+}
+
+void SignatureCapture::uploadEnded(SignatureUpload::End how)
+{
+    // A client gone by now waits for no reply; when the upload noticed it, it logged that.
+    if (how == SignatureUpload::End::Abandoned || (m_clientGone && m_clientGone())) {
+        finish(std::nullopt);
+        return;
+    }
+    finish(Reply{how == SignatureUpload::End::Uploaded ? signatureOkReply(m_sigFile)
+                                                       : signatureFailedReply(),
+                 false});
+}
+
+void SignatureCapture::fail(int code)
+{
+    m_pad.log.log(QStringLiteral("qp6100_get_signature: ") + errorNumberText(code));
+    finish(Reply{signatureErrorReply(code), false});
+}
+
+void SignatureCapture::finish(std::optional<Reply> reply)
+{
+    m_step.reset();
+    if (!m_finished)
+        return;
+    const Finished finished = std::move(m_finished);
+    m_finished = nullptr;
+    finished(std::move(reply));
+}
+
+void SignatureCapture::close()
+{
+    m_step.reset();
+    if (!m_finished)
+        return;
+    if (!m_upload) {
+        // A wait ends as an interrupted one always has: its error line and reply.
+        fail(FailureCode::Interrupted);
+        return;
+    }
+    // An upload under way is dropped, logged, and answered as an upload that failed.
+    m_upload->close();
+    finish(Reply{signatureFailedReply(), false});
 }

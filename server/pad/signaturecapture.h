@@ -1,22 +1,23 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include <QString>
 
+#include "core/scheduler.h"
+#include "pad/ftpclient.h"
+#include "pad/padcontext.h"
+#include "pad/signatureupload.h"
+#include "request/operation.h"
+
 class ActivityLog;
-class EventPump;
-class PadConnection;
-class PadDriver;
-class PadTimeout;
-class PadVariables;
-class ReplyChannel;
-class SignatureUpload;
 
 // Asks the customer to sign on the pad, has the driver write the signature picture, uploads it
-// when asked, and answers the waiting client with the picture's path. The wait runs in
-// half-second steps during which other events (other clients' requests) run.
-class SignatureCapture
+// when asked, and ends with the picture's path as the reply. The pad is read every half second
+// on a timer of the main loop and the upload advances on its own events, so other clients are
+// served meanwhile.
+class SignatureCapture final : public Operation
 {
 public:
     // Length of one waiting step.
@@ -24,29 +25,37 @@ public:
     // Most characters of pen data the driver can be handed: their bytes must fit a 16-bit count.
     static constexpr int kMaxSigDataLength = 16383;
 
-    // `padTimeout` is the server's shared limit, read again at every step.
-    SignatureCapture(PadDriver& driver, PadConnection& connection, PadVariables& variables,
-                     ActivityLog& log, ReplyChannel& replies, EventPump& pump,
-                     PadTimeout& padTimeout, SignatureUpload& upload);
+    // Ends early, at its next step, once `clientGone` holds.
+    SignatureCapture(const PadContext& pad, FtpSource ftp, QString sigFile, bool doFtp,
+                     QString ftpPath, StopWhen clientGone);
+    ~SignatureCapture() override;
+
+    // Ends with exactly one reply: the saved picture's path, a time-out, an error; or with none
+    // when the client has gone.
+    void start(Finished finished) override;
+    // Ends at once, before returning: a wait as an interrupted one (its "Error( 18)" line and
+    // reply), an upload under way dropped, logged and answered as a failed upload.
+    void close() override;
 
     // Removes an earlier picture at the path. Failures go to the caller.
-    void qp6100_delete_signature(const QString& sigFile);
-    // Sends exactly one reply: the saved picture's path, a time-out, an error.
-    void qp6100_get_signature(const QString& sigFile, bool doFtp, const QString& ftpPath);
+    static void qp6100_delete_signature(ActivityLog& log, const QString& sigFile);
 
 private:
-    void reply(QString xml);
-    // Waits for the pen data and saves it; returns whether the file was saved (and uploaded,
-    // when asked), or nothing after a time-out, whose reply it has sent, or when the client
-    // has gone.
-    std::optional<bool> captureAndSave(const QString& sigFile, bool doFtp, const QString& ftpPath);
+    void step();
+    // Saves the pen data and goes on to the upload when asked.
+    void save(const QString& sigData);
+    void uploadEnded(SignatureUpload::End how);
+    void finish(std::optional<Reply> reply);
+    void fail(int code);
 
-    PadDriver& m_driver;
-    PadConnection& m_connection;
-    PadVariables& m_variables;
-    ActivityLog& m_log;
-    ReplyChannel& m_replies;
-    EventPump& m_pump;
-    PadTimeout& m_padTimeout;
-    SignatureUpload& m_upload;
+    PadContext m_pad;
+    FtpSource m_ftp;
+    QString m_sigFile;
+    bool m_doFtp;
+    QString m_ftpPath;
+    StopWhen m_clientGone;
+    Finished m_finished;
+    qint64 m_startedMs = 0;
+    std::unique_ptr<ScheduledCall> m_step;
+    std::unique_ptr<SignatureUpload> m_upload;
 };

@@ -1,16 +1,16 @@
 #include "pad/signaturepad.h"
 
+#include "pad/cardswipe.h"
+#include "pad/signaturecapture.h"
 #include "pad/signaturefilename.h"
 
 SignaturePad::SignaturePad(PadDriver& driver, LiveSettings& settings, ActivityLog& log,
-                           ReplyChannel& replies, EventPump& pump, PadTimeout& padTimeout,
-                           FileChooser& fileChooser, FtpClient& ftp, const QString& settingsPath,
-                           QString signaturesFolder)
-    : m_signaturesFolder(std::move(signaturesFolder)),
-      m_connection(driver, settings, log, fileChooser), m_variables(driver, log),
-      m_swipe(driver, m_connection, m_variables, log, replies, pump, padTimeout),
-      m_upload(settingsPath, log, ftp, pump, padTimeout),
-      m_signature(driver, m_connection, m_variables, log, replies, pump, padTimeout, m_upload)
+                           FileChooser& fileChooser, Scheduler& scheduler, PadTimeout& padTimeout,
+                           FtpSource ftp, QString signaturesFolder)
+    : m_signaturesFolder(std::move(signaturesFolder)), m_ftp(std::move(ftp)),
+      m_connection(driver, settings, log, fileChooser),
+      m_variables(driver, log), m_context{driver, m_connection, m_variables,
+                                          log,    scheduler,    padTimeout}
 {
 }
 
@@ -24,16 +24,16 @@ void SignaturePad::clear_padVars()
     m_variables.clear_padVars();
 }
 
-void SignaturePad::qp6100_get_swipe()
+std::unique_ptr<Operation> SignaturePad::qp6100_get_swipe(StopWhen clientGone)
 {
-    m_swipe.qp6100_get_swipe();
+    return std::make_unique<CardSwipe>(m_context, std::move(clientGone));
 }
 
 void SignaturePad::qp6100_delete_signature(const QString& sigFile)
 {
     // A name that leaves the signatures folder fails the transaction before any file is used.
     requireSafeSignatureFile(sigFile, m_signaturesFolder);
-    m_signature.qp6100_delete_signature(sigFile);
+    SignatureCapture::qp6100_delete_signature(m_context.log, sigFile);
 }
 
 void SignaturePad::set_account_var(const QString& account)
@@ -51,10 +51,13 @@ void SignaturePad::setVar(const QString& total)
     m_variables.setVar(total);
 }
 
-void SignaturePad::qp6100_get_signature(const QString& sigFile, bool doFtp, const QString& ftpPath)
+std::unique_ptr<Operation> SignaturePad::qp6100_get_signature(const QString& sigFile, bool doFtp,
+                                                              const QString& ftpPath,
+                                                              StopWhen clientGone)
 {
     requireSafeSignatureFile(sigFile, m_signaturesFolder);
-    m_signature.qp6100_get_signature(sigFile, doFtp, ftpPath);
+    return std::make_unique<SignatureCapture>(m_context, m_ftp, sigFile, doFtp, ftpPath,
+                                              std::move(clientGone));
 }
 
 void SignaturePad::pad_welcome()

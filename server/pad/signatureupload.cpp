@@ -1,18 +1,12 @@
 #include "pad/signatureupload.h"
 
-#include <memory>
-
 #include <QFileInfo>
 #include <QUrl>
 
-#include "core/eventpump.h"
 #include "core/failure.h"
 #include "core/padtimeout.h"
 #include "log/activitylog.h"
-#include "pad/fileidentity.h"
-#include "pad/ftpclient.h"
 #include "pad/removewithoutforcing.h"
-#include "settings/profilestore.h"
 
 namespace {
 
@@ -20,22 +14,18 @@ const QString kScheme = QStringLiteral("ftp://");
 // What the url line shows for a password that is set, whatever its length.
 const QString kHiddenPassword = QStringLiteral("********");
 
-QString readFtpSetting(const QString& settingsPath, const QString& key)
-{
-    QString value;
-    ProfileStore::reg_get_value(settingsPath, QStringLiteral("FTP"), key, QStringLiteral("S"),
-                                QString(), value);
-    return value;
-}
-
 } // namespace
 
-SignatureUpload::SignatureUpload(QString settingsPath, ActivityLog& log, FtpClient& ftp,
-                                 EventPump& pump, PadTimeout& padTimeout)
-    : m_settingsPath(std::move(settingsPath)), m_log(log), m_ftp(ftp), m_pump(pump),
-      m_padTimeout(padTimeout)
+SignatureUpload::SignatureUpload(FtpSource ftp, ActivityLog& log, Scheduler& scheduler,
+                                 PadTimeout& padTimeout, QString sigFile, QString ftpPath,
+                                 StopWhen clientGone)
+    : m_ftp(std::move(ftp)), m_log(log), m_scheduler(scheduler), m_padTimeout(padTimeout),
+      m_sigFile(std::move(sigFile)), m_ftpPath(std::move(ftpPath)),
+      m_clientGone(std::move(clientGone))
 {
 }
+
+SignatureUpload::~SignatureUpload() = default;
 
 QString SignatureUpload::withScheme(const QString& url)
 {
@@ -64,85 +54,109 @@ QString SignatureUpload::inetCmd(const QString& sigFile, const QString& ftpPath)
     return QStringLiteral("PUT ") + sigFile + QLatin1Char(' ') + remoteName(sigFile, ftpPath);
 }
 
-bool SignatureUpload::sig_ftp(const QString& sigFile, const QString& ftpPath,
-                              const StopWhen& clientGone)
+void SignatureUpload::start(Ended ended)
 {
+    m_ended = std::move(ended);
     try {
-        return upload(sigFile, ftpPath, clientGone);
+        begin();
     } catch (const Failure& failure) {
         m_log.log(QStringLiteral("sig_ftp: ") + errorNumberText(failure.code()));
-        return false;
+        end(End::Failed);
     }
 }
 
-bool SignatureUpload::upload(const QString& sigFile, const QString& ftpPath,
-                             const StopWhen& clientGone)
+void SignatureUpload::begin()
 {
     if (m_padTimeout.seconds() == 0)
         m_padTimeout.setSeconds(PadTimeout::kDefaultSeconds);
-    const QString setting = readFtpSetting(m_settingsPath, QStringLiteral("ftpURL"));
-    const QString user = readFtpSetting(m_settingsPath, QStringLiteral("ftpUsername"));
-    const QString password = readFtpSetting(m_settingsPath, QStringLiteral("ftpPassword"));
-    const QString url = withScheme(setting);
+    const FtpSettings settings = m_ftp.settings ? m_ftp.settings() : FtpSettings{};
+    const QString url = withScheme(settings.url);
 
     // The password never reaches the log; the line still tells whether one is set.
-    m_log.log(QStringLiteral("sig_ftp: url=[") + url + QStringLiteral("] user=[") + user +
-              QStringLiteral("] pass=[") + (password.isEmpty() ? QString() : kHiddenPassword) +
-              QStringLiteral("] "));
-    if (setting.isEmpty() || user.isEmpty() || password.isEmpty()) {
+    m_log.log(QStringLiteral("sig_ftp: url=[") + url + QStringLiteral("] user=[") + settings.user +
+              QStringLiteral("] pass=[") +
+              (settings.password.isEmpty() ? QString() : kHiddenPassword) + QStringLiteral("] "));
+    if (settings.url.isEmpty() || settings.user.isEmpty() || settings.password.isEmpty()) {
         m_log.log(QStringLiteral("sig_ftp: parameters not set"));
-        return false;
+        end(End::Failed);
+        return;
     }
     const std::optional<Server> server = serverOf(url);
     if (!server)
         throw Failure(FailureCode::InvalidArgument, QStringLiteral("not an FTP server URL"));
 
-    const QString command = inetCmd(sigFile, ftpPath);
-    m_log.log(QStringLiteral("sig_ftp: inetCmd=[") + command + QLatin1Char(']'));
+    m_log.log(QStringLiteral("sig_ftp: inetCmd=[") + inetCmd(m_sigFile, m_ftpPath) +
+              QLatin1Char(']'));
     // The file as the client reads it now: only this file is removed after the upload, never
     // one written at the same path meanwhile.
-    const std::optional<FileIdentity> sent = FileIdentity::of(sigFile);
-    bool succeeded = false;
-    {
-        const std::unique_ptr<FtpTransfer> transfer =
-            m_ftp.execute(FtpUpload{server->host, server->port, user, password,
-                                    m_padTimeout.seconds(), sigFile, remoteName(sigFile, ftpPath)});
-        // The transfer's own end wakes the wait; other events run meanwhile.
-        while (transfer->stillExecuting()) {
-            if (!waitForTransfer(sigFile, clientGone))
-                return false; // leaving the scope abandons the transfer
-        }
-        succeeded = transfer->succeeded();
-        if (!succeeded)
-            m_log.log(QStringLiteral("sig_ftp: transfer failed [") + transfer->failure() +
-                      QLatin1Char(']'));
-        // Leaving the scope ends the session with the server (its QUIT), not awaited.
-    }
-    if (!succeeded)
-        return false;
-    if (sent && FileIdentity::of(sigFile) == sent)
-        removeWithoutForcing(sigFile);
-    else if (QFileInfo::exists(sigFile))
-        m_log.log(QStringLiteral("sig_ftp: ") + sigFile +
-                  QStringLiteral(" was written again during the upload; the new file is kept"));
-    return true;
+    m_sent = FileIdentity::of(m_sigFile);
+    m_transfer = m_ftp.client.execute(
+        FtpUpload{server->host, server->port, settings.user, settings.password,
+                  m_padTimeout.seconds(), m_sigFile, remoteName(m_sigFile, m_ftpPath)},
+        [this](const FtpOutcome& outcome) { transferEnded(outcome); });
+    m_step = m_scheduler.callAfter(kStepMs, [this] { checkClient(); });
 }
 
-bool SignatureUpload::waitForTransfer(const QString& sigFile, const StopWhen& clientGone)
+void SignatureUpload::checkClient()
 {
-    try {
-        m_pump.waitForEvents();
-    } catch (const Failure& failure) {
-        if (failure.code() != FailureCode::Interrupted)
-            throw;
-        m_log.log(QStringLiteral("sig_ftp: the program is closing: transfer abandoned, ") +
-                  sigFile + QStringLiteral(" kept"));
-        return false;
-    }
-    if (clientGone && clientGone()) {
-        m_log.log(QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + sigFile +
+    if (m_clientGone && m_clientGone()) {
+        m_log.log(QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + m_sigFile +
                   QStringLiteral(" kept"));
-        return false;
+        m_transfer.reset();
+        end(End::Abandoned);
+        return;
     }
-    return true;
+    m_step = m_scheduler.callAfter(kStepMs, [this] { checkClient(); });
+}
+
+void SignatureUpload::transferEnded(const FtpOutcome& outcome)
+{
+    m_step.reset();
+    // The session with the server has ended (its goodbye not awaited).
+    m_transfer.reset();
+    if (!outcome.succeeded) {
+        m_log.log(QStringLiteral("sig_ftp: transfer failed [") + outcome.failure +
+                  QLatin1Char(']'));
+        end(End::Failed);
+        return;
+    }
+    try {
+        removeSent();
+    } catch (const Failure& failure) {
+        m_log.log(QStringLiteral("sig_ftp: ") + errorNumberText(failure.code()));
+        end(End::Failed);
+        return;
+    }
+    end(End::Uploaded);
+}
+
+void SignatureUpload::removeSent()
+{
+    if (m_sent && FileIdentity::of(m_sigFile) == m_sent)
+        removeWithoutForcing(m_sigFile);
+    else if (QFileInfo::exists(m_sigFile))
+        m_log.log(QStringLiteral("sig_ftp: ") + m_sigFile +
+                  QStringLiteral(" was written again during the upload; the new file is kept"));
+}
+
+void SignatureUpload::close()
+{
+    m_step.reset();
+    m_ended = nullptr;
+    if (!m_transfer)
+        return;
+    m_log.log(QStringLiteral("sig_ftp: the program is closing: transfer abandoned, ") + m_sigFile +
+              QStringLiteral(" kept"));
+    m_transfer.reset();
+}
+
+void SignatureUpload::end(End how)
+{
+    m_step.reset();
+    if (!m_ended)
+        return;
+    // Runs once; the owner may go on to other work from it.
+    const Ended ended = std::move(m_ended);
+    m_ended = nullptr;
+    ended(how);
 }

@@ -1,18 +1,20 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include <QString>
 
-#include "core/eventpump.h"
+#include "core/scheduler.h"
+#include "pad/fileidentity.h"
+#include "pad/ftpclient.h"
 
 class ActivityLog;
-class EventPump;
-class FtpClient;
 class PadTimeout;
 
-// Sends a freshly saved signature picture to the FTP server of the settings file's "FTP"
-// section and then removes the local copy.
+// Sends a freshly saved signature picture to the FTP server of the "FTP" settings and then
+// removes the local copy. One object per upload; it advances on the transfer's own events.
 class SignatureUpload
 {
 public:
@@ -23,17 +25,33 @@ public:
         quint16 port = 21;
         friend bool operator==(const Server&, const Server&) = default;
     };
+    enum class End {
+        // The server confirmed the whole file; the local file was then removed (or kept
+        // because a newer one was written at its path meanwhile).
+        Uploaded,
+        // Anything else: the local file is kept.
+        Failed,
+        // The client went away: the transfer was dropped and the local file kept.
+        Abandoned,
+    };
+    using Ended = std::function<void(End)>;
+    // How often a transfer under way asks whether the client is still there.
+    static constexpr int kStepMs = 500;
 
-    // The settings are read from the file at `settingsPath` at every upload. `padTimeout` is
-    // the server's shared waiting limit, which bounds the transfer.
-    SignatureUpload(QString settingsPath, ActivityLog& log, FtpClient& ftp, EventPump& pump,
-                    PadTimeout& padTimeout);
+    // `padTimeout` is the server's shared waiting limit, which bounds the transfer.
+    SignatureUpload(FtpSource ftp, ActivityLog& log, Scheduler& scheduler, PadTimeout& padTimeout,
+                    QString sigFile, QString ftpPath, StopWhen clientGone = {});
+    SignatureUpload(const SignatureUpload&) = delete;
+    SignatureUpload& operator=(const SignatureUpload&) = delete;
+    // A transfer still under way is dropped.
+    ~SignatureUpload();
 
-    // True when the server confirmed the whole file and the local file was then removed (or
-    // kept because a newer one was written at its path meanwhile); false, with the local file
-    // kept, otherwise. A transfer is abandoned, returning false, once `clientGone` holds or
-    // the program is closing. Catches its own failures.
-    bool sig_ftp(const QString& sigFile, const QString& ftpPath, const StopWhen& clientGone = {});
+    // Reads the settings and starts the transfer. `ended` runs once: from the event loop, or
+    // before start() returns when the upload cannot begin. Catches its own failures.
+    void start(Ended ended);
+    // The program is closing: a transfer under way is dropped at once and logged; `ended` is
+    // not called.
+    void close();
 
     // The URL setting with "ftp://" put in front unless it holds that text anywhere, in any
     // letter case.
@@ -47,14 +65,22 @@ public:
     static QString inetCmd(const QString& sigFile, const QString& ftpPath);
 
 private:
-    bool upload(const QString& sigFile, const QString& ftpPath, const StopWhen& clientGone);
-    // Lets events run until the next one; false, having logged why, when the transfer is to
-    // be abandoned.
-    bool waitForTransfer(const QString& sigFile, const StopWhen& clientGone);
+    void begin();
+    void checkClient();
+    void transferEnded(const FtpOutcome& outcome);
+    void removeSent();
+    void end(End how);
 
-    QString m_settingsPath;
+    FtpSource m_ftp;
     ActivityLog& m_log;
-    FtpClient& m_ftp;
-    EventPump& m_pump;
+    Scheduler& m_scheduler;
     PadTimeout& m_padTimeout;
+    QString m_sigFile;
+    QString m_ftpPath;
+    StopWhen m_clientGone;
+    Ended m_ended;
+    // The file as it was when the transfer began: only this file is removed afterwards.
+    std::optional<FileIdentity> m_sent;
+    std::unique_ptr<FtpTransfer> m_transfer;
+    std::unique_ptr<ScheduledCall> m_step;
 };

@@ -75,4 +75,44 @@ QString pinEnteredReply(const QString& pinBlock, const QString& ksn)
 QString pinFailedReply(int code)
 {
     return pinErrorReply(QStringLiteral("Error Getting PIN: ") + errorNumberText(code));
+
+QString padTimeoutReply()
+{
+    return QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>");
+}
+
+QString padNotEnabledReply()
+{
+    return QStringLiteral(
+        "<QP6100><ERROR>QP6100 Not Enabled in Varnel Payment Setup</ERROR></QP6100>");
+}
+
+QString swipeReply(const QString& track1, const QString& track2)
+{
+    return QStringLiteral("<QP6100><SWIPE><TRACK1>") + track1 +
+           QStringLiteral("</TRACK1><TRACK2>") + track2 +
+           QStringLiteral("</TRACK2></SWIPE></QP6100>");
+}
+
+QString swipeErrorReply(int code)
+{
+    return QStringLiteral("<QP6100><ERROR>Error Getting Swipe: ") + errorNumberText(code) +
+           QStringLiteral("</ERROR></QP6100>");
+}
+
+QString signatureOkReply(const QString& sigFile)
+{
+    return QStringLiteral("<QP6100><SIGNATURE>OK</SIGNATURE><SIGPATH>") + sigFile +
+           QStringLiteral("</SIGPATH></QP6100>");
+}
+
+QString signatureFailedReply()
+{
+    return QStringLiteral("<QP6100><ERROR>Error Getting Signature</ERROR></QP6100>");
+}
+
+QString signatureErrorReply(int code)
+{
+    return QStringLiteral("<QP6100><ERROR>Error Getting Signature: ") + errorNumberText(code) +
+           QStringLiteral("</ERROR></QP6100>");
 }

@@ -33,3 +33,19 @@ QString pinCancelledReply();
 QString pinEnteredReply(const QString& pinBlock, const QString& ksn);
 // The reply when PIN entry failed with the error `code`: "... Error Getting PIN: Error( 57)".
 QString pinFailedReply(int code);
+
+// The signature pad's operation replies.
+// The pad did not get what it waited for within the limit.
+QString padTimeoutReply();
+// A signature request while the pad is not enabled.
+QString padNotEnabledReply();
+// The card's two tracks, as read (card data: logged only as sent).
+QString swipeReply(const QString& track1, const QString& track2);
+// A swipe that ended on a caught failure numbered `code`.
+QString swipeErrorReply(int code);
+// The signature picture saved (and uploaded, when asked) at `sigFile`.
+QString signatureOkReply(const QString& sigFile);
+// The picture could not be saved or uploaded.
+QString signatureFailedReply();
+// A signature that ended on a caught failure numbered `code`.
+QString signatureErrorReply(int code);

@@ -21,6 +21,12 @@ FtpServerProcess::~FtpServerProcess()
     }
 }
 
+void FtpServerProcess::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(3000);
+}
+
 bool FtpServerProcess::start()
 {
     // A port found free can be taken before the server listens on it: try a fresh one.

@@ -17,6 +17,8 @@ public:
     bool start();
 
     quint16 port() const { return m_port; }
+    // Kills the server at once, as a crash would, and waits until it has gone.
+    void kill();
     // The user's root folder.
     QString root() const { return m_root.path(); }
 

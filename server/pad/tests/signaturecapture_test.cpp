@@ -7,15 +7,15 @@
 
 #include "core/livesettings.h"
 #include "core/padtimeout.h"
-#include "fakeeventpump.h"
 #include "fakeftpclient.h"
 #include "fakepaddriver.h"
+#include "fakescheduler.h"
+#include "pad/cardswipe.h"
 #include "pad/padconnection.h"
 #include "pad/padvariables.h"
 #include "pad/signaturecapture.h"
 #include "pad/signatureupload.h"
 #include "padtestsupport.h"
-#include "recordingreplies.h"
 
 namespace {
 
@@ -32,8 +32,6 @@ protected:
         const QSignalBlocker block(settings);
         settings.setChkQP6100Device(LiveSettings::Ticked);
         padTimeout.setSeconds(30);
-        TestFiles::writeAll(settingsPath, "[FTP]\r\nftpUrl=ftp://127.0.0.1:2121\r\n"
-                                          "ftpUsername=till\r\nftpPassword=secret\r\n");
     }
 
     QString sigFile(const QString& name = QStringLiteral("ab12.pcx")) const
@@ -43,9 +41,22 @@ protected:
     int sigcompReads() const { return driver.count(QStringLiteral("GetVariable(SIGCOMP)")); }
     QString onlyReply() const
     {
-        EXPECT_EQ(replies.replies.size(), 1u);
-        EXPECT_FALSE(replies.replies.empty() || replies.replies.front().skipDebug);
-        return replies.texts().value(0);
+        EXPECT_FALSE(runs.only().reply && runs.only().reply->skipDebug);
+        return runs.onlyXml();
+    }
+    SignatureCapture& newCapture(const QString& file, bool doFtp, const QString& ftpPath)
+    {
+        captures.push_back(
+            std::make_unique<SignatureCapture>(pad, FtpSource{ftp, [this] { return ftpSettings; }},
+                                               file, doFtp, ftpPath, [this] { return gone; }));
+        return *captures.back();
+    }
+    // Runs one signature to its end.
+    const OperationRuns::End& signOnce(const QString& file, bool doFtp, const QString& ftpPath)
+    {
+        runs.ends.clear();
+        runs.run(newCapture(file, doFtp, ftpPath));
+        return runs.only();
     }
     // The pen data read after two empty reads.
     void signOnThirdRead(const QString& sigData)
@@ -54,30 +65,31 @@ protected:
     }
 
     QTemporaryDir home;
-    QString settingsPath = QDir(home.path()).filePath(QStringLiteral("varnelpayment.ini"));
     FakePadDriver driver;
     TestLog log;
     LiveSettings settings;
     FixedFileChooser chooser;
-    RecordingReplies replies;
-    FakeEventPump pump;
-    FakeFtpClient ftp;
+    FakeScheduler scheduler;
+    FakeFtpClient ftp{scheduler};
+    FtpSettings ftpSettings{QStringLiteral("ftp://127.0.0.1:2121"), QStringLiteral("till"),
+                            QStringLiteral("secret")};
     PadTimeout padTimeout;
     PadConnection connection{driver, settings, log.log(), chooser};
     PadVariables variables{driver, log.log()};
-    SignatureUpload upload{settingsPath, log.log(), ftp, pump, padTimeout};
-    SignatureCapture capture{driver,  connection, variables,  log.log(),
-                             replies, pump,       padTimeout, upload};
+    PadContext pad{driver, connection, variables, log.log(), scheduler, padTimeout};
+    bool gone = false;
+    OperationRuns runs{scheduler};
+    std::vector<std::unique_ptr<SignatureCapture>> captures;
 };
 
 TEST_F(SignatureCaptureTest, PenDataFoundAtTheThirdReadIsSavedAsItsRawTextAndAnswered)
 {
     const QString sigData(1000, QLatin1Char('x'));
     signOnThirdRead(sigData);
-    capture.qp6100_get_signature(sigFile(), false, QStringLiteral("/vm/"));
+    const OperationRuns::End& end = signOnce(sigFile(), false, QStringLiteral("/vm/"));
 
     EXPECT_EQ(sigcompReads(), 3);
-    EXPECT_EQ(pump.elapsedMs(), 1500);
+    EXPECT_EQ(end.atMs, 1500);
     EXPECT_EQ(driver.calls.mid(0, 2), (QStringList{QStringLiteral("SetVariable(SIGCOMP)"),
                                                    QStringLiteral("ShowForm(padSig)")}));
     EXPECT_EQ(driver.sets.at(0).bytes, QByteArray(2, '\0'));
@@ -130,13 +142,12 @@ TEST_F(SignatureCaptureTest, EachOutcomeAfterTheSignatureHasItsReply)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         driver.calls.clear();
-        replies.replies.clear();
         ftp.uploads.clear();
         driver.saveStatus = c.saveStatus;
         ftp.succeeds = c.uploadSucceeds;
         TestFiles::writeAll(sigFile(), "picture");
         signOnThirdRead(QString(c.sigDataLength, QLatin1Char('S')));
-        capture.qp6100_get_signature(sigFile(), c.doFtp, QStringLiteral("/in/"));
+        signOnce(sigFile(), c.doFtp, QStringLiteral("/in/"));
 
         EXPECT_EQ(onlyReply(), c.reply);
         EXPECT_EQ(int(ftp.uploads.size()), c.uploads);
@@ -157,9 +168,8 @@ TEST_F(SignatureCaptureTest, EachOutcomeAfterTheSignatureHasItsReply)
 TEST_F(SignatureCaptureTest, TheWaitReadsTwiceTheLimitLessOneTimesThenShowsWelcome)
 {
     padTimeout.setSeconds(0);
-    capture.qp6100_get_signature(sigFile(), true, QStringLiteral("/in/"));
+    EXPECT_EQ(signOnce(sigFile(), true, QStringLiteral("/in/")).atMs, 60000);
     EXPECT_EQ(padTimeout.seconds(), 60);
-    EXPECT_EQ(pump.steps(), 120);
     EXPECT_EQ(sigcompReads(), 119);
     EXPECT_EQ(onlyReply(), kTimeoutReply);
     EXPECT_EQ(driver.calls.last(), QStringLiteral("ShowForm(padWelcome)"));
@@ -169,14 +179,10 @@ TEST_F(SignatureCaptureTest, TheWaitReadsTwiceTheLimitLessOneTimesThenShowsWelco
     EXPECT_EQ(log.entries().last(), QStringLiteral("qp6100_get_signature: Timeout"));
 
     // A limit lowered by a request served during the wait ends it at the next step.
-    replies.replies.clear();
     padTimeout.setSeconds(30);
-    pump.onStep = [this](int step) {
-        if (step == 120 + 4)
-            padTimeout.setSeconds(1);
-    };
-    capture.qp6100_get_signature(sigFile(), false, QStringLiteral("/in/"));
-    EXPECT_EQ(pump.steps(), 120 + 4);
+    const qint64 started = scheduler.elapsedMs();
+    runs.at(started + 1750, [this] { padTimeout.setSeconds(1); });
+    EXPECT_EQ(signOnce(sigFile(), false, QStringLiteral("/in/")).atMs - started, 2000);
     EXPECT_EQ(onlyReply(), kTimeoutReply);
 }
 
@@ -187,7 +193,9 @@ TEST_F(SignatureCaptureTest, ADisabledPadOrAFailingDriverAnswersWithAnError)
         settings.setChkQP6100Device(LiveSettings::Unticked);
     }
     padTimeout.setSeconds(0);
-    capture.qp6100_get_signature(sigFile(), false, QStringLiteral("/in/"));
+    runs.start(newCapture(sigFile(), false, QStringLiteral("/in/")));
+    // Answered before start returns, with nothing left on the loop.
+    EXPECT_EQ(scheduler.pending(), 0u);
     EXPECT_EQ(onlyReply(), QStringLiteral("<QP6100><ERROR>QP6100 Not Enabled in Varnel Payment "
                                           "Setup</ERROR></QP6100>"));
     EXPECT_TRUE(driver.calls.isEmpty());
@@ -198,13 +206,9 @@ TEST_F(SignatureCaptureTest, ADisabledPadOrAFailingDriverAnswersWithAnError)
         const QSignalBlocker block(settings);
         settings.setChkQP6100Device(LiveSettings::Ticked);
     }
-    replies.replies.clear();
-    pump.onStep = [this](int step) {
-        if (step == 2)
-            driver.throwOn = QStringLiteral("GetVariable:SIGCOMP");
-    };
+    runs.at(750, [this] { driver.throwOn = QStringLiteral("GetVariable:SIGCOMP"); });
     driver.throwCode = 13;
-    capture.qp6100_get_signature(sigFile(), false, QStringLiteral("/in/"));
+    EXPECT_EQ(signOnce(sigFile(), false, QStringLiteral("/in/")).atMs, 1000);
     EXPECT_EQ(
         onlyReply(),
         QStringLiteral("<QP6100><ERROR>Error Getting Signature: Error( 13)</ERROR></QP6100>"));
@@ -213,7 +217,7 @@ TEST_F(SignatureCaptureTest, ADisabledPadOrAFailingDriverAnswersWithAnError)
 
 TEST_F(SignatureCaptureTest, DeleteRemovesAWritableEarlierPictureOnly)
 {
-    capture.qp6100_delete_signature(sigFile());
+    SignatureCapture::qp6100_delete_signature(log.log(), sigFile());
     EXPECT_EQ(log.entries(), QStringList{QStringLiteral("qp6100_delete_signature: ") + sigFile() +
                                          QStringLiteral(" doesn't exist")});
 
@@ -225,7 +229,7 @@ TEST_F(SignatureCaptureTest, DeleteRemovesAWritableEarlierPictureOnly)
         ASSERT_TRUE(file.open(QIODevice::ReadWrite));
         ASSERT_TRUE(file.setFileTime(modified, QFileDevice::FileModificationTime));
     }
-    capture.qp6100_delete_signature(sigFile());
+    SignatureCapture::qp6100_delete_signature(log.log(), sigFile());
     EXPECT_EQ(log.entries().last(), QStringLiteral("qp6100_delete_signature: 3/4/2026 5:05:09 PM"));
     EXPECT_FALSE(QFile::exists(sigFile()));
 
@@ -233,12 +237,111 @@ TEST_F(SignatureCaptureTest, DeleteRemovesAWritableEarlierPictureOnly)
     TestFiles::writeAll(sigFile(), "kept");
     QFile::setPermissions(sigFile(), QFileDevice::ReadOwner);
     try {
-        capture.qp6100_delete_signature(sigFile());
+        SignatureCapture::qp6100_delete_signature(log.log(), sigFile());
         ADD_FAILURE() << "a read-only picture was deleted";
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.code(), FailureCode::PermissionDenied);
     }
     EXPECT_EQ(TestFiles::readAll(sigFile()), QByteArray("kept"));
+}
+
+TEST_F(SignatureCaptureTest, AClientGoneEndsItWithoutAReplyAndTheProgramClosingAtOnce)
+{
+    QDir().mkpath(QFileInfo(sigFile()).absolutePath());
+    const QString abandoned = sigFile() + QStringLiteral(" kept");
+    const struct
+    {
+        const char* what;
+        // When it happens: during the pen wait (before the third read) or the upload.
+        qint64 atMs;
+        bool closing;
+        int sigcompReads;
+        int abandonedTransfers;
+        QString lastLogLine;
+        bool welcomeShown;
+        // The reply, given before close() returns; none for a client gone.
+        std::optional<QString> reply;
+    } cases[] = {
+        {"client gone during the pen wait", 1400, false, 2, 0,
+         QStringLiteral("qp6100_get_signature: client gone"), true, std::nullopt},
+        {"client gone during the upload", 2000, false, 3, 1,
+         QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + abandoned, false,
+         std::nullopt},
+        {"program closing during the pen wait", 1400, true, 2, 0,
+         QStringLiteral("qp6100_get_signature: Error( 18)"), false,
+         QStringLiteral("<QP6100><ERROR>Error Getting Signature: Error( 18)</ERROR></QP6100>")},
+        {"program closing during the upload", 2000, true, 3, 1,
+         QStringLiteral("sig_ftp: the program is closing: transfer abandoned, ") + abandoned, false,
+         kFailedReply},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestLog caseLog;
+        PadContext casePad{driver, connection, variables, caseLog.log(), scheduler, padTimeout};
+        FakeFtpClient client(scheduler);
+        client.transferMs = 3000;
+        gone = false;
+        driver.calls.clear();
+        runs.ends.clear();
+        TestFiles::writeAll(sigFile(), "picture");
+        signOnThirdRead(QStringLiteral("pen"));
+        SignatureCapture capture(casePad, FtpSource{client, [this] { return ftpSettings; }},
+                                 sigFile(), true, QStringLiteral("/in/"), [this] { return gone; });
+        const qint64 started = scheduler.elapsedMs();
+        runs.start(capture);
+        bool answeredInClose = false;
+        runs.at(started + c.atMs, [&] {
+            if (c.closing) {
+                capture.close();
+                answeredInClose = runs.ends.size() == 1;
+            } else {
+                gone = true;
+            }
+        });
+        scheduler.runUntilIdle();
+
+        ASSERT_EQ(runs.ends.size(), 1u);
+        EXPECT_EQ(runs.ends.front().reply ? std::optional(runs.ends.front().reply->xml)
+                                          : std::nullopt,
+                  c.reply);
+        EXPECT_EQ(answeredInClose, c.closing);
+        EXPECT_EQ(sigcompReads(), c.sigcompReads);
+        EXPECT_EQ(client.abandoned, c.abandonedTransfers);
+        EXPECT_EQ(caseLog.entries().last(), c.lastLogLine);
+        EXPECT_EQ(driver.calls.last() == QStringLiteral("ShowForm(padWelcome)"), c.welcomeShown);
+        // The picture stays for the till's retry.
+        EXPECT_EQ(TestFiles::readAll(sigFile()), QByteArray("picture"));
+        EXPECT_EQ(scheduler.pending(), 0u);
+    }
+}
+
+TEST_F(SignatureCaptureTest, TheReplyGoesOutWhenTheUploadEndsWhileAnotherWaitGoesOn)
+{
+    QDir().mkpath(QFileInfo(sigFile()).absolutePath());
+    TestFiles::writeAll(sigFile(), "picture");
+    signOnThirdRead(QStringLiteral("pen"));
+    ftp.transferMs = 1234;
+    padTimeout.setSeconds(5);
+    // A swipe waits on the same loop meanwhile (another till's, say): neither holds the other.
+    CardSwipe swipe(pad, [] { return false; });
+    runs.start(newCapture(sigFile(), true, QStringLiteral("/in/")));
+    runs.at(1600, [this, &swipe] { runs.start(swipe); });
+    scheduler.runUntilIdle();
+
+    ASSERT_EQ(runs.ends.size(), 2u);
+    // The pen data at 1.5 s, the upload's end 1.234 s later: answered then, not at a step.
+    EXPECT_EQ(runs.ends[0].atMs, 1500 + 1234);
+    ASSERT_TRUE(runs.ends[0].reply);
+    EXPECT_EQ(runs.ends[0].reply->xml,
+              QStringLiteral("<QP6100><SIGNATURE>OK</SIGNATURE><SIGPATH>") + sigFile() +
+                  QStringLiteral("</SIGPATH></QP6100>"));
+    EXPECT_FALSE(QFile::exists(sigFile()));
+    // The swipe ends at its own limit.
+    EXPECT_EQ(runs.ends[1].atMs, 1600 + 5000);
+    EXPECT_EQ(runs.ends[1].reply->xml, kTimeoutReply);
+    ASSERT_EQ(ftp.uploads.size(), 1u);
+    EXPECT_EQ(ftp.uploads.front().timeoutSeconds, 5);
+    EXPECT_EQ(ftp.uploads.front().remoteName, QStringLiteral("/in/ab12.pcx"));
 }
 
 } // namespace

@@ -1,17 +1,28 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QMutex>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 
 #include "core/padtimeout.h"
-#include "fakeeventpump.h"
 #include "fakeftpclient.h"
+#include "fakescheduler.h"
+#include "ftpserverprocess.h"
 #include "pad/curlftpclient.h"
 #include "pad/signatureupload.h"
 #include "padtestsupport.h"
+#include "settings/ftpsettings.h"
 
 namespace {
 
@@ -112,28 +123,48 @@ protected:
                                               .toLatin1());
     }
 
+    // Runs one upload through `client` to its end; nothing when it never ended.
+    std::optional<SignatureUpload::End> upload(FtpClient& client, ActivityLog& uploadLog,
+                                               const QString& ftpPath, StopWhen clientGone = {},
+                                               std::function<void()> meanwhile = {})
+    {
+        std::optional<SignatureUpload::End> end;
+        // The settings as the settings file holds them at this upload.
+        SignatureUpload run(FtpSource{client, [this] { return readFtpSettings(settingsPath); }},
+                            uploadLog, scheduler, padTimeout, sigFile, ftpPath,
+                            std::move(clientGone));
+        std::unique_ptr<ScheduledCall> during;
+        if (meanwhile)
+            during = scheduler.callAfter(ftp.transferMs / 2, meanwhile);
+        run.start([&end](SignatureUpload::End how) { end = how; });
+        scheduler.runUntilIdle();
+        return end;
+    }
+
     QTemporaryDir home;
     QString settingsPath = QDir(home.path()).filePath(QStringLiteral("varnelpayment.ini"));
     QString sigFile = QDir(home.path()).filePath(QStringLiteral("AB12.pcx"));
     TestLog log;
-    FakeEventPump pump;
-    FakeFtpClient ftp;
+    FakeScheduler scheduler;
+    FakeFtpClient ftp{scheduler};
     PadTimeout padTimeout;
-    SignatureUpload upload{settingsPath, log.log(), ftp, pump, padTimeout};
 };
+
+using End = SignatureUpload::End;
 
 TEST_F(SigFtpTest, AConfirmedTransferRemovesTheLocalFile)
 {
     const QString password = QStringLiteral("p@ss:w rd");
     setFtp(QStringLiteral("127.0.0.1:2121"), QStringLiteral("us:er@x"), password);
-    int pending = 0;
-    pump.onPending = [&pending] { ++pending; };
-    ftp.executingChecks = 3;
-
-    EXPECT_TRUE(upload.sig_ftp(sigFile, QStringLiteral("/in box/")));
+    ftp.transferMs = 1700;
+    bool fileThereMeanwhile = false;
+    EXPECT_EQ(upload(ftp, log.log(), QStringLiteral("/in box/"), {},
+                     [&] { fileThereMeanwhile = QFile::exists(sigFile); }),
+              End::Uploaded);
     EXPECT_FALSE(QFile::exists(sigFile));
-    // The one thread let events run while the transfer executed, and only then.
-    EXPECT_EQ(pending, 3);
+    // The upload advanced on the loop, ending when the transfer did, not at a step.
+    EXPECT_TRUE(fileThereMeanwhile);
+    EXPECT_EQ(scheduler.elapsedMs(), 1700);
     ASSERT_EQ(ftp.uploads.size(), 1u);
     const FtpUpload& sent = ftp.uploads.front();
     EXPECT_EQ(sent.host, QStringLiteral("127.0.0.1"));
@@ -227,13 +258,12 @@ TEST_F(SigFtpTest, EveryOtherEndKeepsTheLocalFileAndNeverLogsThePassword)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TestLog caseLog;
-        FakeFtpClient client;
+        FakeFtpClient client(scheduler);
         client.throwCode = c.throwCode;
         client.succeeds = c.succeeds;
-        SignatureUpload caseUpload{settingsPath, caseLog.log(), client, pump, padTimeout};
-        // The settings are read from the file at every upload.
+        // The settings are read at every upload.
         setFtp(c.url, c.user, c.password);
-        EXPECT_FALSE(caseUpload.sig_ftp(sigFile, QStringLiteral("/vm/")));
+        EXPECT_EQ(upload(client, caseLog.log(), QStringLiteral("/vm/")), End::Failed);
         EXPECT_EQ(int(client.uploads.size()), c.uploads);
         EXPECT_EQ(caseLog.entries(), c.log);
         EXPECT_FALSE(caseLog.text().contains(password));
@@ -243,7 +273,7 @@ TEST_F(SigFtpTest, EveryOtherEndKeepsTheLocalFileAndNeverLogsThePassword)
     // A confirmed transfer whose file is read-only: the file stays and the upload failed.
     setFtp(url, QStringLiteral("till"), password);
     QFile::setPermissions(sigFile, QFileDevice::ReadOwner);
-    EXPECT_FALSE(upload.sig_ftp(sigFile, QStringLiteral("/vm/")));
+    EXPECT_EQ(upload(ftp, log.log(), QStringLiteral("/vm/")), End::Failed);
     EXPECT_EQ(log.entries().last(), QStringLiteral("sig_ftp: Error( 70)"));
     EXPECT_TRUE(QFile::exists(sigFile));
 }
@@ -261,21 +291,21 @@ TEST_F(SigFtpTest, OnlyTheFileSentIsRemovedAndAClientThatWentAwayAbandonsTheTran
         const char* what;
         // Runs while the transfer executes.
         std::function<void()> meanwhile;
-        bool result;
+        End result;
         QByteArray fileAfter; // empty: removed
         QString lastLine;
     } cases[] = {
-        {"the file sent", [] {}, true, {}, sent},
+        {"the file sent", [] {}, End::Uploaded, {}, sent},
         {"a newer signature written at the same path",
          [this] {
              QFile::remove(sigFile);
              TestFiles::writeAll(sigFile, "newer picture");
          },
-         true, "newer picture", kept},
+         End::Uploaded, "newer picture", kept},
         {"the same file rewritten in place",
-         [this] { TestFiles::writeAll(sigFile, "PCX picture, longer"); }, true,
+         [this] { TestFiles::writeAll(sigFile, "PCX picture, longer"); }, End::Uploaded,
          "PCX picture, longer", kept},
-        {"the client gone", [] {}, false, "PCX picture",
+        {"the client gone", [] {}, End::Abandoned, "PCX picture",
          QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + sigFile +
              QStringLiteral(" kept")},
     };
@@ -283,23 +313,292 @@ TEST_F(SigFtpTest, OnlyTheFileSentIsRemovedAndAClientThatWentAwayAbandonsTheTran
         SCOPED_TRACE(c.what);
         TestFiles::writeAll(sigFile, "PCX picture");
         TestLog caseLog;
-        FakeFtpClient client;
-        client.executingChecks = 2;
-        SignatureUpload caseUpload{settingsPath, caseLog.log(), client, pump, padTimeout};
+        FakeFtpClient client(scheduler);
+        client.transferMs = ftp.transferMs;
         bool gone = false;
-        const bool abandons = !c.result;
-        pump.onPending = [&] {
-            c.meanwhile();
-            gone = abandons;
-        };
-        EXPECT_EQ(caseUpload.sig_ftp(sigFile, QStringLiteral("/in/"), [&gone] { return gone; }),
+        const bool abandons = c.result == End::Abandoned;
+        const qint64 started = scheduler.elapsedMs();
+        EXPECT_EQ(upload(
+                      client, caseLog.log(), QStringLiteral("/in/"), [&gone] { return gone; },
+                      [&] {
+                          c.meanwhile();
+                          gone = abandons;
+                      }),
                   c.result);
+        // A client gone is noticed at the next half-second step, before the transfer's end.
+        EXPECT_EQ(scheduler.elapsedMs() - started, abandons ? 1000 : client.transferMs);
         EXPECT_EQ(QFile::exists(sigFile), !c.fileAfter.isEmpty());
         if (!c.fileAfter.isEmpty())
             EXPECT_EQ(TestFiles::readAll(sigFile), c.fileAfter);
         EXPECT_EQ(client.abandoned, abandons ? 1 : 0);
         EXPECT_EQ(caseLog.entries().last(), c.lastLine);
     }
+}
+
+// Runs the event loop until `done` holds or `limitMs` pass, watching that no event handler
+// holds the loop: a timer ticks every 10 ms and the longest gap between its ticks is kept.
+class LoopWatch
+{
+public:
+    LoopWatch()
+    {
+        m_tick.setInterval(10);
+        QObject::connect(&m_tick, &QTimer::timeout, [this] {
+            m_longestGapMs = std::max(m_longestGapMs, m_sinceTick.restart());
+        });
+        m_tick.start();
+        m_sinceTick.start();
+    }
+    bool runUntil(const std::function<bool()>& done, int limitMs)
+    {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!done() && elapsed.elapsed() < limitMs)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return done();
+    }
+    qint64 longestGapMs() const { return m_longestGapMs; }
+
+private:
+    QTimer m_tick;
+    QElapsedTimer m_sinceTick;
+    qint64 m_longestGapMs = 0;
+};
+
+// A loopback FTP server of the test's own, on a thread of its own (libcurl reads the answer
+// to a store in a blocking call, so the server cannot share the test's thread): it greets (or
+// stays silent), takes one store in passive mode (confirming it or not), and never answers the
+// goodbye.
+class ScriptedFtpServer final : public QThread
+{
+public:
+    enum class Mode { Silent, Confirms, NeverConfirms };
+
+    explicit ScriptedFtpServer(Mode mode) : m_mode(mode)
+    {
+        start();
+        m_ready.acquire();
+    }
+    ~ScriptedFtpServer() override
+    {
+        quit();
+        wait();
+    }
+
+    quint16 port() const { return m_port; }
+    QStringList commands() const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return m_commands;
+    }
+    QByteArray stored() const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return m_stored;
+    }
+    bool connected() const { return m_connected; }
+    bool sessionClosed() const { return m_sessionClosed; }
+
+protected:
+    void run() override
+    {
+        QTcpServer control;
+        QTcpServer data;
+        QTcpSocket* session = nullptr;
+        const auto reply = [&session](const QByteArray& line) { session->write(line + "\r\n"); };
+        QObject::connect(&control, &QTcpServer::newConnection, [&] {
+            session = control.nextPendingConnection();
+            m_connected = true;
+            QObject::connect(session, &QTcpSocket::disconnected,
+                             [this] { m_sessionClosed = true; });
+            QObject::connect(session, &QTcpSocket::readyRead, [&] {
+                while (session->canReadLine()) {
+                    const QString line = QString::fromLatin1(session->readLine().trimmed());
+                    {
+                        const QMutexLocker lock(&m_mutex);
+                        m_commands.append(line);
+                    }
+                    const QString verb = line.section(QLatin1Char(' '), 0, 0).toUpper();
+                    if (verb == QLatin1String("USER"))
+                        reply("331 password please");
+                    else if (verb == QLatin1String("PASS"))
+                        reply("230 logged in");
+                    else if (verb == QLatin1String("PWD"))
+                        reply("257 \"/\"");
+                    else if (verb == QLatin1String("EPSV"))
+                        reply("229 passive (|||" + QByteArray::number(data.serverPort()) + "|)");
+                    else if (verb == QLatin1String("TYPE"))
+                        reply("200 binary");
+                    else if (verb == QLatin1String("STOR"))
+                        reply("150 send it");
+                    else if (verb != QLatin1String("QUIT")) // the goodbye goes unanswered
+                        reply("502 not here");
+                }
+            });
+            if (m_mode != Mode::Silent)
+                reply("220 ready");
+        });
+        QObject::connect(&data, &QTcpServer::newConnection, [&] {
+            QTcpSocket* socket = data.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket] {
+                const QMutexLocker lock(&m_mutex);
+                m_stored += socket->readAll();
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, [&] {
+                if (m_mode == Mode::Confirms)
+                    reply("226 stored");
+            });
+        });
+        control.listen(QHostAddress::LocalHost);
+        data.listen(QHostAddress::LocalHost);
+        m_port = control.serverPort();
+        m_ready.release();
+        exec();
+    }
+
+private:
+    const Mode m_mode;
+    QSemaphore m_ready;
+    std::atomic<quint16> m_port{0};
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_sessionClosed{false};
+    mutable QMutex m_mutex;
+    QStringList m_commands;
+    QByteArray m_stored;
+};
+
+class CurlTransferTest : public ::testing::Test
+{
+protected:
+    CurlTransferTest() { TestFiles::writeAll(localFile, "PCX picture"); }
+
+    FtpUpload uploadTo(quint16 port, int timeoutSeconds = 30) const
+    {
+        return FtpUpload{QStringLiteral("127.0.0.1"),       port,           QStringLiteral("till"),
+                         QStringLiteral("s3cret"),          timeoutSeconds, localFile,
+                         QStringLiteral("/in box/ab12.pcx")};
+    }
+
+    QTemporaryDir home;
+    QString localFile = QDir(home.path()).filePath(QStringLiteral("AB12.pcx"));
+    LoopWatch loop;
+    CurlFtpClient client;
+    std::unique_ptr<FtpTransfer> transfer;
+    std::optional<FtpOutcome> outcome;
+    int ends = 0;
+    // Records the end; the owner drops the transfer inside, as the upload does.
+    FtpClient::Ended ended = [this](const FtpOutcome& end) {
+        ++ends;
+        outcome = end;
+        transfer.reset();
+    };
+};
+
+TEST_F(CurlTransferTest, TheStoreIsConfirmedAndTheGoodbyeIsSentWithoutAwaitingItsAnswer)
+{
+    ScriptedFtpServer server(ScriptedFtpServer::Mode::Confirms);
+    transfer = client.execute(uploadTo(server.port()), ended);
+    // Nothing happens inside execute(): the loop drives the transfer.
+    EXPECT_EQ(ends, 0);
+    EXPECT_FALSE(server.connected());
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    ASSERT_TRUE(loop.runUntil([this] { return ends > 0; }, 10000))
+        << qPrintable(server.commands().join(QLatin1Char('|')));
+    EXPECT_TRUE(outcome->succeeded) << qPrintable(outcome->failure);
+    EXPECT_EQ(server.stored(), QByteArray("PCX picture"));
+    EXPECT_TRUE(server.commands().contains(QStringLiteral("STOR /in box/ab12.pcx")))
+        << qPrintable(server.commands().join(QLatin1Char('|')));
+    // The goodbye went out and the session closed though the server never answered it.
+    ASSERT_TRUE(loop.runUntil([&] { return server.sessionClosed(); }, 2000));
+    EXPECT_EQ(server.commands().last(), QStringLiteral("QUIT"));
+    EXPECT_LT(elapsed.elapsed(), 2000);
+    EXPECT_LT(loop.longestGapMs(), 300);
+    EXPECT_EQ(ends, 1);
+}
+
+TEST_F(CurlTransferTest, AServerThatNeverAnswersEndsByTheTimeoutWithoutHoldingTheLoop)
+{
+    ScriptedFtpServer server(ScriptedFtpServer::Mode::Silent);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    transfer = client.execute(uploadTo(server.port(), 1), ended);
+    ASSERT_TRUE(loop.runUntil([this] { return ends > 0; }, 10000));
+    EXPECT_TRUE(server.connected());
+    EXPECT_FALSE(outcome->succeeded);
+    EXPECT_TRUE(outcome->failure.contains(QStringLiteral("time"), Qt::CaseInsensitive))
+        << qPrintable(outcome->failure);
+    EXPECT_FALSE(outcome->failure.contains(QStringLiteral("s3cret")));
+    EXPECT_GE(elapsed.elapsed(), 900);
+    EXPECT_LT(elapsed.elapsed(), 5000);
+    EXPECT_LT(loop.longestGapMs(), 300);
+}
+
+TEST_F(CurlTransferTest, AStoreTheServerNeverConfirmsFailsAndHoldsTheLoopBriefly)
+{
+    ScriptedFtpServer server(ScriptedFtpServer::Mode::NeverConfirms);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    transfer = client.execute(uploadTo(server.port()), ended);
+    ASSERT_TRUE(loop.runUntil([this] { return ends > 0; }, 20000));
+    EXPECT_FALSE(outcome->succeeded);
+    EXPECT_EQ(outcome->failure,
+              QStringLiteral("the server did not confirm the store within 1000 ms of its end"));
+    EXPECT_EQ(server.stored(), QByteArray("PCX picture"));
+    // Well before the 30 s limit: libcurl's wait for the answer is cut short.
+    EXPECT_LT(elapsed.elapsed(), 5000);
+    EXPECT_LT(loop.longestGapMs(), 2500);
+}
+
+TEST_F(CurlTransferTest, AbandoningDropsTheConnectionAtOnceAndAnnouncesNothing)
+{
+    ScriptedFtpServer server(ScriptedFtpServer::Mode::Silent);
+    transfer = client.execute(uploadTo(server.port()), ended);
+    ASSERT_TRUE(loop.runUntil([&] { return server.connected(); }, 5000));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    transfer.reset();
+    ASSERT_TRUE(loop.runUntil([&] { return server.sessionClosed(); }, 2000));
+    EXPECT_LT(elapsed.elapsed(), 500);
+    loop.runUntil([] { return false; }, 200);
+    EXPECT_EQ(ends, 0);
+
+    // A client that goes first drops what it still runs; the transfer goes afterwards quietly.
+    ScriptedFtpServer second(ScriptedFtpServer::Mode::Silent);
+    auto early = std::make_unique<CurlFtpClient>();
+    transfer = early->execute(uploadTo(second.port()), ended);
+    ASSERT_TRUE(loop.runUntil([&] { return second.connected(); }, 5000));
+    early.reset();
+    ASSERT_TRUE(loop.runUntil([&] { return second.sessionClosed(); }, 2000));
+    transfer.reset();
+    EXPECT_EQ(ends, 0);
+}
+
+TEST_F(CurlTransferTest, ARealServerStoresTheFileAndOneKilledMidTransferFailsIt)
+{
+    FtpServerProcess server(QStringLiteral("till"), QStringLiteral("s3cret"));
+    ASSERT_TRUE(server.start());
+    FtpUpload upload = uploadTo(server.port());
+    upload.remoteName = QStringLiteral("/ab12.pcx");
+    transfer = client.execute(upload, ended);
+    ASSERT_TRUE(loop.runUntil([this] { return ends > 0; }, 10000));
+    EXPECT_TRUE(outcome->succeeded) << qPrintable(outcome->failure);
+    EXPECT_EQ(TestFiles::readAll(QDir(server.root()).filePath(QStringLiteral("ab12.pcx"))),
+              QByteArray("PCX picture"));
+
+    // A picture large enough to be under way when the server dies.
+    TestFiles::writeAll(localFile, QByteArray(96 * 1024 * 1024, 'p'));
+    upload.remoteName = QStringLiteral("/big.pcx");
+    const QString remote = QDir(server.root()).filePath(QStringLiteral("big.pcx"));
+    outcome.reset();
+    transfer = client.execute(upload, ended);
+    ASSERT_TRUE(loop.runUntil([&] { return QFileInfo(remote).size() > 0 || ends > 1; }, 10000));
+    server.kill();
+    ASSERT_TRUE(loop.runUntil([this] { return ends > 1; }, 10000));
+    EXPECT_FALSE(outcome->succeeded);
+    EXPECT_FALSE(outcome->failure.isEmpty());
+    EXPECT_LT(QFileInfo(remote).size(), 96 * 1024 * 1024);
 }
 
 } // namespace
