@@ -75,6 +75,7 @@ QString pinEnteredReply(const QString& pinBlock, const QString& ksn)
 QString pinFailedReply(int code)
 {
     return pinErrorReply(QStringLiteral("Error Getting PIN: ") + errorNumberText(code));
+}
 
 QString padTimeoutReply()
 {
