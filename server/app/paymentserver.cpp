@@ -15,6 +15,7 @@
 #include "pinpad/serialpinpad.h"
 #include "request/requestserver.h"
 #include "request/websocketdoor.h"
+#include "settings/ftpsettings.h"
 
 namespace {
 
@@ -40,10 +41,13 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& 
       m_simulatedPad(devices.makePad ? nullptr : std::make_unique<SimulatedPad>()),
       m_padDriver(devices.makePad ? devices.makePad(m_settings, m_log) : nullptr),
       m_pad(std::make_unique<SignaturePad>(
-          m_padDriver ? *m_padDriver : static_cast<PadDriver&>(*m_simulatedPad), m_settings, m_log,
-          scheduler, m_padTimeout, devices.fileChooser,
-          chosen<FtpClient, CurlFtpClient>(devices.ftpClient, m_ownFtpClient),
-          [this] { return m_settingsFile.readFtp(); }, folder.signaturesPath())),
+          m_padDriver ? *m_padDriver : static_cast<PadDriver&>(*m_simulatedPad), m_settings,
+          m_log, devices.fileChooser, scheduler, m_padTimeout,
+          FtpSource{chosen<FtpClient, CurlFtpClient>(devices.ftpClient, m_ownFtpClient),
+                    [settingsPath = folder.settingsPath()] {
+                        return readFtpSettings(settingsPath);
+                    }},
+          folder.signaturesPath())),
       m_pinPad(std::make_unique<PinEntry>(
           chosen<PinPadDevice, SerialPinPad>(devices.pinPad, m_ownPinPad, stored.serialPorts,
                                              scheduler),

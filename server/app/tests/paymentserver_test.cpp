@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include "core/scheduler.h"
+#include "borrowedpad.h"
 #include "fakeclock.h"
 #include "fakepinpad.h"
 #include "fakeserialprobe.h"
@@ -59,19 +60,16 @@ protected:
     QtScheduler scheduler;
     NoFileChooser fileChooser;
     RecordingViewer viewer;
-    FakePinPad pinPad;
+    FakePinPad pinPad{scheduler};
     FakeSerialProbe serialProbe; // a machine without serial ports
     std::unique_ptr<PaymentServer> server;
-    // The pad the server made, which it owns.
-    SimulatedPad* madePad = nullptr;
+    SimulatedPad pad;
 
     PaymentServer& make()
     {
         const ProgramFolder folder(home.path());
         Devices devices{[this](const LiveSettings&, ActivityLog&) {
-                            auto pad = std::make_unique<SimulatedPad>();
-                            madePad = pad.get();
-                            return pad;
+                            return std::make_unique<BorrowedPad>(pad);
                         },
                         fileChooser, viewer};
         devices.pinPad = &pinPad;
@@ -97,7 +95,6 @@ TEST_F(PaymentServerTest, StartsInOrderAndShutsDownOnce)
     ASSERT_TRUE(report.listening()) << qPrintable(report.listenError);
     EXPECT_TRUE(report.errorLines().isEmpty());
     EXPECT_EQ(s.listeningPort(), port);
-    SimulatedPad& pad = *madePad;
     EXPECT_TRUE(pad.portOpen()) << "the ticked box connects the pad during the settings load";
     EXPECT_EQ(pad.form(), QStringLiteral("padWelcome"));
     const QStringList started = logEntries();
@@ -159,7 +156,6 @@ TEST_F(PaymentServerTest, WindowCommandsReachTheirSubsystems)
     PaymentServer& s = make();
     ASSERT_TRUE(s.start().listening());
     WindowCommands& commands = s;
-    SimulatedPad& pad = *madePad;
 
     commands.mnuQP6100Disconnect_Click();
     EXPECT_FALSE(pad.portOpen());

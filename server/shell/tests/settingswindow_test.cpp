@@ -263,7 +263,7 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
     ShellTestServer s(settingsWithPort(loadedPort));
     MainWindow& window = s.program->window();
     LiveSettings& live = s.server->settings();
-    ASSERT_TRUE(s.program->start(false));
+    ASSERT_TRUE(s.program->start().listening());
     window.mnuPopupRestore();
 
     // The load filled the window.

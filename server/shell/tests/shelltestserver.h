@@ -5,15 +5,16 @@
 #include <QTemporaryDir>
 
 #include "app/paymentserver.h"
-#include "core/eventpump.h"
+#include "borrowedpad.h"
+#include "core/scheduler.h"
 #include "fakeclock.h"
 #include "fakepinpad.h"
 #include "fakeserialprobe.h"
-#include "pad/curlftpclient.h"
 #include "pad/filechooser.h"
 #include "pad/simulatedpad.h"
 #include "shell/desktophost.h"
 #include "shell/launchertextviewer.h"
+#include "settings/settingsfile.h"
 #include "shell/trayprogram.h"
 #include "shellfakes.h"
 #include "testfiles.h"
@@ -26,9 +27,15 @@ struct ShellTestServer
     {
         if (!settings.isEmpty())
             TestFiles::writeAll(home.filePath(QStringLiteral("varnelpayment.ini")), settings);
-        server = std::make_unique<PaymentServer>(
-            ProgramFolder(home.path()), clock, pump,
-            Devices{pad, fileChooser, viewer, ftpClient, pinPad, serialProbe});
+        const ProgramFolder folder(home.path());
+        Devices devices{[this](const LiveSettings&, ActivityLog&) {
+                            return std::make_unique<BorrowedPad>(pad);
+                        },
+                        fileChooser, viewer};
+        devices.pinPad = &pinPad;
+        devices.serialProbe = &serialProbe;
+        server = std::make_unique<PaymentServer>(folder, SettingsFile::read(folder.settingsPath()),
+                                                 clock, scheduler, devices);
         program = std::make_unique<TrayProgram>(
             *server, DesktopHost{questions, tray, launcher, programPath, server->folder().path(),
                                  [this] { ++ends; }});
@@ -41,13 +48,12 @@ struct ShellTestServer
 
     QTemporaryDir home;
     FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(19, 54, 28))};
-    QtEventPump pump;
+    QtScheduler scheduler;
     SimulatedPad pad;
     NoFileChooser fileChooser;
     RecordingLauncher launcher;
     LauncherTextViewer viewer{launcher};
-    CurlFtpClient ftpClient;
-    FakePinPad pinPad;
+    FakePinPad pinPad{scheduler};
     FakeSerialProbe serialProbe; // a machine without serial ports
     RecordingQuestionBox questions;
     FakeTray tray;

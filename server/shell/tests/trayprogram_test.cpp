@@ -93,8 +93,9 @@ TEST(TrayProgramTest, StartsIntoTheTrayOrKeepsTheWindowWhereItMustStayReachable)
         ShowCounter counter;
         window.installEventFilter(&counter);
 
-        QString reason;
-        EXPECT_EQ(s.program->start(false, &reason), row.portFree);
+        const StartupReport report = s.program->start();
+        const QString reason = report.listenError;
+        EXPECT_EQ(report.listening(), row.portFree);
         EXPECT_EQ(counter.shows, 1); // shown first, whatever happens next
         EXPECT_EQ(windowState(window), row.afterStart);
 
@@ -169,7 +170,7 @@ TEST(TrayProgramTest, EveryCloseRequestAsksAndTheAnswerDecides)
         ShellTestServer s(settings(ServerProcess::freePort(), true));
         s.tray.available = row.trayAvailable;
         MainWindow& window = s.program->window();
-        ASSERT_TRUE(s.program->start(false));
+        ASSERT_TRUE(s.program->start().listening());
         if (row.startShown)
             window.mnuPopupRestore();
         ASSERT_EQ(window.isVisible(), row.startShown);
@@ -228,7 +229,7 @@ TEST(TrayProgramTest, TrayIconEventsFollowTheEventTable)
     };
     ShellTestServer s(settings(ServerProcess::freePort(), false));
     MainWindow& window = s.program->window();
-    ASSERT_TRUE(s.program->start(false));
+    ASSERT_TRUE(s.program->start().listening());
     auto* popup = window.findChild<QMenu*>(u"mnuPopup"_s);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);
@@ -263,7 +264,7 @@ TEST(TrayProgramTest, TrayIconEventsFollowTheEventTable)
 TEST(TrayProgramTest, ViewLogWritesItsLineThenOpensTheLog)
 {
     ShellTestServer s(settings(ServerProcess::freePort(), false));
-    ASSERT_TRUE(s.program->start(false));
+    ASSERT_TRUE(s.program->start().listening());
     const QString logPath = s.home.filePath(u"varnelpayment.log"_s);
     QStringList linesWhenOpened;
     s.launcher.onOpen = [&](const QUrl&) { linesWhenOpened = s.logEntries(); };
