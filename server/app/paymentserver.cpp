@@ -8,6 +8,7 @@
 #include "pinpad/commportscan.h"
 #include "pinpad/pinentry.h"
 #include "request/accesspolicy.h"
+#include "request/admission.h"
 #include "request/deviceoperations.h"
 #include "request/requestdispatcher.h"
 #include "request/requestserver.h"
@@ -30,7 +31,6 @@ bool PaymentServer::start(bool simulate, QString* listenError)
     m_started = true;
     m_log.log(QStringLiteral("Application: Form load"));
     m_service = std::make_unique<RequestService>(m_log, m_padTimeout, m_folder.signaturesPath());
-    m_requests = std::make_unique<RequestServer>(m_log, m_settings, *m_service, m_connectionLimit);
     // The pad's operations exist before the settings load, which may already connect the pad.
     m_pad =
         std::make_unique<SignaturePad>(m_devices.padDriver, m_settings, m_log, *m_service, m_pump,
@@ -51,11 +51,13 @@ bool PaymentServer::start(bool simulate, QString* listenError)
     m_access = AccessPolicy::fromAllowFrom(m_settings.allowFrom(), &accessLines);
     for (const QString& line : accessLines)
         m_log.log(line);
-    m_requests->setAccessPolicy(m_access);
+    // The cap is fitted once, before either door opens; both doors admit through one admission.
+    m_connectionLimit.fitToFileLimit(m_log);
+    m_admission = std::make_unique<Admission>(m_log, m_access, m_connectionLimit);
+    m_requests = std::make_unique<RequestServer>(m_log, m_settings, *m_service, *m_admission);
     const bool listening = m_requests->start_listening(listenError);
     // A second door onto the same service, for browser tills; without it the TCP port serves on.
-    m_webSocket =
-        std::make_unique<WebSocketDoor>(m_log, m_settings, m_access, m_connectionLimit, *m_service);
+    m_webSocket = std::make_unique<WebSocketDoor>(m_log, m_settings, *m_admission, *m_service);
     m_webSocket->start(&m_webSocketError);
     mnuToolsLogFilePurgeLog();
     m_purgeTimer = std::make_unique<PurgeTimer>(m_log, m_clock);

@@ -15,6 +15,7 @@
 #include "request/connectionlimit.h"
 #include "settings/settingsfile.h"
 
+class Admission;
 class Clock;
 class CommPortScan;
 class EventPump;
@@ -84,6 +85,8 @@ private:
     AccessPolicy m_access;
     // Built by start() in this order.
     std::unique_ptr<RequestService> m_service;
+    // Who comes in through the doors; outlives them.
+    std::unique_ptr<Admission> m_admission;
     std::unique_ptr<RequestServer> m_requests;
     std::unique_ptr<WebSocketDoor> m_webSocket;
     std::unique_ptr<SignaturePad> m_pad;
