@@ -2,6 +2,7 @@
 // messages, framing faults, origins, the allow-list and TLS.
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -343,11 +344,12 @@ TEST(WebSocketE2E, RefusalFloodsOnEitherPortWriteAFewCountedLines)
     ASSERT_FALSE(originLines.isEmpty());
     EXPECT_EQ(originLines.first(), firstOriginLine);
     EXPECT_LE(originLines.size(), flood.elapsed() / 1000 + 2) << "at most one line a second";
+    qsizetype longestOrigin = 0;
     for (const QString& line : originLines)
-        EXPECT_LE(line.section(QStringLiteral("origin=["), 1)
-                      .section(QStringLiteral("] ip=["), 0, 0)
-                      .size(),
-                  256);
+        longestOrigin = std::max(longestOrigin, line.section(QStringLiteral("origin=["), 1)
+                                                    .section(QStringLiteral("] ip=["), 0, 0)
+                                                    .size());
+    EXPECT_EQ(longestOrigin, 256);
 
     // A listed page and the listed address are served on as before.
     EXPECT_EQ(rawHandshake(wsPort, "Origin: " + kListedOrigin.toLatin1() + "\r\n", listed),
