@@ -4,7 +4,9 @@ RefusalLog::RefusalLog(std::function<void(const QString&)> write, Format format,
     : QObject(parent), m_write(std::move(write)), m_format(std::move(format))
 {
     m_pending.setSingleShot(true);
-    connect(&m_pending, &QTimer::timeout, this, &RefusalLog::flush);
+    // A lambda, not a member slot: this may run with every descriptor in use, when the
+    // undefined-behaviour checker cannot check a slot receiver's type (it needs a pipe).
+    connect(&m_pending, &QTimer::timeout, this, [this] { flush(); });
 }
 
 void RefusalLog::refused(const QString& detail)

@@ -379,11 +379,11 @@ TEST(WebSocketE2E, OutOfDescriptorsThePortPausesWithoutSpinningAndServesAgain)
 
     // Then something takes the room the cap counted on: the limit drops below what the cap
     // allows, and more clients come than there are descriptors.
-    QProcess lower;
-    lower.start(QStringLiteral("prlimit"),
+    QProcess limit;
+    limit.start(QStringLiteral("prlimit"),
                 {QStringLiteral("--pid"), QString::number(server.process().processId()),
-                 QStringLiteral("--nofile=24:24")});
-    ASSERT_TRUE(lower.waitForFinished(5000) && lower.exitCode() == 0);
+                 QStringLiteral("--nofile=24:64")});
+    ASSERT_TRUE(limit.waitForFinished(5000) && limit.exitCode() == 0);
     std::vector<std::unique_ptr<QTcpSocket>> clients;
     for (int i = 0; i < 100; ++i) {
         clients.push_back(std::make_unique<QTcpSocket>());
@@ -400,7 +400,11 @@ TEST(WebSocketE2E, OutOfDescriptorsThePortPausesWithoutSpinningAndServesAgain)
     EXPECT_GT(refusalsLogged(server.logEntries(), outOfFiles), 0);
     EXPECT_LE(server.logEntries().filter(outOfFiles).size(), 4) << "at most one line a second";
 
-    // Once those clients have gone, both ports serve again.
+    // Once the descriptors are back and those clients have gone, both ports serve again.
+    limit.start(QStringLiteral("prlimit"),
+                {QStringLiteral("--pid"), QString::number(server.process().processId()),
+                 QStringLiteral("--nofile=64:64")});
+    ASSERT_TRUE(limit.waitForFinished(5000) && limit.exitCode() == 0);
     clients.clear();
     WsClient page;
     QDeadlineTimer deadline(5000);
