@@ -57,10 +57,10 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& 
           m_log, stored.serialPorts)),
       m_dispatcher(m_log, m_padTimeout, *m_pad, *m_pinPad),
       m_service(m_log, m_dispatcher, folder.signaturesPath()),
-      m_tcpDoor(std::make_unique<RequestServer>(m_log, m_settings, m_access, m_connectionLimit,
-                                                m_service)),
-      m_webSocketDoor(std::make_unique<WebSocketDoor>(m_log, m_settings, m_access,
-                                                      m_connectionLimit, m_service)),
+      m_admission(m_log, m_access, m_connectionLimit),
+      m_tcpDoor(std::make_unique<RequestServer>(m_log, m_settings, m_service, m_admission)),
+      m_webSocketDoor(
+          std::make_unique<WebSocketDoor>(m_log, m_settings, m_admission, m_service)),
       m_padControl(m_simulatedPad ? std::make_unique<PadControlServer>(*m_simulatedPad, m_log)
                                   : nullptr)
 {

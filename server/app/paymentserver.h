@@ -14,6 +14,7 @@
 #include "core/programfolder.h"
 #include "log/activitylog.h"
 #include "request/accesspolicy.h"
+#include "request/admission.h"
 #include "request/connectionlimit.h"
 #include "request/requestdispatcher.h"
 #include "request/requestservice.h"
@@ -107,6 +108,8 @@ private:
     std::unique_ptr<CommPortScan> m_commPortScan;
     RequestDispatcher m_dispatcher;
     RequestService m_service;
+    // Who comes in through either door.
+    Admission m_admission;
     std::unique_ptr<RequestServer> m_tcpDoor;
     std::unique_ptr<WebSocketDoor> m_webSocketDoor;
     std::unique_ptr<PadControlServer> m_padControl;

@@ -5,9 +5,9 @@
 
 #include "request/peeraddress.h"
 
-ClientConnection::ClientConnection(QTcpSocket* socket, int slot, QObject* parent)
+ClientConnection::ClientConnection(QTcpSocket* socket, int slot, CapPlace place, QObject* parent)
     : Requester(parent), m_socket(socket), m_slot(slot),
-      m_peerIp(addressText(socket->peerAddress()))
+      m_peerIp(addressText(socket->peerAddress())), m_place(std::move(place))
 {
     socket->setParent(this);
 }
@@ -28,5 +28,6 @@ void ClientConnection::markClosed()
     if (m_closed)
         return;
     m_closed = true;
+    m_place.giveBack();
     Q_EMIT gone();
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "request/connectionlimit.h"
 #include "request/requester.h"
 
 class QTcpSocket;
@@ -15,8 +16,8 @@ class ClientConnection final : public Requester
     Q_OBJECT
 
 public:
-    // Takes over `socket` as a child.
-    ClientConnection(QTcpSocket* socket, int slot, QObject* parent);
+    // Takes over `socket` as a child, and `place` under the connection cap until it is closed.
+    ClientConnection(QTcpSocket* socket, int slot, CapPlace place, QObject* parent);
 
     QTcpSocket& socket() const { return *m_socket; }
     int slot() const { return m_slot; }
@@ -27,12 +28,14 @@ public:
     void send(const QByteArray& bytes) override;
     // Set once the close has been handled: the connection takes no more requests or replies.
     bool isClosed() const { return m_closed; }
-    // Marks the close handled and announces that the client has gone.
+    // Marks the close handled, gives the connection's place under the cap back and announces
+    // that the client has gone.
     void markClosed();
 
 private:
     QTcpSocket* m_socket;
     int m_slot;
     QString m_peerIp;
+    CapPlace m_place;
     bool m_closed = false;
 };

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <utility>
+
 #include "settings/storedsettings.h"
+
+class ActivityLog;
 
 // The cap on open client connections, shared by every door that accepts clients: a client
 // over the cap is closed at once, so one client cannot use up the descriptors the server
@@ -8,9 +12,20 @@
 class ConnectionLimit
 {
 public:
+    // Descriptors the cap leaves to the log, the devices, uploads and the pad's control port,
+    // below the process's file limit.
+    static constexpr int kReservedDescriptors = 32;
+
+    explicit ConnectionLimit(int max = StoredSettings::kDefaultMaxConnections) : m_max(max) {}
+
     int max() const { return m_max; }
     void setMax(int max) { m_max = max; }
     int open() const { return m_open; }
+
+    // Raises the process's soft file limit to its hard one (every client takes a descriptor),
+    // then lowers the cap (logged) where the limit still leaves less room than the cap allows.
+    // Called once at start-up, before any door opens.
+    void fitToFileLimit(ActivityLog& log);
 
     // Counts one more open connection; false, counting nothing, when the cap is reached.
     bool admit()
@@ -30,4 +45,33 @@ public:
 private:
     int m_max = StoredSettings::kDefaultMaxConnections;
     int m_open = 0;
+};
+
+// One admitted connection's place under the cap, given back when it is destroyed or
+// giveBack() is called, whichever comes first.
+class CapPlace
+{
+public:
+    explicit CapPlace(ConnectionLimit& limit) : m_limit(&limit) {}
+    CapPlace(CapPlace&& other) noexcept : m_limit(std::exchange(other.m_limit, nullptr)) {}
+    CapPlace& operator=(CapPlace&& other) noexcept
+    {
+        if (this != &other) {
+            giveBack();
+            m_limit = std::exchange(other.m_limit, nullptr);
+        }
+        return *this;
+    }
+    CapPlace(const CapPlace&) = delete;
+    CapPlace& operator=(const CapPlace&) = delete;
+    ~CapPlace() { giveBack(); }
+
+    void giveBack()
+    {
+        if (ConnectionLimit* limit = std::exchange(m_limit, nullptr))
+            limit->release();
+    }
+
+private:
+    ConnectionLimit* m_limit;
 };

@@ -7,26 +7,30 @@
 #include <QString>
 #include <QTimer>
 
-// Logs refused connections at most once a second, with the number refused since the last
-// line: a flood of connections cannot turn into a flood of log lines.
+// Logs refusals of one kind at most once a second, with the number refused since the last
+// line: a flood of connections cannot turn into a flood of log lines. A refusal after a quiet
+// second is logged at once.
 class RefusalLog final : public QObject
 {
 public:
     static constexpr int kIntervalMs = 1000;
+    // The line for `count` refusals, the last of them for `detail`.
+    using Format = std::function<QString(int count, const QString& detail)>;
 
-    // Lines go to `write`, which the door gives a free descriptor for the log when the process
-    // has run out of them.
-    explicit RefusalLog(std::function<void(const QString&)> write, QObject* parent = nullptr);
+    // Lines go to `write`, which gives the log a free descriptor when the process has run out
+    // of them.
+    RefusalLog(std::function<void(const QString&)> write, Format format, QObject* parent = nullptr);
 
-    // One connection refused, for `reason`.
-    void refused(const QString& reason);
+    // One refusal, for `detail`.
+    void refused(const QString& detail);
 
 private:
     void flush();
 
     std::function<void(const QString&)> m_write;
+    Format m_format;
     QElapsedTimer m_sinceLine;
     QTimer m_pending;
     int m_count = 0;
-    QString m_reason;
+    QString m_detail;
 };

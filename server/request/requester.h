@@ -11,6 +11,9 @@ class Requester : public QObject
     Q_OBJECT
 
 public:
+    // The largest request a door takes: a larger receipt or message closes its connection.
+    static constexpr qint64 kMaxRequestBytes = 64 * 1024;
+
     using QObject::QObject;
 
     // The client's address in dotted form, for the log.

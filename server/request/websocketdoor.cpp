@@ -1,6 +1,7 @@
 #include "request/websocketdoor.h"
 
-#include <QPointer>
+#include <unistd.h>
+
 #include <QSslSocket>
 #include <QTimer>
 #include <QWebSocket>
@@ -8,11 +9,12 @@
 
 #include "core/livesettings.h"
 #include "log/activitylog.h"
+#include "request/admission.h"
+#include "request/doorlistener.h"
 #include "request/listenport.h"
 #include "request/peeraddress.h"
-#include "request/requestservice.h"
+#include "request/serverequest.h"
 #include "request/tlsidentity.h"
-#include "request/websocketlistener.h"
 #include "request/websocketrequester.h"
 
 namespace {
@@ -20,17 +22,30 @@ namespace {
 // The longest handshake head read while waiting for its end.
 constexpr qint64 kMaxHandshakeBytes = 16 * 1024;
 
+// A connection's place under the cap, held for as long as the socket it is a child of lives.
+// A child rather than a connection to the socket's destroyed signal: the WebSocket that takes
+// the socket over may drop every connection of the socket's.
+class PlaceHolder final : public QObject
+{
+public:
+    PlaceHolder(CapPlace place, QObject* socket) : QObject(socket), m_place(std::move(place)) {}
+
+private:
+    CapPlace m_place;
+};
+
 } // namespace
 
-WebSocketDoor::WebSocketDoor(ActivityLog& log, const LiveSettings& settings,
-                             const AccessPolicy& access, ConnectionLimit& limit,
+WebSocketDoor::WebSocketDoor(ActivityLog& log, const LiveSettings& settings, Admission& admission,
                              RequestService& service, QObject* parent)
-    : QObject(parent), m_log(log), m_settings(settings), m_service(service),
-      m_listener(new WebSocketListener(access, limit, log, this)),
+    : QObject(parent), m_log(log), m_settings(settings), m_admission(admission), m_service(service),
+      m_listener(new DoorListener(
+          admission,
+          [this](qintptr descriptor, CapPlace place) { admit(descriptor, std::move(place)); },
+          this)),
       m_upgrader(new QWebSocketServer(QStringLiteral("Varnel Payment Server"),
                                       QWebSocketServer::NonSecureMode, this))
 {
-    connect(m_listener, &WebSocketListener::admitted, this, &WebSocketDoor::screenHandshake);
     connect(m_upgrader, &QWebSocketServer::newConnection, this, &WebSocketDoor::takeConnection);
 }
 
@@ -43,25 +58,24 @@ bool WebSocketDoor::start(QString* reason)
         return true;
 
     QString why;
-    std::optional<quint16> port = parseListenPort(portSetting, &why);
-    std::optional<QHostAddress> address =
-        port ? parseBindAddress(m_settings.bindAddress(), &why) : std::nullopt;
     const QString certFile = m_settings.webSocketCertFile().trimmed();
     const QString keyFile = m_settings.webSocketKeyFile().trimmed();
-    if (address && (!certFile.isEmpty() || !keyFile.isEmpty())) {
+    // The port and the address are checked before the TLS files.
+    bool usable =
+        parseListenPort(portSetting, &why) && parseBindAddress(m_settings.bindAddress(), &why);
+    if (usable && (!certFile.isEmpty() || !keyFile.isEmpty())) {
         if (certFile.isEmpty() || keyFile.isEmpty()) {
             why = QStringLiteral("CertFile and KeyFile must both be set for TLS");
-            address.reset();
-        } else if (std::optional<QSslConfiguration> tls =
-                       loadTlsIdentity(certFile, keyFile, &why)) {
-            m_listener->setTls(std::move(tls));
+            usable = false;
         } else {
-            address.reset();
+            m_tls = loadTlsIdentity(certFile, keyFile, &why);
+            usable = m_tls.has_value();
         }
     }
-    if (address && !m_listener->listen(*address, *port))
-        why = m_listener->errorString();
-    if (!address || !m_listener->isListening()) {
+    const std::optional<DoorListener::Listening> listening =
+        usable ? m_listener->listen(portSetting, m_settings.bindAddress(), &why) : std::nullopt;
+    if (!listening) {
+        m_tls.reset();
         m_log.log(QStringLiteral("WebSocket: Listening Error port=[") + portSetting +
                   QStringLiteral("] ") + why);
         if (reason)
@@ -69,19 +83,37 @@ bool WebSocketDoor::start(QString* reason)
         return false;
     }
     m_origins = OriginList(m_settings.webSocketOrigins());
-    m_log.log(QStringLiteral("WebSocket: Listening Port ") + QString::number(*port) +
+    m_log.log(QStringLiteral("WebSocket: Listening Port ") + QString::number(listening->port) +
               (isSecure() ? QStringLiteral(" (wss)") : QStringLiteral(" (ws)")));
     return true;
 }
 
 quint16 WebSocketDoor::listeningPort() const
 {
-    return m_listener->isListening() ? m_listener->serverPort() : 0;
+    return m_listener->port();
 }
 
 bool WebSocketDoor::isSecure() const
 {
-    return m_listener->isSecure();
+    return m_tls.has_value();
+}
+
+void WebSocketDoor::admit(qintptr descriptor, CapPlace place)
+{
+    auto* socket = new QSslSocket(this);
+    // However the connection ends (refused origin, failed handshake, closed WebSocket), its
+    // socket goes, and with it its place under the cap.
+    new PlaceHolder(std::move(place), socket);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        ::close(int(descriptor));
+        delete socket;
+        return;
+    }
+    if (m_tls) {
+        socket->setSslConfiguration(*m_tls);
+        socket->startServerEncryption();
+    }
+    screenHandshake(socket);
 }
 
 // The handshake is read here first, without consuming it, so that a page from an origin not
@@ -122,8 +154,7 @@ void WebSocketDoor::screenHandshake(QTcpSocket* socket)
 
 void WebSocketDoor::refuseOrigin(QTcpSocket* socket, const QString& origin)
 {
-    m_log.log(QStringLiteral("WebSocket: Refused origin=[") + origin + QStringLiteral("] ip=[") +
-              addressText(socket->peerAddress()) + QLatin1Char(']'));
+    m_admission.refuseOrigin(origin, socket->peerAddress());
     socket->write("HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain\r\nContent-Length: 23\r\n"
                   "Connection: close\r\n\r\nOrigin is not allowed.\n");
     socket->disconnectFromHost();
@@ -154,14 +185,7 @@ void WebSocketDoor::takeConnection()
                 [this, requester](const QString& message) {
                     // Devices take single-byte text: what Latin-1 cannot hold arrives as "?".
                     const QByteArray bytes = message.toLatin1();
-                    // Served from the event loop, like a TCP receipt, so that a request that
-                    // arrives while this one waits runs nested.
-                    QMetaObject::invokeMethod(
-                        this,
-                        [this, target = QPointer<Requester>(requester),
-                         address = requester->peerAddress(),
-                         bytes] { m_service.serve(target.data(), address, bytes); },
-                        Qt::QueuedConnection);
+                    serveRequest(*this, m_service, *requester, bytes);
                 });
         connect(socket, &QWebSocket::binaryMessageReceived, requester, [this, requester] {
             m_log.log(QStringLiteral("WebSocket: Binary message ip=[") + requester->peerAddress() +

@@ -1,39 +1,44 @@
 #pragma once
 
+#include <optional>
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QString>
 #include <QTcpSocket>
 
+#include "request/connectionlimit.h"
 #include "request/originlist.h"
+#include "request/requester.h"
 
-class AccessPolicy;
 class ActivityLog;
-class ConnectionLimit;
+class Admission;
+class DoorListener;
 class LiveSettings;
 class QWebSocket;
 class QWebSocketServer;
 class RequestService;
-class WebSocketListener;
 
 // The WebSocket port for browser tills: a second door onto the request service beside the TCP
 // port. Each text message is one request and each reply one text message; the same access
-// policy and connection cap apply. Pages may connect only from the listed origins.
+// admission (allow-list, connection cap, refusal lines) applies. Pages may connect only from the
+// listed origins.
 class WebSocketDoor : public QObject
 {
     Q_OBJECT
 
 public:
     // The largest message taken as a request; a larger one closes its connection (1009).
-    static constexpr qint64 kMaxMessageBytes = 64 * 1024;
+    static constexpr qint64 kMaxMessageBytes = Requester::kMaxRequestBytes;
     // How long a connection may take to send its handshake.
     static constexpr int kHandshakeTimeoutMs = 10000;
 
-    // Requests go to `service`, the same that serves the TCP port; `access` and `limit` are
-    // the TCP port's too.
-    WebSocketDoor(ActivityLog& log, const LiveSettings& settings, const AccessPolicy& access,
-                  ConnectionLimit& limit, RequestService& service, QObject* parent = nullptr);
+    // Requests go to `service`, the same that serves the TCP port; `admission` is the TCP
+    // port's too.
+    WebSocketDoor(ActivityLog& log, const LiveSettings& settings, Admission& admission,
+                  RequestService& service, QObject* parent = nullptr);
     ~WebSocketDoor() override;
 
     // Opens the port that `[WebSocket] Port` names, with TLS when `CertFile` and `KeyFile` are
@@ -45,15 +50,21 @@ public:
     bool isSecure() const;
 
 private:
+    // An admitted connection: its socket (TLS when the port speaks it) is made from
+    // `descriptor` and holds `place` for as long as it lives.
+    void admit(qintptr descriptor, CapPlace place);
     void screenHandshake(QTcpSocket* socket);
     void refuseOrigin(QTcpSocket* socket, const QString& origin);
     void takeConnection();
 
     ActivityLog& m_log;
     const LiveSettings& m_settings;
+    Admission& m_admission;
     RequestService& m_service;
     OriginList m_origins;
-    WebSocketListener* m_listener;
+    // With a configuration the port speaks TLS only.
+    std::optional<QSslConfiguration> m_tls;
+    DoorListener* m_listener;
     // Does the WebSocket upgrade and framing for the sockets the listener admits.
     QWebSocketServer* m_upgrader;
     // Sockets handed to the upgrade: each goes to its WebSocket's requester, whose life then

@@ -160,6 +160,17 @@ bool TestClient::connectTo(const QHostAddress& address, quint16 port)
     return m_socket.waitForConnected(5000);
 }
 
+qint64 ServerProcess::cpuTicks() const
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
+    if (m_process.processId() <= 0 || !stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.value(11).toLongLong() + fields.value(12).toLongLong();
+}
+
 void TestClient::send(const QByteArray& bytes)
 {
     m_socket.write(bytes);

@@ -46,6 +46,9 @@ public:
     QStringList logEntriesFrom(const QString& first) const;
     // Waits until the log holds an entry equal to `entry` (at most `timeoutMs`).
     bool waitForLogEntry(const QString& entry, int timeoutMs = 5000) const;
+    // The processor time (user and system) the server has used so far, in clock ticks; -1 when
+    // it is not running.
+    qint64 cpuTicks() const;
 
     // The path of the built programs.
     static QString binDir();

@@ -298,22 +298,6 @@ TEST(RequestServerCommandLine, VersionAndHelp)
     EXPECT_NE(process.exitCode(), 0);
 }
 
-namespace {
-
-// The processor time the process has used so far, in clock ticks.
-qint64 cpuTicks(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return fields.value(11).toLongLong() + fields.value(12).toLongLong();
-}
-
-} // namespace
-
 TEST(RequestServerAtTheFileLimit, ClientsBeyondItAreTurnedAwayWithoutSpinningAndTheLogGoesOn)
 {
     // A hard limit of 64 descriptors that the server cannot raise, and more clients than that.
@@ -358,10 +342,9 @@ TEST(RequestServerAtTheFileLimit, ClientsBeyondItAreTurnedAwayWithoutSpinningAnd
     ASSERT_EQ(admitted.size(), 32u);
     EXPECT_EQ(admitted.back()->transact("TRANS=VERSION;", kVersionReply), kVersionReply);
     EXPECT_TRUE(server.waitForLogEntry(QStringLiteral("return_xml: <VERSION>1.0.0</VERSION>")));
-    const qint64 pid = server.process().processId();
-    const qint64 before = cpuTicks(pid);
+    const qint64 before = server.cpuTicks();
     QThread::sleep(1);
-    const qint64 used = cpuTicks(pid) - before;
+    const qint64 used = server.cpuTicks() - before;
     EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 5) << "ticks of processor time in one second";
 
     // Once the clients have gone, a new one is served; every close was logged.

@@ -17,6 +17,7 @@
 #include "core/livesettings.h"
 #include "core/padtimeout.h"
 #include "log/activitylog.h"
+#include "request/admission.h"
 #include "request/connectionlimit.h"
 #include "request/deviceoperations.h"
 #include "request/requestdispatcher.h"
@@ -129,7 +130,8 @@ protected:
     RequestDispatcher dispatcher{log, padTimeout, pad, pinPad};
     RequestService service{log, dispatcher, dir.filePath(QStringLiteral("signatures"))};
     ConnectionLimit limit;
-    RequestServer server{log, settings, service, limit};
+    Admission admission{log, AccessPolicy(), limit};
+    RequestServer server{log, settings, service, admission};
 };
 
 } // namespace

@@ -1,10 +1,18 @@
 // End-to-end: the WebSocket port of the real varnelpayment binary, on loopback: requests as text
 // messages, framing faults, origins, the allow-list and TLS.
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QWebSocket>
 
@@ -75,6 +83,43 @@ QByteArray rawHandshake(quint16 port, const QByteArray& originHeader,
                 originHeader + "\r\n");
     const QByteArray answer = client.receive(3000, 12);
     return answer.left(answer.indexOf('\r'));
+}
+
+// Opens `count` connections from `from` to `port` at once and waits (at most 10 s) until the
+// server has closed every one; returns how many it left open.
+int connectAndWaitClosed(quint16 port, int count, const QHostAddress& from)
+{
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->bind(from);
+        clients.back()->connectToHost(QHostAddress(QHostAddress::LocalHost), port);
+    }
+    const auto open = [&clients] {
+        int n = 0;
+        for (const auto& client : clients)
+            n += client->state() != QAbstractSocket::UnconnectedState;
+        return n;
+    };
+    QDeadlineTimer deadline(10000);
+    while (open() > 0 && !deadline.hasExpired())
+        spin(20);
+    return open();
+}
+
+// The refusals that the log's lines matching `line` stand for: a line counts one, or the
+// number in its trailing " count=[N]".
+int refusalsLogged(const QStringList& log, const QRegularExpression& line)
+{
+    int refusals = 0;
+    for (const QString& entry : log) {
+        const QRegularExpressionMatch match = line.match(entry);
+        if (match.hasMatch())
+            refusals += match.captured(QStringLiteral("count")).isEmpty()
+                            ? 1
+                            : match.captured(QStringLiteral("count")).toInt();
+    }
+    return refusals;
 }
 
 QString wsSettings(quint16 port, const QString& extra = {})
@@ -245,4 +290,130 @@ TEST(WebSocketE2E, BothPortsShareOneConnectionCap)
         spin(50);
     EXPECT_EQ(next.ask(QStringLiteral("TRANS=VERSION;")), kVersionReply);
     EXPECT_EQ(tcp.transact("TRANS=VERSION;", kVersionReply.toLatin1()), kVersionReply.toLatin1());
+}
+
+TEST(WebSocketE2E, RefusalFloodsOnEitherPortWriteAFewCountedLines)
+{
+    const quint16 wsPort = ServerProcess::freePort();
+    ServerProcess server(
+        QStringLiteral("allowFrom=127.0.0.2\r\n[WebSocket]\r\nPort=%1\r\nOrigins=%2\r\n")
+            .arg(wsPort)
+            .arg(kListedOrigin));
+    ASSERT_TRUE(server.start());
+    const QHostAddress unlisted(QStringLiteral("127.0.0.1"));
+    const QHostAddress listed(QStringLiteral("127.0.0.2"));
+
+    // 200 connections from an address outside the allow-list, half on each port: each is
+    // closed unread, and the two ports share one once-a-second line with the number refused.
+    QElapsedTimer flood;
+    flood.start();
+    EXPECT_EQ(connectAndWaitClosed(server.port(), 100, unlisted), 0);
+    EXPECT_EQ(connectAndWaitClosed(wsPort, 100, unlisted), 0);
+    const QRegularExpression unlistedLine(
+        QStringLiteral(R"(^Socket: Refused 127\.0\.0\.1( count=\[(?<count>\d+)\])?$)"));
+    QDeadlineTimer deadline(5000);
+    while (refusalsLogged(server.logEntries(), unlistedLine) < 200 && !deadline.hasExpired())
+        spin(50);
+    QStringList log = server.logEntries();
+    EXPECT_EQ(refusalsLogged(log, unlistedLine), 200);
+    const QStringList unlistedLines = log.filter(QStringLiteral("Socket: Refused"));
+    // The first line of a burst is the line of a single refusal.
+    ASSERT_FALSE(unlistedLines.isEmpty());
+    EXPECT_EQ(unlistedLines.first(), QStringLiteral("Socket: Refused 127.0.0.1"));
+    EXPECT_LE(unlistedLines.size(), flood.elapsed() / 1000 + 2) << "at most one line a second";
+
+    // 300 handshakes from a listed address with an unlisted origin of 9,000 characters: each
+    // is answered 403; the log names the origin by its first 256 characters, a few times.
+    const QString origin = QStringLiteral("http://") + QString(8993, QLatin1Char('o'));
+    flood.restart();
+    int forbidden = 0;
+    for (int i = 0; i < 300; ++i)
+        forbidden += rawHandshake(wsPort, "Origin: " + origin.toLatin1() + "\r\n", listed) ==
+                     "HTTP/1.1 403 Forbidden";
+    EXPECT_EQ(forbidden, 300);
+    const QString firstOriginLine =
+        QStringLiteral("WebSocket: Refused origin=[%1] ip=[127.0.0.2]").arg(origin.left(256));
+    const QRegularExpression originLine(QRegularExpression::escape(firstOriginLine) +
+                                        QStringLiteral(R"(( count=\[(?<count>\d+)\])?$)"));
+    deadline.setRemainingTime(5000);
+    while (refusalsLogged(server.logEntries(), originLine) < 300 && !deadline.hasExpired())
+        spin(50);
+    log = server.logEntries();
+    EXPECT_EQ(refusalsLogged(log, originLine), 300);
+    const QStringList originLines = log.filter(QStringLiteral("WebSocket: Refused"));
+    ASSERT_FALSE(originLines.isEmpty());
+    EXPECT_EQ(originLines.first(), firstOriginLine);
+    EXPECT_LE(originLines.size(), flood.elapsed() / 1000 + 2) << "at most one line a second";
+    qsizetype longestOrigin = 0;
+    for (const QString& line : originLines)
+        longestOrigin = std::max(longestOrigin, line.section(QStringLiteral("origin=["), 1)
+                                                    .section(QStringLiteral("] ip=["), 0, 0)
+                                                    .size());
+    EXPECT_EQ(longestOrigin, 256);
+
+    // A listed page and the listed address are served on as before.
+    EXPECT_EQ(rawHandshake(wsPort, "Origin: " + kListedOrigin.toLatin1() + "\r\n", listed),
+              "HTTP/1.1 101 Switching Protocols");
+    TestClient tcp;
+    ASSERT_TRUE(tcp.socket().bind(listed));
+    ASSERT_TRUE(tcp.connectTo(server.port()));
+    EXPECT_EQ(tcp.transact("TRANS=VERSION;", kVersionReply.toLatin1()), kVersionReply.toLatin1());
+}
+
+TEST(WebSocketE2E, OutOfDescriptorsThePortPausesWithoutSpinningAndServesAgain)
+{
+    const quint16 wsPort = ServerProcess::freePort();
+    ServerProcess server(QStringLiteral("[WebSocket]\r\nPort=%1\r\n").arg(wsPort));
+    server.setLauncher(
+        {QStringLiteral("prlimit"), QStringLiteral("--nofile=64:64"), QStringLiteral("--")});
+    ASSERT_TRUE(server.start());
+    // The cap is fitted to the limit the server started with, once, before either port opened.
+    const QStringList startUp = server.logEntries();
+    const qsizetype fitted = startUp.indexOf(
+        QStringLiteral("Socket: MaxConnections=[200] lowered to [32] by the file limit [64]"));
+    ASSERT_GE(fitted, 0);
+    EXPECT_LT(fitted,
+              startUp.indexOf(QStringLiteral("Socket: Listening Port %1").arg(server.port())));
+    EXPECT_LT(fitted,
+              startUp.indexOf(QStringLiteral("WebSocket: Listening Port %1 (ws)").arg(wsPort)));
+
+    // Then something takes the room the cap counted on: the limit drops below what the cap
+    // allows, and more clients come than there are descriptors.
+    QProcess limit;
+    limit.start(QStringLiteral("prlimit"),
+                {QStringLiteral("--pid"), QString::number(server.process().processId()),
+                 QStringLiteral("--nofile=24:64")});
+    ASSERT_TRUE(limit.waitForFinished(5000) && limit.exitCode() == 0);
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 100; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress(QHostAddress::LocalHost), wsPort);
+    }
+    spin(500);
+    const qint64 before = server.cpuTicks();
+    spin(2000);
+    EXPECT_LT(server.cpuTicks() - before, 2 * sysconf(_SC_CLK_TCK) / 5)
+        << "ticks of processor time in two seconds";
+    // Clients that find no descriptor are closed, not left waiting, and counted in the log.
+    const QRegularExpression outOfFiles(QStringLiteral(
+        R"(^Socket: ConnectionRequest Refused count=\[(?<count>\d+)\] reason=\[Too many open files\]$)"));
+    EXPECT_GT(refusalsLogged(server.logEntries(), outOfFiles), 0);
+    EXPECT_LE(server.logEntries().filter(outOfFiles).size(), 4) << "at most one line a second";
+
+    // Once the descriptors are back and those clients have gone, both ports serve again.
+    limit.start(QStringLiteral("prlimit"),
+                {QStringLiteral("--pid"), QString::number(server.process().processId()),
+                 QStringLiteral("--nofile=64:64")});
+    ASSERT_TRUE(limit.waitForFinished(5000) && limit.exitCode() == 0);
+    clients.clear();
+    WsClient page;
+    QDeadlineTimer deadline(5000);
+    while (!page.open(QStringLiteral("ws://127.0.0.1:%1/").arg(wsPort)) && !deadline.hasExpired())
+        spin(100);
+    EXPECT_EQ(page.ask(QStringLiteral("TRANS=VERSION;")), kVersionReply);
+    TestClient tcp;
+    ASSERT_TRUE(tcp.connectTo(server.port()));
+    EXPECT_EQ(tcp.transact("TRANS=VERSION;", kVersionReply.toLatin1()), kVersionReply.toLatin1());
+    EXPECT_EQ(server.stop(), 0);
+    EXPECT_EQ(server.logEntries().last(), QStringLiteral("Application Closed"));
 }

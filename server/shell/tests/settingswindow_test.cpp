@@ -16,6 +16,7 @@
 
 #include "core/padtimeout.h"
 #include "qtprinters.h"
+#include "request/admission.h"
 #include "request/connectionlimit.h"
 #include "request/requestserver.h"
 #include "request/requestservice.h"
@@ -297,7 +298,8 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
     PadTimeout padTimeout;
     RequestService service(s.server->activityLog(), padTimeout, s.home.path());
     ConnectionLimit limit;
-    RequestServer listener(s.server->activityLog(), live, service, limit);
+    Admission admission(s.server->activityLog(), AccessPolicy(), limit);
+    RequestServer listener(s.server->activityLog(), live, service, admission);
     ASSERT_TRUE(listener.start_listening());
     EXPECT_EQ(listener.listeningPort(), typedPort);
 

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include <QHostAddress>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QString>
+#include <QTimer>
+
+#include "request/connectionlimit.h"
+
+class Admission;
+class QTcpServer;
+
+// The listening half that every door of the request service shares: listens on a port at the
+// `[Local] bindAddress`, accepts each connection itself, lets the admission turn it away or
+// give it a place under the cap, and hands the admitted ones to its door. Out of descriptors it
+// turns waiting clients away with the admission's spare and pauses accepting for a quarter of
+// a second, where Qt's own accepting would retry at once, without end.
+class DoorListener final : public QObject
+{
+public:
+    // After an accept fails for want of descriptors, accepting pauses this long.
+    static constexpr int kAcceptPauseMs = 250;
+    // An admitted connection: its descriptor, now the door's to close, and its place under the
+    // cap.
+    using Admitted = std::function<void(qintptr descriptor, CapPlace place)>;
+
+    DoorListener(Admission& admission, Admitted admitted, QObject* parent = nullptr);
+    ~DoorListener() override;
+
+    // Listens on the port that `portField` names, at `bindAddress` (empty: every address of
+    // this machine). Returns the port and address listened on, or nothing with the reason.
+    struct Listening
+    {
+        quint16 port;
+        QHostAddress address;
+    };
+    std::optional<Listening> listen(const QString& portField, const QString& bindAddress,
+                                    QString* reason);
+    // The port listened on, 0 before listening.
+    quint16 port() const;
+
+private:
+    void acceptPending();
+    // Out of descriptors all the same (something else holds them): waiting clients are closed
+    // and accepting pauses.
+    void acceptFailed(int error);
+    void resumeAccepting();
+
+    Admission& m_admission;
+    Admitted m_admitted;
+    // Only listens; this object accepts on its descriptor.
+    QTcpServer* m_server;
+    // Watches the listening descriptor; a member, so it is gone before the server (a child)
+    // closes that descriptor.
+    QSocketNotifier m_accepting{QSocketNotifier::Read};
+    QTimer m_acceptPause;
+};
