@@ -8,6 +8,7 @@
 #include "log/activitylog.h"
 #include "pad/padvaluebytes.h"
 #include "pad/sigcomp.h"
+#include "screenpad/desktopfocus.h"
 #include "screenpad/evdevcardreader.h"
 #include "screenpad/padwindow.h"
 #include "screenpad/signingbox.h"
@@ -281,6 +282,7 @@ void ScreenPad::takeFocus()
     if (!m_window || m_holdsFocus)
         return;
     m_focusOwner = QApplication::activeWindow();
+    m_desktopFocusOwner = DesktopFocus::activeWindow(*m_window);
     m_holdsFocus = true;
     if (QWindow* handle = m_window->windowHandle())
         handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
@@ -296,9 +298,13 @@ void ScreenPad::giveBackFocus()
     if (m_window)
         if (QWindow* handle = m_window->windowHandle())
             handle->setFlag(Qt::WindowDoesNotAcceptFocus, true);
+    // The till's window gets the keyboard back, whichever program shows it.
     if (m_focusOwner && m_focusOwner != m_window)
         m_focusOwner->activateWindow();
+    else if (m_window && m_desktopFocusOwner && m_desktopFocusOwner != m_window->winId())
+        DesktopFocus::activate(*m_window, m_desktopFocusOwner);
     m_focusOwner = nullptr;
+    m_desktopFocusOwner = 0;
 }
 
 void ScreenPad::clearSignature()

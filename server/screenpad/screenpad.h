@@ -87,4 +87,6 @@ private:
     bool m_holdsFocus = false;
     // The window of this program that had the focus before the swipe took it.
     QPointer<QWidget> m_focusOwner;
+    // The desktop's active window then, another program's too (X11 only; 0 when unknown).
+    quint32 m_desktopFocusOwner = 0;
 };
