@@ -28,14 +28,16 @@ struct Desktop
 
 Desktop desktopOf(QWidget& near)
 {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+    // The window's id as it is: a window never shown, or gone with the application, has none.
+    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("xcb") ||
+        !near.internalWinId())
         return {};
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
     if (!connection || xcb_connection_has_error(connection))
         return {};
     const auto geometry = owned(xcb_get_geometry_reply(
-        connection, xcb_get_geometry(connection, xcb_drawable_t(near.winId())), nullptr));
+        connection, xcb_get_geometry(connection, xcb_drawable_t(near.internalWinId())), nullptr));
     if (!geometry)
         return {};
     return {connection, geometry->root};

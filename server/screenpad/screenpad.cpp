@@ -301,7 +301,7 @@ void ScreenPad::giveBackFocus()
     // The till's window gets the keyboard back, whichever program shows it.
     if (m_focusOwner && m_focusOwner != m_window)
         m_focusOwner->activateWindow();
-    else if (m_window && m_desktopFocusOwner && m_desktopFocusOwner != m_window->winId())
+    else if (m_window && m_desktopFocusOwner && m_desktopFocusOwner != m_window->internalWinId())
         DesktopFocus::activate(*m_window, m_desktopFocusOwner);
     m_focusOwner = nullptr;
     m_desktopFocusOwner = 0;
