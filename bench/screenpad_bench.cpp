@@ -81,8 +81,7 @@ int main(int argc, char** argv)
     SystemClock clock;
     ActivityLog log(home.filePath(QStringLiteral("varnelpayment.log")), clock);
     LiveSettings settings;
-    ScreenPad pad;
-    pad.attach(settings, log);
+    ScreenPad pad(settings, log);
     NoFileChooser chooser;
     PadConnection connection(pad, settings, log, chooser);
     settings.setChkQP6100Device(LiveSettings::Ticked);

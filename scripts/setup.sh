@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev qt6-websockets-dev qt6-tools-dev qt6-tools-dev-tools
-  libcurl4-openssl-dev libssl-dev libgtest-dev googletest libevdev-dev
+  libcurl4-openssl-dev libssl-dev libgtest-dev googletest libevdev-dev libxcb1-dev
   clang libclang-rt-14-dev
   xvfb xauth socat python3-pyftpdlib mingw-w64-tools
   openbox trayer xdotool wmctrl x11-utils desktop-file-utils imagemagick

@@ -8,6 +8,7 @@
 #include "log/activitylog.h"
 #include "pad/padvaluebytes.h"
 #include "pad/sigcomp.h"
+#include "screenpad/desktopfocus.h"
 #include "screenpad/evdevcardreader.h"
 #include "screenpad/padwindow.h"
 #include "screenpad/signingbox.h"
@@ -26,7 +27,8 @@ void wipe(QString& text)
 
 } // namespace
 
-ScreenPad::ScreenPad(QObject* parent) : QObject(parent)
+ScreenPad::ScreenPad(const LiveSettings& settings, ActivityLog& log, QObject* parent)
+    : QObject(parent), m_settings(&settings), m_log(&log)
 {
     for (const QString& name : kVariableNames)
         m_variables[name] = QString();
@@ -49,16 +51,9 @@ PadWindow* ScreenPad::window() const
     return m_window;
 }
 
-void ScreenPad::attach(const LiveSettings& settings, ActivityLog& log)
-{
-    m_settings = &settings;
-    m_log = &log;
-}
-
 void ScreenPad::note(const QString& line) const
 {
-    if (m_log)
-        m_log->log(QStringLiteral("Screen pad: ") + line);
+    m_log->log(QStringLiteral("Screen pad: ") + line);
 }
 
 void ScreenPad::OpenPort(int, int, qint16& status)
@@ -73,7 +68,7 @@ void ScreenPad::OpenPort(int, int, qint16& status)
         return;
     }
     const QList<QScreen*> screens = QGuiApplication::screens();
-    const QString wanted = m_settings ? m_settings->qp6100Screen().trimmed() : QString();
+    const QString wanted = m_settings->qp6100Screen().trimmed();
     bool isNumber = wanted.isEmpty();
     const int index = wanted.isEmpty() ? int(screens.size()) - 1 : wanted.toInt(&isNumber);
     if (!isNumber || index < 0 || index >= screens.size()) {
@@ -204,7 +199,7 @@ void ScreenPad::startSwipe()
 {
     m_awaitingCard = true;
     m_tracks.clear();
-    const QString device = m_settings ? m_settings->qp6100CardReader().trimmed() : QString();
+    const QString device = m_settings->qp6100CardReader().trimmed();
     if (!device.isEmpty()) {
         m_cardReader = std::make_unique<EvdevCardReader>();
         connect(m_cardReader.get(), &EvdevCardReader::keyTyped, this, &ScreenPad::readerKey);
@@ -281,6 +276,7 @@ void ScreenPad::takeFocus()
     if (!m_window || m_holdsFocus)
         return;
     m_focusOwner = QApplication::activeWindow();
+    m_desktopFocusOwner = DesktopFocus::activeWindow(*m_window);
     m_holdsFocus = true;
     if (QWindow* handle = m_window->windowHandle())
         handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
@@ -296,9 +292,13 @@ void ScreenPad::giveBackFocus()
     if (m_window)
         if (QWindow* handle = m_window->windowHandle())
             handle->setFlag(Qt::WindowDoesNotAcceptFocus, true);
+    // The till's window gets the keyboard back, whichever program shows it.
     if (m_focusOwner && m_focusOwner != m_window)
         m_focusOwner->activateWindow();
+    else if (m_window && m_desktopFocusOwner && m_desktopFocusOwner != m_window->internalWinId())
+        DesktopFocus::activate(*m_window, m_desktopFocusOwner);
     m_focusOwner = nullptr;
+    m_desktopFocusOwner = 0;
 }
 
 void ScreenPad::clearSignature()

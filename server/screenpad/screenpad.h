@@ -32,12 +32,10 @@ public:
     static constexpr qint16 kNoDisplay = 2;
     static constexpr qint16 kNoSuchScreen = 3;
 
-    explicit ScreenPad(QObject* parent = nullptr);
+    // The settings name the screen and the card reader (read when they are used); the log
+    // takes what goes wrong with them.
+    ScreenPad(const LiveSettings& settings, ActivityLog& log, QObject* parent = nullptr);
     ~ScreenPad() override;
-
-    // The settings that name the screen and the card reader (read when they are used), and
-    // the log for what goes wrong with them. Until then: the last screen, no card reader.
-    void attach(const LiveSettings& settings, ActivityLog& log);
 
     void OpenPort(int port, int options, qint16& status) override;
     void ClosePort() override;
@@ -71,8 +69,8 @@ private:
     void showValues();
     qint64 nowMs() const { return m_clock.elapsed(); }
 
-    const LiveSettings* m_settings = nullptr;
-    ActivityLog* m_log = nullptr;
+    const LiveSettings* m_settings;
+    ActivityLog* m_log;
     // Lets go with deleteLater(): a port may close while one of its events is handled.
     QPointer<PadWindow> m_window;
     QPointer<PadWindow> m_closedWindow;
@@ -87,4 +85,6 @@ private:
     bool m_holdsFocus = false;
     // The window of this program that had the focus before the swipe took it.
     QPointer<QWidget> m_focusOwner;
+    // The desktop's active window then, another program's too (X11 only; 0 when unknown).
+    quint32 m_desktopFocusOwner = 0;
 };

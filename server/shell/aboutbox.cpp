@@ -3,9 +3,9 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLocale>
 #include <QPushButton>
 
+#include "log/activitylog.h"
 #include "shell/programicon.h"
 #include "shell/programversion.h"
 #include "shell/settingsform.h"
@@ -47,33 +47,34 @@ AboutBox::AboutBox(UrlLauncher& launcher, const QString& programPath, const QStr
     setFixedSize(SettingsForm::pixels(kWidthTwips), SettingsForm::pixels(kHeightTwips));
 
     // The OK button comes first in the tab order, so it has the focus when the box opens.
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setObjectName(QStringLiteral("bthOK"));
-    ok->setGeometry(designRect(3480, 240, 750, 450));
-    ok->setDefault(true);
-    ok->setFocus();
-    connect(ok, &QPushButton::clicked, this, &QDialog::close);
+    Controls& c = m_controls;
+    c.bthOK = new QPushButton(QStringLiteral("OK"), this);
+    c.bthOK->setObjectName(QStringLiteral("bthOK"));
+    c.bthOK->setGeometry(designRect(3480, 240, 750, 450));
+    c.bthOK->setDefault(true);
+    c.bthOK->setFocus();
+    connect(c.bthOK, &QPushButton::clicked, this, &QDialog::close);
 
-    auto* picture = new QLabel(this);
-    picture->setObjectName(QStringLiteral("imgVarnelPaymentServer"));
-    picture->setGeometry(designRect(240, 0, 1920, 1920));
-    picture->setPixmap(programPicture());
+    c.imgVarnelPaymentServer = new QLabel(this);
+    c.imgVarnelPaymentServer->setObjectName(QStringLiteral("imgVarnelPaymentServer"));
+    c.imgVarnelPaymentServer->setGeometry(designRect(240, 0, 1920, 1920));
+    c.imgVarnelPaymentServer->setPixmap(programPicture());
 
-    addLine(*this, "lblVersion", QStringLiteral("Version:"), 2040);
-    addLine(*this, "lblCopyright", QStringLiteral("Copyright"), 2400);
-    addLine(*this, "lblReleaseDate", QStringLiteral("Release Date:"), 2760);
-    addLine(*this, "lblFilePath", QStringLiteral("FilePath"), 3120);
+    c.lblVersion = addLine(*this, "lblVersion", QStringLiteral("Version:"), 2040);
+    c.lblCopyright = addLine(*this, "lblCopyright", QStringLiteral("Copyright"), 2400);
+    c.lblReleaseDate = addLine(*this, "lblReleaseDate", QStringLiteral("Release Date:"), 2760);
+    c.lblFilePath = addLine(*this, "lblFilePath", QStringLiteral("FilePath"), 3120);
     // Where the settings and the log are, in the gap above the download button: installed, it
     // is not the program's own folder.
-    QLabel* folderLine = addLine(*this, "lblProgramFolder", QString(), 3360);
-    folderLine->setText(QStringLiteral("Program folder: ") + programFolder);
-    folderLine->setToolTip(folderLine->text());
+    c.lblProgramFolder = addLine(*this, "lblProgramFolder", QString(), 3360);
+    c.lblProgramFolder->setText(QStringLiteral("Program folder: ") + programFolder);
+    c.lblProgramFolder->setToolTip(c.lblProgramFolder->text());
 
-    auto* download = new QPushButton(downloadPage().host(), this);
-    download->setObjectName(QStringLiteral("btnUpdateDownload"));
-    download->setGeometry(designRect(135, 3600, 4095, 375));
-    download->setAutoDefault(false);
-    connect(download, &QPushButton::clicked, this, &AboutBox::btnUpdateDownload_Click);
+    c.btnUpdateDownload = new QPushButton(downloadPage().host(), this);
+    c.btnUpdateDownload->setObjectName(QStringLiteral("btnUpdateDownload"));
+    c.btnUpdateDownload->setGeometry(designRect(135, 3600, 4095, 375));
+    c.btnUpdateDownload->setAutoDefault(false);
+    connect(c.btnUpdateDownload, &QPushButton::clicked, this, &AboutBox::btnUpdateDownload_Click);
 
     Form_Load(programPath);
 }
@@ -86,23 +87,21 @@ QUrl AboutBox::downloadPage()
 void AboutBox::Form_Load(const QString& programPath)
 {
     const QFileInfo program(programPath);
-    if (program.exists()) {
-        findChild<QLabel*>(QStringLiteral("lblReleaseDate"))
-            ->setText(QStringLiteral("Release Date: ") +
-                      QLocale::system().toString(program.lastModified(), QLocale::ShortFormat));
-    }
-    findChild<QLabel*>(QStringLiteral("lblVersion"))
-        ->setText(QStringLiteral("Version: ") + ProgramVersion::number());
-    findChild<QLabel*>(QStringLiteral("lblCopyright"))
-        ->setText(ProgramVersion::legalCopyright().trimmed());
+    const Controls& c = m_controls;
+    // The release date reads as the log's timestamps do, whatever the desktop's language.
+    if (program.exists())
+        c.lblReleaseDate->setText(QStringLiteral("Release Date: ") +
+                                  ActivityLog::timestamp(program.lastModified()));
+    c.lblVersion->setText(QStringLiteral("Version: ") + ProgramVersion::number());
+    c.lblCopyright->setText(ProgramVersion::legalCopyright().trimmed());
     // The file's real path, links resolved; a missing file keeps the path as given. A path
     // longer than the line loses its middle, so that its start and the file name show; the
     // tool tip holds it whole.
     const QString realPath = program.canonicalFilePath();
     const QString wholePath = realPath.isEmpty() ? programPath : realPath;
-    auto* path = findChild<QLabel*>(QStringLiteral("lblFilePath"));
-    path->setText(path->fontMetrics().elidedText(wholePath, Qt::ElideMiddle, path->width()));
-    path->setToolTip(wholePath);
+    c.lblFilePath->setText(c.lblFilePath->fontMetrics().elidedText(wholePath, Qt::ElideMiddle,
+                                                                   c.lblFilePath->width()));
+    c.lblFilePath->setToolTip(wholePath);
 }
 
 void AboutBox::btnUpdateDownload_Click()

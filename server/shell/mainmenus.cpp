@@ -42,8 +42,8 @@ void MainMenus::buildFileMenu(QMenuBar& bar)
 {
     QMenu* file = addMenu(bar, "mnuFile", QStringLiteral("File"));
     bar.addMenu(file);
-    connect(addItem(*file, "mnuFileSave", QStringLiteral("Save Settings")), &QAction::triggered,
-            this, [this] { m_commands.mnuFileSave(); });
+    m_mnuFileSave = addItem(*file, "mnuFileSave", QStringLiteral("Save Settings"));
+    connect(m_mnuFileSave, &QAction::triggered, this, [this] { m_commands.mnuFileSave(); });
 }
 
 void MainMenus::buildQP6100Menu(QMenuBar& bar)

@@ -22,6 +22,11 @@ public:
     // Shows the QP6100 menu's enabled states from the live settings.
     void refresh();
 
+    QAction* mnuFileSave() const { return m_mnuFileSave; }
+    QAction* mnuQP6100LoadScript() const { return m_mnuQP6100LoadScript; }
+    QAction* mnuQP6100Connect() const { return m_mnuQP6100Connect; }
+    QAction* mnuQP6100Disconnect() const { return m_mnuQP6100Disconnect; }
+    QMenu* mnuQP6100PadForms() const { return m_mnuQP6100PadForms; }
     QMenu* mnuPopup() const { return m_mnuPopup; }
     QAction* mnuAbout() const { return m_mnuAbout; }
     QAction* mnuPopupAbout() const { return m_mnuPopupAbout; }
@@ -36,6 +41,7 @@ private:
 
     LiveSettings& m_settings;
     WindowCommands& m_commands;
+    QAction* m_mnuFileSave = nullptr;
     QAction* m_mnuQP6100LoadScript = nullptr;
     QAction* m_mnuQP6100Connect = nullptr;
     QAction* m_mnuQP6100Disconnect = nullptr;

@@ -1,8 +1,10 @@
 // The real server with the screen pad, on a desktop of its own (Xvfb and openbox): a card
 // reader's keys typed into the pad and a signature drawn with the mouse, both with xdotool as
-// a customer would; the time-out back to the welcome form; and a run without any display.
+// a customer would; the time-out back to the welcome form; the keyboard given back to another
+// program's till window after each swipe; and a run without any display.
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -68,6 +70,21 @@ bool inkNear(const QImage& picture, int x, int y)
             if (picture.valid(x + dx, y + dy) && qGray(picture.pixel(x + dx, y + dy)) < 128)
                 return true;
     return false;
+}
+
+// The window that the desktop's window manager names as active.
+qulonglong activeWindow(const XDesktop& desktop)
+{
+    return desktop.run(u"xdotool"_s, {u"getactivewindow"_s}).trimmed().toULongLong();
+}
+
+// The next line the till window printed, within 10 s; empty when none came.
+QByteArray tillLine(QProcess& till)
+{
+    QDeadlineTimer deadline(10000);
+    while (!till.canReadLine() && !deadline.hasExpired() && till.state() == QProcess::Running)
+        till.waitForReadyRead(200);
+    return till.readLine().trimmed();
 }
 
 } // namespace
@@ -145,6 +162,85 @@ TEST(ScreenPadDesktopTest, ACustomerSwipesAndSignsOnTheScreenPad)
     EXPECT_EQ(server.stop(), 0);
     EXPECT_TRUE(desktop.windows(u"^Varnel Pad$"_s, false).isEmpty());
     EXPECT_FALSE(server.process().readAllStandardError().contains("runtime error"));
+}
+
+TEST(ScreenPadDesktopTest, AfterEachSwipeTheTillProgramHasTheKeyboardAgain)
+{
+    XDesktop desktop;
+    ASSERT_TRUE(desktop.start(false));
+    ServerProcess server(kScreenPad);
+    server.process().setProcessEnvironment(desktop.environment());
+    ASSERT_TRUE(server.start()) << server.process().readAllStandardError().constData();
+    ASSERT_TRUE(server.waitForLogEntry(u"QP6100: Port Opened"_s));
+    QStringList pad;
+    ASSERT_TRUE(XDesktop::waitFor([&] {
+        pad = desktop.windows(u"^Varnel Pad$"_s, true);
+        return !pad.isEmpty();
+    }));
+
+    // The till is another program, whose window the cashier types into.
+    QProcess till;
+    till.setProcessEnvironment(desktop.environment());
+    till.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    till.start(ServerProcess::binDir() + u"/varnel-tillwindow"_s);
+    ASSERT_TRUE(till.waitForStarted(5000));
+    QStringList tillWindow;
+    ASSERT_TRUE(XDesktop::waitFor([&] {
+        tillWindow = desktop.windows(u"^Varnel Till$"_s, true);
+        return !tillWindow.isEmpty();
+    }));
+    const qulonglong tillId = tillWindow.first().toULongLong();
+    desktop.run(u"xdotool"_s, {u"windowactivate"_s, u"--sync"_s, tillWindow.first()});
+    ASSERT_TRUE(XDesktop::waitFor([&] { return activeWindow(desktop) == tillId; }));
+
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server.port()));
+    const QByteArray swipe = "<QP6100><SWIPE><TRACK1>" + kTrack1.toLatin1() + "</TRACK1><TRACK2>" +
+                             kTrack2.toLatin1() + "</TRACK2></SWIPE></QP6100>";
+    const QByteArray timeout("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>");
+    // A swipe ends with the card read or with the time given up; the keyboard comes back
+    // either way.
+    struct Ending
+    {
+        const char* request;
+        bool cardSwiped;
+        QByteArray reply;
+    };
+    const Ending endings[] = {
+        {"TRANS=QP6100;ACTION=1;TIMER=30;", true, swipe},
+        {"TRANS=QP6100;ACTION=1;TIMER=2;", false, timeout},
+    };
+    int typedLine = 0;
+    for (const Ending& ending : endings) {
+        SCOPED_TRACE(ending.request);
+        client.send(ending.request);
+        ASSERT_TRUE(XDesktop::waitFor([&] { return activeWindow(desktop) != tillId; }));
+        ASSERT_TRUE(XDesktop::waitFor([&] {
+            return desktop.run(u"xdotool"_s, {u"getwindowfocus"_s}).trimmed().toULongLong() ==
+                   pad.first().toULongLong();
+        }));
+        if (ending.cardSwiped) {
+            desktop.run(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"5"_s, kTrack1 + kTrack2});
+            desktop.run(u"xdotool"_s, {u"key"_s, u"Return"_s});
+        }
+        EXPECT_EQ(client.receive(10000, ending.reply.size()), ending.reply);
+
+        // The till's window is active again and what the cashier types reaches it.
+        EXPECT_TRUE(XDesktop::waitFor([&] { return activeWindow(desktop) == tillId; }))
+            << activeWindow(desktop);
+        const QByteArray typed = "till " + QByteArray::number(++typedLine);
+        desktop.run(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"5"_s, QString::fromLatin1(typed)});
+        desktop.run(u"xdotool"_s, {u"key"_s, u"Return"_s});
+        // The till's next line is the cashier's: nothing of the card reached it.
+        EXPECT_EQ(tillLine(till), typed);
+    }
+
+    EXPECT_EQ(server.stop(), 0);
+    till.terminate();
+    if (!till.waitForFinished(5000)) {
+        till.kill();
+        till.waitForFinished(5000);
+    }
 }
 
 TEST(ScreenPadDesktopTest, WithoutADisplayTheScreenPadFailsToConnectAndTheServerServesOn)

@@ -34,7 +34,6 @@ class ScreenPadTest : public testing::Test
 protected:
     void SetUp() override
     {
-        m_pad.attach(m_settings, m_log);
         qint16 status = 0;
         m_pad.OpenPort(0, 0, status);
         ASSERT_EQ(status, 1);
@@ -90,7 +89,7 @@ protected:
     SystemClock m_clock;
     ActivityLog m_log{m_dir.filePath(u"varnelpayment.log"_s), m_clock};
     LiveSettings m_settings;
-    ScreenPad m_pad;
+    ScreenPad m_pad{m_settings, m_log};
 };
 
 const QString kNul(QChar(0));

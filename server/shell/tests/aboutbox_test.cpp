@@ -8,12 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLocale>
 #include <QPushButton>
 #include <QTest>
 
 #include "qtprinters.h"
 #include "shell/aboutbox.h"
+#include "shell/mainmenus.h"
 #include "shell/mainwindow.h"
 #include "shell/programversion.h"
 #include "shelltestserver.h"
@@ -22,10 +22,16 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QString line(const AboutBox& box, const QString& name)
+// A file standing for the program, last changed at `changed`.
+QString programFile(const QString& path, const QDateTime& changed)
 {
-    const auto* label = box.findChild<QLabel*>(name);
-    return label ? label->text() : u"(missing)"_s;
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("program");
+    // Written out first: a write after the time is set would set it again.
+    EXPECT_TRUE(file.flush());
+    EXPECT_TRUE(file.setFileTime(changed, QFileDevice::FileModificationTime));
+    return path;
 }
 
 int aboutBoxesOpen()
@@ -43,50 +49,56 @@ TEST(AboutBoxTest, ShowsTheRunningProgramAndOpensTheDownloadPage)
 {
     RecordingLauncher launcher;
     // Run through a link: the box shows the real file behind it.
-    const QString program = QCoreApplication::applicationFilePath();
     QTemporaryDir folder;
+    ASSERT_TRUE(QDir(folder.path()).mkpath(u"lib/varnelpayment"_s));
+    const QString program = programFile(folder.filePath(u"lib/varnelpayment/varnelpayment"_s),
+                                        QDateTime(QDate(2026, 12, 7), QTime(19, 54, 28)));
     const QString link = folder.filePath(u"varnelpayment"_s);
     ASSERT_TRUE(QFile::link(program, link));
 
     AboutBox box(launcher, link, u"/home/jane/.local/share/varnelpayment"_s);
+    const AboutBox::Controls& c = box.controls();
     EXPECT_EQ(box.windowTitle(), u"Copyright"_s);
     EXPECT_EQ(box.size(), QSize(291, 273)); // 4365 x 4095 twips
     EXPECT_FALSE(box.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-    EXPECT_EQ(line(box, u"lblVersion"_s), u"Version: 1.0.0"_s);
-    EXPECT_EQ(line(box, u"lblCopyright"_s), ProgramVersion::legalCopyright());
-    EXPECT_TRUE(line(box, u"lblCopyright"_s).startsWith(u"Copyright (C) "_s));
-    const QFileInfo real(program);
-    EXPECT_EQ(line(box, u"lblReleaseDate"_s),
-              u"Release Date: "_s +
-                  QLocale::system().toString(real.lastModified(), QLocale::ShortFormat));
-    EXPECT_EQ(box.findChild<QLabel*>(u"lblFilePath"_s)->toolTip(), real.canonicalFilePath());
-    EXPECT_EQ(line(box, u"lblProgramFolder"_s),
+    EXPECT_EQ(c.lblVersion->text(), u"Version: 1.0.0"_s);
+    EXPECT_EQ(c.lblCopyright->text(), ProgramVersion::legalCopyright());
+    EXPECT_TRUE(c.lblCopyright->text().startsWith(u"Copyright (C) "_s));
+    // The release date as the log writes its times, not in the desktop's short format:
+    // month/day/four-digit year, the seconds, AM or PM.
+    EXPECT_EQ(c.lblReleaseDate->text(), u"Release Date: 12/7/2026 7:54:28 PM"_s);
+    EXPECT_EQ(c.lblFilePath->toolTip(), QFileInfo(program).canonicalFilePath());
+    EXPECT_EQ(c.lblProgramFolder->text(),
               u"Program folder: /home/jane/.local/share/varnelpayment"_s);
-    const auto* picture = box.findChild<QLabel*>(u"imgVarnelPaymentServer"_s);
-    ASSERT_NE(picture, nullptr);
-    EXPECT_EQ(picture->pixmap().size(), QSize(128, 128));
-    EXPECT_EQ(box.focusWidget(), box.findChild<QPushButton*>(u"bthOK"_s)); // OK has the focus
+    EXPECT_EQ(c.imgVarnelPaymentServer->pixmap().size(), QSize(128, 128));
+    EXPECT_EQ(box.focusWidget(), c.bthOK); // OK has the focus
+    // The typed controls are the ones that carry the design's names.
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             c.bthOK, c.imgVarnelPaymentServer, c.lblVersion, c.lblCopyright, c.lblReleaseDate,
+             c.lblFilePath, c.lblProgramFolder, c.btnUpdateDownload})
+        EXPECT_EQ(box.findChildren<QWidget*>(control->objectName()), QList<QWidget*>{control})
+            << control->objectName().toStdString();
 
     box.show();
-    QTest::mouseClick(box.findChild<QPushButton*>(u"btnUpdateDownload"_s), Qt::LeftButton);
+    QTest::mouseClick(c.btnUpdateDownload, Qt::LeftButton);
     ASSERT_EQ(launcher.opened.size(), 1);
     EXPECT_EQ(launcher.opened[0].path(), u"/downloads/varnel_payment_server/"_s);
     EXPECT_EQ(launcher.opened[0].scheme(), u"https"_s);
     EXPECT_TRUE(box.isVisible()); // the box stays open
-    QTest::mouseClick(box.findChild<QPushButton*>(u"bthOK"_s), Qt::LeftButton);
+    QTest::mouseClick(c.bthOK, Qt::LeftButton);
     EXPECT_FALSE(box.isVisible());
 
     // A program file that is not there: no release date, the path as it was given.
     AboutBox missing(launcher, folder.filePath(u"gone"_s), folder.path());
-    EXPECT_EQ(line(missing, u"lblReleaseDate"_s), u"Release Date:"_s);
-    EXPECT_EQ(line(missing, u"lblFilePath"_s), folder.filePath(u"gone"_s));
+    EXPECT_EQ(missing.controls().lblReleaseDate->text(), u"Release Date:"_s);
+    EXPECT_EQ(missing.controls().lblFilePath->text(), folder.filePath(u"gone"_s));
 
     // A path longer than the line keeps its beginning and its file name, the middle elided;
     // the tool tip holds it whole.
     const QString deep = folder.filePath(
         u"xxxxxxxxxxxx"_s + u"/installed/by/the/store/managers/tools/bin/"_s + u"varnelpayment"_s);
     AboutBox far(launcher, deep, folder.path());
-    const auto* path = far.findChild<QLabel*>(u"lblFilePath"_s);
+    const QLabel* path = far.controls().lblFilePath;
     ASSERT_GT(path->fontMetrics().horizontalAdvance(deep), path->width());
     EXPECT_TRUE(path->text().startsWith(deep.left(4))) << path->text().toStdString();
     EXPECT_TRUE(path->text().endsWith(u"varnelpayment"_s)) << path->text().toStdString();
@@ -100,8 +112,8 @@ TEST(AboutBoxTest, TrayOpensItModelessMenuBarModalAndAnOpenOneComesToTheFront)
     ShellTestServer s;
     MainWindow& window = s.program->window();
     window.show();
-    QAction* trayAbout = window.findChild<QAction*>(u"mnuPopupAbout"_s);
-    QAction* barAbout = window.findChild<QAction*>(u"mnuAbout"_s);
+    QAction* trayAbout = window.menus().mnuPopupAbout();
+    QAction* barAbout = window.menus().mnuAbout();
 
     struct Path
     {
@@ -118,7 +130,7 @@ TEST(AboutBoxTest, TrayOpensItModelessMenuBarModalAndAnOpenOneComesToTheFront)
         EXPECT_EQ(box->parentWidget(), path.owned ? &window : nullptr);
         EXPECT_EQ(box->isModal(), path.owned);
         // The box names the folder the running server keeps its files in.
-        EXPECT_EQ(box->findChild<QLabel*>(u"lblProgramFolder"_s)->text(),
+        EXPECT_EQ(box->controls().lblProgramFolder->text(),
                   u"Program folder: "_s + QDir::toNativeSeparators(s.home.path()));
         EXPECT_EQ(QApplication::activeModalWidget(), path.owned ? box.data() : nullptr);
 
@@ -137,7 +149,7 @@ TEST(AboutBoxTest, TrayOpensItModelessMenuBarModalAndAnOpenOneComesToTheFront)
         EXPECT_FALSE(box->isMinimized());
 
         // OK closes it; the next About opens a fresh one.
-        QTest::mouseClick(box->findChild<QPushButton*>(u"bthOK"_s), Qt::LeftButton);
+        QTest::mouseClick(box->controls().bthOK, Qt::LeftButton);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(box.isNull());
         EXPECT_EQ(window.aboutBox(), nullptr);

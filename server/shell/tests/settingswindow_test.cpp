@@ -21,6 +21,7 @@
 #include "request/requestserver.h"
 #include "request/requestservice.h"
 #include "serverprocess.h"
+#include "shell/mainmenus.h"
 #include "shell/mainwindow.h"
 #include "shell/settingsform.h"
 #include "shelltestserver.h"
@@ -138,16 +139,33 @@ QStringList describeMenus(const MainWindow& window)
     return lines;
 }
 
-QAction* menuItem(const MainWindow& window, const char* name)
+// The form's controls in the order of the design's table.
+QList<QWidget*> controlsInDesignOrder(const SettingsForm::Controls& c)
 {
-    return window.findChild<QAction*>(QLatin1String(name));
-}
-
-template <typename T> T* control(const MainWindow& window, const char* name)
-{
-    T* found = window.findChild<T*>(QLatin1String(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
+    return {c.grpLocal,
+            c.lblSockport,
+            c.txtSockport,
+            c.grpFTP,
+            c.lblFtpUrl,
+            c.lblFtpUsername,
+            c.lblFtpPassword,
+            c.txtFtpUrl,
+            c.txtFtpUsername,
+            c.txtFtpPassword,
+            c.grpQP6100,
+            c.chkQP6100Device,
+            c.grp1000SE,
+            c.lbl1000SEComPort,
+            c.lbl1000SEBaudRate,
+            c.lbl1000SEParity,
+            c.txt1000SEParity,
+            c.lbl1000SEDataBits,
+            c.txt1000SEDataBits,
+            c.lbl1000SEEncryption,
+            c.txt1000SEEncryption,
+            c.chk1000SEDevice,
+            c.cbo1000SECommPort,
+            c.cbo1000SEBaudRate};
 }
 
 QByteArray settingsWithPort(quint16 port)
@@ -175,10 +193,17 @@ TEST(SettingsWindowTest, ControlsMatchTheWindowDesign)
     EXPECT_TRUE(window.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_TRUE(window.windowIcon().availableSizes().contains(QSize(128, 128)));
 
-    for (const DesignRow& row : kDesign) {
+    // Each typed control is the one of its name, and the form has no other with that name.
+    const SettingsForm::Controls& c = form.controls();
+    const QList<QWidget*> typed = controlsInDesignOrder(c);
+    ASSERT_EQ(typed.size(), qsizetype(std::size(kDesign)));
+    for (qsizetype i = 0; i < typed.size(); ++i) {
+        const DesignRow& row = kDesign[i];
         SCOPED_TRACE(row.name);
-        auto* w = form.findChild<QWidget*>(QLatin1String(row.name));
+        QWidget* w = typed[i];
         ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->objectName(), QLatin1String(row.name));
+        EXPECT_EQ(form.findChildren<QWidget*>(QLatin1String(row.name)), QList<QWidget*>{w});
         EXPECT_EQ(kindOf(w), QLatin1String(row.kind));
         EXPECT_EQ(captionOf(w), QLatin1String(row.caption)); // fields start empty
         const QString parent =
@@ -189,7 +214,7 @@ TEST(SettingsWindowTest, ControlsMatchTheWindowDesign)
         EXPECT_EQ(w->font().bold(), QLatin1String(row.kind) == QLatin1String("group"));
     }
 
-    auto* baud = control<QComboBox>(window, "cbo1000SEBaudRate");
+    auto* baud = c.cbo1000SEBaudRate;
     QStringList rates;
     for (int i = 0; i < baud->count(); ++i)
         rates << baud->itemText(i);
@@ -197,9 +222,8 @@ TEST(SettingsWindowTest, ControlsMatchTheWindowDesign)
               QStringList({u"75"_s, u"110"_s, u"134"_s, u"150"_s, u"300"_s, u"600"_s, u"1200"_s,
                            u"1800"_s, u"2400"_s, u"4800"_s, u"7200"_s, u"9600"_s, u"14400"_s,
                            u"19200"_s, u"38400"_s, u"57600"_s, u"115200"_s, u"128000"_s}));
-    EXPECT_EQ(control<QComboBox>(window, "cbo1000SECommPort")->toolTip(),
-              QStringLiteral("Choose Verifone 1000SE Comm Port"));
-    auto* password = control<QLineEdit>(window, "txtFtpPassword");
+    EXPECT_EQ(c.cbo1000SECommPort->toolTip(), QStringLiteral("Choose Verifone 1000SE Comm Port"));
+    auto* password = c.txtFtpPassword;
     password->setText(QStringLiteral("pa55"));
     EXPECT_EQ(password->displayText(), QStringLiteral("****"));
 
@@ -208,7 +232,7 @@ TEST(SettingsWindowTest, ControlsMatchTheWindowDesign)
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    control<QLineEdit>(window, "txtSockport")->setFocus();
+    c.txtSockport->setFocus();
     QStringList visited{focusedControl(form)};
     for (int i = 0; i < 11; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -248,14 +272,14 @@ TEST(SettingsWindowTest, MenusMatchTheTreeAndThePopup)
                                          uR"(mnuAbout "About")"_s,
                                      }));
     // The pop-up never shows in the bar; its default item is drawn in bold.
-    auto* popup = window.findChild<QMenu*>(QStringLiteral("mnuPopup"));
+    QMenu* popup = window.menus().mnuPopup();
     ASSERT_NE(popup, nullptr);
     QStringList popupLines;
     describeMenu(popup->actions(), 0, popupLines);
     EXPECT_EQ(popupLines,
               QStringList({uR"(mnuPopupAbout "About")"_s, uR"(mnuPopupRestore "Restore")"_s,
                            uR"(mnuPopupSep1 -)"_s, uR"(mnuPopupExit "Exit")"_s}));
-    EXPECT_EQ(popup->defaultAction(), menuItem(window, "mnuPopupExit"));
+    EXPECT_EQ(popup->defaultAction(), window.menus().mnuPopupExit());
 }
 
 TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
@@ -266,26 +290,27 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
     LiveSettings& live = s.server->settings();
     ASSERT_TRUE(s.program->start().listening());
     window.mnuPopupRestore();
+    const SettingsForm::Controls& c = window.form().controls();
+    const MainMenus& menus = window.menus();
 
     // The load filled the window.
-    auto* baud = control<QComboBox>(window, "cbo1000SEBaudRate");
+    auto* baud = c.cbo1000SEBaudRate;
     EXPECT_EQ(baud->currentText(), QStringLiteral("4000")); // not in the list, still shown
-    auto* port = control<QLineEdit>(window, "txtSockport");
+    auto* port = c.txtSockport;
     EXPECT_EQ(port->text(), QString::number(loadedPort));
-    auto* url = control<QLineEdit>(window, "txtFtpUrl");
+    auto* url = c.txtFtpUrl;
     EXPECT_EQ(url->text(), QStringLiteral("ftp.example"));
     // Loaded texts show their beginning, also when they are longer than the field.
     const QString longUrl = u"ftp://signatures.store-17.example.com:2121/incoming/today/"_s;
     live.setTxtFtpUrl(longUrl);
     live.setTxtFtpUsername(u"store-17-signature-uploads@files.example.com"_s);
     ASSERT_GT(url->fontMetrics().horizontalAdvance(longUrl), url->width());
-    for (const char* name : {"txtSockport", "txtFtpUrl", "txtFtpUsername"})
-        EXPECT_EQ(control<QLineEdit>(window, name)->cursorPosition(), 0) << name;
+    for (const QLineEdit* edit : {c.txtSockport, c.txtFtpUrl, c.txtFtpUsername})
+        EXPECT_EQ(edit->cursorPosition(), 0) << edit->objectName().toStdString();
     EXPECT_EQ(baud->lineEdit()->cursorPosition(), 0);
-    EXPECT_EQ(control<QLineEdit>(window, "txtFtpPassword")->displayText(),
-              QStringLiteral("******"));
-    auto* qp6100Box = control<QCheckBox>(window, "chkQP6100Device");
-    auto* pinPadBox = control<QCheckBox>(window, "chk1000SEDevice");
+    EXPECT_EQ(c.txtFtpPassword->displayText(), QStringLiteral("******"));
+    auto* qp6100Box = c.chkQP6100Device;
+    auto* pinPadBox = c.chk1000SEDevice;
     EXPECT_FALSE(qp6100Box->isChecked());
     EXPECT_FALSE(baud->isEnabled());
 
@@ -306,22 +331,24 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
     // The five 1000SE fields follow the 1000SE box; a pick from the list is the field's text.
     QTest::mouseClick(pinPadBox, Qt::LeftButton);
     EXPECT_EQ(live.chk1000SEDevice(), LiveSettings::Ticked);
-    for (const char* name : {"cbo1000SECommPort", "cbo1000SEBaudRate", "txt1000SEParity",
-                             "txt1000SEDataBits", "txt1000SEEncryption"})
-        EXPECT_TRUE(control<QWidget>(window, name)->isEnabled()) << name;
+    for (const QWidget* field : std::initializer_list<const QWidget*>{
+             c.cbo1000SECommPort, c.cbo1000SEBaudRate, c.txt1000SEParity, c.txt1000SEDataBits,
+             c.txt1000SEEncryption})
+        EXPECT_TRUE(field->isEnabled()) << field->objectName().toStdString();
     baud->setCurrentIndex(baud->findText(QStringLiteral("9600")));
     EXPECT_EQ(live.cbo1000SEBaudRate(), QStringLiteral("9600"));
-    QTest::keyClicks(control<QLineEdit>(window, "txt1000SEParity"), QStringLiteral("N"));
+    QTest::keyClicks(c.txt1000SEParity, QStringLiteral("N"));
     EXPECT_EQ(live.txt1000SEParity(), QStringLiteral("N"));
 
     // Ticking the QP6100 box runs its handler in the server: the simulated pad connects, and
     // Connect, Disconnect and Pad Forms follow the connection; Load Script stays disabled.
-    auto menuStates = [&window] {
+    auto menuStates = [&menus] {
         QStringList enabled;
-        for (const char* name : {"mnuQP6100LoadScript", "mnuQP6100Connect", "mnuQP6100Disconnect",
-                                 "mnuQP6100PadForms"})
-            if (menuItem(window, name)->isEnabled())
-                enabled << QLatin1String(name);
+        for (const QAction* item :
+             {menus.mnuQP6100LoadScript(), menus.mnuQP6100Connect(), menus.mnuQP6100Disconnect(),
+              menus.mnuQP6100PadForms()->menuAction()})
+            if (item->isEnabled())
+                enabled << item->objectName();
         return enabled;
     };
     QTest::mouseClick(qp6100Box, Qt::LeftButton);
@@ -331,15 +358,15 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
 
     // The Pad Forms items do nothing.
     const QStringList before = s.logEntries();
-    for (QAction* item : window.findChild<QMenu*>(QStringLiteral("mnuQP6100PadForms"))->actions())
+    for (QAction* item : menus.mnuQP6100PadForms()->actions())
         item->trigger();
     EXPECT_EQ(s.logEntries(), before);
     EXPECT_EQ(s.pad.form(), QStringLiteral("padWelcome"));
 
-    menuItem(window, "mnuQP6100Disconnect")->trigger();
+    menus.mnuQP6100Disconnect()->trigger();
     EXPECT_FALSE(s.pad.portOpen());
     EXPECT_EQ(menuStates(), QStringList({u"mnuQP6100Connect"_s}));
-    menuItem(window, "mnuQP6100Connect")->trigger();
+    menus.mnuQP6100Connect()->trigger();
     EXPECT_TRUE(s.pad.portOpen());
     EXPECT_EQ(menuStates(), QStringList({u"mnuQP6100Disconnect"_s, u"mnuQP6100PadForms"_s}));
 
@@ -352,7 +379,7 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
     EXPECT_FALSE(s.pad.portOpen()); // a greyed box is not a ticked one
 
     // File > Save Settings writes what was typed.
-    menuItem(window, "mnuFileSave")->trigger();
+    menus.mnuFileSave()->trigger();
     const QByteArray saved =
         TestFiles::readAll(s.home.filePath(QStringLiteral("varnelpayment.ini")));
     EXPECT_TRUE(saved.contains("localSockport=" + QByteArray::number(typedPort)))

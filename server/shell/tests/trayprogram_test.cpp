@@ -11,6 +11,7 @@
 
 #include "qtprinters.h"
 #include "serverprocess.h"
+#include "shell/mainmenus.h"
 #include "shell/mainwindow.h"
 #include "shell/systemtrayicon.h"
 #include "shell/widgetquestionbox.h"
@@ -181,7 +182,7 @@ TEST(TrayProgramTest, EveryCloseRequestAsksAndTheAnswerDecides)
         if (row.request == Request::CloseButton)
             window.close();
         else
-            window.findChild<QAction*>(u"mnuPopupExit"_s)->trigger();
+            window.menus().mnuPopupExit()->trigger();
         processEvents();
 
         ASSERT_EQ(s.questions.asked.size(), 1);
@@ -230,7 +231,7 @@ TEST(TrayProgramTest, TrayIconEventsFollowTheEventTable)
     ShellTestServer s(settings(ServerProcess::freePort(), false));
     MainWindow& window = s.program->window();
     ASSERT_TRUE(s.program->start().listening());
-    auto* popup = window.findChild<QMenu*>(u"mnuPopup"_s);
+    QMenu* popup = window.menus().mnuPopup();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);
         window.set_tray_icon(true);
@@ -248,7 +249,7 @@ TEST(TrayProgramTest, TrayIconEventsFollowTheEventTable)
 
     // Restore from the pop-up brings the window back like a click.
     window.set_tray_icon(true);
-    window.findChild<QAction*>(u"mnuPopupRestore"_s)->trigger();
+    window.menus().mnuPopupRestore()->trigger();
     EXPECT_EQ(windowState(window), Shown::Open);
 
     // The desktop's clicks as event codes.

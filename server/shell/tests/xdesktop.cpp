@@ -4,6 +4,12 @@
 #include <QRegularExpression>
 #include <QThread>
 
+namespace {
+// How long the X server and each helper may take to come up: on a machine whose cores are
+// shared by many builds, a window manager has been seen to need more than ten seconds.
+constexpr int kStartMs = 30000;
+} // namespace
+
 XDesktop::~XDesktop()
 {
     stop(m_trayHost);
@@ -29,7 +35,7 @@ bool XDesktop::start(bool withTrayHost)
                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
                   QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
                   QStringLiteral("1024x768x24")});
-    QDeadlineTimer deadline(10000);
+    QDeadlineTimer deadline(kStartMs);
     QByteArray number;
     // A busy machine may take longer than one read's wait to start the server: keep reading
     // until the deadline, unless the server has ended.
@@ -63,7 +69,7 @@ bool XDesktop::startHelper(QProcess& process, const QString& program, const QStr
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(program, arguments);
-    return process.waitForStarted(5000) && waitFor(ready);
+    return process.waitForStarted(5000) && waitFor(ready, kStartMs);
 }
 
 QProcessEnvironment XDesktop::environment() const

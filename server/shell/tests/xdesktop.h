@@ -19,7 +19,7 @@ public:
     XDesktop& operator=(const XDesktop&) = delete;
 
     // Starts the X server and the window manager, and the tray host when `withTrayHost`. False
-    // when one did not come up within a few seconds.
+    // when one did not come up within half a minute.
     bool start(bool withTrayHost);
 
     // The environment for programs on this desktop: its display, Qt's X11 platform.
