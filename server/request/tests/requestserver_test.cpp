@@ -9,10 +9,10 @@
 #include <QFile>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QEventLoop>
 #include <QTimer>
 
 #include "core/clock.h"
-#include "core/eventpump.h"
 #include "core/failure.h"
 #include "core/livesettings.h"
 #include "core/padtimeout.h"
@@ -98,6 +98,17 @@ public:
     }
 };
 
+// Lets the test's own events run for a while, as the client side of the test waits.
+struct LoopWait
+{
+    void wait(int milliseconds)
+    {
+        QEventLoop loop;
+        QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+};
+
 class RequestServerTest : public ::testing::Test
 {
 protected:
@@ -121,7 +132,7 @@ protected:
 
     QTemporaryDir dir;
     SystemClock clock;
-    QtEventPump pump;
+    LoopWait pump;
     ActivityLog log{dir.filePath(QStringLiteral("varnelpayment.log")), clock};
     LiveSettings settings;
     PadTimeout padTimeout;

@@ -65,8 +65,7 @@ int main(int argc, char** argv)
     SystemClock clock;
     ActivityLog log(folder.filePath(QStringLiteral("drawpadforms.log")), clock);
     LiveSettings settings;
-    ScreenPad pad;
-    pad.attach(settings, log);
+    ScreenPad pad(settings, log);
     qint16 status = 0;
     pad.OpenPort(0, 0, status);
     if (status != 1)

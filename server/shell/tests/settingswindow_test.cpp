@@ -19,6 +19,8 @@
 #include "request/admission.h"
 #include "request/connectionlimit.h"
 #include "request/requestserver.h"
+#include "request/deviceoperations.h"
+#include "request/requestdispatcher.h"
 #include "request/requestservice.h"
 #include "serverprocess.h"
 #include "shell/mainmenus.h"
@@ -29,6 +31,29 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
+
+// Devices that are never asked for anything: the listener below serves no request.
+struct NoDevices final : PadOperations, PinPadOperations
+{
+    bool pad_enabled(bool) override { return false; }
+    void clear_padVars() override {}
+    std::unique_ptr<Operation> qp6100_get_swipe(StopWhen) override { return nullptr; }
+    void qp6100_delete_signature(const QString&) override {}
+    void set_account_var(const QString&) override {}
+    void set_fullname_var(const QString&) override {}
+    void setVar(const QString&) override {}
+    std::unique_ptr<Operation> qp6100_get_signature(const QString&, bool, const QString&,
+                                                    StopWhen) override
+    {
+        return nullptr;
+    }
+    void pad_welcome() override {}
+    std::unique_ptr<Operation> pinPad1000se_get_pin(const QString&, const QString&,
+                                                    std::optional<int>, StopWhen) override
+    {
+        return nullptr;
+    }
+};
 
 int px(int twips)
 {
@@ -321,7 +346,9 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
     QTest::keyClicks(port, QString::number(typedPort));
     EXPECT_EQ(live.txtSockport(), QString::number(typedPort));
     PadTimeout padTimeout;
-    RequestService service(s.server->activityLog(), padTimeout, s.home.path());
+    NoDevices devices;
+    RequestDispatcher dispatcher(s.server->activityLog(), padTimeout, devices, devices);
+    RequestService service(s.server->activityLog(), dispatcher, s.home.path());
     ConnectionLimit limit;
     Admission admission(s.server->activityLog(), AccessPolicy(), limit);
     RequestServer listener(s.server->activityLog(), live, service, admission);
