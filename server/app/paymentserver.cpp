@@ -17,7 +17,9 @@
 PaymentServer::PaymentServer(const ProgramFolder& folder, const Clock& clock, EventPump& pump,
                              Devices devices, QObject* parent)
     : QObject(parent), m_folder(folder), m_clock(clock), m_pump(pump), m_devices(devices),
-      m_log(folder.logPath(), clock), m_settingsFile(folder.settingsPath(), m_log)
+      m_log(folder.logPath(), clock,
+            LogLimits{SettingsFile::readMaxLogMegabytes(folder.settingsPath())}),
+      m_settingsFile(folder.settingsPath(), m_log)
 {
 }
 
@@ -46,6 +48,8 @@ bool PaymentServer::start(bool simulate, QString* listenError)
     if (simulate)
         m_settings.setChkQP6100Device(LiveSettings::Ticked);
     m_connectionLimit.setMax(m_settingsFile.maxConnections());
+    // Only logs a bad value: the log took its cap when it was built.
+    m_settingsFile.maxLogMegabytes();
 
     QStringList accessLines;
     m_access = AccessPolicy::fromAllowFrom(m_settings.allowFrom(), &accessLines);

@@ -4,6 +4,7 @@
 
 #include "core/livesettings.h"
 #include "log/activitylog.h"
+#include "log/loglimits.h"
 #include "settings/profilestore.h"
 
 namespace {
@@ -102,6 +103,34 @@ int SettingsFile::maxConnections() const
                   .arg(kHighestMaxConnections)
                   .arg(kDefaultMaxConnections));
     return kDefaultMaxConnections;
+}
+
+int SettingsFile::readMaxLogMegabytes(const QString& settingsPath, QString* complaint)
+{
+    QString stored;
+    ProfileStore::reg_get_value(settingsPath, QStringLiteral("Local"),
+                                QStringLiteral("MaxLogMegabytes"), kText,
+                                QString::number(LogLimits::kDefaultMaxMegabytes), stored);
+    bool ok = false;
+    const int max = stored.trimmed().toInt(&ok);
+    if (ok && max >= LogLimits::kLowestMaxMegabytes && max <= LogLimits::kHighestMaxMegabytes)
+        return max;
+    if (complaint)
+        *complaint = QStringLiteral("Settings: MaxLogMegabytes=[") + stored +
+                     QStringLiteral("] is not a whole number from %1 to %2; %3 is used")
+                         .arg(LogLimits::kLowestMaxMegabytes)
+                         .arg(LogLimits::kHighestMaxMegabytes)
+                         .arg(LogLimits::kDefaultMaxMegabytes);
+    return LogLimits::kDefaultMaxMegabytes;
+}
+
+int SettingsFile::maxLogMegabytes() const
+{
+    QString complaint;
+    const int max = readMaxLogMegabytes(m_path, &complaint);
+    if (!complaint.isEmpty())
+        m_log.log(complaint);
+    return max;
 }
 
 void SettingsFile::mnuFileSave(const LiveSettings& fields)

@@ -28,6 +28,13 @@ public:
     // written): 200 when the key is missing; a value that is not a whole number from 1 to
     // 100000 is logged and 200 is used.
     int maxConnections() const;
+    // The cap on the activity log's size in megabytes, `[Local] MaxLogMegabytes` (read at
+    // start-up, never written): 256 when the key is missing; a value that is not a whole number
+    // from 1 to 100000 is logged and 256 is used.
+    int maxLogMegabytes() const;
+    // The same without the log line, for building the log before this file can log: the
+    // number, and in `complaint` (when given) the line that maxLogMegabytes() logs.
+    static int readMaxLogMegabytes(const QString& settingsPath, QString* complaint = nullptr);
     // Writes the fields back in one replace of the file, creating the file when it is
     // missing.
     void mnuFileSave(const LiveSettings& fields);
