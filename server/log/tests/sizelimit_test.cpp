@@ -90,7 +90,10 @@ protected:
             const qsizetype dropped = match.captured(1).toLongLong();
             // The lines before the write, the one written, less those dropped, and the count.
             EXPECT_EQ(now.size(), m_lines + 1 - dropped + 1);
+            // At most half the cap is kept, and no line more could have been (lines are under
+            // 600 bytes).
             EXPECT_LE(after - now.last().size() - 2, kCap / 2);
+            EXPECT_GT(after - now.last().size() - 2, kCap / 2 - 600);
             EXPECT_EQ(entryOf(now.at(now.size() - 2)), entry.toLatin1()) << "newest line lost";
             m_lines = now.size();
             ++m_purges;
