@@ -35,7 +35,7 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& 
                              const Clock& clock, Scheduler& scheduler, Devices devices,
                              bool simulate, QObject* parent)
     : QObject(parent), m_folder(folder), m_stored(stored), m_clock(clock), m_simulate(simulate),
-      m_textViewer(devices.textViewer), m_log(folder.logPath(), clock),
+      m_textViewer(devices.textViewer), m_log(folder.logPath(), clock, LogLimits{stored.maxLogMegabytes}),
       m_settingsFile(folder.settingsPath(), m_log), m_connectionLimit(stored.maxConnections),
       m_access(AccessPolicy::fromAllowFrom(stored.allowFrom, &m_accessLines)),
       m_simulatedPad(devices.makePad ? nullptr : std::make_unique<SimulatedPad>()),

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtGlobal>
 
 #ifdef Q_OS_WIN
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -20,6 +22,7 @@
 #include "core/failure.h"
 #include "core/singlebytetext.h"
 #include "log/cardnumberscrubber.h"
+#include "log/sizepurge.h"
 
 namespace {
 
@@ -68,16 +71,29 @@ qsizetype contentSize(const char* line, qsizetype size)
 }
 
 // Whether the file is missing or empty or ends with a line end, so that the next line starts
-// a line of its own even after a write that was cut short. A file we may not read counts as
-// ended.
-bool endsWithLineEnd(const QString& path)
+// a line of its own even after a write that was cut short, and the file's size. A file we may
+// not read counts as ended and empty.
+bool endsWithLineEnd(const QString& path, qint64& size)
 {
     QFile file(path);
+    size = 0;
     if (!file.open(QIODevice::ReadOnly))
         return true;
-    const qint64 size = file.size();
+    size = file.size();
     char last = '\n';
     return size == 0 || !file.seek(size - 1) || !file.getChar(&last) || last == '\n';
+}
+
+// The file's size now, -1 when it cannot be measured.
+qint64 fileSize(const QByteArray& encodedPath)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(QFile::decodeName(encodedPath));
+    return info.exists() ? info.size() : -1;
+#else
+    struct stat info = {};
+    return ::stat(encodedPath.constData(), &info) == 0 ? qint64(info.st_size) : -1;
+#endif
 }
 
 // Appends the bytes with one open, one write and one close, creating the file readable by its
@@ -203,8 +219,9 @@ qint64 copyRecentLines(QFile& source, QFile& newFile, int cutoffDay)
 
 } // namespace
 
-ActivityLog::ActivityLog(QString logPath, const Clock& clock)
-    : m_path(std::move(logPath)), m_encodedPath(QFile::encodeName(m_path)), m_clock(clock)
+ActivityLog::ActivityLog(QString logPath, const Clock& clock, LogLimits limits)
+    : m_path(std::move(logPath)), m_encodedPath(QFile::encodeName(m_path)), m_clock(clock),
+      m_limits(limits), m_purgeAbove(limits.maxBytes())
 {
 }
 
@@ -217,9 +234,11 @@ void ActivityLog::log(const QString& entry)
         line.reserve(prefix.size() + text.size() + 4);
         // A line left unended by an earlier run, or by a write of ours cut short, is ended
         // first; the file is checked once, not before every line.
-        if (!m_endChecked && !endsWithLineEnd(m_path))
-            line += "\r\n";
-        m_endChecked = true;
+        if (!m_endChecked) {
+            if (!endsWithLineEnd(m_path, m_size))
+                line += "\r\n";
+            m_endChecked = true;
+        }
         line += prefix;
         line += text;
         line += "\r\n";
@@ -228,7 +247,11 @@ void ActivityLog::log(const QString& entry)
             m_endChecked = false;
             qWarning("Activity log: cannot write to %s: %s", qUtf8Printable(m_path),
                      qUtf8Printable(failure));
+            return;
         }
+        m_size += line.size();
+        if (m_size > m_purgeAbove && !m_purgingToSize)
+            purgeToSizeLimit();
     } catch (const std::exception& e) {
         qWarning("Activity log: cannot write a line: %s", e.what());
     } catch (...) {
@@ -246,6 +269,41 @@ const QByteArray& ActivityLog::stampPrefix()
         m_stampSecond = second;
     }
     return m_stampPrefix;
+}
+
+void ActivityLog::purgeToSizeLimit()
+{
+    m_purgingToSize = true;
+    const qint64 cap = m_limits.maxBytes();
+    // Another process may have appended to the file or truncated it since it was measured.
+    const qint64 size = fileSize(m_encodedPath);
+    if (size < 0 || size <= cap) {
+        m_endChecked = false; // a truncation may have left a line unended
+        m_size = qMax<qint64>(size, 0);
+        m_purgeAbove = cap;
+        m_purgingToSize = false;
+        return;
+    }
+    SizePurge purge(m_path, cap / 2);
+    const SizePurge::Outcome outcome = purge.run();
+    // The file is a new one, or was changed by someone else: its end and size are checked
+    // again with the next line.
+    m_endChecked = false;
+    m_purgeAbove = cap;
+    if (outcome == SizePurge::Outcome::Purged) {
+        log(QStringLiteral("purge_log: size limit MaxLogMegabytes=[%1] purgeCt=[%2]")
+                .arg(m_limits.maxMegabytes)
+                .arg(purge.droppedLines()));
+    } else if (outcome == SizePurge::Outcome::Failed || outcome == SizePurge::Outcome::NotNeeded) {
+        // Not tried again until another half of the cap has been written.
+        m_endChecked = true;
+        m_size = size;
+        m_purgeAbove = size + cap / 2;
+        if (outcome == SizePurge::Outcome::Failed)
+            qWarning("Activity log: the size purge failed, the log is left as it was: %s",
+                     qUtf8Printable(purge.failure()));
+    }
+    m_purgingToSize = false;
 }
 
 QString ActivityLog::log_separator()

@@ -3,16 +3,20 @@
 #include <QDateTime>
 #include <QString>
 
+#include "log/loglimits.h"
+
 class Clock;
 
 // The activity log "varnelpayment.log" in the program folder: one timestamped line per step.
 // Every line opens, appends to and closes the file, so the file is complete after each line.
-// In memory it keeps only the current second's timestamp text and whether the file's end was
-// checked for a line that an earlier run left unended.
+// In memory it keeps only the current second's timestamp text, whether the file's end was
+// checked for a line that an earlier run left unended, and the file's size as it writes, so
+// that a write that takes the log past its cap drops the oldest lines without a look at the
+// file for every line.
 class ActivityLog
 {
 public:
-    ActivityLog(QString logPath, const Clock& clock);
+    ActivityLog(QString logPath, const Clock& clock, LogLimits limits = {});
 
     // Appends "timestamp: entry" as one line. Card numbers in the entry are masked whatever
     // carries them, and control characters are written as visible escapes, so an entry is
@@ -24,6 +28,7 @@ public:
 
     // Drops the lines dated seven or more days before today; returns how many were dropped.
     qint64 purge_log();
+    const LogLimits& limits() const { return m_limits; }
 
     // "12/7/2026 7:54:28 PM": month/day/year, 12-hour clock, on every platform.
     static QString timestamp(const QDateTime& when);
@@ -36,11 +41,22 @@ public:
 private:
     // "timestamp: " as single-byte text for the clock's current second.
     const QByteArray& stampPrefix();
+    // Called when the tracked size passed the cap: measures the file again and, when it is
+    // over the cap, drops its oldest lines down to half the cap and says so in a line.
+    void purgeToSizeLimit();
 
     QString m_path;
     QByteArray m_encodedPath;
     const Clock& m_clock;
+    LogLimits m_limits;
+    // Checked with the file's end, so also after a failed write and after a purge.
     bool m_endChecked = false;
+    // The file's size as last measured plus what was written since.
+    qint64 m_size = 0;
+    // The tracked size above which purgeToSizeLimit() runs: the cap, or more after a size
+    // purge that could not drop anything, so that it is not tried again for every line.
+    qint64 m_purgeAbove = 0;
+    bool m_purgingToSize = false;
     qint64 m_stampSecond = 0;
     QByteArray m_stampPrefix;
 };

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "log/loglimits.h"
+
 // Every setting of the settings file, read once at start-up. The window's fields start from
 // the first group; the rest are the file's alone and are never written by the server.
 struct StoredSettings
@@ -46,6 +48,8 @@ struct StoredSettings
     QString webSocketKeyFile;
     // The file's alone, as numbers checked against their ranges.
     int maxConnections = kDefaultMaxConnections;
+    // The activity log's cap, `[Local] MaxLogMegabytes`.
+    int maxLogMegabytes = LogLimits::kDefaultMaxMegabytes;
     // How long a PIN entry without a TIMER of its own waits for the customer.
     int pinTimeoutSeconds = kDefaultPinTimeoutSeconds;
     // `[Simulator] padControlPort`; nothing when it names no port: the simulator's default.

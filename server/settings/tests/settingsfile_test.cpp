@@ -341,3 +341,37 @@ TEST_F(SettingsFileTest, PinTimeoutIsAWholeNumberFrom10To3600Or120AndASaveKeepsI
     EXPECT_EQ(m_settings.read().pinTimeoutSeconds, 45);
     EXPECT_TRUE(readAll(m_path).contains("PinTimeout=45\r\n"));
 }
+
+TEST_F(SettingsFileTest, MaxLogMegabytesIsAWholeNumberFromOneTo100000Or256)
+{
+    const QList<std::pair<QByteArray, int>> cases = {
+        {"", 256},
+        {"MaxLogMegabytes=2\r\n", 2},
+        {"maxlogmegabytes= 64\r\n", 64},
+        {"MaxLogMegabytes=1\r\n", 1},
+        {"MaxLogMegabytes=100000\r\n", 100000},
+        {"MaxLogMegabytes=0\r\n", 256},
+        {"MaxLogMegabytes=-1\r\n", 256},
+        {"MaxLogMegabytes=100001\r\n", 256},
+        {"MaxLogMegabytes=abc\r\n", 256},
+        {"MaxLogMegabytes=\r\n", 256},
+        {"MaxLogMegabytes=1.5\r\n", 256},
+    };
+    for (const auto& [line, expected] : cases) {
+        writeAll(m_path, "[Local]\r\nlocalSockport=31420\r\nMaxConnections=7\r\n" + line);
+        const StoredSettings stored = m_settings.read();
+        EXPECT_EQ(stored.maxLogMegabytes, expected) << line.constData();
+        // Only an unusable value is described, with what was found.
+        const QString found = QString::fromLatin1(line.mid(line.indexOf('=') + 1)).trimmed();
+        const QStringList expectedLog =
+            line.isEmpty() || expected != 256
+                ? QStringList()
+                : QStringList{QStringLiteral("Settings: MaxLogMegabytes=[%1] is not a whole number "
+                                             "from 1 to 100000; 256 is used")
+                                  .arg(found)};
+        EXPECT_EQ(stored.complaints, expectedLog) << line.constData();
+    }
+    // Nothing writes the key back.
+    m_settings.mnuFileSave(m_fields);
+    EXPECT_EQ(stored("Local", "MaxLogMegabytes"), QStringLiteral("1.5"));
+}
