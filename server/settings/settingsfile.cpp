@@ -90,6 +90,9 @@ StoredSettings SettingsFile::read(const QString& path)
         readWholeNumber(path, "Local", "MaxConnections", StoredSettings::kDefaultMaxConnections,
                         StoredSettings::kLowestMaxConnections,
                         StoredSettings::kHighestMaxConnections, s.complaints);
+    s.maxLogMegabytes = readWholeNumber(
+        path, "Local", "MaxLogMegabytes", LogLimits::kDefaultMaxMegabytes,
+        LogLimits::kLowestMaxMegabytes, LogLimits::kHighestMaxMegabytes, s.complaints);
     s.pinTimeoutSeconds =
         readWholeNumber(path, "1000SE", "PinTimeout", StoredSettings::kDefaultPinTimeoutSeconds,
                         StoredSettings::kShortestPinTimeoutSeconds,
