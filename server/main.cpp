@@ -38,6 +38,7 @@
 #include "shell/trayprogram.h"
 #include "shell/urllauncher.h"
 #include "shell/widgetquestionbox.h"
+#include "tls/certificatecommand.h"
 
 namespace {
 
@@ -301,6 +302,7 @@ void addOptions(QCommandLineParser& parser)
                                      "window on a screen, a card reader and a pen, finger or "
                                      "mouse; needs a display, also with --headless)."),
                       QStringLiteral("driver")});
+    addCertificateOptions(parser);
 }
 
 std::optional<PadChoice> padChoice(const QString& name)
@@ -378,6 +380,8 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     addOptions(parser);
     parser.process(*app);
+    if (const std::optional<int> status = runCertificateCommand(parser, homeFolder(parser)))
+        return *status;
     if (!parser.positionalArguments().isEmpty()) {
         printLine(stderr, QStringLiteral("varnelpayment: unexpected argument '%1' (see --help)")
                               .arg(parser.positionalArguments().first()));

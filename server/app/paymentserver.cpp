@@ -1,4 +1,5 @@
 #include "app/paymentserver.h"
+#include "app/portclash.h"
 
 #include "core/clock.h"
 #include "core/eventpump.h"
@@ -46,6 +47,7 @@ bool PaymentServer::start(bool simulate, QString* listenError)
     if (simulate)
         m_settings.setChkQP6100Device(LiveSettings::Ticked);
     m_connectionLimit.setMax(m_settingsFile.maxConnections());
+    reportPortClashes(m_folder.settingsPath(), m_log);
 
     QStringList accessLines;
     m_access = AccessPolicy::fromAllowFrom(m_settings.allowFrom(), &accessLines);

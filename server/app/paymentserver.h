@@ -66,6 +66,8 @@ public:
     // Why the WebSocket port that the settings ask for could not be opened; empty when it was,
     // or when none is asked for. The TCP port is served either way.
     const QString& webSocketError() const { return m_webSocketError; }
+    // The WebSocket door once started (its certificate's end), null before.
+    WebSocketDoor* webSocketDoor() const { return m_webSocket.get(); }
     // How long the pad operations wait for the customer; a request's TIMER sets it.
     const PadTimeout& padTimeout() const { return m_padTimeout; }
 

@@ -8,6 +8,7 @@
 
 #include "core/livesettings.h"
 #include "log/activitylog.h"
+#include "request/certificateexpiry.h"
 #include "request/listenport.h"
 #include "request/peeraddress.h"
 #include "request/requestservice.h"
@@ -48,12 +49,14 @@ bool WebSocketDoor::start(QString* reason)
         port ? parseBindAddress(m_settings.bindAddress(), &why) : std::nullopt;
     const QString certFile = m_settings.webSocketCertFile().trimmed();
     const QString keyFile = m_settings.webSocketKeyFile().trimmed();
+    QDateTime certificateEnd;
     if (address && (!certFile.isEmpty() || !keyFile.isEmpty())) {
         if (certFile.isEmpty() || keyFile.isEmpty()) {
             why = QStringLiteral("CertFile and KeyFile must both be set for TLS");
             address.reset();
         } else if (std::optional<QSslConfiguration> tls =
                        loadTlsIdentity(certFile, keyFile, &why)) {
+            certificateEnd = tls->localCertificate().expiryDate();
             m_listener->setTls(std::move(tls));
         } else {
             address.reset();
@@ -71,6 +74,11 @@ bool WebSocketDoor::start(QString* reason)
     m_origins = OriginList(m_settings.webSocketOrigins());
     m_log.log(QStringLiteral("WebSocket: Listening Port ") + QString::number(*port) +
               (isSecure() ? QStringLiteral(" (wss)") : QStringLiteral(" (ws)")));
+    if (isSecure() && !m_expiry) {
+        m_expiry = new CertificateExpiryWatch(m_log, certificateEnd, this);
+        connect(m_expiry, &CertificateExpiryWatch::noticed, this,
+                &WebSocketDoor::certificateNoticed);
+    }
     return true;
 }
 
@@ -82,6 +90,16 @@ quint16 WebSocketDoor::listeningPort() const
 bool WebSocketDoor::isSecure() const
 {
     return m_listener->isSecure();
+}
+
+qint64 WebSocketDoor::certificateExpiry() const
+{
+    return m_expiry ? m_expiry->expirySeconds() : 0;
+}
+
+QString WebSocketDoor::certificateNotice() const
+{
+    return m_expiry ? m_expiry->notice() : QString();
 }
 
 // The handshake is read here first, without consuming it, so that a page from an origin not

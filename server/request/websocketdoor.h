@@ -9,6 +9,7 @@
 #include "request/originlist.h"
 
 class AccessPolicy;
+class CertificateExpiryWatch;
 class ActivityLog;
 class ConnectionLimit;
 class LiveSettings;
@@ -43,6 +44,14 @@ public:
     // The port listened on, 0 when closed.
     quint16 listeningPort() const;
     bool isSecure() const;
+    // The served certificate's end in seconds since 1970 (UTC); 0 without TLS.
+    qint64 certificateExpiry() const;
+    // The last "WebSocket: CertFile expires=..." line logged; empty while the end is far.
+    QString certificateNotice() const;
+
+Q_SIGNALS:
+    // The certificate's end is near (or past): logged at start and once a day.
+    void certificateNoticed(const QString& line);
 
 private:
     void screenHandshake(QTcpSocket* socket);
@@ -54,6 +63,8 @@ private:
     RequestService& m_service;
     OriginList m_origins;
     WebSocketListener* m_listener;
+    // Made when TLS starts.
+    CertificateExpiryWatch* m_expiry = nullptr;
     // Does the WebSocket upgrade and framing for the sockets the listener admits.
     QWebSocketServer* m_upgrader;
     // Sockets handed to the upgrade: each goes to its WebSocket's requester, whose life then

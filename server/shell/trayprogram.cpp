@@ -4,6 +4,7 @@
 #include <QSessionManager>
 
 #include "app/paymentserver.h"
+#include "request/websocketdoor.h"
 #include "shell/aboutbox.h"
 #include "shell/mainwindow.h"
 #include "shell/trayicon.h"
@@ -33,6 +34,7 @@ bool TrayProgram::start(bool simulate, QString* listenError)
             QStringLiteral("Tray: no notification area; the window stays open"));
         return listening;
     }
+    showCertificateNotices();
     if (listening) {
         m_window->set_tray_icon(true);
         return true;
@@ -42,6 +44,22 @@ bool TrayProgram::start(bool simulate, QString* listenError)
                             QStringLiteral("Cannot listen on port [%1]: %2")
                                 .arg(m_server.settings().txtSockport(), reason));
     return false;
+}
+
+// A WebSocket certificate near its end is told at the icon, at start and each day after.
+void TrayProgram::showCertificateNotices()
+{
+    WebSocketDoor* door = m_server.webSocketDoor();
+    if (!door)
+        return;
+    const auto show = [this](const QString& line) {
+        m_host.tray.showMessage(QLatin1String(MainWindow::kTrayTip),
+                                line + QStringLiteral("; make a new one with varnelpayment "
+                                                      "--make-certificate"));
+    };
+    if (!door->certificateNotice().isEmpty())
+        show(door->certificateNotice());
+    QObject::connect(door, &WebSocketDoor::certificateNoticed, m_window.get(), show);
 }
 
 void TrayProgram::finish()
