@@ -310,10 +310,10 @@ std::optional<int> runCertificateCommand(const QCommandLineParser& parser, const
     const int commands = int(parser.isSet(kMakeCa)) + int(parser.isSet(kMakeCertificate)) +
                          int(parser.isSet(kBrowserPolicy));
     if (commands == 0) {
-        for (const QString& option : {kName, kCa, kDays})
-            if (parser.isSet(option))
-                return wrongUse(
-                    QStringLiteral("--%1 goes with --make-ca or --make-certificate").arg(option));
+        if (parser.isSet(kName))
+            return wrongUse(QStringLiteral("--name goes with --make-ca"));
+        if (parser.isSet(kCa) || parser.isSet(kDays))
+            return wrongUse(QStringLiteral("--ca and --days go with --make-certificate"));
         return std::nullopt;
     }
     if (commands > 1)

@@ -21,8 +21,8 @@ QByteArray tillPage(const QString& wsUrl, const QByteArray& script)
 {
     return "<!doctype html><meta charset=utf-8><title>till</title><script type=module>\n"
            "import { connect } from './varnel.js';\n"
-           "const outcome = (p) => p.then((v) => ({ ok: v }), (e) => ({ error: e.message, code: e.code "
-           "}));\n"
+           "const outcome = (p) => p.then((v) => ({ ok: v }),\n"
+           "                              (e) => ({ error: e.message, code: e.code }));\n"
            "let result;\n"
            "try {\n"
            "  const till = await connect('" +

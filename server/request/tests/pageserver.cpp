@@ -133,10 +133,9 @@ bool HeadlessBrowser::open(const QString& url, const QStringList& arguments,
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(QProcess::nullDevice());
     // As root Chromium runs only without its sandbox; the page is the test's own.
-    m_process.start(QStringLiteral("/usr/bin/chromium"),
-                    {QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
-                     QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
-                     QStringLiteral("--user-data-dir=") + m_profile.path()} +
-                        arguments + QStringList{url});
+    const QStringList common{QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
+                             QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
+                             QStringLiteral("--user-data-dir=") + m_profile.path()};
+    m_process.start(QStringLiteral("/usr/bin/chromium"), common + arguments + QStringList{url});
     return m_process.waitForStarted(10000);
 }

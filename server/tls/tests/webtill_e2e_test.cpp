@@ -6,6 +6,7 @@
 // "unreachable" in time.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -183,7 +184,7 @@ TEST_F(WebTill, WithThePolicyTheSitesPageSwipesOverWssAndOnlyThere)
             () => { r.otherName = 'open'; }, (e) => { r.otherName = failure(e); });)");
 
     EXPECT_FALSE(result.contains(QStringLiteral("secure")))
-        << qPrintable(QJsonDocument(result).toJson());
+        << QJsonDocument(result).toJson().constData();
     EXPECT_EQ(result.value(QStringLiteral("version")), QStringLiteral("1.0.0"));
     const QJsonObject swipe = result.value(QStringLiteral("swipe")).toObject();
     EXPECT_EQ(swipe.value(QStringLiteral("track1")), QString::fromLatin1(kTrack1));
@@ -212,7 +213,7 @@ TEST_F(WebTill, WithoutThePolicyConnectSaysUnreachableWithinItsTimeOut)
         r.ms = performance.now() - started;)");
     EXPECT_EQ(result.value(QStringLiteral("secure")).toObject().value(QStringLiteral("code")),
               QStringLiteral("unreachable"))
-        << qPrintable(QJsonDocument(result).toJson());
+        << QJsonDocument(result).toJson().constData();
     EXPECT_TRUE(result.value(QStringLiteral("secure"))
                     .toObject()
                     .value(QStringLiteral("message"))
