@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -45,7 +46,8 @@ QByteArray varnelpayment(const QStringList& arguments)
     return runProgram(ServerProcess::binDir() + QStringLiteral("/varnelpayment"), arguments);
 }
 
-// A file in Chromium's managed policy folder, removed when the test ends however it ends.
+// A file in Chromium's managed policy folder, removed when the test ends however it ends,
+// with the folders the test made for it.
 class PolicyFile
 {
 public:
@@ -53,17 +55,26 @@ public:
         : m_path(kPolicyFolder + QStringLiteral("/varnel-webtill-test-%1.json")
                                      .arg(QCoreApplication::applicationPid()))
     {
+        for (QString folder = kPolicyFolder; !QFileInfo::exists(folder);
+             folder = QFileInfo(folder).path())
+            m_madeFolders.prepend(folder);
         QDir().mkpath(kPolicyFolder);
         QFile file(m_path);
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write(policy);
     }
-    ~PolicyFile() { QFile::remove(m_path); }
+    ~PolicyFile()
+    {
+        QFile::remove(m_path);
+        for (auto folder = m_madeFolders.crbegin(); folder != m_madeFolders.crend(); ++folder)
+            QDir().rmdir(*folder);
+    }
     PolicyFile(const PolicyFile&) = delete;
     PolicyFile& operator=(const PolicyFile&) = delete;
 
 private:
     QString m_path;
+    QStringList m_madeFolders;
 };
 
 class WebTill : public ::testing::Test
