@@ -11,7 +11,7 @@ packages=(
   xvfb xauth socat python3-pyftpdlib mingw-w64-tools
   openbox trayer xdotool wmctrl x11-utils desktop-file-utils imagemagick
   scdoc dpkg-dev fakeroot file lintian systemd man-db adduser
-  chromium openssl
+  chromium openssl libnss3-tools node-typescript nodejs
 )
 
 missing=()

@@ -23,6 +23,7 @@
 #include "shell/trayprogram.h"
 #include "shell/urllauncher.h"
 #include "shell/widgetquestionbox.h"
+#include "tls/certificatecommand.h"
 
 namespace {
 
@@ -124,6 +125,9 @@ int main(int argc, char** argv)
         QCoreApplication app(argc, argv);
         options.showHelpOrVersion();
     }
+    // The certificate commands do their work and end the program.
+    if (const std::optional<int> status = runCertificateCommand(options.parser(), options.home()))
+        return *status;
     const bool windowed = !options.headless() && hasDisplay();
     if (const std::optional<int> status = options.refusal(hasDisplay()))
         return *status;

@@ -1,4 +1,5 @@
 #include "app/paymentserver.h"
+#include "app/portclash.h"
 
 #include "core/clock.h"
 #include "core/scheduler.h"
@@ -35,18 +36,18 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& 
                              const Clock& clock, Scheduler& scheduler, Devices devices,
                              bool simulate, QObject* parent)
     : QObject(parent), m_folder(folder), m_stored(stored), m_clock(clock), m_simulate(simulate),
-      m_textViewer(devices.textViewer), m_log(folder.logPath(), clock, LogLimits{stored.maxLogMegabytes}),
+      m_textViewer(devices.textViewer),
+      m_log(folder.logPath(), clock, LogLimits{stored.maxLogMegabytes}),
       m_settingsFile(folder.settingsPath(), m_log), m_connectionLimit(stored.maxConnections),
       m_access(AccessPolicy::fromAllowFrom(stored.allowFrom, &m_accessLines)),
       m_simulatedPad(devices.makePad ? nullptr : std::make_unique<SimulatedPad>()),
       m_padDriver(devices.makePad ? devices.makePad(m_settings, m_log) : nullptr),
       m_pad(std::make_unique<SignaturePad>(
-          m_padDriver ? *m_padDriver : static_cast<PadDriver&>(*m_simulatedPad), m_settings,
-          m_log, devices.fileChooser, scheduler, m_padTimeout,
-          FtpSource{chosen<FtpClient, CurlFtpClient>(devices.ftpClient, m_ownFtpClient),
-                    [settingsPath = folder.settingsPath()] {
-                        return readFtpSettings(settingsPath);
-                    }},
+          m_padDriver ? *m_padDriver : static_cast<PadDriver&>(*m_simulatedPad), m_settings, m_log,
+          devices.fileChooser, scheduler, m_padTimeout,
+          FtpSource{
+              chosen<FtpClient, CurlFtpClient>(devices.ftpClient, m_ownFtpClient),
+              [settingsPath = folder.settingsPath()] { return readFtpSettings(settingsPath); }},
           folder.signaturesPath())),
       m_pinPad(std::make_unique<PinEntry>(
           chosen<PinPadDevice, SerialPinPad>(devices.pinPad, m_ownPinPad, stored.serialPorts,
@@ -59,8 +60,7 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& 
       m_service(m_log, m_dispatcher, folder.signaturesPath()),
       m_admission(m_log, m_access, m_connectionLimit),
       m_tcpDoor(std::make_unique<RequestServer>(m_log, m_settings, m_service, m_admission)),
-      m_webSocketDoor(
-          std::make_unique<WebSocketDoor>(m_log, m_settings, m_admission, m_service)),
+      m_webSocketDoor(std::make_unique<WebSocketDoor>(m_log, m_settings, m_admission, m_service)),
       m_padControl(m_simulatedPad ? std::make_unique<PadControlServer>(*m_simulatedPad, m_log)
                                   : nullptr)
 {
@@ -80,6 +80,10 @@ StartupReport PaymentServer::start()
     if (m_simulate)
         m_settings.setChkQP6100Device(LiveSettings::Ticked);
     for (const QString& line : m_stored.complaints + m_accessLines)
+        m_log.log(line);
+    // Two of the server's ports on one number: only one of them can listen.
+    report.warnings = portClashes(serverPortSettings(m_stored));
+    for (const QString& line : std::as_const(report.warnings))
         m_log.log(line);
 
     // The cap is fitted to the file limit once, before either door opens.

@@ -79,6 +79,8 @@ public:
     // The WebSocket port listened on, 0 when closed; whether it speaks TLS.
     quint16 webSocketPort() const;
     bool webSocketSecure() const;
+    // The WebSocket door (its certificate's end, for the tray).
+    WebSocketDoor& webSocketDoor() const { return *m_webSocketDoor; }
 
 private:
     ProgramFolder m_folder;

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include "tls/certificatecommand.h"
+
 namespace {
 
 void printError(const QString& text)
@@ -58,6 +60,7 @@ ProgramOptions::ProgramOptions(const DefaultProgramFolder& fallback) : m_fallbac
                         "card reader and a pen, finger or mouse; needs a display, also with "
                         "--headless)."),
          QStringLiteral("driver")});
+    addCertificateOptions(m_parser);
 }
 
 bool ProgramOptions::parse(const QStringList& arguments)

@@ -19,7 +19,7 @@
 // "error " and a message.
 namespace PadControlProtocol {
 
-constexpr quint16 kDefaultPort = 31421;
+constexpr quint16 kDefaultPort = 31429;
 // Longest request line the pad accepts.
 constexpr qsizetype kMaxLineLength = 64 * 1024;
 

@@ -16,6 +16,13 @@ bool OriginList::allows(const QString& origin) const
     return m_origins.contains(normalised(origin));
 }
 
+QStringList OriginList::origins() const
+{
+    QStringList listed = m_origins.values();
+    listed.sort();
+    return listed;
+}
+
 // Browsers send scheme and host in lower case and never a path; a listed origin copied from
 // an address bar may carry a trailing "/".
 QString OriginList::normalised(const QString& origin)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 // The web pages that may open the WebSocket port, from `[WebSocket] Origins`: exact origins
 // (`scheme://host:port`) separated by commas or blanks.
@@ -16,6 +17,8 @@ public:
     // A handshake without an Origin header comes from a program, not a page, and is allowed;
     // a page's origin must be listed.
     bool allows(const QString& origin) const;
+    // The listed origins, normalised (lower case, no trailing "/"), sorted.
+    QStringList origins() const;
 
 private:
     static QString normalised(const QString& origin);

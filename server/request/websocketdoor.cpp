@@ -10,6 +10,7 @@
 #include "core/livesettings.h"
 #include "log/activitylog.h"
 #include "request/admission.h"
+#include "request/certificateexpiry.h"
 #include "request/doorlistener.h"
 #include "request/listenport.h"
 #include "request/peeraddress.h"
@@ -85,6 +86,11 @@ bool WebSocketDoor::start(QString* reason)
     m_origins = OriginList(m_settings.webSocketOrigins());
     m_log.log(QStringLiteral("WebSocket: Listening Port ") + QString::number(listening->port) +
               (isSecure() ? QStringLiteral(" (wss)") : QStringLiteral(" (ws)")));
+    if (m_tls && !m_expiry) {
+        m_expiry = new CertificateExpiryWatch(m_log, m_tls->localCertificate().expiryDate(), this);
+        connect(m_expiry, &CertificateExpiryWatch::noticed, this,
+                &WebSocketDoor::certificateNoticed);
+    }
     return true;
 }
 
@@ -96,6 +102,16 @@ quint16 WebSocketDoor::listeningPort() const
 bool WebSocketDoor::isSecure() const
 {
     return m_tls.has_value();
+}
+
+qint64 WebSocketDoor::certificateExpiry() const
+{
+    return m_expiry ? m_expiry->expirySeconds() : 0;
+}
+
+QString WebSocketDoor::certificateNotice() const
+{
+    return m_expiry ? m_expiry->notice() : QString();
 }
 
 void WebSocketDoor::admit(qintptr descriptor, CapPlace place)

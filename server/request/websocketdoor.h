@@ -13,6 +13,7 @@
 #include "request/originlist.h"
 #include "request/requester.h"
 
+class CertificateExpiryWatch;
 class ActivityLog;
 class Admission;
 class DoorListener;
@@ -48,6 +49,14 @@ public:
     // The port listened on, 0 when closed.
     quint16 listeningPort() const;
     bool isSecure() const;
+    // The served certificate's end in seconds since 1970 (UTC); 0 without TLS.
+    qint64 certificateExpiry() const;
+    // The last "WebSocket: CertFile expires=..." line logged; empty while the end is far.
+    QString certificateNotice() const;
+
+Q_SIGNALS:
+    // The certificate's end is near (or past): logged at start and once a day.
+    void certificateNoticed(const QString& line);
 
 private:
     // An admitted connection: its socket (TLS when the port speaks it) is made from
@@ -65,6 +74,8 @@ private:
     // With a configuration the port speaks TLS only.
     std::optional<QSslConfiguration> m_tls;
     DoorListener* m_listener;
+    // Made when TLS starts.
+    CertificateExpiryWatch* m_expiry = nullptr;
     // Does the WebSocket upgrade and framing for the sockets the listener admits.
     QWebSocketServer* m_upgrader;
     // Sockets handed to the upgrade: each goes to its WebSocket's requester, whose life then

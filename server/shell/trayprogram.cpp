@@ -4,6 +4,7 @@
 #include <QSessionManager>
 
 #include "app/paymentserver.h"
+#include "request/websocketdoor.h"
 #include "shell/aboutbox.h"
 #include "shell/mainwindow.h"
 #include "shell/trayicon.h"
@@ -30,6 +31,7 @@ StartupReport TrayProgram::start()
             QStringLiteral("Tray: no notification area; the window stays open"));
         return report;
     }
+    showCertificateNotices();
     if (report.listening()) {
         m_window->set_tray_icon(true);
         return report;
@@ -39,6 +41,20 @@ StartupReport TrayProgram::start()
         QLatin1String(MainWindow::kTrayTip),
         QStringLiteral("Cannot listen on port [%1]: %2").arg(report.port, report.listenError));
     return report;
+}
+
+// A WebSocket certificate near its end is told at the icon, at start and each day after.
+void TrayProgram::showCertificateNotices()
+{
+    WebSocketDoor* door = &m_server.webSocketDoor();
+    const auto show = [this](const QString& line) {
+        m_host.tray.showMessage(QLatin1String(MainWindow::kTrayTip),
+                                line + QStringLiteral("; make a new one with varnelpayment "
+                                                      "--make-certificate"));
+    };
+    if (!door->certificateNotice().isEmpty())
+        show(door->certificateNotice());
+    QObject::connect(door, &WebSocketDoor::certificateNoticed, m_window.get(), show);
 }
 
 void TrayProgram::finish()

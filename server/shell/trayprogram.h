@@ -34,6 +34,7 @@ public:
 private:
     // The desktop session is ending: the close box decides, as for any close request.
     void commitData(QSessionManager& manager);
+    void showCertificateNotices();
 
     PaymentServer& m_server;
     DesktopHost m_host;

@@ -6,8 +6,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
-#include "core/scheduler.h"
 #include "borrowedpad.h"
+#include "core/scheduler.h"
 #include "fakeclock.h"
 #include "fakepinpad.h"
 #include "fakeserialprobe.h"

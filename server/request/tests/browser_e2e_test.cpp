@@ -21,7 +21,8 @@ QByteArray tillPage(const QString& wsUrl, const QByteArray& script)
 {
     return "<!doctype html><meta charset=utf-8><title>till</title><script type=module>\n"
            "import { connect } from './varnel.js';\n"
-           "const outcome = (p) => p.then((v) => ({ ok: v }), (e) => ({ error: e.message }));\n"
+           "const outcome = (p) => p.then((v) => ({ ok: v }),\n"
+           "                              (e) => ({ error: e.message, code: e.code }));\n"
            "let result;\n"
            "try {\n"
            "  const till = await connect('" +
@@ -31,7 +32,7 @@ QByteArray tillPage(const QString& wsUrl, const QByteArray& script)
            script +
            "})();\n"
            "  till.close();\n"
-           "} catch (e) { result = { connect: e.message }; }\n"
+           "} catch (e) { result = { connect: e.code, message: e.message }; }\n"
            "await fetch('/report', { method: 'POST', body: JSON.stringify(result) });\n"
            "</script>\n";
 }
@@ -101,7 +102,9 @@ TEST_F(BrowserE2E, ATillPageAsksForTheVersionAndSwipesWithTheJavaScriptClient)
         result.value(QStringLiteral("swipe")).toObject().value(QStringLiteral("ok")).toObject();
     EXPECT_EQ(swipe.value(QStringLiteral("track1")), QString::fromLatin1(kTrack1));
     EXPECT_EQ(swipe.value(QStringLiteral("track2")), QString::fromLatin1(kTrack2));
-    EXPECT_EQ(result.value(QStringLiteral("timeout")).toObject().value(QStringLiteral("error")),
+    EXPECT_EQ(result.value(QStringLiteral("unsafe")).toObject().value(QStringLiteral("code")),
+              QStringLiteral("refused"));
+    EXPECT_EQ(result.value(QStringLiteral("timeout")).toObject().value(QStringLiteral("code")),
               QStringLiteral("timeout"));
     // The page's wait ran the event loop, which may have seen the tool end already.
     ASSERT_TRUE(customer.state() == QProcess::NotRunning || customer.waitForFinished(10000));
@@ -121,8 +124,10 @@ TEST_F(BrowserE2E, APageFromAnOriginNotListedCannotConnect)
     pages.setPage(tillPage(wsUrl(), "return await till.version();"));
 
     const QJsonObject result = run(pages);
-    EXPECT_EQ(result.value(QStringLiteral("connect")),
-              QStringLiteral("cannot connect to ") + wsUrl());
+    EXPECT_EQ(result.value(QStringLiteral("connect")), QStringLiteral("unreachable"));
+    EXPECT_TRUE(result.value(QStringLiteral("message"))
+                    .toString()
+                    .startsWith(QStringLiteral("cannot connect to ") + wsUrl()));
     EXPECT_TRUE(m_server->waitForLogEntry(
         QStringLiteral("WebSocket: Refused origin=[%1] ip=[127.0.0.1]").arg(pages.origin())));
     EXPECT_TRUE(

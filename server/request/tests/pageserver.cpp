@@ -3,39 +3,58 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QSslServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 
-PageServer::PageServer(QByteArray page) : m_page(std::move(page))
+PageServer::PageServer(QByteArray page)
+    : m_server(std::make_unique<QTcpServer>()), m_page(std::move(page))
 {
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-                m_received.remove(socket);
-                socket->deleteLater();
-            });
-        }
-    });
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this,
+            &PageServer::takeConnections);
+}
+
+void PageServer::setTls(QSslConfiguration tls, QString host)
+{
+    auto server = std::make_unique<QSslServer>();
+    server->setSslConfiguration(tls);
+    // The browser may give up on a handshake it does not trust: the connection just ends.
+    m_server = std::move(server);
+    m_host = std::move(host);
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this,
+            &PageServer::takeConnections);
+}
+
+void PageServer::takeConnections()
+{
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_received.remove(socket);
+            socket->deleteLater();
+        });
+    }
 }
 
 PageServer::~PageServer()
 {
     // Open sockets announce their close while the listener frees them, after this object's
     // members are gone: nothing of theirs may reach it any more.
-    for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>())
+    for (QTcpSocket* socket : m_server->findChildren<QTcpSocket*>())
         socket->disconnect(this);
 }
 
 bool PageServer::listen()
 {
-    return m_server.listen(QHostAddress::LocalHost, 0);
+    return m_server->listen(QHostAddress::LocalHost, 0);
 }
 
 QString PageServer::origin() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+    if (!m_host.isEmpty())
+        return QStringLiteral("https://%1:%2").arg(m_host).arg(m_server->serverPort());
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_server->serverPort());
 }
 
 std::optional<QByteArray> PageServer::waitForReport(int timeoutMs)
@@ -106,15 +125,17 @@ HeadlessBrowser::~HeadlessBrowser()
         QThread::msleep(100);
 }
 
-bool HeadlessBrowser::open(const QString& url)
+bool HeadlessBrowser::open(const QString& url, const QStringList& arguments,
+                           const QProcessEnvironment& environment)
 {
+    m_process.setProcessEnvironment(environment);
     // Chromium talks a lot on its standard streams; the page's report is what counts.
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(QProcess::nullDevice());
     // As root Chromium runs only without its sandbox; the page is the test's own.
-    m_process.start(QStringLiteral("/usr/bin/chromium"),
-                    {QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
-                     QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
-                     QStringLiteral("--user-data-dir=") + m_profile.path(), url});
+    const QStringList common{QStringLiteral("--headless=new"), QStringLiteral("--no-sandbox"),
+                             QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
+                             QStringLiteral("--user-data-dir=") + m_profile.path()};
+    m_process.start(QStringLiteral("/usr/bin/chromium"), common + arguments + QStringList{url});
     return m_process.waitForStarted(10000);
 }

@@ -2,12 +2,16 @@
 
 // What the browser tests share: a loopback HTTP server that serves the till's test page and the
 // JavaScript client, and takes the page's report; and headless Chromium opening that page.
+#include <memory>
 #include <optional>
 
 #include <QByteArray>
 #include <QHash>
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QSslConfiguration>
 #include <QString>
+#include <QStringList>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -22,7 +26,10 @@ public:
     ~PageServer() override;
 
     void setPage(QByteArray page) { m_page = std::move(page); }
+    // Serves HTTPS with `tls` under `host` (a name the browser maps to loopback) from now on.
+    void setTls(QSslConfiguration tls, QString host);
     bool listen();
+    quint16 port() const { return m_server->serverPort(); }
     QString origin() const;
     QString pageUrl() const { return origin() + QLatin1Char('/'); }
     // Runs the event loop until the page has reported (at most `timeoutMs`).
@@ -33,7 +40,10 @@ private:
     static void respond(QTcpSocket* socket, const QByteArray& status, const QByteArray& type,
                         const QByteArray& body);
 
-    QTcpServer m_server;
+    void takeConnections();
+
+    std::unique_ptr<QTcpServer> m_server;
+    QString m_host;
     QByteArray m_page;
     QHash<QTcpSocket*, QByteArray> m_received;
     std::optional<QByteArray> m_report;
@@ -44,7 +54,10 @@ class HeadlessBrowser
 {
 public:
     ~HeadlessBrowser();
-    bool open(const QString& url);
+    // `arguments` come before the URL; `environment` replaces the browser's (e.g. its HOME, where
+    // it finds its certificate database).
+    bool open(const QString& url, const QStringList& arguments = {},
+              const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
 
 private:
     QTemporaryDir m_profile;

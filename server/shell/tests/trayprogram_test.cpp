@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "qtprinters.h"
@@ -16,6 +17,7 @@
 #include "shell/systemtrayicon.h"
 #include "shell/widgetquestionbox.h"
 #include "shelltestserver.h"
+#include "tls/certificatemaker.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -282,4 +284,42 @@ TEST(TrayProgramTest, ViewLogWritesItsLineThenOpensTheLog)
     EXPECT_EQ(s.logEntries().last(), u"View Log: the viewer [xdg-open] could not be started"_s);
     s.program->finish();
     EXPECT_EQ(s.logEntries().last(), u"Application Closed"_s);
+}
+
+TEST(TrayProgramTest, AWebSocketCertificateNearItsEndIsToldAtTheIcon)
+{
+    QString reason;
+    const std::optional<PemIdentity> ca = CertificateMaker::makeShopCa(u"Shop CA"_s, &reason);
+    ASSERT_TRUE(ca) << qPrintable(reason);
+    QTemporaryDir files;
+    for (const int days : {10, 31}) {
+        SCOPED_TRACE(days);
+        const std::optional<PemIdentity> box =
+            CertificateMaker::makeBoxCertificate(*ca, {u"localhost"_s}, days, &reason);
+        ASSERT_TRUE(box) << qPrintable(reason);
+        const QString cert = files.filePath(u"box%1.pem"_s.arg(days));
+        const QString key = files.filePath(u"box%1.key"_s.arg(days));
+        QFile certFile(cert);
+        QFile keyFile(key);
+        ASSERT_TRUE(certFile.open(QIODevice::WriteOnly) && keyFile.open(QIODevice::WriteOnly));
+        certFile.write(box->certificate);
+        keyFile.write(box->key);
+        certFile.close();
+        keyFile.close();
+
+        ShellTestServer s(settings(ServerProcess::freePort(), false) +
+                          "[WebSocket]\r\nPort=" + QByteArray::number(ServerProcess::freePort()) +
+                          "\r\nCertFile=" + cert.toLocal8Bit() +
+                          "\r\nKeyFile=" + key.toLocal8Bit() + "\r\n");
+        ASSERT_TRUE(s.program->start().listening());
+        const QString expires =
+            QDateTime::currentDateTimeUtc().date().addDays(days).toString(Qt::ISODate);
+        const QString line = u"WebSocket: CertFile expires=[%1] days=[%2]"_s.arg(expires).arg(days);
+        EXPECT_EQ(s.logEntries().contains(line), days <= 30);
+        EXPECT_EQ(s.tray.messages, days <= 30 ? QStringList{u"Varnel Payment Server: "_s + line +
+                                                            u"; make a new one with varnelpayment "
+                                                            "--make-certificate"_s}
+                                              : QStringList());
+        s.program->finish();
+    }
 }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct StoredSettings;
+
+// A port the server listens on, as the settings file names it.
+struct PortSetting
+{
+    QString section;
+    QString key;
+    // The setting's text; empty: the port stays closed.
+    QString value;
+};
+
+// The server's own ports in `stored`: the TCP port, the WebSocket port, the simulated pad's
+// control port. A new listener adds its row here.
+QList<PortSetting> serverPortSettings(const StoredSettings& stored);
+
+// One line for each pair of `ports` set to the same port, naming both settings: "Settings:
+// [Local] localSockport and [WebSocket] Port are both port 31421; only one of them can listen".
+QStringList portClashes(const QList<PortSetting>& ports);

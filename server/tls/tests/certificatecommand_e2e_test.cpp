@@ -1,0 +1,281 @@
+// The certificate commands of the real program: a shop CA and a box certificate that the
+// openssl command verifies, for exactly the names asked for; the key owner-only; the settings
+// file changed in its two keys only; the browsers' policy; the expiry line at start.
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "serverprocess.h"
+#include "testfiles.h"
+
+namespace {
+
+struct Outcome
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Outcome run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    Outcome result;
+    if (!process.waitForFinished(60000))
+        return result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+Outcome varnelpayment(const QStringList& arguments)
+{
+    return run(ServerProcess::binDir() + QStringLiteral("/varnelpayment"), arguments);
+}
+
+Outcome openssl(const QStringList& arguments)
+{
+    return run(QStringLiteral("/usr/bin/openssl"), arguments);
+}
+
+// The certificate's subject alternative names as openssl prints them.
+QString alternativeNames(const QString& pem)
+{
+    const Outcome shown =
+        openssl({QStringLiteral("x509"), QStringLiteral("-in"), pem, QStringLiteral("-noout"),
+                 QStringLiteral("-ext"), QStringLiteral("subjectAltName")});
+    return shown.out.section(QLatin1Char('\n'), 1).trimmed();
+}
+
+// Days from today (UTC) to the certificate's end, by openssl.
+qint64 daysLeft(const QString& pem)
+{
+    const Outcome shown = openssl({QStringLiteral("x509"), QStringLiteral("-in"), pem,
+                                   QStringLiteral("-noout"), QStringLiteral("-enddate"),
+                                   QStringLiteral("-dateopt"), QStringLiteral("iso_8601")});
+    const QDate end =
+        QDate::fromString(shown.out.section(QLatin1Char('='), 1).left(10), Qt::ISODate);
+    return QDateTime::currentDateTimeUtc().date().daysTo(end);
+}
+
+class CertificateCommands : public ::testing::Test
+{
+protected:
+    QString ca(const QString& file) const { return QDir(m_caDir.path()).filePath(file); }
+    QString box(const QString& file) const { return QDir(m_box.path()).filePath(file); }
+
+    QTemporaryDir m_caDir;
+    QTemporaryDir m_box;
+};
+
+} // namespace
+
+TEST_F(CertificateCommands, AShopCaSignsABoxCertificateForExactlyItsNames)
+{
+    QDir(m_caDir.path()).removeRecursively();
+    const Outcome made =
+        varnelpayment({QStringLiteral("--make-ca"), m_caDir.path(), QStringLiteral("--name"),
+                       QStringLiteral("Corner Shop CA")});
+    ASSERT_EQ(made.exitCode, 0) << qPrintable(made.err);
+    EXPECT_EQ(TestFiles::unixMode(ca(QStringLiteral("ca.key"))), 0600);
+    const Outcome caText =
+        openssl({QStringLiteral("x509"), QStringLiteral("-in"), ca(QStringLiteral("ca.pem")),
+                 QStringLiteral("-noout"), QStringLiteral("-text")});
+    EXPECT_TRUE(caText.out.contains(QStringLiteral("CN = Corner Shop CA")));
+    EXPECT_TRUE(caText.out.contains(QStringLiteral("CA:TRUE")));
+    EXPECT_TRUE(caText.out.contains(QStringLiteral("prime256v1")));
+    EXPECT_NEAR(daysLeft(ca(QStringLiteral("ca.pem"))), 3650, 1);
+    // A shop CA is never replaced: every till trusts it.
+    const QByteArray caKey = TestFiles::readAll(ca(QStringLiteral("ca.key")));
+    EXPECT_EQ(varnelpayment({QStringLiteral("--make-ca"), m_caDir.path()}).exitCode, 1);
+    EXPECT_EQ(TestFiles::readAll(ca(QStringLiteral("ca.key"))), caKey);
+
+    // The settings file's other lines stay as they are, an old CertFile is replaced.
+    const QByteArray settings = "; the shop's box\r\n[Local]\r\nlocalSockport=31420\r\n"
+                                "allowFrom=192.168.1.0/24\r\n\r\n[WebSocket]\r\nPort=31421\r\n"
+                                "CertFile=/old/cert.pem\r\nOrigins=https://till.example.shop\r\n"
+                                "[FTP]\r\nftpUrl=ftp://x\r\n";
+    TestFiles::writeAll(box(QStringLiteral("varnelpayment.ini")), settings);
+    QFile::setPermissions(box(QStringLiteral("varnelpayment.ini")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    const Outcome certified = varnelpayment(
+        {QStringLiteral("--home"), m_box.path(), QStringLiteral("--make-certificate"),
+         QStringLiteral("--ca"), m_caDir.path(), QStringLiteral("--days"), QStringLiteral("10"),
+         QStringLiteral("box1.shop.example"), QStringLiteral("192.0.2.7"), QStringLiteral("::1")});
+    ASSERT_EQ(certified.exitCode, 0) << qPrintable(certified.err);
+    const QString certificate = box(QStringLiteral("varnelpayment.pem"));
+    const QString key = box(QStringLiteral("varnelpayment.key"));
+    EXPECT_TRUE(certified.out.contains(QStringLiteral("  box1.shop.example\n")));
+    EXPECT_TRUE(certified.out.contains(QStringLiteral("  192.0.2.7\n")));
+
+    const Outcome verified = openssl(
+        {QStringLiteral("verify"), QStringLiteral("-CAfile"), ca(QStringLiteral("ca.pem")),
+         QStringLiteral("-purpose"), QStringLiteral("sslserver"),
+         QStringLiteral("-verify_hostname"), QStringLiteral("box1.shop.example"), certificate});
+    EXPECT_EQ(verified.exitCode, 0) << qPrintable(verified.out + verified.err);
+    const Outcome otherName = openssl(
+        {QStringLiteral("verify"), QStringLiteral("-CAfile"), ca(QStringLiteral("ca.pem")),
+         QStringLiteral("-verify_hostname"), QStringLiteral("box2.shop.example"), certificate});
+    EXPECT_NE(otherName.exitCode, 0);
+    EXPECT_EQ(alternativeNames(certificate),
+              QStringLiteral("DNS:box1.shop.example, IP Address:192.0.2.7, "
+                             "IP Address:0:0:0:0:0:0:0:1"));
+    EXPECT_EQ(daysLeft(certificate), 10);
+    const Outcome keyText = openssl({QStringLiteral("pkey"), QStringLiteral("-in"), key,
+                                     QStringLiteral("-noout"), QStringLiteral("-text")});
+    EXPECT_TRUE(keyText.out.contains(QStringLiteral("prime256v1")));
+    EXPECT_EQ(TestFiles::unixMode(key), 0600);
+    EXPECT_EQ(TestFiles::unixMode(box(QStringLiteral("varnelpayment.ini"))), 0600);
+    // The certificate file ends with the CA's, so that tills get the chain.
+    EXPECT_TRUE(
+        TestFiles::readAll(certificate).endsWith(TestFiles::readAll(ca(QStringLiteral("ca.pem")))));
+
+    const QList<QByteArray> written = TestFiles::lines(box(QStringLiteral("varnelpayment.ini")));
+    const auto otherLines = [](const QList<QByteArray>& lines) {
+        QList<QByteArray> others;
+        for (const QByteArray& line : lines)
+            if (!line.startsWith("CertFile=") && !line.startsWith("KeyFile="))
+                others << line;
+        return others;
+    };
+    QList<QByteArray> original = QByteArray(settings).replace("\r", "").split('\n');
+    original.removeLast();
+    EXPECT_EQ(otherLines(written), otherLines(original));
+    EXPECT_EQ(written.size(), original.size() + 1);
+    EXPECT_TRUE(written.contains("CertFile=" + QFile::encodeName(certificate)));
+    EXPECT_TRUE(written.contains("KeyFile=" + QFile::encodeName(key)));
+}
+
+TEST_F(CertificateCommands, WithoutNamesOrCaTheBoxCoversItsOwnNamesWithACaOfItsOwn)
+{
+    const Outcome certified = varnelpayment(
+        {QStringLiteral("--home"), m_box.path(), QStringLiteral("--make-certificate")});
+    ASSERT_EQ(certified.exitCode, 0) << qPrintable(certified.err);
+    const QString certificate = box(QStringLiteral("varnelpayment.pem"));
+    const QString names = alternativeNames(certificate);
+    for (const QString& name :
+         {QStringLiteral("DNS:localhost"), QStringLiteral("IP Address:127.0.0.1"),
+          QStringLiteral("IP Address:0:0:0:0:0:0:0:1"),
+          QStringLiteral("DNS:") + QSysInfo::machineHostName().toLower()})
+        EXPECT_TRUE(names.contains(name)) << qPrintable(name + QStringLiteral(" not in ") + names);
+    EXPECT_EQ(daysLeft(certificate), 397);
+    EXPECT_EQ(TestFiles::unixMode(box(QStringLiteral("ca/ca.key"))), 0600);
+    EXPECT_EQ(openssl({QStringLiteral("verify"), QStringLiteral("-CAfile"),
+                       box(QStringLiteral("ca/ca.pem")), certificate})
+                  .exitCode,
+              0);
+    // A missing settings file is made, owner-only, with the two keys.
+    EXPECT_EQ(TestFiles::unixMode(box(QStringLiteral("varnelpayment.ini"))), 0600);
+    EXPECT_EQ(TestFiles::lines(box(QStringLiteral("varnelpayment.ini"))),
+              (QList<QByteArray>{"[WebSocket]", "CertFile=" + QFile::encodeName(certificate),
+                                 "KeyFile=" +
+                                     QFile::encodeName(box(QStringLiteral("varnelpayment.key")))}));
+}
+
+TEST_F(CertificateCommands, WrongUsesChangeNothing)
+{
+    const QString home = m_box.path();
+    const QList<QStringList> wrong = {
+        {QStringLiteral("--make-certificate"), QStringLiteral("--days"), QStringLiteral("0")},
+        {QStringLiteral("--make-certificate"), QStringLiteral("--days"), QStringLiteral("826")},
+        {QStringLiteral("--make-certificate"), QStringLiteral("a;b.example")},
+        {QStringLiteral("--make-certificate"), QStringLiteral("--name"), QStringLiteral("x")},
+        {QStringLiteral("box1.shop.example")},
+        {QStringLiteral("--browser-policy"), QStringLiteral("box1.shop.example")},
+        {QStringLiteral("--days"), QStringLiteral("10")},
+        {QStringLiteral("--make-ca"), m_caDir.path(), QStringLiteral("--make-certificate")},
+    };
+    for (const QStringList& arguments : wrong) {
+        const Outcome refused =
+            varnelpayment(QStringList{QStringLiteral("--home"), home} + arguments);
+        EXPECT_EQ(refused.exitCode, 2) << qPrintable(arguments.join(QLatin1Char(' ')));
+        EXPECT_TRUE(refused.out.isEmpty());
+        // The reason is the last line (Qt may warn about the environment first).
+        EXPECT_TRUE(refused.err.trimmed()
+                        .section(QLatin1Char('\n'), -1)
+                        .startsWith(QStringLiteral("varnelpayment: ")))
+            << qPrintable(refused.err);
+    }
+    EXPECT_EQ(QDir(home).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    // A --ca folder without a CA is not made up.
+    EXPECT_EQ(varnelpayment({QStringLiteral("--home"), home, QStringLiteral("--make-certificate"),
+                             QStringLiteral("--ca"), m_caDir.path()})
+                  .exitCode,
+              1);
+    EXPECT_FALSE(QFile::exists(box(QStringLiteral("varnelpayment.key"))));
+}
+
+TEST_F(CertificateCommands, TheBrowserPolicyAllowsExactlyTheListedOrigins)
+{
+    TestFiles::writeAll(box(QStringLiteral("varnelpayment.ini")),
+                        "[WebSocket]\r\nOrigins=https://Till.Example.Shop/, "
+                        "http://127.0.0.1:8080  https://pos.example.com:8443\r\n");
+    const Outcome policy =
+        varnelpayment({QStringLiteral("--home"), m_box.path(), QStringLiteral("--browser-policy")});
+    ASSERT_EQ(policy.exitCode, 0);
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(policy.out.toUtf8(), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << qPrintable(policy.out);
+    EXPECT_EQ(document.object(),
+              (QJsonObject{{QStringLiteral("LocalNetworkAccessAllowedForUrls"),
+                            QJsonArray{QStringLiteral("http://127.0.0.1:8080"),
+                                       QStringLiteral("https://pos.example.com:8443"),
+                                       QStringLiteral("https://till.example.shop")}}}));
+    EXPECT_TRUE(policy.err.contains(QStringLiteral("/etc/chromium/policies/managed/")));
+    EXPECT_TRUE(policy.err.contains(QStringLiteral("/etc/opt/chrome/policies/managed/")));
+}
+
+TEST_F(CertificateCommands, ACertificateNearItsEndIsLoggedAtStartAndStillServed)
+{
+    ASSERT_EQ(
+        varnelpayment({QStringLiteral("--home"), m_box.path(), QStringLiteral("--make-certificate"),
+                       QStringLiteral("--days"), QStringLiteral("10"), QStringLiteral("localhost")})
+            .exitCode,
+        0);
+    const quint16 wsPort = ServerProcess::freePort();
+    const quint16 padPort = ServerProcess::freePort();
+    // The WebSocket port is also given to the pad's control port: said at start.
+    ServerProcess server(
+        QStringLiteral("[WebSocket]\r\nPort=%1\r\nCertFile=%2\r\nKeyFile=%3\r\n"
+                       "[Simulator]\r\npadControlPort=%4\r\n")
+            .arg(wsPort)
+            .arg(box(QStringLiteral("varnelpayment.pem")), box(QStringLiteral("varnelpayment.key")))
+            .arg(padPort));
+    ASSERT_TRUE(server.start());
+    const QString expires =
+        QDateTime::currentDateTimeUtc().date().addDays(10).toString(Qt::ISODate);
+    EXPECT_TRUE(server.logEntries().contains(
+        QStringLiteral("WebSocket: CertFile expires=[%1] days=[10]").arg(expires)));
+    EXPECT_TRUE(server.logEntries().contains(
+        QStringLiteral("WebSocket: Listening Port %1 (wss)").arg(wsPort)));
+    EXPECT_TRUE(server.logEntries().filter(QStringLiteral("Settings:")).isEmpty());
+
+    // A certificate far from its end says nothing; two settings on one port are named.
+    QTemporaryDir far;
+    ASSERT_EQ(varnelpayment({QStringLiteral("--home"), far.path(),
+                             QStringLiteral("--make-certificate"), QStringLiteral("localhost")})
+                  .exitCode,
+              0);
+    ServerProcess second(QStringLiteral("[WebSocket]\r\nPort=%1\r\nCertFile=%2\r\nKeyFile=%3\r\n"
+                                        "[Simulator]\r\npadControlPort=%1\r\n")
+                             .arg(padPort)
+                             .arg(QDir(far.path()).filePath(QStringLiteral("varnelpayment.pem")),
+                                  QDir(far.path()).filePath(QStringLiteral("varnelpayment.key"))));
+    ASSERT_TRUE(second.start());
+    EXPECT_TRUE(second.logEntries().filter(QStringLiteral("CertFile expires")).isEmpty());
+    const QString clash =
+        QStringLiteral("Settings: [WebSocket] Port and [Simulator] padControlPort "
+                       "are both port %1; only one of them can listen")
+            .arg(padPort);
+    EXPECT_TRUE(second.logEntries().contains(clash));
+    EXPECT_TRUE(QString::fromLocal8Bit(second.process().readAllStandardError())
+                    .contains(QStringLiteral("varnelpayment: ") + clash));
+}
