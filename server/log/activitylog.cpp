@@ -226,12 +226,15 @@ void ActivityLog::log(const QString& entry)
         const QString failure = appendToFile(m_path, m_encodedPath, line);
         if (!failure.isEmpty()) {
             m_endChecked = false;
+            ++m_writeFailures;
             qWarning("Activity log: cannot write to %s: %s", qUtf8Printable(m_path),
                      qUtf8Printable(failure));
         }
     } catch (const std::exception& e) {
+        ++m_writeFailures;
         qWarning("Activity log: cannot write a line: %s", e.what());
     } catch (...) {
+        ++m_writeFailures;
         qWarning("Activity log: cannot write a line");
     }
 }

@@ -19,6 +19,8 @@ public:
     // always exactly one line. Never throws.
     void log(const QString& entry);
     const QString& log_path() const { return m_path; }
+    // How many lines could not be written since the start, for the metrics.
+    quint64 writeFailures() const { return m_writeFailures; }
     // 64 "-" characters, appended to the transaction start and end lines.
     static QString log_separator();
 
@@ -41,6 +43,7 @@ private:
     QByteArray m_encodedPath;
     const Clock& m_clock;
     bool m_endChecked = false;
+    quint64 m_writeFailures = 0;
     qint64 m_stampSecond = 0;
     QByteArray m_stampPrefix;
 };
