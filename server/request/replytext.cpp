@@ -40,3 +40,10 @@ QString pinPadBusyReply()
 {
     return QStringLiteral("<1000SE><ERROR>PIN Pad Busy</ERROR></1000SE>");
 }
+
+QString statusReply(const char* padStatus, const char* pinPadStatus)
+{
+    return QStringLiteral("<STATUS><QP6100>") + QLatin1String(padStatus) +
+           QStringLiteral("</QP6100><1000SE>") + QLatin1String(pinPadStatus) +
+           QStringLiteral("</1000SE></STATUS>");
+}

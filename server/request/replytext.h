@@ -17,3 +17,6 @@ QString padBusyReply();
 
 // The reply to a PIN request while another PIN entry holds the PIN pad.
 QString pinPadBusyReply();
+
+// "<STATUS><QP6100>ready</QP6100><1000SE>off</1000SE></STATUS>": each device's state for a till.
+QString statusReply(const char* padStatus, const char* pinPadStatus);

@@ -35,9 +35,9 @@ bool isOutOfDescriptors(int error)
 } // namespace
 
 RequestServer::RequestServer(ActivityLog& log, LiveSettings& settings, RequestService& service,
-                             ConnectionLimit& limit, QObject* parent)
+                             ConnectionLimit& limit, QObject* parent, Telemetry& telemetry)
     : QObject(parent), m_log(log), m_settings(settings), m_service(service), m_limit(limit),
-      m_listener(new QTcpServer(this)),
+      m_telemetry(telemetry), m_listener(new QTcpServer(this)),
       m_refusals([this](const QString& line) { logWithSpareFreed(line); }, this),
       m_spareDescriptor(openSpareDescriptor())
 {
@@ -117,11 +117,13 @@ void RequestServer::socket_ConnectionRequest()
         const QHostAddress peer = peerAddressOf(descriptor);
         if (!m_access.allows(peer)) {
             ::close(descriptor);
+            m_telemetry.connectionRefused(RefusalReason::AllowList);
             logWithSpareFreed(QStringLiteral("Socket: Refused ") + addressText(peer));
             continue;
         }
         if (!m_limit.admit()) {
             ::close(descriptor);
+            m_telemetry.connectionRefused(RefusalReason::Cap);
             m_refusals.refused(QStringLiteral("MaxConnections ") + QString::number(m_limit.max()) +
                                QStringLiteral(" reached"));
             continue;
@@ -188,6 +190,7 @@ void RequestServer::addConnection(QTcpSocket* socket)
     m_log.log(QStringLiteral("Socket: ConnectionRequest ip=[") + connection->peerAddress() +
               QStringLiteral("] port=[") + QString::number(socket->peerPort()) + QLatin1Char(']'));
     ++m_sockCount;
+    m_telemetry.connectionOpened(Door::Tcp);
     m_slots.insert(connection->slot(), connection);
 
     // One byte beyond the limit is enough to tell an oversized receipt; the socket buffers
@@ -239,6 +242,7 @@ void RequestServer::socket_Close(ClientConnection* connection)
     m_slots.remove(connection->slot());
     --m_sockCount;
     m_limit.release();
+    m_telemetry.connectionClosed(Door::Tcp);
     // Nothing of the socket reaches this server any more, whatever close() announces.
     connection->socket().disconnect(this);
     connection->socket().disconnect(connection);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTimer>
 
+#include "core/telemetry.h"
 #include "request/accesspolicy.h"
 #include "request/clientconnection.h"
 #include "request/refusallog.h"
@@ -33,8 +34,10 @@ public:
     // control port, below the process's file limit.
     static constexpr int kReservedDescriptors = 32;
 
+    // Connections opened, closed and refused are reported to `telemetry`.
     RequestServer(ActivityLog& log, LiveSettings& settings, RequestService& service,
-                  ConnectionLimit& limit, QObject* parent = nullptr);
+                  ConnectionLimit& limit, QObject* parent = nullptr,
+                  Telemetry& telemetry = Telemetry::none());
     ~RequestServer() override;
 
     // Who may connect; a connection from any other address is closed before it is read.
@@ -73,6 +76,7 @@ private:
     LiveSettings& m_settings;
     RequestService& m_service;
     ConnectionLimit& m_limit;
+    Telemetry& m_telemetry;
     AccessPolicy m_access;
     QTcpServer* m_listener;
     // Watches the listener's descriptor; a member, so it is gone before the listener (a child)

@@ -24,9 +24,9 @@ constexpr qint64 kMaxHandshakeBytes = 16 * 1024;
 
 WebSocketDoor::WebSocketDoor(ActivityLog& log, const LiveSettings& settings,
                              const AccessPolicy& access, ConnectionLimit& limit,
-                             RequestService& service, QObject* parent)
-    : QObject(parent), m_log(log), m_settings(settings), m_service(service),
-      m_listener(new WebSocketListener(access, limit, log, this)),
+                             RequestService& service, QObject* parent, Telemetry& telemetry)
+    : QObject(parent), m_log(log), m_settings(settings), m_service(service), m_telemetry(telemetry),
+      m_listener(new WebSocketListener(access, limit, log, this, telemetry)),
       m_upgrader(new QWebSocketServer(QStringLiteral("Varnel Payment Server"),
                                       QWebSocketServer::NonSecureMode, this))
 {
@@ -124,6 +124,7 @@ void WebSocketDoor::refuseOrigin(QTcpSocket* socket, const QString& origin)
 {
     m_log.log(QStringLiteral("WebSocket: Refused origin=[") + origin + QStringLiteral("] ip=[") +
               addressText(socket->peerAddress()) + QLatin1Char(']'));
+    m_telemetry.connectionRefused(RefusalReason::Origin);
     socket->write("HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain\r\nContent-Length: 23\r\n"
                   "Connection: close\r\n\r\nOrigin is not allowed.\n");
     socket->disconnectFromHost();
@@ -149,6 +150,7 @@ void WebSocketDoor::takeConnection()
         m_log.log(QStringLiteral("WebSocket: ConnectionRequest ip=[") + requester->peerAddress() +
                   QStringLiteral("] port=[") + QString::number(socket->peerPort()) +
                   QStringLiteral("] origin=[") + socket->origin() + QLatin1Char(']'));
+        m_telemetry.connectionOpened(Door::WebSocket);
 
         connect(socket, &QWebSocket::textMessageReceived, requester,
                 [this, requester](const QString& message) {
@@ -173,6 +175,7 @@ void WebSocketDoor::takeConnection()
             m_log.log(QStringLiteral("WebSocket: Close ") + requester->peerAddress() +
                       QStringLiteral(" code=[") + QString::number(requester->socket().closeCode()) +
                       QLatin1Char(']'));
+            m_telemetry.connectionClosed(Door::WebSocket);
             requester->markGone();
             requester->deleteLater();
         });

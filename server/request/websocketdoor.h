@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTcpSocket>
 
+#include "core/telemetry.h"
 #include "request/originlist.h"
 
 class AccessPolicy;
@@ -33,7 +34,8 @@ public:
     // Requests go to `service`, the same that serves the TCP port; `access` and `limit` are
     // the TCP port's too.
     WebSocketDoor(ActivityLog& log, const LiveSettings& settings, const AccessPolicy& access,
-                  ConnectionLimit& limit, RequestService& service, QObject* parent = nullptr);
+                  ConnectionLimit& limit, RequestService& service, QObject* parent = nullptr,
+                  Telemetry& telemetry = Telemetry::none());
     ~WebSocketDoor() override;
 
     // Opens the port that `[WebSocket] Port` names, with TLS when `CertFile` and `KeyFile` are
@@ -52,6 +54,7 @@ private:
     ActivityLog& m_log;
     const LiveSettings& m_settings;
     RequestService& m_service;
+    Telemetry& m_telemetry;
     OriginList m_origins;
     WebSocketListener* m_listener;
     // Does the WebSocket upgrade and framing for the sockets the listener admits.

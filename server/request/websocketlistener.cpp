@@ -27,8 +27,8 @@ private:
 } // namespace
 
 WebSocketListener::WebSocketListener(const AccessPolicy& access, ConnectionLimit& limit,
-                                     ActivityLog& log, QObject* parent)
-    : QTcpServer(parent), m_access(access), m_limit(limit), m_log(log),
+                                     ActivityLog& log, QObject* parent, Telemetry& telemetry)
+    : QTcpServer(parent), m_access(access), m_limit(limit), m_log(log), m_telemetry(telemetry),
       m_refusals([&log](const QString& line) { log.log(line); }, this)
 {
 }
@@ -39,10 +39,12 @@ void WebSocketListener::incomingConnection(qintptr descriptor)
     if (!m_access.allows(peer)) {
         m_log.log(QStringLiteral("Socket: Refused ") + addressText(peer));
         ::close(int(descriptor));
+        m_telemetry.connectionRefused(RefusalReason::AllowList);
         return;
     }
     if (!m_limit.admit()) {
         ::close(int(descriptor));
+        m_telemetry.connectionRefused(RefusalReason::Cap);
         m_refusals.refused(QStringLiteral("MaxConnections ") + QString::number(m_limit.max()) +
                            QStringLiteral(" reached"));
         return;

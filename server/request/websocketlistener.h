@@ -17,13 +17,15 @@ class QTcpSocket;
 // shared cap is closed at once, and TLS starts only for the peers it lets in. Each admitted
 // connection is announced as a socket (a QSslSocket under TLS) whose decrypted bytes are the
 // WebSocket handshake; it counts against the cap until it is destroyed.
+#include "core/telemetry.h"
+
 class WebSocketListener : public QTcpServer
 {
     Q_OBJECT
 
 public:
     WebSocketListener(const AccessPolicy& access, ConnectionLimit& limit, ActivityLog& log,
-                      QObject* parent = nullptr);
+                      QObject* parent = nullptr, Telemetry& telemetry = Telemetry::none());
 
     // With a configuration the port speaks TLS only.
     void setTls(std::optional<QSslConfiguration> tls) { m_tls = std::move(tls); }
@@ -40,6 +42,7 @@ private:
     const AccessPolicy& m_access;
     ConnectionLimit& m_limit;
     ActivityLog& m_log;
+    Telemetry& m_telemetry;
     RefusalLog m_refusals;
     std::optional<QSslConfiguration> m_tls;
 };
