@@ -1,0 +1,141 @@
+#include "metrics/metricsport.h"
+
+#include <unistd.h>
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include "log/activitylog.h"
+#include "request/accesspolicy.h"
+#include "request/connectionlimit.h"
+#include "request/listenport.h"
+#include "request/peeraddress.h"
+
+namespace {
+
+QByteArray response(int status, const QByteArray& reason, const QByteArray& type,
+                    const QByteArray& body, const QByteArray& extraHeaders = {})
+{
+    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\nContent-Type: " + type +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + extraHeaders +
+           "Cache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
+}
+
+// Keeps the connection's place under the cap for as long as its socket lives.
+class CapPlace final : public QObject
+{
+public:
+    CapPlace(ConnectionLimit& limit, QObject* socket) : QObject(socket), m_limit(limit) {}
+    ~CapPlace() override { m_limit.release(); }
+
+private:
+    ConnectionLimit& m_limit;
+};
+
+} // namespace
+
+MetricsPort::MetricsPort(ActivityLog& log, const AccessPolicy& access, ConnectionLimit& limit,
+                         Pages pages, QObject* parent, Telemetry& telemetry)
+    : QTcpServer(parent), m_log(log), m_access(access), m_limit(limit), m_pages(std::move(pages)),
+      m_telemetry(telemetry), m_refusals([&log](const QString& line) { log.log(line); }, this)
+{
+}
+
+bool MetricsPort::start(const QString& portField, const QHostAddress& address, QString* reason)
+{
+    const QString trimmed = portField.trimmed();
+    if (trimmed.isEmpty() || trimmed == QLatin1String("0"))
+        return true;
+    QString why;
+    const std::optional<quint16> port = parseListenPort(trimmed, &why);
+    if (port && !listen(address, *port))
+        why = errorString();
+    if (!isListening()) {
+        m_log.log(QStringLiteral("Metrics: Listening Error port=[") + portField +
+                  QStringLiteral("] ") + why);
+        if (reason)
+            *reason = why;
+        return false;
+    }
+    m_log.log(QStringLiteral("Metrics: Listening Port ") + QString::number(serverPort()));
+    return true;
+}
+
+void MetricsPort::incomingConnection(qintptr descriptor)
+{
+    const QHostAddress peer = peerAddressOf(int(descriptor));
+    if (!m_access.allows(peer)) {
+        ::close(int(descriptor));
+        m_telemetry.connectionRefused(RefusalReason::AllowList);
+        m_refusals.refused(QStringLiteral("Metrics: Refused ") + addressText(peer));
+        return;
+    }
+    if (!m_limit.admit()) {
+        ::close(int(descriptor));
+        m_telemetry.connectionRefused(RefusalReason::Cap);
+        m_refusals.refused(QStringLiteral("MaxConnections ") + QString::number(m_limit.max()) +
+                           QStringLiteral(" reached"));
+        return;
+    }
+    auto* socket = new QTcpSocket(this);
+    new CapPlace(m_limit, socket);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        ::close(int(descriptor));
+        delete socket;
+        return;
+    }
+    serve(socket);
+}
+
+void MetricsPort::serve(QTcpSocket* socket)
+{
+    // One byte past the limit tells an oversized request; the socket buffers no more.
+    socket->setReadBufferSize(kMaxRequestBytes + 1);
+    auto* limit = new QTimer(socket);
+    limit->setSingleShot(true);
+    // A client that is too slow is closed without an answer.
+    connect(limit, &QTimer::timeout, socket, [socket] { socket->abort(); });
+    limit->start(kRequestTimeoutMs);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QTcpSocket::readyRead, socket, [this, socket, limit] {
+        if (!limit->isActive())
+            return;
+        const QByteArray seen = socket->peek(kMaxRequestBytes + 1);
+        const qsizetype end = seen.indexOf("\r\n\r\n");
+        if (end < 0 && seen.size() > kMaxRequestBytes) {
+            limit->stop();
+            socket->abort();
+            return;
+        }
+        if (end < 0)
+            return;
+        limit->stop();
+        answer(socket, seen.left(end));
+    });
+}
+
+void MetricsPort::answer(QTcpSocket* socket, const QByteArray& head)
+{
+    const QList<QByteArray> words = head.left(head.indexOf("\r\n")).split(' ');
+    const QByteArray method = words.value(0);
+    QByteArray path = words.value(1);
+    if (const qsizetype query = path.indexOf('?'); query >= 0)
+        path.truncate(query);
+    QByteArray reply;
+    if (path != "/metrics" && path != "/health") {
+        reply = response(404, "Not Found", "text/plain", "Not found.\n");
+    } else if (method != "GET") {
+        reply = response(405, "Method Not Allowed", "text/plain", "Only GET.\n", "Allow: GET\r\n");
+    } else if (path == "/metrics") {
+        reply = response(200, "OK", "text/plain; version=0.0.4; charset=utf-8", m_pages.metrics());
+    } else {
+        const HealthAnswer health = m_pages.health();
+        reply = response(health.httpStatus, health.httpStatus == 200 ? "OK" : "Service Unavailable",
+                         "application/health+json", health.json);
+    }
+    // Whatever else the client sends is not read.
+    socket->readAll();
+    socket->write(reply);
+    socket->disconnectFromHost();
+}
