@@ -24,6 +24,7 @@
 #include "core/eventpump.h"
 #include "core/programfolder.h"
 #include "log/textviewer.h"
+#include "metrics/servicenotifier.h"
 #include "pad/curlftpclient.h"
 #include "pad/filechooser.h"
 #include "pad/padcontrolserver.h"
@@ -116,6 +117,11 @@ void printStarted(const PaymentServer& server)
                               .arg(server.webSocketPort())
                               .arg(server.webSocketSecure() ? QStringLiteral("wss")
                                                             : QStringLiteral("ws")));
+    if (server.metricsPort() != 0)
+        printLine(stdout, QStringLiteral("Metrics port: %1").arg(server.metricsPort()));
+    if (!server.metricsError().isEmpty())
+        printLine(stderr, QStringLiteral("varnelpayment: cannot open the metrics port: %1")
+                              .arg(server.metricsError()));
 }
 
 // The WebSocket port is an addition: when it cannot open, the TCP port serves on and this says
@@ -211,7 +217,11 @@ int runHeadless(QCoreApplication& app, const ProgramFolder& folder, bool simulat
     }
     const auto padControl = devices.listenForPadControl(server);
     printStarted(server);
+    // Under systemd: ready once the port listens, the watchdog's beats from this loop.
+    ServiceNotifier notifier;
+    notifier.ready(server.statusLine());
     const int status = app.exec();
+    notifier.stopping();
     server.shutdown();
     return status;
 }

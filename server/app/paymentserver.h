@@ -17,9 +17,13 @@
 
 class Clock;
 class CommPortScan;
+class DeviceBoard;
+class MetricsPort;
+class PrometheusTelemetry;
 class EventPump;
 class PinEntry;
 class PurgeTimer;
+class Telemetry;
 class RequestDispatcher;
 class RequestServer;
 class RequestService;
@@ -66,10 +70,18 @@ public:
     // Why the WebSocket port that the settings ask for could not be opened; empty when it was,
     // or when none is asked for. The TCP port is served either way.
     const QString& webSocketError() const { return m_webSocketError; }
+    // The metrics port listened on, 0 when closed; why the port asked for did not open.
+    quint16 metricsPort() const;
+    const QString& metricsError() const { return m_metricsError; }
+    // One line for the service manager: the ports and the devices' states.
+    QString statusLine() const;
     // How long the pad operations wait for the customer; a request's TIMER sets it.
     const PadTimeout& padTimeout() const { return m_padTimeout; }
 
 private:
+    // Opens the metrics port when `portField` asks for it.
+    void startMetrics(const QString& portField, Telemetry& telemetry);
+
     ProgramFolder m_folder;
     const Clock& m_clock;
     EventPump& m_pump;
@@ -82,7 +94,9 @@ private:
     ConnectionLimit m_connectionLimit;
     // Who may connect, from `[Local] allowFrom`; the same for every door.
     AccessPolicy m_access;
-    // Built by start() in this order.
+    // Built by start() in this order. The telemetry only while the metrics port is asked for.
+    std::unique_ptr<DeviceBoard> m_deviceBoard;
+    std::unique_ptr<PrometheusTelemetry> m_telemetry;
     std::unique_ptr<RequestService> m_service;
     std::unique_ptr<RequestServer> m_requests;
     std::unique_ptr<WebSocketDoor> m_webSocket;
@@ -91,7 +105,9 @@ private:
     std::unique_ptr<CommPortScan> m_commPortScan;
     std::unique_ptr<RequestDispatcher> m_dispatcher;
     std::unique_ptr<PurgeTimer> m_purgeTimer;
+    std::unique_ptr<MetricsPort> m_metrics;
     QString m_webSocketError;
+    QString m_metricsError;
     bool m_started = false;
     bool m_shutDown = false;
 };

@@ -87,6 +87,14 @@ void SettingsFile::load_settings(LiveSettings& fields, const std::function<void(
     fields.clickChk1000SEDevice();
 }
 
+QString SettingsFile::metricsPort() const
+{
+    QString stored;
+    ProfileStore::reg_get_value(m_path, QStringLiteral("Metrics"), QStringLiteral("Port"), kText,
+                                {}, stored);
+    return stored.trimmed();
+}
+
 int SettingsFile::maxConnections() const
 {
     QString stored;

@@ -28,6 +28,9 @@ public:
     // written): 200 when the key is missing; a value that is not a whole number from 1 to
     // 100000 is logged and 200 is used.
     int maxConnections() const;
+    // The metrics port's text, `[Metrics] Port` (read at start-up, never written): empty or 0
+    // keeps the port closed.
+    QString metricsPort() const;
     // Writes the fields back in one replace of the file, creating the file when it is
     // missing.
     void mnuFileSave(const LiveSettings& fields);
