@@ -4,6 +4,7 @@
 //
 //   build/bin/metrics_bench [--requests N]
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
