@@ -1,4 +1,5 @@
 #include "app/paymentserver.h"
+#include "app/watchedftpclient.h"
 
 #include <QFileInfo>
 #include <QSslCertificate>
@@ -61,10 +62,11 @@ bool PaymentServer::start(bool simulate, QString* listenError)
     m_requests = std::make_unique<RequestServer>(m_log, m_settings, *m_service, m_connectionLimit,
                                                  nullptr, telemetry);
     // The pad's operations exist before the settings load, which may already connect the pad.
-    m_pad =
-        std::make_unique<SignaturePad>(m_devices.padDriver, m_settings, m_log, *m_service, m_pump,
-                                       m_padTimeout, m_devices.fileChooser, m_devices.ftpClient,
-                                       m_folder.settingsPath(), m_folder.signaturesPath());
+    // Uploads are counted and timed on their way to the FTP client.
+    m_watchedFtp = std::make_unique<WatchedFtpClient>(m_devices.ftpClient, telemetry);
+    m_pad = std::make_unique<SignaturePad>(
+        m_devices.padDriver, m_settings, m_log, *m_service, m_pump, m_padTimeout,
+        m_devices.fileChooser, *m_watchedFtp, m_folder.settingsPath(), m_folder.signaturesPath());
     m_pinPad = std::make_unique<PinEntry>(m_devices.pinPad, m_settings, m_log, *m_service);
     m_dispatcher = std::make_unique<RequestDispatcher>(m_log, *m_service, *m_pad, *m_pinPad,
                                                        m_deviceBoard.get());

@@ -28,6 +28,7 @@ class RequestDispatcher;
 class RequestServer;
 class RequestService;
 class SignaturePad;
+class WatchedFtpClient;
 class WebSocketDoor;
 
 // The whole server without its window: builds the live settings, the log, the settings file,
@@ -97,6 +98,7 @@ private:
     // Built by start() in this order. The telemetry only while the metrics port is asked for.
     std::unique_ptr<DeviceBoard> m_deviceBoard;
     std::unique_ptr<PrometheusTelemetry> m_telemetry;
+    std::unique_ptr<WatchedFtpClient> m_watchedFtp;
     std::unique_ptr<RequestService> m_service;
     std::unique_ptr<RequestServer> m_requests;
     std::unique_ptr<WebSocketDoor> m_webSocket;
