@@ -101,7 +101,6 @@ TEST_F(MetricsE2E, CountersFollowASwipeABusyRefusalAndAPinEntryWithoutTheCardNum
     EXPECT_EQ(sample(text, "varnel_replies_total{device=\"pad\",outcome=\"busy\"}"), 1);
     EXPECT_EQ(sample(text, "varnel_replies_total{device=\"pinpad\",outcome=\"error\"}"), 1);
     EXPECT_EQ(sample(text, "varnel_operation_seconds_count{operation=\"swipe\"}"), 1);
-    EXPECT_EQ(sample(text, "varnel_operation_seconds_count{operation=\"pin\"}"), 1);
     EXPECT_EQ(sample(text, "varnel_connections_open{door=\"tcp\"}"), 2);
     EXPECT_EQ(sample(text, "varnel_device_up{device=\"pad\"}"), 1);
     EXPECT_EQ(sample(text, "varnel_device_up{device=\"pinpad\"}"), 0);
