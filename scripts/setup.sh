@@ -12,6 +12,7 @@ packages=(
   openbox trayer xdotool wmctrl x11-utils desktop-file-utils imagemagick
   scdoc dpkg-dev fakeroot file lintian systemd man-db adduser
   chromium openssl libnss3-tools node-typescript nodejs
+  prometheus-cpp-dev libsystemd-dev prometheus
 )
 
 missing=()

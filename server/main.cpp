@@ -15,6 +15,7 @@
 #include "core/defaultprogramfolder.h"
 #include "core/scheduler.h"
 #include "log/textviewer.h"
+#include "metrics/servicenotifier.h"
 #include "pad/filechooser.h"
 #include "screenpad/screenpad.h"
 #include "shell/dialogfilechooser.h"
@@ -75,7 +76,11 @@ int runHeadless(QCoreApplication& app, PaymentServer& server)
         return 1;
     }
     printLines(stdout, server.startedLines());
+    // systemd learns that the service listens, and its watchdog hears from the event loop.
+    ServiceNotifier notifier;
+    notifier.ready(server.statusLine());
     const int status = app.exec();
+    notifier.stopping();
     server.shutdown();
     return status;
 }

@@ -15,7 +15,7 @@ fail() { echo "service-unit-test: $*" >&2; failures=$((failures + 1)); }
 for line in \
     'ExecStart=/usr/bin/varnelpayment --headless --home /var/lib/varnelpayment' \
     'User=varnelpayment' 'SupplementaryGroups=dialout' 'StateDirectory=varnelpayment' \
-    'Restart=on-failure' 'WantedBy=multi-user.target'; do
+    'Restart=on-failure' 'WantedBy=multi-user.target' 'Type=notify' 'WatchdogSec=30'; do
     grep -qxF -- "$line" "$unit" || fail "the unit lacks the line: $line"
 done
 

@@ -1,5 +1,9 @@
 #include "app/paymentserver.h"
 #include "app/portclash.h"
+#include "app/watchedftpclient.h"
+
+#include <QFileInfo>
+#include <QSslCertificate>
 
 #include "core/clock.h"
 #include "core/scheduler.h"
@@ -10,10 +14,14 @@
 #include "pad/padcontrolserver.h"
 #include "pad/signaturepad.h"
 #include "pad/simulatedpad.h"
+#include "metrics/metricsport.h"
+#include "metrics/prometheustelemetry.h"
 #include "pinpad/commportscan.h"
 #include "pinpad/pinentry.h"
 #include "pinpad/qtserialprobe.h"
 #include "pinpad/serialpinpad.h"
+#include "pinpad/serialportname.h"
+#include "request/listenport.h"
 #include "request/requestserver.h"
 #include "request/websocketdoor.h"
 #include "settings/ftpsettings.h"
@@ -39,14 +47,35 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& 
       m_textViewer(devices.textViewer),
       m_log(folder.logPath(), clock, LogLimits{stored.maxLogMegabytes}),
       m_settingsFile(folder.settingsPath(), m_log), m_connectionLimit(stored.maxConnections),
+      m_deviceBoard(
+          DeviceBoard::Probes{
+              [this] { return m_settings.chkQP6100Device() == LiveSettings::Ticked; },
+              // The QP6100 menu is in its open state while the pad's port is open.
+              [this] { return m_settings.mnuQP6100Disconnect(); },
+              [this] { return m_dispatcher.padHeld(); }},
+          DeviceBoard::Probes{
+              [this] { return m_settings.chk1000SEDevice() == LiveSettings::Ticked; },
+              // The PIN pad is opened per request: its port is there or not.
+              [this] {
+                  return QFileInfo::exists(SerialPortName::devicePath(
+                      m_settings.cbo1000SECommPort(), m_stored.serialPorts));
+              },
+              [this] { return m_dispatcher.pinPadHeld(); }}),
+      m_metrics(parseListenPort(stored.metricsPort.trimmed())
+                    ? std::make_unique<PrometheusTelemetry>(m_deviceBoard, m_log,
+                                                            QStringLiteral(VARNEL_VERSION))
+                    : nullptr),
+      m_telemetry(m_metrics ? static_cast<Telemetry&>(*m_metrics) : Telemetry::none()),
       m_access(AccessPolicy::fromAllowFrom(stored.allowFrom, &m_accessLines)),
+      m_watchedFtp(std::make_unique<WatchedFtpClient>(
+          chosen<FtpClient, CurlFtpClient>(devices.ftpClient, m_ownFtpClient), m_telemetry)),
       m_simulatedPad(devices.makePad ? nullptr : std::make_unique<SimulatedPad>()),
       m_padDriver(devices.makePad ? devices.makePad(m_settings, m_log) : nullptr),
       m_pad(std::make_unique<SignaturePad>(
           m_padDriver ? *m_padDriver : static_cast<PadDriver&>(*m_simulatedPad), m_settings, m_log,
           devices.fileChooser, scheduler, m_padTimeout,
           FtpSource{
-              chosen<FtpClient, CurlFtpClient>(devices.ftpClient, m_ownFtpClient),
+              *m_watchedFtp,
               [settingsPath = folder.settingsPath()] { return readFtpSettings(settingsPath); }},
           folder.signaturesPath())),
       m_pinPad(std::make_unique<PinEntry>(
@@ -56,14 +85,26 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& 
       m_commPortScan(std::make_unique<CommPortScan>(
           chosen<SerialProbe, QtSerialProbe>(devices.serialProbe, m_ownSerialProbe), m_settings,
           m_log, stored.serialPorts)),
-      m_dispatcher(m_log, m_padTimeout, *m_pad, *m_pinPad),
-      m_service(m_log, m_dispatcher, folder.signaturesPath()),
-      m_admission(m_log, m_access, m_connectionLimit),
+      m_dispatcher(m_log, m_padTimeout, *m_pad, *m_pinPad, &m_deviceBoard),
+      m_service(m_log, m_dispatcher, folder.signaturesPath(), m_telemetry),
+      m_admission(m_log, m_access, m_connectionLimit, m_telemetry),
       m_tcpDoor(std::make_unique<RequestServer>(m_log, m_settings, m_service, m_admission)),
       m_webSocketDoor(std::make_unique<WebSocketDoor>(m_log, m_settings, m_admission, m_service)),
       m_padControl(m_simulatedPad ? std::make_unique<PadControlServer>(*m_simulatedPad, m_log)
-                                  : nullptr)
+                                  : nullptr),
+      m_metricsPort(m_metrics ? std::make_unique<MetricsPort>(
+                                    m_log, m_admission,
+                                    MetricsPort::Pages{[this] { return m_metrics->text(); },
+                                                       [this] { return health(); }})
+                              : nullptr)
 {
+    // The certificate's end, for the alert that comes before it.
+    const QString certificate = stored.webSocketCertFile.trimmed();
+    if (m_metrics && !certificate.isEmpty()) {
+        const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificate);
+        if (!chain.isEmpty())
+            m_telemetry.certificateExpires(chain.first().expiryDate().toSecsSinceEpoch());
+    }
 }
 
 PaymentServer::~PaymentServer() = default;
@@ -93,6 +134,10 @@ StartupReport PaymentServer::start()
     // A second door onto the same service, for browser tills; without it the TCP port serves on.
     report.webSocketPort = m_settings.webSocketPort();
     m_webSocketDoor->start(&report.webSocketError);
+    if (m_metricsPort) {
+        report.metricsPort = m_stored.metricsPort;
+        m_metricsPort->start(m_stored.metricsPort, m_settings.bindAddress(), &report.metricsError);
+    }
     mnuToolsLogFilePurgeLog();
     m_purgeTimer = std::make_unique<PurgeTimer>(m_log, m_clock);
     // The simulated pad's control port, where varnel-pad stands at the pad.
@@ -123,12 +168,44 @@ QStringList PaymentServer::startedLines() const
         lines << QStringLiteral("WebSocket port: %1 (%2)")
                      .arg(webSocketPort())
                      .arg(webSocketSecure() ? QStringLiteral("wss") : QStringLiteral("ws"));
+    if (metricsPort() != 0)
+        lines << QStringLiteral("Metrics port: %1").arg(metricsPort());
     return lines;
 }
 
 quint16 PaymentServer::listeningPort() const
 {
     return m_tcpDoor->listeningPort();
+}
+
+quint16 PaymentServer::metricsPort() const
+{
+    return m_metricsPort ? m_metricsPort->listeningPort() : 0;
+}
+
+HealthAnswer PaymentServer::health() const
+{
+    return HealthAnswer::of(
+        m_deviceBoard,
+        {{QStringLiteral("tcp"), true, listeningPort()},
+         {QStringLiteral("websocket"), !m_settings.webSocketPort().trimmed().isEmpty(),
+          webSocketPort()},
+         {QStringLiteral("metrics"), true, metricsPort()}},
+        QStringLiteral(VARNEL_VERSION));
+}
+
+QString PaymentServer::statusLine() const
+{
+    QString line = QStringLiteral("port %1").arg(listeningPort());
+    if (webSocketPort() != 0)
+        line += QStringLiteral(", WebSocket %1").arg(webSocketPort());
+    if (metricsPort() != 0)
+        line += QStringLiteral(", metrics %1").arg(metricsPort());
+    return line + QStringLiteral("; QP6100 %1, 1000SE %2")
+                      .arg(QLatin1String(
+                               DeviceBoard::statusName(m_deviceBoard.status(DeviceId::Pad))),
+                           QLatin1String(
+                               DeviceBoard::statusName(m_deviceBoard.status(DeviceId::PinPad))));
 }
 
 quint16 PaymentServer::webSocketPort() const

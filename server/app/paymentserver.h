@@ -9,10 +9,12 @@
 #include "app/devices.h"
 #include "app/startupreport.h"
 #include "app/windowcommands.h"
+#include "core/deviceboard.h"
 #include "core/livesettings.h"
 #include "core/padtimeout.h"
 #include "core/programfolder.h"
 #include "log/activitylog.h"
+#include "metrics/healthanswer.h"
 #include "request/accesspolicy.h"
 #include "request/admission.h"
 #include "request/connectionlimit.h"
@@ -24,6 +26,9 @@
 class Clock;
 class CommPortScan;
 class FtpClient;
+class MetricsPort;
+class PrometheusTelemetry;
+class WatchedFtpClient;
 class PadControlServer;
 class PadDriver;
 class PinEntry;
@@ -79,6 +84,12 @@ public:
     // The WebSocket port listened on, 0 when closed; whether it speaks TLS.
     quint16 webSocketPort() const;
     bool webSocketSecure() const;
+    // The metrics port listened on, 0 when closed.
+    quint16 metricsPort() const;
+    // One line for the service manager: the ports served and each device's state.
+    QString statusLine() const;
+    // The health answer of the metrics port.
+    HealthAnswer health() const;
     // The WebSocket door (its certificate's end, for the tray).
     WebSocketDoor& webSocketDoor() const { return *m_webSocketDoor; }
 
@@ -95,12 +106,19 @@ private:
     PadTimeout m_padTimeout;
     // Shared by every door that accepts clients.
     ConnectionLimit m_connectionLimit;
+    // Each device's state as STATUS, the health answer and the metrics see it.
+    DeviceBoard m_deviceBoard;
+    // The metrics, only while `[Metrics] Port` asks for them; else nobody watches.
+    std::unique_ptr<PrometheusTelemetry> m_metrics;
+    Telemetry& m_telemetry;
     // Who may connect, from `[Local] allowFrom`; the same for every door, and what start-up
     // logs about it.
     QStringList m_accessLines;
     AccessPolicy m_access;
     // The devices this server made for itself where the host gave none.
     std::unique_ptr<FtpClient> m_ownFtpClient;
+    // Uploads are counted and timed on their way to the FTP client.
+    std::unique_ptr<WatchedFtpClient> m_watchedFtp;
     std::unique_ptr<PinPadDevice> m_ownPinPad;
     std::unique_ptr<SerialProbe> m_ownSerialProbe;
     std::unique_ptr<SimulatedPad> m_simulatedPad;
@@ -115,6 +133,7 @@ private:
     std::unique_ptr<RequestServer> m_tcpDoor;
     std::unique_ptr<WebSocketDoor> m_webSocketDoor;
     std::unique_ptr<PadControlServer> m_padControl;
+    std::unique_ptr<MetricsPort> m_metricsPort;
     std::unique_ptr<PurgeTimer> m_purgeTimer;
     bool m_started = false;
     bool m_shutDown = false;

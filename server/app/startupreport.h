@@ -12,6 +12,9 @@ struct StartupReport
     // The WebSocket port setting and why it cannot be opened; empty when open or not asked for.
     QString webSocketPort;
     QString webSocketError;
+    // The metrics port setting and why it cannot be opened; empty when open or not asked for.
+    QString metricsPort;
+    QString metricsError;
     // Other things the shop should know at once (ports set equal, a certificate near its end).
     QStringList warnings;
 
@@ -26,6 +29,9 @@ struct StartupReport
         if (!webSocketError.isEmpty())
             lines << QStringLiteral("varnelpayment: cannot open the WebSocket port [%1]: %2")
                          .arg(webSocketPort, webSocketError);
+        if (!metricsError.isEmpty())
+            lines << QStringLiteral("varnelpayment: cannot open the metrics port [%1]: %2")
+                         .arg(metricsPort, metricsError);
         for (const QString& warning : warnings)
             lines << QStringLiteral("varnelpayment: ") + warning;
         return lines;

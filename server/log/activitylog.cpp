@@ -245,6 +245,7 @@ void ActivityLog::log(const QString& entry)
         const QString failure = appendToFile(m_path, m_encodedPath, line);
         if (!failure.isEmpty()) {
             m_endChecked = false;
+            ++m_writeFailures;
             qWarning("Activity log: cannot write to %s: %s", qUtf8Printable(m_path),
                      qUtf8Printable(failure));
             return;
@@ -253,8 +254,10 @@ void ActivityLog::log(const QString& entry)
         if (m_size > m_purgeAbove && !m_purgingToSize)
             purgeToSizeLimit();
     } catch (const std::exception& e) {
+        ++m_writeFailures;
         qWarning("Activity log: cannot write a line: %s", e.what());
     } catch (...) {
+        ++m_writeFailures;
         qWarning("Activity log: cannot write a line");
     }
 }

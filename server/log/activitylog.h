@@ -23,6 +23,8 @@ public:
     // always exactly one line. Never throws.
     void log(const QString& entry);
     const QString& log_path() const { return m_path; }
+    // How many lines could not be written since the start, for the metrics.
+    quint64 writeFailures() const { return m_writeFailures; }
     // 64 "-" characters, appended to the transaction start and end lines.
     static QString log_separator();
 
@@ -57,6 +59,7 @@ private:
     // purge that could not drop anything, so that it is not tried again for every line.
     qint64 m_purgeAbove = 0;
     bool m_purgingToSize = false;
+    quint64 m_writeFailures = 0;
     qint64 m_stampSecond = 0;
     QByteArray m_stampPrefix;
 };

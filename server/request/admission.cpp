@@ -25,8 +25,9 @@ QString withCount(const QString& line, int count)
 
 } // namespace
 
-Admission::Admission(ActivityLog& log, AccessPolicy access, ConnectionLimit& limit)
-    : m_log(log), m_access(std::move(access)), m_limit(limit),
+Admission::Admission(ActivityLog& log, AccessPolicy access, ConnectionLimit& limit,
+                     Telemetry& telemetry)
+    : m_log(log), m_access(std::move(access)), m_limit(limit), m_telemetry(telemetry),
       m_spareDescriptor(openSpareDescriptor()),
       m_unlisted([this](const QString& line) { this->log(line); },
                  [](int count, const QString& address) {
@@ -52,23 +53,26 @@ Admission::~Admission()
         ::close(m_spareDescriptor);
 }
 
-std::optional<CapPlace> Admission::admit(const QHostAddress& peer)
+std::optional<CapPlace> Admission::admit(const QHostAddress& peer, Door door)
 {
     // Who may connect is decided on the address alone, before anything is read.
     if (!m_access.allows(peer)) {
+        m_telemetry.connectionRefused(RefusalReason::AllowList);
         m_unlisted.refused(addressText(peer));
         return std::nullopt;
     }
     if (!m_limit.admit()) {
+        m_telemetry.connectionRefused(RefusalReason::Cap);
         m_overCap.refused(QStringLiteral("MaxConnections ") + QString::number(m_limit.max()) +
                           QStringLiteral(" reached"));
         return std::nullopt;
     }
-    return CapPlace(m_limit);
+    return CapPlace(m_limit, m_telemetry, door);
 }
 
 void Admission::refuseOrigin(const QString& origin, const QHostAddress& peer)
 {
+    m_telemetry.connectionRefused(RefusalReason::Origin);
     m_origins.refused(QStringLiteral("origin=[") + origin.left(kMaxLoggedOriginChars) +
                       QStringLiteral("] ip=[") + addressText(peer) + QLatin1Char(']'));
 }

@@ -22,14 +22,16 @@ public:
     // The longest part of a refused page's origin that the log shows.
     static constexpr int kMaxLoggedOriginChars = 256;
 
-    Admission(ActivityLog& log, AccessPolicy access, ConnectionLimit& limit);
+    // Refusals and the connections let in are told to `telemetry`.
+    Admission(ActivityLog& log, AccessPolicy access, ConnectionLimit& limit,
+              Telemetry& telemetry = Telemetry::none());
     ~Admission();
     Admission(const Admission&) = delete;
     Admission& operator=(const Admission&) = delete;
 
-    // A connection just accepted from `peer`: its place under the cap, or nothing (the
-    // refusal logged) when the allow-list leaves the peer out or the cap is reached.
-    std::optional<CapPlace> admit(const QHostAddress& peer);
+    // A connection just accepted from `peer` at `door`: its place under the cap, or nothing
+    // (the refusal logged) when the allow-list leaves the peer out or the cap is reached.
+    std::optional<CapPlace> admit(const QHostAddress& peer, Door door);
     // A page whose origin is not listed was turned away.
     void refuseOrigin(const QString& origin, const QHostAddress& peer);
     // Accepting a connection failed with `error` (an errno value).
@@ -47,6 +49,7 @@ private:
     ActivityLog& m_log;
     AccessPolicy m_access;
     ConnectionLimit& m_limit;
+    Telemetry& m_telemetry;
     int m_spareDescriptor = -1;
     RefusalLog m_unlisted;
     RefusalLog m_overCap;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/telemetry.h"
 #include "settings/storedsettings.h"
 
 class ActivityLog;
@@ -52,13 +53,24 @@ private:
 class CapPlace
 {
 public:
-    explicit CapPlace(ConnectionLimit& limit) : m_limit(&limit) {}
-    CapPlace(CapPlace&& other) noexcept : m_limit(std::exchange(other.m_limit, nullptr)) {}
+    // The connection came through `door`; its end is told to `telemetry`.
+    CapPlace(ConnectionLimit& limit, Telemetry& telemetry, Door door)
+        : m_limit(&limit), m_telemetry(&telemetry), m_door(door)
+    {
+        m_telemetry->connectionOpened(m_door);
+    }
+    CapPlace(CapPlace&& other) noexcept
+        : m_limit(std::exchange(other.m_limit, nullptr)), m_telemetry(other.m_telemetry),
+          m_door(other.m_door)
+    {
+    }
     CapPlace& operator=(CapPlace&& other) noexcept
     {
         if (this != &other) {
             giveBack();
             m_limit = std::exchange(other.m_limit, nullptr);
+            m_telemetry = other.m_telemetry;
+            m_door = other.m_door;
         }
         return *this;
     }
@@ -68,10 +80,14 @@ public:
 
     void giveBack()
     {
-        if (ConnectionLimit* limit = std::exchange(m_limit, nullptr))
+        if (ConnectionLimit* limit = std::exchange(m_limit, nullptr)) {
             limit->release();
+            m_telemetry->connectionClosed(m_door);
+        }
     }
 
 private:
     ConnectionLimit* m_limit;
+    Telemetry* m_telemetry;
+    Door m_door;
 };

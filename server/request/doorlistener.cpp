@@ -25,8 +25,8 @@ int acceptOne(qintptr listening)
 
 } // namespace
 
-DoorListener::DoorListener(Admission& admission, Admitted admitted, QObject* parent)
-    : QObject(parent), m_admission(admission), m_admitted(std::move(admitted)),
+DoorListener::DoorListener(Admission& admission, Door door, Admitted admitted, QObject* parent)
+    : QObject(parent), m_admission(admission), m_door(door), m_admitted(std::move(admitted)),
       m_server(new QTcpServer(this))
 {
     m_acceptPause.setSingleShot(true);
@@ -75,7 +75,7 @@ void DoorListener::acceptPending()
                 acceptFailed(error);
             return;
         }
-        std::optional<CapPlace> place = m_admission.admit(peerAddressOf(descriptor));
+        std::optional<CapPlace> place = m_admission.admit(peerAddressOf(descriptor), m_door);
         if (!place) {
             ::close(descriptor);
             continue;

@@ -28,7 +28,7 @@ public:
     // cap.
     using Admitted = std::function<void(qintptr descriptor, CapPlace place)>;
 
-    DoorListener(Admission& admission, Admitted admitted, QObject* parent = nullptr);
+    DoorListener(Admission& admission, Door door, Admitted admitted, QObject* parent = nullptr);
     ~DoorListener() override;
 
     // Listens on the port that `portField` names, at `bindAddress` (empty: every address of
@@ -51,6 +51,7 @@ private:
     void resumeAccepting();
 
     Admission& m_admission;
+    Door m_door;
     Admitted m_admitted;
     // Only listens; this object accepts on its descriptor.
     QTcpServer* m_server;

@@ -117,3 +117,10 @@ QString signatureErrorReply(int code)
     return QStringLiteral("<QP6100><ERROR>Error Getting Signature: ") + errorNumberText(code) +
            QStringLiteral("</ERROR></QP6100>");
 }
+
+QString statusReply(const char* padStatus, const char* pinPadStatus)
+{
+    return QStringLiteral("<STATUS><QP6100>") + QLatin1String(padStatus) +
+           QStringLiteral("</QP6100><1000SE>") + QLatin1String(pinPadStatus) +
+           QStringLiteral("</1000SE></STATUS>");
+}

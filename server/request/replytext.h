@@ -49,3 +49,6 @@ QString signatureOkReply(const QString& sigFile);
 QString signatureFailedReply();
 // A signature that ended on a caught failure numbered `code`.
 QString signatureErrorReply(int code);
+
+// "<STATUS><QP6100>ready</QP6100><1000SE>off</1000SE></STATUS>": each device's state for a till.
+QString statusReply(const char* padStatus, const char* pinPadStatus);

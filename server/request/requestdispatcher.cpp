@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "core/deviceboard.h"
 #include "core/padtimeout.h"
 #include "log/activitylog.h"
 #include "request/deviceoperations.h"
@@ -51,8 +52,8 @@ private:
 } // namespace
 
 RequestDispatcher::RequestDispatcher(ActivityLog& log, PadTimeout& padTimeout, PadOperations& pad,
-                                     PinPadOperations& pinPad)
-    : m_log(log), m_padTimeout(padTimeout), m_pad(pad), m_pinPad(pinPad)
+                                     PinPadOperations& pinPad, const DeviceBoard* devices)
+    : m_log(log), m_padTimeout(padTimeout), m_pad(pad), m_pinPad(pinPad), m_devices(devices)
 {
 }
 
@@ -101,6 +102,11 @@ Dispatched RequestDispatcher::dispatch(const RequestValues& request, std::option
     }
     if (trans == QLatin1String("VERSION"))
         return {Reply{versionReply()}, nullptr};
+    // Answered at once, also while the devices are held, so a till can grey out a button.
+    if (trans == QLatin1String("STATUS") && m_devices)
+        return {Reply{statusReply(DeviceBoard::statusName(m_devices->status(DeviceId::Pad)),
+                                  DeviceBoard::statusName(m_devices->status(DeviceId::PinPad)))},
+                nullptr};
     m_log.log(QStringLiteral("Socket: DataArrival No TransType"));
     return {};
 }

@@ -11,6 +11,7 @@
 #include "request/reply.h"
 
 class ActivityLog;
+class DeviceBoard;
 class PadOperations;
 class PadTimeout;
 class PinPadOperations;
@@ -31,8 +32,9 @@ class RequestDispatcher
 {
 public:
     // A request's TIMER sets `padTimeout`, which the pad's operations read at every step.
+    // STATUS reads each device's state on `devices`; without it STATUS is not served.
     RequestDispatcher(ActivityLog& log, PadTimeout& padTimeout, PadOperations& pad,
-                      PinPadOperations& pinPad);
+                      PinPadOperations& pinPad, const DeviceBoard* devices = nullptr);
 
     // The busy reply when `request` asks for a device that an operation holds, having logged
     // the refusal with `address`; nothing otherwise.
@@ -57,6 +59,7 @@ private:
     PadTimeout& m_padTimeout;
     PadOperations& m_pad;
     PinPadOperations& m_pinPad;
+    const DeviceBoard* m_devices;
     DeviceHold m_padHold;
     DeviceHold m_pinPadHold;
 };

@@ -15,7 +15,7 @@ RequestServer::RequestServer(ActivityLog& log, const LiveSettings& settings,
                              RequestService& service, Admission& admission, QObject* parent)
     : QObject(parent), m_log(log), m_settings(settings), m_service(service),
       m_listener(new DoorListener(
-          admission,
+          admission, Door::Tcp,
           [this](qintptr descriptor, CapPlace place) {
               socket_ConnectionRequest(descriptor, std::move(place));
           },

@@ -5,13 +5,32 @@
 #include "core/failure.h"
 #include "log/activitylog.h"
 #include "request/operation.h"
+#include "request/replyoutcome.h"
 #include "request/replytext.h"
 #include "request/requestdispatcher.h"
 #include "request/requestparser.h"
+#include "request/requestvalues.h"
+
+namespace {
+
+// The customer operation a request starts, for its timing.
+std::optional<OperationKind> operationKind(const RequestValues& request)
+{
+    if (request.transType == QLatin1String("QP6100") && request.action == QLatin1String("1"))
+        return OperationKind::Swipe;
+    if (request.transType == QLatin1String("QP6100") && request.action == QLatin1String("2"))
+        return OperationKind::Signature;
+    if (request.transType == QLatin1String("1000SE"))
+        return OperationKind::Pin;
+    return std::nullopt;
+}
+
+} // namespace
 
 RequestService::RequestService(ActivityLog& log, RequestDispatcher& dispatcher,
-                               QString signaturesFolder)
-    : m_log(log), m_dispatcher(dispatcher), m_signaturesFolder(std::move(signaturesFolder))
+                               QString signaturesFolder, Telemetry& telemetry)
+    : m_log(log), m_dispatcher(dispatcher), m_signaturesFolder(std::move(signaturesFolder)),
+      m_telemetry(telemetry)
 {
 }
 
@@ -28,6 +47,8 @@ void RequestService::serve(Requester* requester, const QString& address, const Q
 void RequestService::runTransaction(const QPointer<Requester>& requester, const QString& address,
                                     const QString& text)
 {
+    QElapsedTimer sinceRequest;
+    sinceRequest.start();
     m_log.log(QStringLiteral("Socket: Transaction Start ") + ActivityLog::log_separator());
     try {
         const ParsedRequest request = parseRequest(text, m_signaturesFolder);
@@ -35,6 +56,8 @@ void RequestService::runTransaction(const QPointer<Requester>& requester, const 
             m_log.log(line);
         Dispatched dispatched;
         const bool parsed = request.outcome == ParsedRequest::Outcome::Parsed;
+        if (parsed)
+            m_telemetry.requestReceived(request.values.transType);
         // A request refused as busy changes nothing, its TIMER included.
         if (std::optional<Reply> refusal =
                 parsed ? m_dispatcher.busyRefusal(request.values, address) : std::nullopt) {
@@ -50,7 +73,8 @@ void RequestService::runTransaction(const QPointer<Requester>& requester, const 
         }
         if (dispatched.operation) {
             m_underWay.push_back(std::make_unique<Transaction>(
-                Transaction{requester, std::move(dispatched.operation)}));
+                Transaction{requester, std::move(dispatched.operation), false,
+                            operationKind(request.values), sinceRequest}));
             Transaction& transaction = *m_underWay.back();
             try {
                 transaction.operation->start(
@@ -82,6 +106,9 @@ void RequestService::finish(Transaction& transaction, const std::optional<Reply>
     if (transaction.ended)
         return;
     transaction.ended = true;
+    if (reply && transaction.kind)
+        m_telemetry.operationTook(*transaction.kind,
+                                  double(transaction.sinceRequest.nsecsElapsed()) / 1e9);
     bool sent = true;
     try {
         if (reply)
@@ -118,6 +145,10 @@ void RequestService::close()
 void RequestService::return_xml(const Reply& reply, Requester* requester)
 {
     const QString xml = strRemoveNonPrintableChars(reply.xml);
+    // The one place where every device's reply passes: how it ended is read here, also when
+    // the client has gone and cannot take it.
+    if (const std::optional<ReplyKind> kind = replyKind(xml))
+        m_telemetry.replySent(kind->device, kind->outcome);
     m_log.log(reply.skipDebug ? QStringLiteral("return_xml: skipDebug=true")
                               : QStringLiteral("return_xml: ") + xml);
     if (!requester || !requester->isConnected())

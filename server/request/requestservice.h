@@ -5,10 +5,12 @@
 #include <optional>
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
+#include "core/telemetry.h"
 #include "request/reply.h"
 #include "request/requester.h"
 
@@ -23,8 +25,10 @@ class RequestDispatcher;
 class RequestService
 {
 public:
-    // UNIQU names its file in `signaturesFolder`.
-    RequestService(ActivityLog& log, RequestDispatcher& dispatcher, QString signaturesFolder);
+    // UNIQU names its file in `signaturesFolder`. Requests, replies and operation times are
+    // reported to `telemetry`.
+    RequestService(ActivityLog& log, RequestDispatcher& dispatcher, QString signaturesFolder,
+                   Telemetry& telemetry = Telemetry::none());
     ~RequestService();
     RequestService(const RequestService&) = delete;
     RequestService& operator=(const RequestService&) = delete;
@@ -44,6 +48,9 @@ private:
         QPointer<Requester> requester;
         std::unique_ptr<Operation> operation;
         bool ended = false;
+        // Timed from the request's arrival, when it is a customer operation.
+        std::optional<OperationKind> kind;
+        QElapsedTimer sinceRequest;
     };
 
     void runTransaction(const QPointer<Requester>& requester, const QString& address,
@@ -58,6 +65,7 @@ private:
     ActivityLog& m_log;
     RequestDispatcher& m_dispatcher;
     QString m_signaturesFolder;
+    Telemetry& m_telemetry;
     std::list<std::unique_ptr<Transaction>> m_underWay;
     // Ended transactions are freed from the event loop, never inside their own operation.
     QObject m_sweeper;

@@ -41,7 +41,7 @@ WebSocketDoor::WebSocketDoor(ActivityLog& log, const LiveSettings& settings, Adm
                              RequestService& service, QObject* parent)
     : QObject(parent), m_log(log), m_settings(settings), m_admission(admission), m_service(service),
       m_listener(new DoorListener(
-          admission,
+          admission, Door::WebSocket,
           [this](qintptr descriptor, CapPlace place) { admit(descriptor, std::move(place)); },
           this)),
       m_upgrader(new QWebSocketServer(QStringLiteral("Varnel Payment Server"),

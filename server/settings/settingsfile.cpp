@@ -86,6 +86,7 @@ StoredSettings SettingsFile::read(const QString& path)
     s.webSocketOrigins = text("WebSocket", "Origins");
     s.webSocketCertFile = text("WebSocket", "CertFile");
     s.webSocketKeyFile = text("WebSocket", "KeyFile");
+    s.metricsPort = text("Metrics", "Port");
     s.maxConnections =
         readWholeNumber(path, "Local", "MaxConnections", StoredSettings::kDefaultMaxConnections,
                         StoredSettings::kLowestMaxConnections,

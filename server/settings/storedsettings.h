@@ -46,6 +46,8 @@ struct StoredSettings
     QString webSocketOrigins;
     QString webSocketCertFile;
     QString webSocketKeyFile;
+    // `[Metrics] Port`: empty or 0 keeps the metrics port closed.
+    QString metricsPort;
     // The file's alone, as numbers checked against their ranges.
     int maxConnections = kDefaultMaxConnections;
     // The activity log's cap, `[Local] MaxLogMegabytes`.

@@ -1,0 +1,7 @@
+#include "core/telemetry.h"
+
+Telemetry& Telemetry::none()
+{
+    static Telemetry nobody;
+    return nobody;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+// Which device a reply, an operation or a state belongs to.
+enum class DeviceId { Pad, PinPad };
+// How a device's reply ended, read from the reply's text.
+enum class ReplyOutcome { Ok, Timeout, Busy, Cancelled, Error };
+// The customer operations that are timed.
+enum class OperationKind { Swipe, Signature, Upload, Pin };
+// The doors clients connect through; the metrics port is counted by the tools that scrape it.
+enum class Door { Tcp, WebSocket, Metrics };
+// Why a connection was turned away before it was read.
+enum class RefusalReason { AllowList, Cap, Origin };
+
+// What the server tells whoever watches it (the metrics port): every part reports its events
+// here and never learns whether anyone listens. The base class listens to nothing, so a part
+// built without a watcher uses none().
+class Telemetry
+{
+public:
+    virtual ~Telemetry() = default;
+
+    // One request parsed, with its TRANS value (empty when it had none).
+    virtual void requestReceived(const QString& trans) { (void)trans; }
+    // One reply of a device's operation sent (or tried: the client may have gone).
+    virtual void replySent(DeviceId device, ReplyOutcome outcome) { (void)device, (void)outcome; }
+    // How long one operation took, from its request to its reply.
+    virtual void operationTook(OperationKind operation, double seconds)
+    {
+        (void)operation, (void)seconds;
+    }
+    virtual void connectionOpened(Door door) { (void)door; }
+    virtual void connectionClosed(Door door) { (void)door; }
+    virtual void connectionRefused(RefusalReason reason) { (void)reason; }
+    // One signature upload ended.
+    virtual void uploadFinished(bool ok) { (void)ok; }
+    // The certificate of the secure WebSocket port runs out at `unixSeconds`.
+    virtual void certificateExpires(qint64 unixSeconds) { (void)unixSeconds; }
+
+    // The watcher that listens to nothing, for parts built without one.
+    static Telemetry& none();
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <functional>
+
+#include <QByteArray>
+#include <QObject>
+
+#include "metrics/healthanswer.h"
+#include "request/connectionlimit.h"
+
+class ActivityLog;
+class Admission;
+class DoorListener;
+class QTcpSocket;
+
+// The metrics port: answers GET /metrics (the Prometheus text) and GET /health for the tools
+// that watch a fleet of boxes, one request per connection. The address allow-list and the
+// connection cap of the request doors apply; a request larger than 8 KiB, or not complete
+// within 10 seconds, is closed unanswered.
+class MetricsPort : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 kMaxRequestBytes = 8 * 1024;
+    static constexpr int kRequestTimeoutMs = 10000;
+
+    // What the port serves, made at the moment of each request.
+    struct Pages
+    {
+        std::function<QByteArray()> metrics;
+        std::function<HealthAnswer()> health;
+    };
+
+    // Who comes in is `admission`'s to say, as for the request doors.
+    MetricsPort(ActivityLog& log, Admission& admission, Pages pages, QObject* parent = nullptr);
+
+    // Opens the port that the `[Metrics] Port` text names, on `bindAddress`. Empty or 0: stays
+    // closed and returns true. Returns false, with the reason (also logged), when the text is
+    // no port or the port cannot be opened.
+    bool start(const QString& portField, const QString& bindAddress, QString* reason = nullptr);
+    // The port listened on, 0 when closed.
+    quint16 listeningPort() const;
+
+private:
+    void admit(qintptr descriptor, CapPlace place);
+    void serve(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const QByteArray& head);
+
+    ActivityLog& m_log;
+    Pages m_pages;
+    DoorListener* m_listener;
+};

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <QByteArray>
+#include <QString>
+
+#include "core/telemetry.h"
+
+namespace prometheus {
+class Counter;
+class Gauge;
+class Histogram;
+class Registry;
+template <typename T> class Family;
+} // namespace prometheus
+
+class ActivityLog;
+class DeviceBoard;
+
+// The server's events as Prometheus metrics, in the text format that the metrics port serves.
+// Counts what happened; the devices' state, the process's figures and the log's failed writes
+// are read when the text is made. Holds no card data, PIN block, name or client address: its
+// labels come from fixed lists only.
+class PrometheusTelemetry final : public Telemetry
+{
+public:
+    // Replies are recorded on `devices` too (when each device was last seen, whether its last
+    // operation failed).
+    PrometheusTelemetry(DeviceBoard& devices, const ActivityLog& log, const QString& version);
+    ~PrometheusTelemetry() override;
+
+    void requestReceived(const QString& trans) override;
+    void replySent(DeviceId device, ReplyOutcome outcome) override;
+    void operationTook(OperationKind operation, double seconds) override;
+    void connectionOpened(Door door) override;
+    void connectionClosed(Door door) override;
+    void connectionRefused(RefusalReason reason) override;
+    void uploadFinished(bool ok) override;
+    void certificateExpires(qint64 unixSeconds) override;
+
+    // The metrics as text (format 0.0.4), current at the moment of the call.
+    QByteArray text();
+
+private:
+    void refresh();
+
+    DeviceBoard& m_devices;
+    const ActivityLog& m_log;
+    std::shared_ptr<prometheus::Registry> m_registry;
+    std::map<QString, prometheus::Counter*> m_requests;
+    prometheus::Counter* m_otherRequests;
+    // By device, then outcome.
+    std::array<std::array<prometheus::Counter*, 5>, 2> m_replies{};
+    std::array<prometheus::Histogram*, 4> m_operations{};
+    std::array<prometheus::Gauge*, 2> m_open{};
+    std::array<prometheus::Counter*, 3> m_refused{};
+    std::array<prometheus::Counter*, 2> m_uploads{};
+    std::array<prometheus::Gauge*, 2> m_deviceUp{};
+    std::array<prometheus::Gauge*, 2> m_lastSeen{};
+    prometheus::Counter* m_logFailures;
+    quint64 m_logFailuresCounted = 0;
+    prometheus::Gauge* m_residentMemory;
+    prometheus::Counter* m_cpuSeconds;
+    double m_cpuCounted = 0;
+    prometheus::Family<prometheus::Gauge>* m_certificateFamily = nullptr;
+};
