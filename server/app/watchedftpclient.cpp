@@ -15,7 +15,7 @@ public:
     ~WatchedTransfer() override
     {
         // Given up: it says nothing of the server's speed, only that no file got there.
-        if (!m_reported)
+        if (inner && !m_reported)
             m_telemetry.uploadFinished(false);
     }
 

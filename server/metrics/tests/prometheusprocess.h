@@ -75,7 +75,7 @@ public:
 
     // Asks `expression` every half second, the event loop running between, until it equals
     // `expected` or `attempts` are used; returns the last value.
-    double await(const QString& expression, double expected, int attempts = 60)
+    double await(const QString& expression, double expected, int attempts = 120)
     {
         double value = qQNaN();
         for (int i = 0; i < attempts && value != expected; ++i) {
