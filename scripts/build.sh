@@ -5,5 +5,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNEL_BUILD_DIR:-$root/build}
 
 bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} "$@"
+# ccache keeps compiled files between builds; paths inside the tree count as relative, so a
+# fresh clone elsewhere finds what an earlier build compiled.
+export CCACHE_BASEDIR=$root
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} \
+    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache "$@"
 cmake --build "$build" --parallel "$(nproc)"

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-serialport-dev qt6-websockets-dev qt6-tools-dev qt6-tools-dev-tools
   libcurl4-openssl-dev libssl-dev libgtest-dev googletest libevdev-dev libxcb1-dev
   clang libclang-rt-14-dev
