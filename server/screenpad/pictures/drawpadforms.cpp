@@ -5,10 +5,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 #include <QApplication>
 #include <QDir>
 #include <QMouseEvent>
+#include <QTimer>
 
 #include "core/clock.h"
 #include "core/livesettings.h"
@@ -76,15 +78,27 @@ int main(int argc, char** argv)
     setVariable(pad, PadVariable::kTotal, QStringLiteral("42.50"));
     setVariable(pad, PadVariable::kFullname, QStringLiteral("Jane Doe"));
     setVariable(pad, PadVariable::kAccount, QStringLiteral("Table 12"));
+    // Each form is grabbed once the event loop has laid it out.
+    const QStringList forms{PadForm::kWelcome, PadForm::kStart, PadForm::kSig,
+                            PadForm::kDisconnect};
+    qsizetype shown = 0;
     bool saved = true;
-    for (const QString& form :
-         {PadForm::kWelcome, PadForm::kStart, PadForm::kSig, PadForm::kDisconnect}) {
-        pad.ShowForm(form, status);
-        QApplication::processEvents();
-        if (form == PadForm::kSig)
-            sign(window.signingBox());
-        saved = window.grab().save(folder.filePath(form + QStringLiteral(".png"))) && saved;
-    }
+    std::function<void()> drawNext = [&] {
+        if (shown > 0) {
+            const QString& form = forms.at(shown - 1);
+            if (form == PadForm::kSig)
+                sign(window.signingBox());
+            saved = window.grab().save(folder.filePath(form + QStringLiteral(".png"))) && saved;
+        }
+        if (shown == forms.size()) {
+            QCoreApplication::exit(0);
+            return;
+        }
+        pad.ShowForm(forms.at(shown++), status);
+        QTimer::singleShot(0, drawNext);
+    };
+    QTimer::singleShot(0, drawNext);
+    app.exec();
     pad.ClosePort();
     QFile::remove(folder.filePath(QStringLiteral("drawpadforms.log")));
     return saved ? 0 : 1;
