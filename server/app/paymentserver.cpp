@@ -9,13 +9,13 @@
 #include "core/scheduler.h"
 #include "log/purgetimer.h"
 #include "log/textviewer.h"
+#include "metrics/metricsport.h"
+#include "metrics/prometheustelemetry.h"
 #include "pad/curlftpclient.h"
 #include "pad/padcontrolprotocol.h"
 #include "pad/padcontrolserver.h"
 #include "pad/signaturepad.h"
 #include "pad/simulatedpad.h"
-#include "metrics/metricsport.h"
-#include "metrics/prometheustelemetry.h"
 #include "pinpad/commportscan.h"
 #include "pinpad/pinentry.h"
 #include "pinpad/qtserialprobe.h"
@@ -47,20 +47,19 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& 
       m_textViewer(devices.textViewer),
       m_log(folder.logPath(), clock, LogLimits{stored.maxLogMegabytes}),
       m_settingsFile(folder.settingsPath(), m_log), m_connectionLimit(stored.maxConnections),
-      m_deviceBoard(
-          DeviceBoard::Probes{
-              [this] { return m_settings.chkQP6100Device() == LiveSettings::Ticked; },
-              // The QP6100 menu is in its open state while the pad's port is open.
-              [this] { return m_settings.mnuQP6100Disconnect(); },
-              [this] { return m_dispatcher.padHeld(); }},
-          DeviceBoard::Probes{
-              [this] { return m_settings.chk1000SEDevice() == LiveSettings::Ticked; },
-              // The PIN pad is opened per request: its port is there or not.
-              [this] {
-                  return QFileInfo::exists(SerialPortName::devicePath(
-                      m_settings.cbo1000SECommPort(), m_stored.serialPorts));
-              },
-              [this] { return m_dispatcher.pinPadHeld(); }}),
+      m_deviceBoard(DeviceBoard::Probes{
+                        [this] { return m_settings.chkQP6100Device() == LiveSettings::Ticked; },
+                        // The QP6100 menu is in its open state while the pad's port is open.
+                        [this] { return m_settings.mnuQP6100Disconnect(); },
+                        [this] { return m_dispatcher.padHeld(); }},
+                    DeviceBoard::Probes{
+                        [this] { return m_settings.chk1000SEDevice() == LiveSettings::Ticked; },
+                        // The PIN pad is opened per request: its port is there or not.
+                        [this] {
+                            return QFileInfo::exists(SerialPortName::devicePath(
+                                m_settings.cbo1000SECommPort(), m_stored.serialPorts));
+                        },
+                        [this] { return m_dispatcher.pinPadHeld(); }}),
       m_metrics(parseListenPort(stored.metricsPort.trimmed())
                     ? std::make_unique<PrometheusTelemetry>(m_deviceBoard, m_log,
                                                             QStringLiteral(VARNEL_VERSION))
@@ -185,13 +184,12 @@ quint16 PaymentServer::metricsPort() const
 
 HealthAnswer PaymentServer::health() const
 {
-    return HealthAnswer::of(
-        m_deviceBoard,
-        {{QStringLiteral("tcp"), true, listeningPort()},
-         {QStringLiteral("websocket"), !m_settings.webSocketPort().trimmed().isEmpty(),
-          webSocketPort()},
-         {QStringLiteral("metrics"), true, metricsPort()}},
-        QStringLiteral(VARNEL_VERSION));
+    return HealthAnswer::of(m_deviceBoard,
+                            {{QStringLiteral("tcp"), true, listeningPort()},
+                             {QStringLiteral("websocket"),
+                              !m_settings.webSocketPort().trimmed().isEmpty(), webSocketPort()},
+                             {QStringLiteral("metrics"), true, metricsPort()}},
+                            QStringLiteral(VARNEL_VERSION));
 }
 
 QString PaymentServer::statusLine() const
@@ -201,11 +199,10 @@ QString PaymentServer::statusLine() const
         line += QStringLiteral(", WebSocket %1").arg(webSocketPort());
     if (metricsPort() != 0)
         line += QStringLiteral(", metrics %1").arg(metricsPort());
-    return line + QStringLiteral("; QP6100 %1, 1000SE %2")
-                      .arg(QLatin1String(
-                               DeviceBoard::statusName(m_deviceBoard.status(DeviceId::Pad))),
-                           QLatin1String(
-                               DeviceBoard::statusName(m_deviceBoard.status(DeviceId::PinPad))));
+    return line +
+           QStringLiteral("; QP6100 %1, 1000SE %2")
+               .arg(QLatin1String(DeviceBoard::statusName(m_deviceBoard.status(DeviceId::Pad))),
+                    QLatin1String(DeviceBoard::statusName(m_deviceBoard.status(DeviceId::PinPad))));
 }
 
 quint16 PaymentServer::webSocketPort() const

@@ -22,8 +22,7 @@ public:
     void ended(const FtpOutcome& outcome)
     {
         m_reported = true;
-        m_telemetry.operationTook(OperationKind::Upload,
-                                  double(m_sinceStart.nsecsElapsed()) / 1e9);
+        m_telemetry.operationTook(OperationKind::Upload, double(m_sinceStart.nsecsElapsed()) / 1e9);
         m_telemetry.uploadFinished(outcome.succeeded);
     }
 

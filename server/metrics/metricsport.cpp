@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "log/activitylog.h"
+#include "request/capplaceholder.h"
 #include "request/doorlistener.h"
 
 namespace {
@@ -18,16 +19,6 @@ QByteArray response(int status, const QByteArray& reason, const QByteArray& type
            "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + extraHeaders +
            "Cache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
 }
-
-// A connection's place under the cap, held for as long as its socket lives.
-class PlaceHolder final : public QObject
-{
-public:
-    PlaceHolder(CapPlace place, QObject* socket) : QObject(socket), m_place(std::move(place)) {}
-
-private:
-    CapPlace m_place;
-};
 
 } // namespace
 
@@ -67,7 +58,7 @@ quint16 MetricsPort::listeningPort() const
 void MetricsPort::admit(qintptr descriptor, CapPlace place)
 {
     auto* socket = new QTcpSocket(this);
-    new PlaceHolder(std::move(place), socket);
+    new CapPlaceHolder(std::move(place), socket);
     if (!socket->setSocketDescriptor(descriptor)) {
         ::close(int(descriptor));
         delete socket;

@@ -10,6 +10,7 @@
 #include "core/livesettings.h"
 #include "log/activitylog.h"
 #include "request/admission.h"
+#include "request/capplaceholder.h"
 #include "request/certificateexpiry.h"
 #include "request/doorlistener.h"
 #include "request/listenport.h"
@@ -22,18 +23,6 @@ namespace {
 
 // The longest handshake head read while waiting for its end.
 constexpr qint64 kMaxHandshakeBytes = 16 * 1024;
-
-// A connection's place under the cap, held for as long as the socket it is a child of lives.
-// A child rather than a connection to the socket's destroyed signal: the WebSocket that takes
-// the socket over may drop every connection of the socket's.
-class PlaceHolder final : public QObject
-{
-public:
-    PlaceHolder(CapPlace place, QObject* socket) : QObject(socket), m_place(std::move(place)) {}
-
-private:
-    CapPlace m_place;
-};
 
 } // namespace
 
@@ -119,7 +108,7 @@ void WebSocketDoor::admit(qintptr descriptor, CapPlace place)
     auto* socket = new QSslSocket(this);
     // However the connection ends (refused origin, failed handshake, closed WebSocket), its
     // socket goes, and with it its place under the cap.
-    new PlaceHolder(std::move(place), socket);
+    new CapPlaceHolder(std::move(place), socket);
     if (!socket->setSocketDescriptor(descriptor)) {
         ::close(int(descriptor));
         delete socket;
