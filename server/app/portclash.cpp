@@ -13,6 +13,7 @@ QList<PortSetting> serverPortSettings(const StoredSettings& stored)
         {QStringLiteral("WebSocket"), QStringLiteral("Port"), stored.webSocketPort},
         {QStringLiteral("Simulator"), QStringLiteral("padControlPort"),
          QString::number(stored.padControlPort.value_or(PadControlProtocol::kDefaultPort))},
+        {QStringLiteral("Metrics"), QStringLiteral("Port"), stored.metricsPort},
     };
 }
 

@@ -16,7 +16,7 @@ struct PortSetting
 };
 
 // The server's own ports in `stored`: the TCP port, the WebSocket port, the simulated pad's
-// control port. A new listener adds its row here.
+// control port, the metrics port. A new listener adds its row here.
 QList<PortSetting> serverPortSettings(const StoredSettings& stored);
 
 // One line for each pair of `ports` set to the same port, naming both settings: "Settings:

@@ -50,6 +50,7 @@ TEST(PortClash, EachPairOfSettingsOnOnePortIsNamed)
          {line("[Local] localSockport", "[WebSocket] Port", 9),
           line("[Local] localSockport", "[Simulator] padControlPort", 9),
           line("[WebSocket] Port", "[Simulator] padControlPort", 9)}},
+        {"[Metrics]\r\nPort=31420\r\n", {line("[Local] localSockport", "[Metrics] Port", 31420)}},
         // Values that are no port open nothing, so they clash with nothing.
         {"[Local]\r\nlocalSockport=abc\r\n[WebSocket]\r\nPort=abc\r\n", {}},
         {"[WebSocket]\r\nPort=70000\r\n[Simulator]\r\npadControlPort=70000\r\n", {}},
