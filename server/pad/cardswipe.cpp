@@ -86,11 +86,7 @@ void CardSwipe::fail(int code)
 void CardSwipe::finish(std::optional<Reply> reply)
 {
     m_step.reset();
-    if (!m_finished)
-        return;
-    const Finished finished = std::move(m_finished);
-    m_finished = nullptr;
-    finished(std::move(reply));
+    finishOnce(m_finished, std::move(reply));
 }
 
 void CardSwipe::close()

@@ -168,11 +168,7 @@ void SignatureCapture::fail(int code)
 void SignatureCapture::finish(std::optional<Reply> reply)
 {
     m_step.reset();
-    if (!m_finished)
-        return;
-    const Finished finished = std::move(m_finished);
-    m_finished = nullptr;
-    finished(std::move(reply));
+    finishOnce(m_finished, std::move(reply));
 }
 
 void SignatureCapture::close()

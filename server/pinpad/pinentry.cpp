@@ -183,9 +183,7 @@ void PinRequest::end(std::optional<Reply> reply)
         return;
     m_ended = true;
     // Last: the owner may start the next request from here.
-    const Finished finished = std::exchange(m_finished, {});
-    if (finished)
-        finished(std::move(reply));
+    finishOnce(m_finished, std::move(reply));
 }
 
 void PinRequest::close()

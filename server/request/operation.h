@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include "request/reply.h"
 
@@ -22,6 +23,13 @@ public:
     // Runs once the reply has gone out (or could not): leaves the device ready for the next
     // customer.
     virtual void afterReply() {}
+    // Calls `finished` with `reply` unless it has run already; it is empty afterwards, so an
+    // operation answers once however many of its ends arrive.
+    static void finishOnce(Finished& finished, std::optional<Reply> reply)
+    {
+        if (const Finished once = std::exchange(finished, nullptr))
+            once(std::move(reply));
+    }
     // The program is closing: the operation ends at once, as when its wait fails with error 18
     // (Interrupted): its error reply, when it has one ("Error Getting Swipe: Error( 18)"),
     // goes out through `finished` before close() returns, and its device is left as a failure
