@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QThread>
 
@@ -50,6 +51,16 @@ QString ServerProcess::binDir()
 
 quint16 ServerProcess::freePort()
 {
+    // Below the kernel's ephemeral range (32768 and up here): a port given out there may become
+    // the source port of any test's outgoing connection before the test listens on it.
+    constexpr int kLowest = 20000;
+    constexpr int kHighest = 32000;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QTcpServer probe;
+        const auto port = quint16(QRandomGenerator::global()->bounded(kLowest, kHighest));
+        if (probe.listen(QHostAddress::LocalHost, port))
+            return port;
+    }
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();

@@ -52,7 +52,8 @@ public:
 
     // The path of the built programs.
     static QString binDir();
-    // A loopback port that nothing listens on at the moment.
+    // A loopback port that nothing listens on at the moment, below the range the kernel gives
+    // outgoing connections, so that no test's client can take it before it is listened on.
     static quint16 freePort();
 
 private:
