@@ -1,13 +1,14 @@
-# varnel_add_test(NAME SOURCES... [LIBS libs...])
+# varnel_add_test(NAME SOURCES... [LIBS libs...] [PROPERTIES name value...])
 # Builds one GoogleTest program, links the test support library and registers its cases.
 function(varnel_add_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock varnel_options)
     # Tests are listed when CTest runs, not at build time: a build then runs no test program,
     # which under the sanitizers costs seconds each.
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VARNEL_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+                         PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VARNEL_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+                                    ${ARG_PROPERTIES})
     foreach(src IN LISTS ARG_SOURCES)
         get_filename_component(abs ${src} ABSOLUTE)
         set_property(GLOBAL APPEND PROPERTY VARNEL_REGISTERED_TESTS ${abs})

@@ -56,8 +56,9 @@ $build_only && exit 0
 status=0
 start=$SECONDS
 # Each test program lists its tests when CTest starts it, not at build time.
-QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure --timeout 300 -j 2 ||
-    status=$?
+# The console output is kept in the build folder: scripts/test.sh repeats its failures at the end.
+QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure --timeout 300 -j 2 2>&1 |
+    tee "$build/ctest-output.log" || status=$?
 echo "sanitize.sh: tests took $((SECONDS - start)) s"
 if ! check_reports; then
     echo "sanitizers: the reports above fail the run" >&2
