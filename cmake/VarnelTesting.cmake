@@ -6,9 +6,10 @@ function(varnel_add_test name)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock varnel_options)
     # Tests are listed when CTest runs, not at build time: a build then runs no test program,
     # which under the sanitizers costs seconds each.
+    # The programs that end-to-end tests start are found beside the test program, in bin/. One
+    # variable only: gtest_discover_tests flattens the properties, so a list value would be split.
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VARNEL_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
-                                    ${ARG_PROPERTIES})
+                         PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen ${ARG_PROPERTIES})
     foreach(src IN LISTS ARG_SOURCES)
         get_filename_component(abs ${src} ABSOLUTE)
         set_property(GLOBAL APPEND PROPERTY VARNEL_REGISTERED_TESTS ${abs})
