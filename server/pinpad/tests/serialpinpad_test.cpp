@@ -17,6 +17,8 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QMetaEnum>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -44,7 +46,13 @@ public:
         if (::openpty(&m_near, &m_far, name, &raw, nullptr) != 0)
             return;
         ::fcntl(m_near, F_SETFL, ::fcntl(m_near, F_GETFL) | O_NONBLOCK);
-        m_path = QString::fromLocal8Bit(name);
+        // The host opens the line by a link of its own, as by an adapter's device node: when
+        // the pad goes away the name goes too. The pseudo-terminal's own name may meanwhile be
+        // given to another program's terminal, which the host must never reach. The link's name
+        // is unique, as the serial port's lock file is named after it.
+        m_path = m_node.filePath(QStringLiteral("tty") + QFileInfo(m_node.path()).fileName());
+        if (!QFile::link(QString::fromLocal8Bit(name), m_path))
+            m_path.clear();
         m_notifier = std::make_unique<QSocketNotifier>(m_near, QSocketNotifier::Read);
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readHost(); });
     }
@@ -53,11 +61,14 @@ public:
     ScriptedPad& operator=(const ScriptedPad&) = delete;
 
     QString path() const { return m_path; }
-    // The device goes away, as an unplugged adapter does: both of its ends of the line close.
+    // The device goes away, as an unplugged adapter does: both of its ends of the line close
+    // and its name is gone.
     void hangUp()
     {
         if (m_notifier)
             m_notifier->setEnabled(false);
+        if (!m_path.isEmpty())
+            QFile::remove(m_path);
         for (int* fd : {&m_near, &m_far}) {
             if (*fd >= 0)
                 ::close(*fd);
@@ -110,6 +121,7 @@ private:
     int m_near = -1;
     int m_far = -1;
     int m_activity = 0;
+    QTemporaryDir m_node;
     QString m_path;
     std::unique_ptr<QSocketNotifier> m_notifier;
     PinPadFrameReader m_reader;
