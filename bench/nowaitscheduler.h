@@ -33,16 +33,12 @@ private:
     qint64 m_skippedMs = 0;
 };
 
-// Starts `operation` and runs the main loop until it has finished; its reply, if any.
-inline std::optional<Reply> runToEnd(Operation& operation)
+// Starts `operation` and runs the main loop until it has finished; how it ended.
+inline Outcome runToEnd(Operation& operation)
 {
-    bool done = false;
-    std::optional<Reply> reply;
-    operation.start([&](std::optional<Reply> end) {
-        reply = std::move(end);
-        done = true;
-    });
-    while (!done)
+    std::optional<Outcome> ended;
+    operation.start([&](Outcome end) { ended = std::move(end); });
+    while (!ended)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return reply;
+    return *ended;
 }

@@ -115,11 +115,10 @@ int main(int argc, char** argv)
         const auto customerCall =
             scheduler.callAfter(0, [&] { std::exchange(customer, nullptr)(); });
         SignatureCapture::qp6100_delete_signature(log, sigFile);
-        SignatureCapture capture(context, source, sigFile, false, QStringLiteral("/"),
-                                 [] { return false; });
-        const std::optional<Reply> reply = runToEnd(capture);
+        SignatureCapture capture(context, source, sigFile, false, QStringLiteral("/"));
+        const Outcome ended = runToEnd(capture);
         const auto sent = SteadyClock::now();
-        if (!reply || !reply->xml.startsWith(QStringLiteral("<QP6100><SIGNATURE>OK"))) {
+        if (!std::holds_alternative<outcome::SignatureStored>(ended)) {
             std::fprintf(stderr, "screenpad_bench: capture %d did not save a signature\n", i);
             return 1;
         }

@@ -146,11 +146,10 @@ Latencies measureCaptures(int captures, bool upload, const QString& ftpSettings)
     for (int i = 0; i < captures; ++i) {
         SignatureCapture::qp6100_delete_signature(log, sigFile);
         scheduler.skipWaits = true;
-        SignatureCapture capture(context, source, sigFile, upload, QStringLiteral("/"),
-                                 [] { return false; });
-        const std::optional<Reply> reply = runToEnd(capture);
+        SignatureCapture capture(context, source, sigFile, upload, QStringLiteral("/"));
+        const Outcome ended = runToEnd(capture);
         const auto sent = SteadyClock::now();
-        if (!reply || !reply->xml.startsWith(QStringLiteral("<QP6100><SIGNATURE>OK")))
+        if (!std::holds_alternative<outcome::SignatureStored>(ended))
             return {};
         times.push_back(std::chrono::duration<double, std::milli>(sent - pad.lastRead).count());
     }

@@ -11,6 +11,9 @@ public:
     QtScheduledCall(int milliseconds, std::function<void()> call) : m_call(std::move(call))
     {
         m_timer.setSingleShot(true);
+        // A coarse timer may fire up to 5% early; a waiting step must never come before its
+        // time.
+        m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             // The call may destroy this handle: it runs last, from a copy.
             const std::function<void()> call = m_call;

@@ -24,40 +24,23 @@ void SignaturePad::clear_padVars()
     m_variables.clear_padVars();
 }
 
-std::unique_ptr<Operation> SignaturePad::qp6100_get_swipe(StopWhen clientGone)
+std::unique_ptr<Operation> SignaturePad::qp6100_get_swipe()
 {
-    return std::make_unique<CardSwipe>(m_context, std::move(clientGone));
+    m_variables.clear_padVars();
+    return std::make_unique<CardSwipe>(m_context);
 }
 
-void SignaturePad::qp6100_delete_signature(const QString& sigFile)
+std::unique_ptr<Operation> SignaturePad::qp6100_get_signature(const SignatureRequest& request)
 {
+    m_variables.clear_padVars();
     // A name that leaves the signatures folder fails the transaction before any file is used.
-    requireSafeSignatureFile(sigFile, m_signaturesFolder);
-    SignatureCapture::qp6100_delete_signature(m_context.log, sigFile);
-}
-
-void SignaturePad::set_account_var(const QString& account)
-{
-    m_variables.set_account_var(account);
-}
-
-void SignaturePad::set_fullname_var(const QString& name)
-{
-    m_variables.set_fullname_var(name);
-}
-
-void SignaturePad::setVar(const QString& total)
-{
-    m_variables.setVar(total);
-}
-
-std::unique_ptr<Operation> SignaturePad::qp6100_get_signature(const QString& sigFile, bool doFtp,
-                                                              const QString& ftpPath,
-                                                              StopWhen clientGone)
-{
-    requireSafeSignatureFile(sigFile, m_signaturesFolder);
-    return std::make_unique<SignatureCapture>(m_context, m_ftp, sigFile, doFtp, ftpPath,
-                                              std::move(clientGone));
+    requireSafeSignatureFile(request.sigFile, m_signaturesFolder);
+    SignatureCapture::qp6100_delete_signature(m_context.log, request.sigFile);
+    m_variables.set_account_var(request.account);
+    m_variables.set_fullname_var(request.name);
+    m_variables.setVar(request.total);
+    return std::make_unique<SignatureCapture>(m_context, m_ftp, request.sigFile, request.doFtp,
+                                              request.ftpPath);
 }
 
 void SignaturePad::pad_welcome()

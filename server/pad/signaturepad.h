@@ -25,16 +25,10 @@ public:
 
     bool pad_enabled(bool logIfDisabled) override;
     void clear_padVars() override;
-    std::unique_ptr<Operation> qp6100_get_swipe(StopWhen clientGone) override;
-    // Both signature operations refuse a file name that leaves the signatures folder with
-    // failure 5 before touching the file system.
-    void qp6100_delete_signature(const QString& sigFile) override;
-    void set_account_var(const QString& account) override;
-    void set_fullname_var(const QString& name) override;
-    void setVar(const QString& total) override;
-    std::unique_ptr<Operation> qp6100_get_signature(const QString& sigFile, bool doFtp,
-                                                    const QString& ftpPath,
-                                                    StopWhen clientGone) override;
+    std::unique_ptr<Operation> qp6100_get_swipe() override;
+    // Refuses a file name that leaves the signatures folder with failure 5 before touching
+    // the file system.
+    std::unique_ptr<Operation> qp6100_get_signature(const SignatureRequest& request) override;
     void pad_welcome() override;
 
     // The connection commands, for the start-up, the shut-down and the window's menu.

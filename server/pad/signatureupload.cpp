@@ -16,12 +16,10 @@ const QString kHiddenPassword = QStringLiteral("********");
 
 } // namespace
 
-SignatureUpload::SignatureUpload(FtpSource ftp, ActivityLog& log, Scheduler& scheduler,
-                                 PadTimeout& padTimeout, QString sigFile, QString ftpPath,
-                                 StopWhen clientGone)
-    : m_ftp(std::move(ftp)), m_log(log), m_scheduler(scheduler), m_padTimeout(padTimeout),
-      m_sigFile(std::move(sigFile)), m_ftpPath(std::move(ftpPath)),
-      m_clientGone(std::move(clientGone))
+SignatureUpload::SignatureUpload(FtpSource ftp, ActivityLog& log, PadTimeout& padTimeout,
+                                 QString sigFile, QString ftpPath)
+    : m_ftp(std::move(ftp)), m_log(log), m_padTimeout(padTimeout), m_sigFile(std::move(sigFile)),
+      m_ftpPath(std::move(ftpPath))
 {
 }
 
@@ -94,24 +92,20 @@ void SignatureUpload::begin()
         FtpUpload{server->host, server->port, settings.user, settings.password,
                   m_padTimeout.seconds(), m_sigFile, remoteName(m_sigFile, m_ftpPath)},
         [this](const FtpOutcome& outcome) { transferEnded(outcome); });
-    m_step = m_scheduler.callAfter(kStepMs, [this] { checkClient(); });
 }
 
-void SignatureUpload::checkClient()
+void SignatureUpload::clientGone()
 {
-    if (m_clientGone && m_clientGone()) {
-        m_log.log(QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + m_sigFile +
-                  QStringLiteral(" kept"));
-        m_transfer.reset();
-        end(End::Abandoned);
+    if (!m_transfer)
         return;
-    }
-    m_step = m_scheduler.callAfter(kStepMs, [this] { checkClient(); });
+    m_log.log(QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + m_sigFile +
+              QStringLiteral(" kept"));
+    m_transfer.reset();
+    end(End::Abandoned);
 }
 
 void SignatureUpload::transferEnded(const FtpOutcome& outcome)
 {
-    m_step.reset();
     // The session with the server has ended (its goodbye not awaited).
     m_transfer.reset();
     if (!outcome.succeeded) {
@@ -141,7 +135,6 @@ void SignatureUpload::removeSent()
 
 void SignatureUpload::close()
 {
-    m_step.reset();
     m_ended = nullptr;
     if (!m_transfer)
         return;
@@ -152,7 +145,6 @@ void SignatureUpload::close()
 
 void SignatureUpload::end(End how)
 {
-    m_step.reset();
     if (!m_ended)
         return;
     // Runs once; the owner may go on to other work from it.

@@ -6,7 +6,6 @@
 
 #include <QString>
 
-#include "core/scheduler.h"
 #include "pad/fileidentity.h"
 #include "pad/ftpclient.h"
 
@@ -35,12 +34,10 @@ public:
         Abandoned,
     };
     using Ended = std::function<void(End)>;
-    // How often a transfer under way asks whether the client is still there.
-    static constexpr int kStepMs = 500;
 
     // `padTimeout` is the server's shared waiting limit, which bounds the transfer.
-    SignatureUpload(FtpSource ftp, ActivityLog& log, Scheduler& scheduler, PadTimeout& padTimeout,
-                    QString sigFile, QString ftpPath, StopWhen clientGone = {});
+    SignatureUpload(FtpSource ftp, ActivityLog& log, PadTimeout& padTimeout, QString sigFile,
+                    QString ftpPath);
     SignatureUpload(const SignatureUpload&) = delete;
     SignatureUpload& operator=(const SignatureUpload&) = delete;
     // A transfer still under way is dropped.
@@ -49,6 +46,9 @@ public:
     // Reads the settings and starts the transfer. `ended` runs once: from the event loop, or
     // before start() returns when the upload cannot begin. Catches its own failures.
     void start(Ended ended);
+    // The client went away: a transfer under way is dropped at once, logged, and ends as
+    // abandoned with the local file kept.
+    void clientGone();
     // The program is closing: a transfer under way is dropped at once and logged; `ended` is
     // not called.
     void close();
@@ -66,21 +66,17 @@ public:
 
 private:
     void begin();
-    void checkClient();
     void transferEnded(const FtpOutcome& outcome);
     void removeSent();
     void end(End how);
 
     FtpSource m_ftp;
     ActivityLog& m_log;
-    Scheduler& m_scheduler;
     PadTimeout& m_padTimeout;
     QString m_sigFile;
     QString m_ftpPath;
-    StopWhen m_clientGone;
     Ended m_ended;
     // The file as it was when the transfer began: only this file is removed afterwards.
     std::optional<FileIdentity> m_sent;
     std::unique_ptr<FtpTransfer> m_transfer;
-    std::unique_ptr<ScheduledCall> m_step;
 };

@@ -8,7 +8,6 @@
 #include "core/livesettings.h"
 #include "log/activitylog.h"
 #include "pinpad/pinpaddevice.h"
-#include "request/replytext.h"
 
 namespace {
 
@@ -41,35 +40,34 @@ QString valuesTooLong(const QString& cardNumber, const QString& amount)
 
 // One PIN request under way: the enabled check and the values, the pad opened, PIN entry,
 // the pad closed, the reply. Advances on the device's callbacks.
-class PinRequest final : public Operation
+class PinEntryOperation final : public Operation
 {
 public:
-    PinRequest(PinEntry& entry, PinPadDevice& device, LiveSettings& settings, ActivityLog& log,
-               QString creditCard, QString total, int limitSeconds, StopWhen clientGone)
+    PinEntryOperation(PinEntry& entry, PinPadDevice& device, LiveSettings& settings,
+                      ActivityLog& log, QString creditCard, QString total, int limitSeconds)
         : m_entry(entry), m_device(device), m_settings(settings), m_log(log),
           m_creditCard(std::move(creditCard)), m_total(std::move(total)),
-          m_limitSeconds(limitSeconds), m_clientGone(std::move(clientGone))
+          m_limitSeconds(limitSeconds)
     {
-        if (!m_clientGone)
-            m_clientGone = [] { return false; };
     }
-    ~PinRequest() override
+    ~PinEntryOperation() override
     {
         // The device's callback must never reach an operation that is gone.
         if (m_deviceBusy)
             m_device.Abandon();
     }
-    PinRequest(const PinRequest&) = delete;
-    PinRequest& operator=(const PinRequest&) = delete;
+    PinEntryOperation(const PinEntryOperation&) = delete;
+    PinEntryOperation& operator=(const PinEntryOperation&) = delete;
 
     void start(Finished finished) override;
+    void clientGone() override;
     void close() override;
 
 private:
     void opened(bool ready);
     void taken(const PinPadDevice::PinBlockResult& result);
     void failed(const Failure& failure);
-    void end(std::optional<Reply> reply);
+    void end(Outcome outcome);
 
     PinEntry& m_entry;
     PinPadDevice& m_device;
@@ -78,47 +76,45 @@ private:
     const QString m_creditCard;
     const QString m_total;
     const int m_limitSeconds;
-    StopWhen m_clientGone;
     Finished m_finished;
     // An OpenPad or GetPinBlock of this request is under way.
     bool m_deviceBusy = false;
+    // The client that asked has gone.
+    bool m_clientGone = false;
     bool m_ended = false;
 };
 
-void PinRequest::start(Finished finished)
+void PinEntryOperation::start(Finished finished)
 {
     m_finished = std::move(finished);
     m_log.log(kLogName + QStringLiteral("start"));
     try {
         if (!m_entry.pinpad_enabled(true))
-            return end(Reply{pinNotEnabledReply()});
+            return end(outcome::NotEnabled{DeviceId::PinPad});
         if (m_creditCard.isEmpty() || m_total.isEmpty())
-            return end(Reply{pinValuesMissingReply()});
+            return end(outcome::PinValuesMissing{});
         if (const QString tooLong = valuesTooLong(trimBlanks(m_creditCard), trimBlanks(m_total));
             !tooLong.isEmpty()) {
             // Refused before the pad is touched: it would drop the packet and time out.
             m_log.log(kLogName + tooLong);
-            return end(Reply{pinErrorReply(tooLong)});
+            return end(outcome::DeviceError{DeviceId::PinPad, tooLong});
         }
         // The fields as they are now, saved or not.
-        m_device.setPort(m_settings.cbo1000SECommPort());
-        m_device.setBaudRate(m_settings.cbo1000SEBaudRate());
-        m_device.setDataBits(m_settings.txt1000SEDataBits());
-        m_device.setParity(m_settings.txt1000SEParity());
-        const QString port = m_device.Port();
-        const QString baudRate = m_device.BaudRate();
-        const QString dataBits = m_device.DataBits();
-        m_log.log(kLogName + QStringLiteral("port=[") + port + QStringLiteral("] baud=[") +
-                  baudRate + QStringLiteral("] databits=[") + dataBits + QLatin1Char(']'));
+        const PinPadDevice::LineSettings line{
+            m_settings.cbo1000SECommPort(), m_settings.cbo1000SEBaudRate(),
+            m_settings.txt1000SEDataBits(), m_settings.txt1000SEParity()};
+        m_log.log(kLogName + QStringLiteral("port=[") + line.port + QStringLiteral("] baud=[") +
+                  line.baudRate + QStringLiteral("] databits=[") + line.dataBits +
+                  QLatin1Char(']'));
         m_deviceBusy = true;
-        m_device.OpenPad([this](bool ready) { opened(ready); });
+        m_device.OpenPad(line, [this](bool ready) { opened(ready); });
     } catch (const Failure& failure) {
         m_deviceBusy = false;
         failed(failure);
     }
 }
 
-void PinRequest::opened(bool ready)
+void PinEntryOperation::opened(bool ready)
 {
     m_deviceBusy = false;
     try {
@@ -128,22 +124,22 @@ void PinRequest::opened(bool ready)
             m_log.log(kLogName + QStringLiteral("pinpadError: code=[") + signedNumberText(code) +
                       QStringLiteral("] desc=[") + description + QLatin1Char(']'));
             m_device.ClosePad();
-            return end(Reply{pinPadFailedReply()});
+            return end(outcome::PinPadNotOpened{});
         }
         m_log.log(kLogName + QStringLiteral("initialized"));
-        m_device.setCardNumber(trimBlanks(m_creditCard));
-        m_device.setAmount(trimBlanks(m_total));
-        m_device.setPinTimeout(m_limitSeconds);
-        m_device.setStopWhen(m_clientGone);
         m_deviceBusy = true;
-        m_device.GetPinBlock([this](const PinPadDevice::PinBlockResult& result) { taken(result); });
+        m_device.GetPinBlock({trimBlanks(m_creditCard), trimBlanks(m_total), m_limitSeconds},
+                             [this](const PinPadDevice::PinBlockResult& result) { taken(result); });
+        // A client that left while the pad was opening waits for nothing either.
+        if (m_clientGone && m_deviceBusy)
+            m_device.cancelEntry();
     } catch (const Failure& failure) {
         m_deviceBusy = false;
         failed(failure);
     }
 }
 
-void PinRequest::taken(const PinPadDevice::PinBlockResult& result)
+void PinEntryOperation::taken(const PinPadDevice::PinBlockResult& result)
 {
     m_deviceBusy = false;
     if (result.failure)
@@ -151,42 +147,52 @@ void PinRequest::taken(const PinPadDevice::PinBlockResult& result)
     try {
         const QString ksn = m_device.Ksn();
         m_device.ClosePad();
-        if (m_clientGone()) {
+        if (m_clientGone) {
             // The pad has cancelled PIN entry; nobody waits for the reply.
             m_log.log(kLogName + QStringLiteral("client gone"));
-            return end(std::nullopt);
+            return end(outcome::ClientGone{});
         }
         if (result.pinBlock.isEmpty()) {
             m_log.log(kLogName + m_device.CancelReason());
-            return end(Reply{pinCancelledReply(), true});
+            return end(outcome::Cancelled{});
         }
-        // PIN data goes to the client only: the log shows that a reply went out.
-        end(Reply{pinEnteredReply(result.pinBlock, ksn), true});
+        end(outcome::PinTaken{result.pinBlock, ksn});
     } catch (const Failure& failure) {
         failed(failure);
     }
 }
 
-void PinRequest::failed(const Failure& failure)
+void PinEntryOperation::failed(const Failure& failure)
 {
     // What went wrong in words first, when the device said: a lost line, a pad that gave up,
     // an answer that cannot be read.
     if (!failure.description().isEmpty())
         m_log.log(kLogName + failure.description());
     m_log.log(kLogName + errorNumberText(failure.code()));
-    end(Reply{pinFailedReply(failure.code())});
+    end(outcome::Failed{OperationKind::Pin, failure.code()});
 }
 
-void PinRequest::end(std::optional<Reply> reply)
+void PinEntryOperation::end(Outcome outcome)
 {
     if (m_ended)
         return;
     m_ended = true;
     // Last: the owner may start the next request from here.
-    finishOnce(m_finished, std::move(reply));
+    finishOnce(m_finished, std::move(outcome));
 }
 
-void PinRequest::close()
+void PinEntryOperation::clientGone()
+{
+    if (m_ended || m_clientGone)
+        return;
+    m_clientGone = true;
+    // PIN entry under way is cancelled on the pad; its end logs that the client has gone.
+    // While the pad is opening, the entry is cancelled as soon as it is asked for.
+    if (m_deviceBusy)
+        m_device.cancelEntry();
+}
+
+void PinEntryOperation::close()
 {
     if (m_ended)
         return;
@@ -227,13 +233,11 @@ void PinEntry::chk1000SEDevice_Click()
     m_settings.setFields1000SEEnabled(m_settings.chk1000SEDevice() == LiveSettings::Ticked);
 }
 
-std::unique_ptr<Operation> PinEntry::pinPad1000se_get_pin(const QString& creditCard,
-                                                          const QString& total,
-                                                          std::optional<int> timerSeconds,
-                                                          StopWhen clientGone)
+std::unique_ptr<Operation> PinEntry::pinPad1000se_get_pin(const ::PinRequest& request)
 {
     // The request's own TIMER, else the pad's own limit: never what another request left.
-    const int limit = timerSeconds && *timerSeconds > 0 ? *timerSeconds : m_pinTimeoutSeconds;
-    return std::make_unique<PinRequest>(*this, m_device, m_settings, m_log, creditCard, total,
-                                        limit, std::move(clientGone));
+    const int limit = request.timerSeconds && *request.timerSeconds > 0 ? *request.timerSeconds
+                                                                        : m_pinTimeoutSeconds;
+    return std::make_unique<PinEntryOperation>(*this, m_device, m_settings, m_log,
+                                               request.creditCard, request.total, limit);
 }

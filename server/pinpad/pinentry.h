@@ -23,9 +23,7 @@ public:
 
     // Ends with exactly one reply: the PIN block and KSN, the cancel, or an error; with none
     // when the client has gone.
-    std::unique_ptr<Operation> pinPad1000se_get_pin(const QString& creditCard, const QString& total,
-                                                    std::optional<int> timerSeconds,
-                                                    StopWhen clientGone) override;
+    std::unique_ptr<Operation> pinPad1000se_get_pin(const PinRequest& request) override;
     // True when the 1000SE box is ticked; logs "1000SE: Device is Not Enabled" otherwise
     // when asked to.
     bool pinpad_enabled(bool logIfDisabled);

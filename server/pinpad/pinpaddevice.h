@@ -6,10 +6,9 @@
 #include <QString>
 
 #include "core/failure.h"
-#include "core/scheduler.h"
 
-// The 1000SE PIN pad as the server reaches it: serial settings as texts, open, hand over the
-// card number and amount, take back the PIN block and its key serial number, close. Opening
+// The 1000SE PIN pad as the server reaches it: open with the line's settings, ask for a PIN
+// for a card number and amount, take back the PIN block and its key serial number, close. Opening
 // and PIN entry take time: they report their end through a callback, from the event loop and
 // never inside the call; nothing waits in place. Any call may also fail at once with Failure.
 class PinPadDevice
@@ -32,39 +31,42 @@ public:
     };
     using PinBlockTaken = std::function<void(const PinBlockResult&)>;
 
+    // The line's settings as the Comm Port fields give them, as texts.
+    struct LineSettings
+    {
+        // A COM number ("3" or "COM3") or a device path.
+        QString port;
+        QString baudRate;
+        QString dataBits;
+        QString parity;
+    };
+    // What the customer is asked to key a PIN for, and for how long.
+    struct PinPrompt
+    {
+        QString cardNumber;
+        QString amount;
+        // Seconds the entry waits for the customer before it cancels PIN entry on the pad.
+        int timeoutSeconds = 120;
+    };
+
     virtual ~PinPadDevice() = default;
 
-    // The Comm Port text: a COM number ("3" or "COM3") or a device path.
-    virtual void setPort(const QString& port) = 0;
-    virtual QString Port() const = 0;
-    virtual void setBaudRate(const QString& baudRate) = 0;
-    virtual QString BaudRate() const = 0;
-    virtual void setDataBits(const QString& dataBits) = 0;
-    virtual QString DataBits() const = 0;
-    virtual void setParity(const QString& parity) = 0;
-
-    // Opens the port with the four settings and checks that the pad answers; `opened` runs
-    // once with the outcome.
-    virtual void OpenPad(Opened opened) = 0;
+    // Opens the port with `line` and checks that the pad answers; `opened` runs once with
+    // the outcome.
+    virtual void OpenPad(const LineSettings& line, Opened opened) = 0;
     // Why the last OpenPad failed: a number and a sentence naming the port and the reason.
     virtual qint32 ErrorCode() const = 0;
     virtual QString ErrorDescription() const = 0;
 
-    virtual void setCardNumber(const QString& cardNumber) = 0;
-    virtual void setAmount(const QString& amount) = 0;
-    // How many seconds the next GetPinBlock waits for the customer before it cancels PIN
-    // entry on the pad.
-    virtual void setPinTimeout(int seconds) = 0;
-    // Has the customer key the PIN; `taken` runs once with the PIN block, empty when PIN
-    // entry was cancelled (by the customer, the time limit or the stop condition).
-    virtual void GetPinBlock(PinBlockTaken taken) = 0;
+    // Shows the amount and has the customer key the PIN; `taken` runs once with the PIN block,
+    // empty when PIN entry was cancelled (by the customer, the time limit or cancelEntry()).
+    virtual void GetPinBlock(const PinPrompt& prompt, PinBlockTaken taken) = 0;
     // Why the last GetPinBlock gave an empty PIN block, for the log, free of card and PIN
     // data: "customer cancelled", "no answer in N s" or "client gone".
     virtual QString CancelReason() const = 0;
-    // The next GetPinBlock cancels PIN entry on the pad at its next step and gives an empty
-    // PIN block once `stop` holds (the client that asked has gone). A device that answers at
-    // once may ignore it.
-    virtual void setStopWhen(StopWhen stop) { (void)stop; }
+    // Nobody waits for the PIN any more: the GetPinBlock under way cancels PIN entry on the
+    // pad as soon as the pad is asked, and gives an empty PIN block ("client gone").
+    virtual void cancelEntry() = 0;
     // The key serial number of the last PIN block, empty when there is none.
     virtual QString Ksn() const = 0;
     // Releases the pad; leaves alone a pad that an OpenPad or GetPinBlock under way holds.

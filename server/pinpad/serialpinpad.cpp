@@ -79,7 +79,7 @@ SerialPinPad::~SerialPinPad()
     closeLine();
 }
 
-void SerialPinPad::OpenPad(Opened opened)
+void SerialPinPad::OpenPad(const LineSettings& line, Opened opened)
 {
     if (m_phase != Phase::Idle) {
         // The line stays with the entry under way.
@@ -96,28 +96,28 @@ void SerialPinPad::OpenPad(Opened opened)
     m_lostIdle = false;
     closeLine(); // left open by an entry that failed half-way
 
-    const QString device = SerialPortName::devicePath(m_port, m_serialPorts);
+    const QString device = SerialPortName::devicePath(line.port, m_serialPorts);
     if (device.isEmpty())
         return openFailed(SerialError::InvalidSetting,
                           QStringLiteral("The Comm Port [%1] names no serial port: give a COM "
                                          "number or a device path.")
-                              .arg(m_port));
-    m_portLabel = SerialPortName::describe(m_port, device);
-    const std::optional<qint32> baudRate = SerialSettings::baudRate(m_baudRate);
+                              .arg(line.port));
+    m_portLabel = SerialPortName::describe(line.port, device);
+    const std::optional<qint32> baudRate = SerialSettings::baudRate(line.baudRate);
     if (!baudRate)
         return openFailed(SerialError::InvalidSetting,
                           QStringLiteral("Cannot open %1: the baud rate [%2] is not a line speed.")
-                              .arg(m_portLabel, m_baudRate));
-    const std::optional<QSerialPort::DataBits> dataBits = SerialSettings::dataBits(m_dataBits);
+                              .arg(m_portLabel, line.baudRate));
+    const std::optional<QSerialPort::DataBits> dataBits = SerialSettings::dataBits(line.dataBits);
     if (!dataBits)
         return openFailed(SerialError::InvalidSetting,
                           QStringLiteral("Cannot open %1: the data bits [%2] are not 5, 6, 7 or 8.")
-                              .arg(m_portLabel, m_dataBits));
-    const std::optional<QSerialPort::Parity> parity = SerialSettings::parity(m_parity);
+                              .arg(m_portLabel, line.dataBits));
+    const std::optional<QSerialPort::Parity> parity = SerialSettings::parity(line.parity);
     if (!parity)
         return openFailed(SerialError::InvalidSetting,
                           QStringLiteral("Cannot open %1: the parity [%2] is not E, O, N, M or S.")
-                              .arg(m_portLabel, m_parity));
+                              .arg(m_portLabel, line.parity));
 
     m_line = std::make_unique<QSerialPort>();
     m_line->setPortName(device);
@@ -168,10 +168,8 @@ void SerialPinPad::openFailed(int code, const QString& description)
     });
 }
 
-void SerialPinPad::GetPinBlock(PinBlockTaken taken)
+void SerialPinPad::GetPinBlock(const PinPrompt& prompt, PinBlockTaken taken)
 {
-    // The condition belongs to this call only, however it ends.
-    const StopWhen given = std::exchange(m_stop, {});
     if (m_phase != Phase::Idle) {
         m_refusal = m_scheduler.callAfter(0, [taken = std::move(taken)] {
             taken({{}, Failure(SerialError::LineFailed, QStringLiteral("the PIN pad is busy"))});
@@ -179,8 +177,8 @@ void SerialPinPad::GetPinBlock(PinBlockTaken taken)
         return;
     }
     m_taken = std::move(taken);
-    m_entryStop = given ? given : StopWhen([] { return false; });
-    m_entryLimitSeconds = m_pinTimeoutSeconds;
+    m_cancelWanted = false;
+    m_entryLimitSeconds = prompt.timeoutSeconds;
     m_ksn.clear();
     m_cancelReason.clear();
     m_phase = Phase::Sending;
@@ -192,9 +190,9 @@ void SerialPinPad::GetPinBlock(PinBlockTaken taken)
                 : Failure(SerialError::LineFailed, QStringLiteral("the PIN pad is not open")));
         return;
     }
-    const QByteArray display = kDisplayPrefix + kTotalText + packetText(m_amount);
+    const QByteArray display = kDisplayPrefix + kTotalText + packetText(prompt.amount);
     const QByteArray request =
-        "Z60." + packetText(m_cardNumber) + PinPadFrame::kFs + "DUKPT ENCRYPTION";
+        "Z60." + packetText(prompt.cardNumber) + PinPadFrame::kFs + "DUKPT ENCRYPTION";
     for (const QByteArray& payload : {display, request}) {
         // The pad would drop a longer packet as noise and leave the exchange to time out.
         if (payload.size() > PinPadFrameReader::kMaxPayload) {
@@ -229,13 +227,22 @@ void SerialPinPad::waitStep()
 {
     if (takeIncoming())
         return;
-    if (m_entryStop()) {
+    if (m_cancelWanted) {
         // Nobody waits for the answer: the pad goes back to idle, acknowledged or not.
         return cancelOnPad(true);
     }
     if (m_scheduler.elapsedMs() - m_waitStartedMs >= qint64(m_entryLimitSeconds) * 1000)
         return cancelOnPad(false);
     m_step = m_scheduler.callAfter(kStepMs, [this] { waitStep(); });
+}
+
+void SerialPinPad::cancelEntry()
+{
+    if (m_phase == Phase::Waiting)
+        return cancelOnPad(true);
+    // While the prompt is still being sent, the wait cancels as soon as it starts.
+    if (m_phase == Phase::Sending)
+        m_cancelWanted = true;
 }
 
 void SerialPinPad::lineChanged()
@@ -314,7 +321,7 @@ void SerialPinPad::pinEntryEnded(const QString& pinBlock)
     m_step.reset();
     m_phase = Phase::Idle;
     const PinBlockTaken taken = std::exchange(m_taken, {});
-    m_entryStop = {};
+    m_cancelWanted = false;
     taken({pinBlock, std::nullopt});
 }
 
@@ -324,7 +331,7 @@ void SerialPinPad::pinEntryFailed(const Failure& failure)
     m_step.reset();
     m_phase = Phase::Idle;
     const PinBlockTaken taken = std::exchange(m_taken, {});
-    m_entryStop = {};
+    m_cancelWanted = false;
     // Reported from the event loop, as every outcome of GetPinBlock is.
     m_report = m_scheduler.callAfter(0, [taken, failure] { taken({{}, failure}); });
 }
@@ -346,7 +353,7 @@ void SerialPinPad::Abandon()
 {
     m_opened = {};
     m_taken = {};
-    m_entryStop = {};
+    m_cancelWanted = false;
     m_step.reset();
     m_report.reset();
     m_refusal.reset();

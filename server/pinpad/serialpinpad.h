@@ -20,11 +20,9 @@ class Scheduler;
 class SerialPinPad final : public PinPadDevice
 {
 public:
-    // Length of one step while the customer keys the PIN: the stop condition and the time
-    // limit are looked at once a step.
+    // Length of one step while the customer keys the PIN: the time limit is looked at once a
+    // step.
     static constexpr int kStepMs = 500;
-    // How long PIN entry waits until setPinTimeout says otherwise.
-    static constexpr int kDefaultPinTimeoutSeconds = 120;
     // What the pad shows while it is idle.
     static constexpr char kIdleText[] = "WELCOME";
 
@@ -34,30 +32,19 @@ public:
     SerialPinPad(const SerialPinPad&) = delete;
     SerialPinPad& operator=(const SerialPinPad&) = delete;
 
-    void setPort(const QString& port) override { m_port = port; }
-    QString Port() const override { return m_port; }
-    void setBaudRate(const QString& baudRate) override { m_baudRate = baudRate; }
-    QString BaudRate() const override { return m_baudRate; }
-    void setDataBits(const QString& dataBits) override { m_dataBits = dataBits; }
-    QString DataBits() const override { return m_dataBits; }
-    void setParity(const QString& parity) override { m_parity = parity; }
-
     // Fails without touching the line while another PIN entry holds the pad.
-    void OpenPad(Opened opened) override;
+    void OpenPad(const LineSettings& line, Opened opened) override;
     qint32 ErrorCode() const override { return m_errorCode; }
     QString ErrorDescription() const override { return m_errorDescription; }
 
-    void setCardNumber(const QString& cardNumber) override { m_cardNumber = cardNumber; }
-    void setAmount(const QString& amount) override { m_amount = amount; }
-    void setPinTimeout(int seconds) override { m_pinTimeoutSeconds = seconds; }
-    // Shows the amount, asks for the PIN and waits for the pad's answer, at most the PIN
-    // timeout; then cancels PIN entry on the pad and gives an empty PIN block. Fails with 57
-    // when the line goes away, the pad gives up resending a damaged answer, or its answer
-    // cannot be read; with 68 when the pad does not take the cancel; with 5 for values too
-    // long for a packet. A failure closes the port.
-    void GetPinBlock(PinBlockTaken taken) override;
+    // Shows the amount, asks for the PIN and waits for the pad's answer, at most the
+    // prompt's time-out; then cancels PIN entry on the pad and gives an empty PIN block. Fails with
+    // 57 when the line goes away, the pad gives up resending a damaged answer, or its answer cannot
+    // be read; with 68 when the pad does not take the cancel; with 5 for values too long for a
+    // packet. A failure closes the port.
+    void GetPinBlock(const PinPrompt& prompt, PinBlockTaken taken) override;
     QString CancelReason() const override { return m_cancelReason; }
-    void setStopWhen(StopWhen stop) override { m_stop = std::move(stop); }
+    void cancelEntry() override;
     // Twenty hex digits, the leading F's the pad leaves out put back.
     QString Ksn() const override;
     // Does nothing while another PIN entry holds the pad: the port is that entry's.
@@ -84,25 +71,18 @@ private:
 
     QMap<int, QString> m_serialPorts;
     Scheduler& m_scheduler;
-    QString m_port;
-    QString m_baudRate;
-    QString m_dataBits;
-    QString m_parity;
-    QString m_cardNumber;
-    QString m_amount;
-    int m_pinTimeoutSeconds = kDefaultPinTimeoutSeconds;
     QString m_ksn;
     QString m_cancelReason;
     qint32 m_errorCode = 0;
     QString m_errorDescription;
     // How messages name the open port.
     QString m_portLabel;
-    StopWhen m_stop;
     // An OpenPad or GetPinBlock under way, and its callback.
     Phase m_phase = Phase::Idle;
     Opened m_opened;
     PinBlockTaken m_taken;
-    StopWhen m_entryStop;
+    // cancelEntry() came for the GetPinBlock under way.
+    bool m_cancelWanted = false;
     int m_entryLimitSeconds = 0;
     qint64 m_waitStartedMs = 0;
     // The line went away while no PIN entry was under way.

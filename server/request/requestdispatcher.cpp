@@ -1,40 +1,31 @@
 #include "request/requestdispatcher.h"
 
-#include <functional>
-
 #include "core/deviceboard.h"
+#include "core/failure.h"
 #include "core/padtimeout.h"
 #include "log/activitylog.h"
 #include "request/deviceoperations.h"
-#include "request/replytext.h"
+#include "request/requestparser.h"
 #include "request/requestvalues.h"
 
 namespace {
 
-bool isPadWait(const RequestValues& request)
-{
-    return request.action == QLatin1String("1") || request.action == QLatin1String("2");
-}
-
-// An operation that holds its device from its start until its reply has gone out, then runs
-// the device's tidying.
+// An operation that holds its device from its start until its reply has gone out.
 class HeldOperation final : public Operation
 {
 public:
-    HeldOperation(std::unique_ptr<Operation> inner, DeviceHold& hold,
-                  std::function<void()> tidy = {})
-        : m_inner(std::move(inner)), m_hold(hold), m_tidy(std::move(tidy))
+    HeldOperation(std::unique_ptr<Operation> inner, DeviceHold& hold)
+        : m_inner(std::move(inner)), m_hold(hold)
     {
         m_hold.take();
     }
     ~HeldOperation() override { m_hold.release(); }
 
     void start(Finished finished) override { m_inner->start(std::move(finished)); }
+    void clientGone() override { m_inner->clientGone(); }
     void afterReply() override
     {
         m_inner->afterReply();
-        if (m_tidy)
-            m_tidy();
         m_hold.release();
     }
     void close() override
@@ -46,10 +37,38 @@ public:
 private:
     std::unique_ptr<Operation> m_inner;
     DeviceHold& m_hold;
-    std::function<void()> m_tidy;
 };
 
 } // namespace
+
+const RequestDispatcher::Route RequestDispatcher::kRoutes[] = {
+    {RequestKind::Swipe, DeviceId::Pad, TimerUse::SharedLimit, OperationKind::Swipe,
+     &RequestDispatcher::startSwipe},
+    {RequestKind::Signature, DeviceId::Pad, TimerUse::SharedLimit, OperationKind::Signature,
+     &RequestDispatcher::startSignature},
+    {RequestKind::PadCommand, std::nullopt, TimerUse::SharedLimit, std::nullopt,
+     &RequestDispatcher::runPadCommand},
+    {RequestKind::PinEntry, DeviceId::PinPad, TimerUse::AlsoOwnLimit, OperationKind::Pin,
+     &RequestDispatcher::startPinEntry},
+    {RequestKind::PinCommand, std::nullopt, TimerUse::SharedLimit, std::nullopt,
+     &RequestDispatcher::runPinCommand},
+    {RequestKind::Abort, std::nullopt, TimerUse::SharedLimit, std::nullopt,
+     &RequestDispatcher::runAbort},
+    {RequestKind::Version, std::nullopt, TimerUse::SharedLimit, std::nullopt,
+     &RequestDispatcher::runVersion},
+    {RequestKind::Status, std::nullopt, TimerUse::SharedLimit, std::nullopt,
+     &RequestDispatcher::runStatus},
+    {RequestKind::Unknown, std::nullopt, TimerUse::SharedLimit, std::nullopt,
+     &RequestDispatcher::runUnknown},
+};
+
+const RequestDispatcher::Route& RequestDispatcher::routeOf(RequestKind kind)
+{
+    for (const Route& route : kRoutes)
+        if (route.kind == kind)
+            return route;
+    return routeOf(RequestKind::Unknown);
+}
 
 RequestDispatcher::RequestDispatcher(ActivityLog& log, PadTimeout& padTimeout, PadOperations& pad,
                                      PinPadOperations& pinPad, const DeviceBoard* devices)
@@ -57,69 +76,77 @@ RequestDispatcher::RequestDispatcher(ActivityLog& log, PadTimeout& padTimeout, P
 {
 }
 
-std::optional<Reply> RequestDispatcher::busyRefusal(const RequestValues& request,
-                                                    const QString& address)
+Dispatched RequestDispatcher::dispatch(const ParsedRequest& request, const QString& address)
 {
-    QString device;
-    QString what;
-    Reply reply;
-    if (request.transType == QLatin1String("QP6100") && m_padHold.isHeld() && isPadWait(request) &&
-        m_pad.pad_enabled(false)) {
-        device = QStringLiteral("QP6100");
-        what = QStringLiteral("Pad Busy");
-        reply.xml = padBusyReply();
-    } else if (request.transType == QLatin1String("1000SE") && m_pinPadHold.isHeld() &&
-               request.action == QLatin1String("3")) {
-        device = QStringLiteral("1000SE");
-        what = QStringLiteral("PIN Pad Busy");
-        reply.xml = pinPadBusyReply();
-    } else {
-        return std::nullopt;
-    }
-    m_log.log(QStringLiteral("Socket: DataArrival ") + device + QLatin1Char(' ') + what +
-              QStringLiteral(" ip=[") + address + QLatin1Char(']'));
-    return reply;
-}
-
-void RequestDispatcher::applyTimer(std::optional<qint16> timer)
-{
-    if (timer)
-        m_padTimeout.setSeconds(*timer);
-}
-
-Dispatched RequestDispatcher::dispatch(const RequestValues& request, std::optional<qint16> timer,
-                                       StopWhen clientGone)
-{
-    applyTimer(timer);
-    const QString& trans = request.transType;
-    if (trans == QLatin1String("QP6100"))
-        return dispatchPad(request, std::move(clientGone));
-    if (trans == QLatin1String("1000SE"))
-        return dispatchPinPad(request, timer, std::move(clientGone));
-    if (trans == QLatin1String("ABORT")) {
-        m_pad.pad_welcome();
+    if (request.outcome != ParsedRequest::Outcome::Parsed) {
+        // A TIMER read before the end still counts.
+        if (request.padTimeout)
+            m_padTimeout.setSeconds(*request.padTimeout);
+        if (request.outcome == ParsedRequest::Outcome::Failed)
+            throw Failure(request.failureCode);
         return {};
     }
-    if (trans == QLatin1String("VERSION"))
-        return {Reply{versionReply()}, nullptr};
-    // Answered at once, also while the devices are held, so a till can grey out a button.
-    if (trans == QLatin1String("STATUS") && m_devices)
-        return {Reply{statusReply(DeviceBoard::statusName(m_devices->status(DeviceId::Pad)),
-                                  DeviceBoard::statusName(m_devices->status(DeviceId::PinPad)))},
-                nullptr};
-    m_log.log(QStringLiteral("Socket: DataArrival No TransType"));
-    return {};
+    const Route& route = routeOf(classify(request.values));
+    // A request refused as busy changes nothing, its TIMER included.
+    if (std::optional<Outcome> busy = busyRefusal(route, address))
+        return {std::move(busy), nullptr, std::nullopt};
+    std::optional<int> ownTimer;
+    if (request.padTimeout) {
+        m_padTimeout.setSeconds(*request.padTimeout);
+        if (route.timer == TimerUse::AlsoOwnLimit)
+            ownTimer = *request.padTimeout;
+    }
+    Dispatched dispatched = (this->*route.start)(request.values, ownTimer);
+    if (dispatched.operation)
+        dispatched.timed = route.timed;
+    return dispatched;
 }
 
-Dispatched RequestDispatcher::dispatchPad(const RequestValues& request, StopWhen clientGone)
+std::optional<Outcome> RequestDispatcher::busyRefusal(const Route& route, const QString& address)
+{
+    if (!route.holds || !holdOf(*route.holds).isHeld())
+        return std::nullopt;
+    const bool pad = *route.holds == DeviceId::Pad;
+    // A pad whose box is no longer ticked answers that it is not set up instead.
+    if (pad && !m_pad.pad_enabled(false))
+        return std::nullopt;
+    m_log.log(QStringLiteral("Socket: DataArrival ") +
+              (pad ? QStringLiteral("QP6100 Pad Busy") : QStringLiteral("1000SE PIN Pad Busy")) +
+              QStringLiteral(" ip=[") + address + QLatin1Char(']'));
+    return outcome::Busy{*route.holds};
+}
+
+std::unique_ptr<Operation> RequestDispatcher::held(std::unique_ptr<Operation> operation,
+                                                   DeviceHold& hold)
+{
+    return std::make_unique<HeldOperation>(std::move(operation), hold);
+}
+
+Dispatched RequestDispatcher::startSwipe(const RequestValues&, std::optional<int>)
 {
     if (!m_pad.pad_enabled(false))
-        return {Reply{padNotSetupReply()}, nullptr};
-    const bool swipe = request.action == QLatin1String("1");
-    const bool signature = request.action == QLatin1String("2");
-    const bool known = swipe || signature || request.action == QLatin1String("3");
+        return {outcome::PadNotSetUp{}, nullptr, std::nullopt};
+    return {std::nullopt, held(m_pad.qp6100_get_swipe(), m_padHold), std::nullopt};
+}
+
+Dispatched RequestDispatcher::startSignature(const RequestValues& request, std::optional<int>)
+{
+    if (!m_pad.pad_enabled(false))
+        return {outcome::PadNotSetUp{}, nullptr, std::nullopt};
+    return {std::nullopt,
+            held(m_pad.qp6100_get_signature(SignatureRequest{request.sigFile, request.account,
+                                                             request.name, request.total,
+                                                             request.doFtp, request.ftpPath}),
+                 m_padHold),
+            std::nullopt};
+}
+
+Dispatched RequestDispatcher::runPadCommand(const RequestValues& request, std::optional<int>)
+{
+    if (!m_pad.pad_enabled(false))
+        return {outcome::PadNotSetUp{}, nullptr, std::nullopt};
     const auto logUnknown = [&] {
-        if (!known)
+        if (request.action != QLatin1String("3"))
             m_log.log(QStringLiteral("Socket: DataArrival QP6100 No Action(") + request.action +
                       QLatin1Char(')'));
     };
@@ -129,39 +156,51 @@ Dispatched RequestDispatcher::dispatchPad(const RequestValues& request, StopWhen
         return {};
     }
     m_pad.clear_padVars();
-    if (!swipe && !signature) {
-        logUnknown();
-        m_pad.clear_padVars();
-        return {};
-    }
-    std::unique_ptr<Operation> operation;
-    if (swipe) {
-        operation = m_pad.qp6100_get_swipe(std::move(clientGone));
-    } else {
-        m_pad.qp6100_delete_signature(request.sigFile);
-        m_pad.set_account_var(request.account);
-        m_pad.set_fullname_var(request.name);
-        m_pad.setVar(request.total);
-        operation = m_pad.qp6100_get_signature(request.sigFile, request.doFtp, request.ftpPath,
-                                               std::move(clientGone));
-    }
-    return {std::nullopt, std::make_unique<HeldOperation>(std::move(operation), m_padHold,
-                                                          [this] { m_pad.clear_padVars(); })};
+    logUnknown();
+    m_pad.clear_padVars();
+    return {};
 }
 
-Dispatched RequestDispatcher::dispatchPinPad(const RequestValues& request,
-                                             std::optional<qint16> timer, StopWhen clientGone)
+Dispatched RequestDispatcher::startPinEntry(const RequestValues& request,
+                                            std::optional<int> ownTimer)
 {
-    if (request.action != QLatin1String("3")) {
-        m_log.log(QStringLiteral("Socket: DataArrival 1000SE No Action(") + request.action +
-                  QLatin1Char(')'));
-        return {};
-    }
-    std::optional<int> ownTimer;
-    if (timer)
-        ownTimer = *timer;
-    return {std::nullopt, std::make_unique<HeldOperation>(
-                              m_pinPad.pinPad1000se_get_pin(request.creditCard, request.total,
-                                                            ownTimer, std::move(clientGone)),
-                              m_pinPadHold)};
+    return {
+        std::nullopt,
+        held(m_pinPad.pinPad1000se_get_pin(PinRequest{request.creditCard, request.total, ownTimer}),
+             m_pinPadHold),
+        std::nullopt};
+}
+
+Dispatched RequestDispatcher::runPinCommand(const RequestValues& request, std::optional<int>)
+{
+    m_log.log(QStringLiteral("Socket: DataArrival 1000SE No Action(") + request.action +
+              QLatin1Char(')'));
+    return {};
+}
+
+Dispatched RequestDispatcher::runAbort(const RequestValues&, std::optional<int>)
+{
+    m_pad.pad_welcome();
+    return {};
+}
+
+Dispatched RequestDispatcher::runVersion(const RequestValues&, std::optional<int>)
+{
+    return {outcome::Version{}, nullptr, std::nullopt};
+}
+
+Dispatched RequestDispatcher::runStatus(const RequestValues& request, std::optional<int> ownTimer)
+{
+    // Answered at once, also while the devices are held, so a till can grey out a button.
+    if (!m_devices)
+        return runUnknown(request, ownTimer);
+    return {outcome::Status{DeviceBoard::statusName(m_devices->status(DeviceId::Pad)),
+                            DeviceBoard::statusName(m_devices->status(DeviceId::PinPad))},
+            nullptr, std::nullopt};
+}
+
+Dispatched RequestDispatcher::runUnknown(const RequestValues&, std::optional<int>)
+{
+    m_log.log(QStringLiteral("Socket: DataArrival No TransType"));
+    return {};
 }

@@ -5,29 +5,34 @@
 
 #include <QString>
 
-#include "core/scheduler.h"
+#include "core/telemetry.h"
 #include "request/devicehold.h"
 #include "request/operation.h"
-#include "request/reply.h"
+#include "request/outcome.h"
+#include "request/requestkind.h"
 
 class ActivityLog;
 class DeviceBoard;
 class PadOperations;
 class PadTimeout;
 class PinPadOperations;
+struct ParsedRequest;
 struct RequestValues;
 
-// What one request led to: a reply at once, an operation that replies later, or neither.
+// What one request led to: an outcome at once, an operation that ends later, or neither.
 struct Dispatched
 {
-    std::optional<Reply> reply;
+    std::optional<Outcome> outcome;
     std::unique_ptr<Operation> operation;
+    // The customer operation it started, for its timing.
+    std::optional<OperationKind> timed;
 };
 
-// Chooses the operation a parsed request names, by its TRANS and ACTION values. One customer
-// operation per device at a time: while a swipe or a signature holds the pad, or a PIN entry
-// the PIN pad, another request for that device is answered busy at once and changes nothing
-// else; requests that do not wait (VERSION, ABORT, a bare TIMER) run at once.
+// Runs a parsed request by its kind. One table says for each kind which device it holds while
+// it waits, what its TIMER sets and how it starts. One customer operation per device at a
+// time: while a swipe or a signature holds the pad, or a PIN entry the PIN pad, another
+// request for that device is answered busy at once and changes nothing else, its TIMER
+// included; requests that do not wait (VERSION, ABORT, STATUS, a bare TIMER) run at once.
 class RequestDispatcher
 {
 public:
@@ -36,24 +41,46 @@ public:
     RequestDispatcher(ActivityLog& log, PadTimeout& padTimeout, PadOperations& pad,
                       PinPadOperations& pinPad, const DeviceBoard* devices = nullptr);
 
-    // The busy reply when `request` asks for a device that an operation holds, having logged
-    // the refusal with `address`; nothing otherwise.
-    std::optional<Reply> busyRefusal(const RequestValues& request, const QString& address);
-    // Applies the request's TIMER (`timer`, when it has one) and runs the request; an
-    // operation it returns holds its device until its reply has gone out. `clientGone` holds
-    // once the client that asked has gone.
-    Dispatched dispatch(const RequestValues& request, std::optional<qint16> timer,
-                        StopWhen clientGone);
-    // Applies a TIMER value that came without a request to run.
-    void applyTimer(std::optional<qint16> timer);
+    // Runs `request`, which came from `address`; an operation it returns holds its device
+    // until its reply has gone out. Throws the Failure of a request that failed to parse,
+    // after applying the TIMER read before it.
+    Dispatched dispatch(const ParsedRequest& request, const QString& address);
 
     bool padHeld() const { return m_padHold.isHeld(); }
     bool pinPadHeld() const { return m_pinPadHold.isHeld(); }
 
 private:
-    Dispatched dispatchPad(const RequestValues& request, StopWhen clientGone);
-    Dispatched dispatchPinPad(const RequestValues& request, std::optional<qint16> timer,
-                              StopWhen clientGone);
+    // What a request's TIMER does besides setting the shared waiting limit.
+    enum class TimerUse { SharedLimit, AlsoOwnLimit };
+    struct Route
+    {
+        RequestKind kind;
+        // The device it holds while it waits; nothing for requests that do not wait.
+        std::optional<DeviceId> holds;
+        TimerUse timer;
+        std::optional<OperationKind> timed;
+        Dispatched (RequestDispatcher::*start)(const RequestValues&, std::optional<int> ownTimer);
+    };
+    static const Route kRoutes[];
+    static const Route& routeOf(RequestKind kind);
+
+    // The busy outcome when the route's device is held, having logged the refusal.
+    std::optional<Outcome> busyRefusal(const Route& route, const QString& address);
+    DeviceHold& holdOf(DeviceId device)
+    {
+        return device == DeviceId::Pad ? m_padHold : m_pinPadHold;
+    }
+    std::unique_ptr<Operation> held(std::unique_ptr<Operation> operation, DeviceHold& hold);
+
+    Dispatched startSwipe(const RequestValues& request, std::optional<int> ownTimer);
+    Dispatched startSignature(const RequestValues& request, std::optional<int> ownTimer);
+    Dispatched runPadCommand(const RequestValues& request, std::optional<int> ownTimer);
+    Dispatched startPinEntry(const RequestValues& request, std::optional<int> ownTimer);
+    Dispatched runPinCommand(const RequestValues& request, std::optional<int> ownTimer);
+    Dispatched runAbort(const RequestValues& request, std::optional<int> ownTimer);
+    Dispatched runVersion(const RequestValues& request, std::optional<int> ownTimer);
+    Dispatched runStatus(const RequestValues& request, std::optional<int> ownTimer);
+    Dispatched runUnknown(const RequestValues& request, std::optional<int> ownTimer);
 
     ActivityLog& m_log;
     PadTimeout& m_padTimeout;

@@ -5,27 +5,10 @@
 #include "core/failure.h"
 #include "log/activitylog.h"
 #include "request/operation.h"
-#include "request/replyoutcome.h"
-#include "request/replytext.h"
+#include "request/replyformatter.h"
 #include "request/requestdispatcher.h"
 #include "request/requestparser.h"
 #include "request/requestvalues.h"
-
-namespace {
-
-// The customer operation a request starts, for its timing.
-std::optional<OperationKind> operationKind(const RequestValues& request)
-{
-    if (request.transType == QLatin1String("QP6100") && request.action == QLatin1String("1"))
-        return OperationKind::Swipe;
-    if (request.transType == QLatin1String("QP6100") && request.action == QLatin1String("2"))
-        return OperationKind::Signature;
-    if (request.transType == QLatin1String("1000SE"))
-        return OperationKind::Pin;
-    return std::nullopt;
-}
-
-} // namespace
 
 RequestService::RequestService(ActivityLog& log, RequestDispatcher& dispatcher,
                                QString signaturesFolder, Telemetry& telemetry)
@@ -54,43 +37,23 @@ void RequestService::runTransaction(const QPointer<Requester>& requester, const 
         const ParsedRequest request = parseRequest(text, m_signaturesFolder);
         for (const QString& line : request.logLines)
             m_log.log(line);
-        Dispatched dispatched;
-        const bool parsed = request.outcome == ParsedRequest::Outcome::Parsed;
-        if (parsed)
+        if (request.outcome == ParsedRequest::Outcome::Parsed)
             m_telemetry.requestReceived(request.values.transType);
-        // A request refused as busy changes nothing, its TIMER included.
-        if (std::optional<Reply> refusal =
-                parsed ? m_dispatcher.busyRefusal(request.values, address) : std::nullopt) {
-            dispatched.reply = std::move(refusal);
-        } else if (parsed) {
-            dispatched = m_dispatcher.dispatch(request.values, request.padTimeout, [requester] {
-                return !requester || !requester->isConnected();
-            });
-        } else {
-            m_dispatcher.applyTimer(request.padTimeout);
-            if (request.outcome == ParsedRequest::Outcome::Failed)
-                throw Failure(request.failureCode);
-        }
+        Dispatched dispatched = m_dispatcher.dispatch(request, address);
         if (dispatched.operation) {
-            m_underWay.push_back(std::make_unique<Transaction>(
-                Transaction{requester, std::move(dispatched.operation), false,
-                            operationKind(request.values), sinceRequest}));
-            Transaction& transaction = *m_underWay.back();
-            try {
-                transaction.operation->start(
-                    [this, &transaction](const std::optional<Reply>& reply) {
-                        finish(transaction, reply);
-                    });
-            } catch (...) {
-                // An operation that could not start holds nothing.
-                if (!transaction.ended)
-                    m_underWay.pop_back();
-                throw;
-            }
+            m_underWay.push_back(
+                std::make_unique<Transaction>(Transaction{requester,
+                                                          std::move(dispatched.operation),
+                                                          false,
+                                                          dispatched.timed,
+                                                          sinceRequest,
+                                                          {},
+                                                          {}}));
+            startOperation(*m_underWay.back());
             return;
         }
-        if (dispatched.reply)
-            return_xml(*dispatched.reply, requester.data());
+        if (dispatched.outcome)
+            answer(*dispatched.outcome, requester.data());
         m_log.log(QStringLiteral("Socket: Transaction End ") + ActivityLog::log_separator());
     } catch (const Failure& failure) {
         logFailure(failure.code());
@@ -101,18 +64,46 @@ void RequestService::runTransaction(const QPointer<Requester>& requester, const 
     }
 }
 
-void RequestService::finish(Transaction& transaction, const std::optional<Reply>& reply)
+void RequestService::startOperation(Transaction& transaction)
+{
+    try {
+        transaction.operation->start(
+            [this, &transaction](const Outcome& outcome) { finish(transaction, outcome); });
+    } catch (...) {
+        // An operation that could not start holds nothing.
+        if (!transaction.ended)
+            m_underWay.pop_back();
+        throw;
+    }
+    if (transaction.ended)
+        return;
+    Requester* requester = transaction.requester.data();
+    if (!requester || !requester->isConnected()) {
+        transaction.operation->clientGone();
+        return;
+    }
+    const auto leave = [this, &transaction] {
+        if (!transaction.ended)
+            transaction.operation->clientGone();
+    };
+    transaction.gone = QObject::connect(requester, &Requester::gone, &m_sweeper, leave);
+    transaction.destroyed = QObject::connect(requester, &QObject::destroyed, &m_sweeper, leave);
+}
+
+void RequestService::finish(Transaction& transaction, const Outcome& outcome)
 {
     if (transaction.ended)
         return;
     transaction.ended = true;
-    if (reply && transaction.kind)
+    QObject::disconnect(transaction.gone);
+    QObject::disconnect(transaction.destroyed);
+    const bool replies = !std::holds_alternative<outcome::ClientGone>(outcome);
+    if (replies && transaction.kind)
         m_telemetry.operationTook(*transaction.kind,
                                   double(transaction.sinceRequest.nsecsElapsed()) / 1e9);
     bool sent = true;
     try {
-        if (reply)
-            return_xml(*reply, transaction.requester.data());
+        answer(outcome, transaction.requester.data());
     } catch (const Failure& failure) {
         logFailure(failure.code());
         sent = false;
@@ -127,6 +118,18 @@ void RequestService::finish(Transaction& transaction, const std::optional<Reply>
     }
 }
 
+void RequestService::answer(const Outcome& outcome, Requester* requester)
+{
+    const std::optional<Reply> reply = replyFor(outcome);
+    if (!reply)
+        return;
+    // The one place where every device's reply passes: how it ended is counted here, also
+    // when the client has gone and cannot take it.
+    if (const std::optional<DeviceId> device = deviceOf(outcome))
+        m_telemetry.replySent(*device, endingOf(outcome));
+    return_xml(*reply, requester);
+}
+
 void RequestService::dropEnded()
 {
     m_sweepPosted = false;
@@ -136,19 +139,18 @@ void RequestService::dropEnded()
 void RequestService::close()
 {
     // An operation may still answer as it closes (its interrupted error); then it has ended.
-    for (const std::unique_ptr<Transaction>& transaction : m_underWay)
+    for (const std::unique_ptr<Transaction>& transaction : m_underWay) {
+        QObject::disconnect(transaction->gone);
+        QObject::disconnect(transaction->destroyed);
         if (!transaction->ended)
             transaction->operation->close();
+    }
     m_underWay.clear();
 }
 
 void RequestService::return_xml(const Reply& reply, Requester* requester)
 {
     const QString xml = strRemoveNonPrintableChars(reply.xml);
-    // The one place where every device's reply passes: how it ended is read here, also when
-    // the client has gone and cannot take it.
-    if (const std::optional<ReplyKind> kind = replyKind(xml))
-        m_telemetry.replySent(kind->device, kind->outcome);
     m_log.log(reply.skipDebug ? QStringLiteral("return_xml: skipDebug=true")
                               : QStringLiteral("return_xml: ") + xml);
     if (!requester || !requester->isConnected())

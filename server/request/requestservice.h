@@ -11,6 +11,7 @@
 #include <QString>
 
 #include "core/telemetry.h"
+#include "request/outcome.h"
 #include "request/reply.h"
 #include "request/requester.h"
 
@@ -51,11 +52,19 @@ private:
         // Timed from the request's arrival, when it is a customer operation.
         std::optional<OperationKind> kind;
         QElapsedTimer sinceRequest;
+        // The requester's leaving, which ends the operation at once.
+        QMetaObject::Connection gone;
+        QMetaObject::Connection destroyed;
     };
 
     void runTransaction(const QPointer<Requester>& requester, const QString& address,
                         const QString& text);
-    void finish(Transaction& transaction, const std::optional<Reply>& reply);
+    // Starts the operation of a transaction and follows its requester.
+    void startOperation(Transaction& transaction);
+    void finish(Transaction& transaction, const Outcome& outcome);
+    // Writes the outcome's reply (when it has one) and sends it; Failure when the requester
+    // has gone.
+    void answer(const Outcome& outcome, Requester* requester);
     // Cleans the text, logs it (or only that it went out) and sends it; Failure when the
     // requester has gone.
     void return_xml(const Reply& reply, Requester* requester);

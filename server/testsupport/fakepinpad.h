@@ -9,15 +9,15 @@
 #include "core/scheduler.h"
 #include "pinpad/pinpaddevice.h"
 
-// Records every member used, in order, as "name" or "name=value"; each member can be made to
-// fail with an error number. OpenPad and GetPinBlock report their outcome through the
-// scheduler, `openMs` and `pinMs` after the call.
+// A PIN pad that writes down what reached it — "open port=… baud=… bits=… parity=…",
+// "prompt card=… amount=… limit=…", "close", "abandon" — and can be made to fail. OpenPad and
+// GetPinBlock report their outcome through the scheduler, `openMs` and `pinMs` after the call.
 class FakePinPad final : public PinPadDevice
 {
 public:
     explicit FakePinPad(Scheduler& scheduler) : m_scheduler(scheduler) {}
 
-    QStringList calls;
+    QStringList effects;
     bool opens = true;
     qint32 errorCode = 0;
     QString errorDescription;
@@ -26,92 +26,75 @@ public:
     QString cancelReason = QStringLiteral("customer cancelled");
     int openMs = 0;
     int pinMs = 0;
-    // Whether PIN entry ends empty once the stop condition holds, as a real pad's does.
-    bool honoursStop = true;
+    // Whether PIN entry ends empty at once on cancelEntry(), as a real pad's does.
+    bool honoursCancel = true;
     // Member name -> error number it fails with: thrown at once, except by GetPinBlock,
     // which reports it when PIN entry ends, with `failureDescription`.
     QMap<QString, int> failures;
     QString failureDescription;
 
-    void setPort(const QString& v) override { m_port = record(QStringLiteral("Port"), v); }
-    QString Port() const override { return read(QStringLiteral("Port"), m_port); }
-    void setBaudRate(const QString& v) override { m_baud = record(QStringLiteral("BaudRate"), v); }
-    QString BaudRate() const override { return read(QStringLiteral("BaudRate"), m_baud); }
-    void setDataBits(const QString& v) override { m_bits = record(QStringLiteral("DataBits"), v); }
-    QString DataBits() const override { return read(QStringLiteral("DataBits"), m_bits); }
-    void setParity(const QString& v) override { record(QStringLiteral("Parity"), v); }
-    void OpenPad(Opened opened) override
+    void OpenPad(const LineSettings& line, Opened opened) override
     {
-        record(QStringLiteral("OpenPad"));
+        use(QStringLiteral("OpenPad"),
+            QStringLiteral("open port=%1 baud=%2 bits=%3 parity=%4")
+                .arg(line.port, line.baudRate, line.dataBits, line.parity));
         m_pending = m_scheduler.callAfter(openMs, [this, opened] { opened(opens); });
     }
-    qint32 ErrorCode() const override
+    qint32 ErrorCode() const override { return errorCode; }
+    QString ErrorDescription() const override { return errorDescription; }
+    void GetPinBlock(const PinPrompt& prompt, PinBlockTaken taken) override
     {
-        read(QStringLiteral("ErrorCode"), {});
-        return errorCode;
-    }
-    QString ErrorDescription() const override
-    {
-        return read(QStringLiteral("ErrorDescription"), errorDescription);
-    }
-    void setCardNumber(const QString& v) override { record(QStringLiteral("CardNumber"), v); }
-    void setAmount(const QString& v) override { record(QStringLiteral("Amount"), v); }
-    void setPinTimeout(int seconds) override
-    {
-        record(QStringLiteral("PinTimeout"), QString::number(seconds));
-    }
-    void GetPinBlock(PinBlockTaken taken) override
-    {
-        calls << QStringLiteral("GetPinBlock");
-        const StopWhen stop = std::exchange(m_stop, {});
-        m_pending = m_scheduler.callAfter(pinMs, [this, taken, stop] {
+        effects << QStringLiteral("prompt card=%1 amount=%2 limit=%3")
+                       .arg(prompt.cardNumber, prompt.amount)
+                       .arg(prompt.timeoutSeconds);
+        m_taken = std::move(taken);
+        m_pending = m_scheduler.callAfter(pinMs, [this] {
             if (failures.contains(QStringLiteral("GetPinBlock")))
-                return taken(
+                return end(
                     {{},
                      Failure(failures.value(QStringLiteral("GetPinBlock")), failureDescription)});
-            if (honoursStop && stop && stop()) {
-                m_reason = QStringLiteral("client gone");
-                return taken({});
-            }
             m_reason = cancelReason;
-            taken({pinBlock, std::nullopt});
+            end({pinBlock, std::nullopt});
         });
     }
-    // Words for the log only, not a member the server's rules order: not recorded.
     QString CancelReason() const override { return m_reason; }
-    void setStopWhen(StopWhen stop) override { m_stop = std::move(stop); }
-    QString Ksn() const override { return read(QStringLiteral("Ksn"), ksn); }
-    void ClosePad() override { record(QStringLiteral("ClosePad")); }
+    void cancelEntry() override
+    {
+        if (!honoursCancel || !m_taken)
+            return;
+        m_reason = QStringLiteral("client gone");
+        m_pending = m_scheduler.callAfter(0, [this] { end({}); });
+    }
+    QString Ksn() const override
+    {
+        if (failures.contains(QStringLiteral("Ksn")))
+            throw Failure(failures.value(QStringLiteral("Ksn")));
+        return ksn;
+    }
+    void ClosePad() override { effects << QStringLiteral("close"); }
     void Abandon() override
     {
         m_pending.reset();
-        record(QStringLiteral("Abandon"));
+        m_taken = {};
+        effects << QStringLiteral("abandon");
     }
 
 private:
-    // A property set or a call, recorded with the value it was given.
-    QString record(const QString& name, const QString& value)
+    void use(const QString& name, const QString& effect)
     {
-        return use(name + QLatin1Char('=') + value, name, value);
-    }
-    void record(const QString& name) { use(name, name, {}); }
-    QString read(const QString& name, const QString& value) const
-    {
-        return const_cast<FakePinPad*>(this)->use(name, name, value);
-    }
-    QString use(const QString& call, const QString& name, const QString& value)
-    {
-        calls << call;
         if (failures.contains(name))
             throw Failure(failures.value(name));
-        return value;
+        effects << effect;
+    }
+    void end(const PinBlockResult& result)
+    {
+        const PinBlockTaken taken = std::exchange(m_taken, {});
+        if (taken)
+            taken(result);
     }
 
     Scheduler& m_scheduler;
     std::unique_ptr<ScheduledCall> m_pending;
-    StopWhen m_stop;
+    PinBlockTaken m_taken;
     QString m_reason;
-    QString m_port;
-    QString m_baud;
-    QString m_bits;
 };

@@ -16,6 +16,21 @@ const QString kTrack2 = QStringLiteral(";4111111111111111=29121010000000000000?"
 const QString kNul = QString(QChar(0));
 const QString kTimeout = QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>");
 
+// Timers that fire a tenth of their interval early, as a coarse timer may.
+class EarlyScheduler final : public Scheduler
+{
+public:
+    explicit EarlyScheduler(FakeScheduler& inner) : m_inner(inner) {}
+    qint64 elapsedMs() const override { return m_inner.elapsedMs(); }
+    std::unique_ptr<ScheduledCall> callAfter(int milliseconds, std::function<void()> call) override
+    {
+        return m_inner.callAfter(milliseconds - milliseconds / 10, std::move(call));
+    }
+
+private:
+    FakeScheduler& m_inner;
+};
+
 class CardSwipeTest : public ::testing::Test
 {
 protected:
@@ -27,10 +42,9 @@ protected:
     }
 
     int trackReads() const { return driver.count(QStringLiteral("GetVariable(TRACK1)")); }
-    // A new swipe whose client is gone once `gone` is set.
     CardSwipe& newSwipe()
     {
-        swipes.push_back(std::make_unique<CardSwipe>(pad, [this] { return gone; }));
+        swipes.push_back(std::make_unique<CardSwipe>(pad));
         return *swipes.back();
     }
     // Runs one swipe to its end.
@@ -52,7 +66,6 @@ protected:
     PadConnection connection{driver, settings, log.log(), chooser};
     PadVariables variables{driver, log.log()};
     PadContext pad{driver, connection, variables, log.log(), clock, padTimeout};
-    bool gone = false;
     OperationRuns runs{scheduler};
     std::vector<std::unique_ptr<CardSwipe>> swipes;
 };
@@ -76,6 +89,24 @@ TEST_F(CardSwipeTest, ASixtySecondTimeoutReadsHundredNineteenTimesInVirtualTime)
                                           QStringLiteral("qp6100_get_swipe: Card Swipe Timeout")}));
     // Nothing is left behind on the loop once it has ended.
     EXPECT_EQ(scheduler.pending(), 0u);
+}
+
+TEST_F(CardSwipeTest, StepsNeverComeEarlyEvenWhenTheTimersDo)
+{
+    // TIMER=1: one read at half a second, the time-out at one second; a card swiped at 0.75 s,
+    // which a second read would find, comes too late.
+    EarlyScheduler early(scheduler);
+    PadContext earlyPad{driver, connection, variables, log.log(), early, padTimeout};
+    padTimeout.setSeconds(1);
+    driver.track1Reads.push_back({kNul, 1});
+    driver.track1Reads.push_back({kTrack1, 1});
+    CardSwipe swipe(earlyPad);
+    runs.run(swipe);
+
+    EXPECT_EQ(runs.onlyXml(), kTimeout);
+    EXPECT_EQ(trackReads(), 1);
+    EXPECT_GE(runs.only().atMs, 1000);
+    EXPECT_LT(runs.only().atMs, 1100);
 }
 
 TEST_F(CardSwipeTest, StartReturnsAtOnceAndThePadIsReadOnlyOnTheLoopsHalfSecondSteps)
@@ -259,14 +290,14 @@ TEST_F(CardSwipeTest, TheLimitIsTimeOnTheClockAndAClientThatWentAwayEndsTheWait)
     EXPECT_EQ(trackReads(), 0);
     EXPECT_EQ(runs.onlyXml(), kTimeout);
 
-    // The client goes during the third step: no read after it, no reply, the pad back to
-    // welcome and one line in the log.
+    // The client goes before the third step: at once no read after it, no reply, the pad back
+    // to welcome and one line in the log.
     padTimeout.setSeconds(60);
     driver.calls.clear();
     const qint64 started = now();
-    runs.at(started + 1400, [this] { gone = true; });
+    runs.at(started + 1400, [this] { swipes.back()->clientGone(); });
     const OperationRuns::End& end = swipeOnce();
-    EXPECT_EQ(end.atMs - started, 1500);
+    EXPECT_EQ(end.atMs - started, 1400);
     EXPECT_FALSE(end.reply);
     EXPECT_EQ(trackReads(), 2);
     EXPECT_EQ(driver.calls.last(), QStringLiteral("ShowForm(padWelcome)"));

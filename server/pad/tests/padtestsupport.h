@@ -17,6 +17,7 @@
 #include "log/activitylog.h"
 #include "pad/filechooser.h"
 #include "request/operation.h"
+#include "request/replyformatter.h"
 #include "testfiles.h"
 
 // A file chooser that answers a fixed path, a cancel, or cannot be shown.
@@ -75,8 +76,8 @@ public:
     // Starts `operation`; its end is recorded in `ends`, in the order operations finish.
     void start(Operation& operation)
     {
-        operation.start([this](std::optional<Reply> reply) {
-            ends.push_back(End{std::move(reply), m_scheduler.elapsedMs()});
+        operation.start([this](const Outcome& outcome) {
+            ends.push_back(End{replyFor(outcome), m_scheduler.elapsedMs()});
         });
     }
     // Starts it and runs virtual time until nothing is left to run.

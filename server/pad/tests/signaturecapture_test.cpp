@@ -46,9 +46,8 @@ protected:
     }
     SignatureCapture& newCapture(const QString& file, bool doFtp, const QString& ftpPath)
     {
-        captures.push_back(
-            std::make_unique<SignatureCapture>(pad, FtpSource{ftp, [this] { return ftpSettings; }},
-                                               file, doFtp, ftpPath, [this] { return gone; }));
+        captures.push_back(std::make_unique<SignatureCapture>(
+            pad, FtpSource{ftp, [this] { return ftpSettings; }}, file, doFtp, ftpPath));
         return *captures.back();
     }
     // Runs one signature to its end.
@@ -77,7 +76,6 @@ protected:
     PadConnection connection{driver, settings, log.log(), chooser};
     PadVariables variables{driver, log.log()};
     PadContext pad{driver, connection, variables, log.log(), scheduler, padTimeout};
-    bool gone = false;
     OperationRuns runs{scheduler};
     std::vector<std::unique_ptr<SignatureCapture>> captures;
 };
@@ -280,13 +278,12 @@ TEST_F(SignatureCaptureTest, AClientGoneEndsItWithoutAReplyAndTheProgramClosingA
         PadContext casePad{driver, connection, variables, caseLog.log(), scheduler, padTimeout};
         FakeFtpClient client(scheduler);
         client.transferMs = 3000;
-        gone = false;
         driver.calls.clear();
         runs.ends.clear();
         TestFiles::writeAll(sigFile(), "picture");
         signOnThirdRead(QStringLiteral("pen"));
         SignatureCapture capture(casePad, FtpSource{client, [this] { return ftpSettings; }},
-                                 sigFile(), true, QStringLiteral("/in/"), [this] { return gone; });
+                                 sigFile(), true, QStringLiteral("/in/"));
         const qint64 started = scheduler.elapsedMs();
         runs.start(capture);
         bool answeredInClose = false;
@@ -295,7 +292,7 @@ TEST_F(SignatureCaptureTest, AClientGoneEndsItWithoutAReplyAndTheProgramClosingA
                 capture.close();
                 answeredInClose = runs.ends.size() == 1;
             } else {
-                gone = true;
+                capture.clientGone();
             }
         });
         scheduler.runUntilIdle();
@@ -323,7 +320,7 @@ TEST_F(SignatureCaptureTest, TheReplyGoesOutWhenTheUploadEndsWhileAnotherWaitGoe
     ftp.transferMs = 1234;
     padTimeout.setSeconds(5);
     // A swipe waits on the same loop meanwhile (another till's, say): neither holds the other.
-    CardSwipe swipe(pad, [] { return false; });
+    CardSwipe swipe(pad);
     runs.start(newCapture(sigFile(), true, QStringLiteral("/in/")));
     runs.at(1600, [this, &swipe] { runs.start(swipe); });
     scheduler.runUntilIdle();

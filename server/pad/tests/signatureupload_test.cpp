@@ -124,18 +124,23 @@ protected:
     }
 
     // Runs one upload through `client` to its end; nothing when it never ended.
+    // `meanwhile` runs half way through the transfer; the client leaves then when `leaves`.
     std::optional<SignatureUpload::End> upload(FtpClient& client, ActivityLog& uploadLog,
-                                               const QString& ftpPath, StopWhen clientGone = {},
+                                               const QString& ftpPath, bool leaves = false,
                                                std::function<void()> meanwhile = {})
     {
         std::optional<SignatureUpload::End> end;
         // The settings as the settings file holds them at this upload.
         SignatureUpload run(FtpSource{client, [this] { return readFtpSettings(settingsPath); }},
-                            uploadLog, scheduler, padTimeout, sigFile, ftpPath,
-                            std::move(clientGone));
+                            uploadLog, padTimeout, sigFile, ftpPath);
         std::unique_ptr<ScheduledCall> during;
-        if (meanwhile)
-            during = scheduler.callAfter(ftp.transferMs / 2, meanwhile);
+        if (meanwhile || leaves)
+            during = scheduler.callAfter(ftp.transferMs / 2, [&] {
+                if (meanwhile)
+                    meanwhile();
+                if (leaves)
+                    run.clientGone();
+            });
         run.start([&end](SignatureUpload::End how) { end = how; });
         scheduler.runUntilIdle();
         return end;
@@ -315,18 +320,13 @@ TEST_F(SigFtpTest, OnlyTheFileSentIsRemovedAndAClientThatWentAwayAbandonsTheTran
         TestLog caseLog;
         FakeFtpClient client(scheduler);
         client.transferMs = ftp.transferMs;
-        bool gone = false;
         const bool abandons = c.result == End::Abandoned;
         const qint64 started = scheduler.elapsedMs();
-        EXPECT_EQ(upload(
-                      client, caseLog.log(), QStringLiteral("/in/"), [&gone] { return gone; },
-                      [&] {
-                          c.meanwhile();
-                          gone = abandons;
-                      }),
+        EXPECT_EQ(upload(client, caseLog.log(), QStringLiteral("/in/"), abandons, c.meanwhile),
                   c.result);
-        // A client gone is noticed at the next half-second step, before the transfer's end.
-        EXPECT_EQ(scheduler.elapsedMs() - started, abandons ? 1000 : client.transferMs);
+        // A client that leaves ends the transfer at once, before its end.
+        EXPECT_EQ(scheduler.elapsedMs() - started,
+                  abandons ? ftp.transferMs / 2 : client.transferMs);
         EXPECT_EQ(QFile::exists(sigFile), !c.fileAfter.isEmpty());
         if (!c.fileAfter.isEmpty())
             EXPECT_EQ(TestFiles::readAll(sigFile), c.fileAfter);

@@ -8,6 +8,7 @@
 #include "fakepinpad.h"
 #include "fakescheduler.h"
 #include "pinpadtestsupport.h"
+#include "request/replyformatter.h"
 #include "settings/settingsfile.h"
 
 namespace {
@@ -31,11 +32,12 @@ const QString kKsn = QStringLiteral("FFFF9876543210E00001");
 const QString kEntered = QStringLiteral("<1000SE><PINBLOCK>") + kBlock +
                          QStringLiteral("</PINBLOCK><KSN>") + kKsn +
                          QStringLiteral("</KSN></1000SE>");
-// The members used before OpenPad, with the fields of the fixture.
-const QStringList kSetUp{QStringLiteral("Port=5"),     QStringLiteral("BaudRate=9600"),
-                         QStringLiteral("DataBits=8"), QStringLiteral("Parity=E"),
-                         QStringLiteral("Port"),       QStringLiteral("BaudRate"),
-                         QStringLiteral("DataBits"),   QStringLiteral("OpenPad")};
+// The pad opened with the fields of the fixture.
+const QStringList kOpened{QStringLiteral("open port=5 baud=9600 bits=8 parity=E")};
+QString prompt(const QString& card, int limit = 120)
+{
+    return QStringLiteral("prompt card=%1 amount=12.34 limit=%2").arg(card).arg(limit);
+}
 
 struct Case
 {
@@ -46,7 +48,8 @@ struct Case
     std::function<void(FakePinPad&)> arrange;
     QString reply;
     bool skipDebug;
-    QStringList calls;
+    // What reached the pad.
+    QStringList effects;
     QStringList log;
 };
 
@@ -65,11 +68,10 @@ public:
         settings.setTxt1000SEParity(QStringLiteral("E"));
     }
     // Starts a request and keeps its operation; the replies come in `finished`.
-    void start(const QString& card, const QString& total, std::optional<int> timer = {},
-               StopWhen clientGone = {})
+    void start(const QString& card, const QString& total, std::optional<int> timer = {})
     {
-        operation = entry.pinPad1000se_get_pin(card, total, timer, std::move(clientGone));
-        operation->start([this](std::optional<Reply> reply) { finished.push_back(reply); });
+        operation = entry.pinPad1000se_get_pin(PinRequest{card, total, timer});
+        operation->start([this](const Outcome& outcome) { finished.push_back(replyFor(outcome)); });
     }
 
     PinPadTestLog log;
@@ -91,13 +93,7 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
         pad.pinBlock = kBlock;
         pad.ksn = kKsn;
     };
-    const QStringList enteredCalls =
-        kSetUp + QStringList{QStringLiteral("CardNumber=4012345678909"),
-                             QStringLiteral("Amount=12.34"),
-                             QStringLiteral("PinTimeout=120"),
-                             QStringLiteral("GetPinBlock"),
-                             QStringLiteral("Ksn"),
-                             QStringLiteral("ClosePad")};
+    const QStringList enteredCalls = kOpened + QStringList{prompt(card), QStringLiteral("close")};
     const std::vector<Case> cases{
         {"box unticked, values missing: the device is not touched",
          LiveSettings::Unticked,
@@ -135,9 +131,7 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          {},
          kCancelled,
          true,
-         kSetUp + QStringList{QStringLiteral("CardNumber="), QStringLiteral("Amount=12.34"),
-                              QStringLiteral("PinTimeout=120"), QStringLiteral("GetPinBlock"),
-                              QStringLiteral("Ksn"), QStringLiteral("ClosePad")},
+         kOpened + QStringList{prompt({}), QStringLiteral("close")},
          {kStart, kPortLine, kInitialized, kCustomerCancelled}},
         {"cancelled: Ksn still read, pad still closed",
          LiveSettings::Ticked,
@@ -174,10 +168,8 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          {},
          kCancelled,
          true,
-         kSetUp + QStringList{QStringLiteral("CardNumber=4012345678901234567"),
-                              QStringLiteral("Amount=12.34"), QStringLiteral("PinTimeout=120"),
-                              QStringLiteral("GetPinBlock"), QStringLiteral("Ksn"),
-                              QStringLiteral("ClosePad")},
+         kOpened +
+             QStringList{prompt(QStringLiteral("4012345678901234567")), QStringLiteral("close")},
          {kStart, kPortLine, kInitialized, kCustomerCancelled}},
         {"total longer than one display packet: refused untouched",
          LiveSettings::Ticked,
@@ -202,8 +194,7 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          },
          kPadFailed,
          false,
-         kSetUp + QStringList{QStringLiteral("ErrorCode"), QStringLiteral("ErrorDescription"),
-                              QStringLiteral("ClosePad")},
+         kOpened + QStringList{QStringLiteral("close")},
          {kStart, kPortLine,
           QStringLiteral("pinPad1000se_get_pin: pinpadError: code=[ 5] desc=[Cannot open COM5 "
                          "(/dev/ttyS4): no such device.]")}},
@@ -217,8 +208,7 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          },
          kPadFailed,
          false,
-         kSetUp + QStringList{QStringLiteral("ErrorCode"), QStringLiteral("ErrorDescription"),
-                              QStringLiteral("ClosePad")},
+         kOpened + QStringList{QStringLiteral("close")},
          {kStart, kPortLine,
           QStringLiteral("pinPad1000se_get_pin: pinpadError: code=[-3] desc=[]")}},
         {"OpenPad raises 438: error reply, pad not closed",
@@ -228,7 +218,7 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          [](FakePinPad& pad) { pad.failures.insert(QStringLiteral("OpenPad"), 438); },
          QStringLiteral("<1000SE><ERROR>Error Getting PIN: Error( 438)</ERROR></1000SE>"),
          false,
-         kSetUp,
+         {},
          {kStart, kPortLine, QStringLiteral("pinPad1000se_get_pin: Error( 438)")}},
         {"GetPinBlock ends with 68: error reply, Ksn and ClosePad not used",
          LiveSettings::Ticked,
@@ -237,9 +227,7 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          [](FakePinPad& pad) { pad.failures.insert(QStringLiteral("GetPinBlock"), 68); },
          QStringLiteral("<1000SE><ERROR>Error Getting PIN: Error( 68)</ERROR></1000SE>"),
          false,
-         kSetUp + QStringList{QStringLiteral("CardNumber=4012345678909"),
-                              QStringLiteral("Amount=12.34"), QStringLiteral("PinTimeout=120"),
-                              QStringLiteral("GetPinBlock")},
+         kOpened + QStringList{prompt(card)},
          {kStart, kPortLine, kInitialized, QStringLiteral("pinPad1000se_get_pin: Error( 68)")}},
         {"the line hung up during the wait: the words, then the number; an error, not a cancel",
          LiveSettings::Ticked,
@@ -252,9 +240,7 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          },
          QStringLiteral("<1000SE><ERROR>Error Getting PIN: Error( 57)</ERROR></1000SE>"),
          false,
-         kSetUp + QStringList{QStringLiteral("CardNumber=4012345678909"),
-                              QStringLiteral("Amount=12.34"), QStringLiteral("PinTimeout=120"),
-                              QStringLiteral("GetPinBlock")},
+         kOpened + QStringList{prompt(card)},
          {kStart, kPortLine, kInitialized,
           QStringLiteral("pinPad1000se_get_pin: The PIN pad on COM5 (/dev/ttyS4) was lost."),
           QStringLiteral("pinPad1000se_get_pin: Error( 57)")}},
@@ -268,9 +254,7 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
          },
          QStringLiteral("<1000SE><ERROR>Error Getting PIN: Error( 13)</ERROR></1000SE>"),
          false,
-         kSetUp + QStringList{QStringLiteral("CardNumber=4012345678909"),
-                              QStringLiteral("Amount=12.34"), QStringLiteral("PinTimeout=120"),
-                              QStringLiteral("GetPinBlock"), QStringLiteral("Ksn")},
+         kOpened + QStringList{prompt(card)},
          {kStart, kPortLine, kInitialized, QStringLiteral("pinPad1000se_get_pin: Error( 13)")}},
     };
 
@@ -288,7 +272,7 @@ TEST(PinEntry, RequestFollowsTheRulesForEveryCase)
         ASSERT_TRUE(h.finished.front().has_value());
         EXPECT_EQ(h.finished.front()->xml, c.reply);
         EXPECT_EQ(h.finished.front()->skipDebug, c.skipDebug);
-        EXPECT_EQ(h.pad.calls, c.calls);
+        EXPECT_EQ(h.pad.effects, c.effects);
         EXPECT_EQ(h.log.entries(), c.log);
     }
 }
@@ -304,13 +288,12 @@ TEST(PinEntry, EveryRequestSetsTheFieldsAsTheyAreNow)
     h.scheduler.runUntilIdle();
     // A changed Baud Rate field, not saved, reaches the next request.
     h.settings.setCbo1000SEBaudRate(QStringLiteral("4800"));
-    h.pad.calls.clear();
+    h.pad.effects.clear();
     h.start(QStringLiteral("41"), QStringLiteral("1"));
     h.scheduler.runUntilIdle();
     EXPECT_EQ(h.finished.size(), 2u);
-    EXPECT_EQ(h.pad.calls.mid(0, 4),
-              (QStringList{QStringLiteral("Port=/dev/ttyUSB0"), QStringLiteral("BaudRate=4800"),
-                           QStringLiteral("DataBits="), QStringLiteral("Parity=")}));
+    EXPECT_EQ(h.pad.effects.value(0),
+              QStringLiteral("open port=/dev/ttyUSB0 baud=4800 bits= parity="));
     EXPECT_TRUE(h.log.entries().contains(
         QStringLiteral("pinPad1000se_get_pin: port=[/dev/ttyUSB0] baud=[4800] databits=[]")));
 }
@@ -348,13 +331,13 @@ TEST(PinEntry, TheWaitIsTheRequestsOwnTimerElseThePinTimeoutNeverAnotherRequests
         // Another till's request with a TIMER of its own runs first, and ends.
         h.start(QStringLiteral("41"), QStringLiteral("1"), 7);
         h.scheduler.runUntilIdle();
-        h.pad.calls.clear();
+        h.pad.effects.clear();
 
         h.start(QStringLiteral("4012345678909"), QStringLiteral("12.34"), c.timer);
         h.scheduler.runUntilIdle();
 
-        EXPECT_EQ(h.pad.calls.filter(QStringLiteral("PinTimeout=")),
-                  QStringList{QStringLiteral("PinTimeout=%1").arg(c.expected)});
+        EXPECT_EQ(h.pad.effects.filter(QStringLiteral(" limit=")),
+                  QStringList{prompt(QStringLiteral("4012345678909"), c.expected)});
         EXPECT_EQ(h.finished.size(), 2u);
     }
 }
@@ -382,22 +365,21 @@ TEST(PinEntry, AClientThatGoesAwayGetsNoReplyAndThePadIsStillClosed)
         h.pad.pinMs = 2000;
         h.pad.pinBlock = c.pinBlock;
         h.pad.ksn = kKsn;
-        h.pad.honoursStop = c.pinBlock.isEmpty();
-        bool gone = false;
-        h.start(QStringLiteral("4012345678909"), QStringLiteral("12.34"), 60,
-                [&gone] { return gone; });
+        h.pad.honoursCancel = c.pinBlock.isEmpty();
+        h.start(QStringLiteral("4012345678909"), QStringLiteral("12.34"), 60);
         h.scheduler.advance(c.goneAtMs);
-        gone = c.goneAtMs < 3000;
+        if (c.goneAtMs < 3000)
+            h.operation->clientGone();
         h.scheduler.runUntilIdle();
 
         ASSERT_EQ(h.finished.size(), 1u);
         EXPECT_EQ(h.finished.front().has_value(), c.replied);
         const QStringList log = h.log.entries();
         EXPECT_EQ(log.contains(QStringLiteral("pinPad1000se_get_pin: client gone")), !c.replied);
-        // The pad is read and closed as after any PIN entry.
-        EXPECT_EQ(h.pad.calls.mid(h.pad.calls.size() - 3),
-                  (QStringList{QStringLiteral("GetPinBlock"), QStringLiteral("Ksn"),
-                               QStringLiteral("ClosePad")}));
+        // The pad is closed as after any PIN entry.
+        EXPECT_EQ(
+            h.pad.effects.mid(h.pad.effects.size() - 2),
+            (QStringList{prompt(QStringLiteral("4012345678909"), 60), QStringLiteral("close")}));
         // Nothing of the card or the PIN reaches the log.
         EXPECT_TRUE(log.filter(kBlock).isEmpty());
         EXPECT_TRUE(log.filter(QStringLiteral("4012345678909")).isEmpty());
@@ -410,11 +392,11 @@ TEST(PinEntry, ClosingTheProgramEndsTheEntryAtOnceWithTheInterruptedError)
     {
         const char* name;
         int closeAtMs;
-        QString lastCall;
+        QString lastEffect;
     };
     const std::vector<Case> cases{
-        {"while the pad opens", 500, QStringLiteral("OpenPad")},
-        {"while the customer keys the PIN", 20000, QStringLiteral("GetPinBlock")},
+        {"while the pad opens", 500, kOpened.first()},
+        {"while the customer keys the PIN", 20000, prompt(QStringLiteral("4012345678909"))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -436,8 +418,8 @@ TEST(PinEntry, ClosingTheProgramEndsTheEntryAtOnceWithTheInterruptedError)
                    false}));
         EXPECT_EQ(h.log.entries().last(), QStringLiteral("pinPad1000se_get_pin: Error( 18)"));
         // The pad is dropped as it was; nothing of it is left to run or to answer.
-        EXPECT_EQ(h.pad.calls.mid(h.pad.calls.size() - 2),
-                  (QStringList{c.lastCall, QStringLiteral("Abandon")}));
+        EXPECT_EQ(h.pad.effects.mid(h.pad.effects.size() - 2),
+                  (QStringList{c.lastEffect, QStringLiteral("abandon")}));
         EXPECT_EQ(h.scheduler.pending(), 0u);
         h.operation->close();
         h.scheduler.runUntilIdle();
@@ -450,7 +432,7 @@ TEST(PinEntry, ClosingTheProgramEndsTheEntryAtOnceWithTheInterruptedError)
     h.start(QStringLiteral("4012345678909"), QStringLiteral("12.34"));
     h.scheduler.advance(100);
     h.operation.reset();
-    EXPECT_EQ(h.pad.calls.last(), QStringLiteral("Abandon"));
+    EXPECT_EQ(h.pad.effects.last(), QStringLiteral("abandon"));
     EXPECT_EQ(h.scheduler.pending(), 0u);
 }
 
@@ -478,6 +460,6 @@ TEST(PinEntry, DeviceBoxEnablesTheFiveFieldsAndOpensNothing)
     settings.clickChk1000SEDevice();
     EXPECT_FALSE(settings.fields1000SEEnabled());
     EXPECT_GE(changes, 5);
-    EXPECT_TRUE(pad.calls.isEmpty());
+    EXPECT_TRUE(pad.effects.isEmpty());
     EXPECT_TRUE(log.entries().isEmpty());
 }

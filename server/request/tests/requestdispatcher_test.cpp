@@ -1,10 +1,8 @@
+// The request service over devices whose operations wait until the test answers: what is
+// answered at once, what waits, what a held device refuses, a client that leaves, closing.
 #include "request/requestdispatcher.h"
 
-#include <functional>
-#include <memory>
 #include <optional>
-#include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -15,112 +13,19 @@
 #include "core/padtimeout.h"
 #include "fakeclock.h"
 #include "log/activitylog.h"
-#include "request/deviceoperations.h"
-#include "request/operation.h"
-#include "request/replytext.h"
+#include "request/replyformatter.h"
 #include "request/requester.h"
 #include "request/requestservice.h"
-#include "request/requestvalues.h"
 #include "testfiles.h"
+#include "waitingdevices.h"
 
 namespace {
 
-// An operation that waits until the test answers for the device.
-class ManualOperation final : public Operation
-{
-public:
-    ManualOperation(QString name, int& closings) : name(std::move(name)), m_closings(closings) {}
-
-    void start(Finished done) override { finished = std::move(done); }
-    void close() override
-    {
-        ++m_closings;
-        if (closing)
-            closing();
-    }
-
-    QString name;
-    Finished finished;
-    // What the operation does as it closes.
-    std::function<void()> closing;
-
-private:
-    int& m_closings;
-};
-
-// Records every pad call in order, as "name(args)"; its swipes and signatures wait.
-class RecordingPad final : public PadOperations
-{
-public:
-    bool enabled = false;
-    QStringList calls;
-    std::vector<ManualOperation*> waiting;
-    int closings = 0;
-    std::function<void()> onClear;
-
-    bool pad_enabled(bool logIfDisabled) override
-    {
-        calls << QStringLiteral("pad_enabled(%1)").arg(logIfDisabled);
-        return enabled;
-    }
-    void clear_padVars() override
-    {
-        calls << QStringLiteral("clear_padVars");
-        if (onClear)
-            onClear();
-    }
-    std::unique_ptr<Operation> qp6100_get_swipe(StopWhen) override
-    {
-        calls << QStringLiteral("qp6100_get_swipe");
-        return wait(QStringLiteral("swipe"));
-    }
-    void qp6100_delete_signature(const QString& f) override
-    {
-        calls << QStringLiteral("qp6100_delete_signature(%1)").arg(f);
-    }
-    void set_account_var(const QString& v) override
-    {
-        calls << QStringLiteral("set_account_var(%1)").arg(v);
-    }
-    void set_fullname_var(const QString& v) override
-    {
-        calls << QStringLiteral("set_fullname_var(%1)").arg(v);
-    }
-    void setVar(const QString& v) override { calls << QStringLiteral("setVar(%1)").arg(v); }
-    std::unique_ptr<Operation> qp6100_get_signature(const QString& f, bool ftp, const QString& path,
-                                                    StopWhen) override
-    {
-        calls << QStringLiteral("qp6100_get_signature(%1,%2,%3)").arg(f).arg(ftp).arg(path);
-        return wait(QStringLiteral("signature"));
-    }
-    void pad_welcome() override { calls << QStringLiteral("pad_welcome"); }
-
-private:
-    std::unique_ptr<Operation> wait(const QString& name)
-    {
-        auto operation = std::make_unique<ManualOperation>(name, closings);
-        waiting.push_back(operation.get());
-        return operation;
-    }
-};
-
-class RecordingPinPad final : public PinPadOperations
-{
-public:
-    QStringList calls;
-    std::vector<ManualOperation*> waiting;
-    std::vector<std::optional<int>> timers;
-    int closings = 0;
-    std::unique_ptr<Operation> pinPad1000se_get_pin(const QString& card, const QString& total,
-                                                    std::optional<int> timer, StopWhen) override
-    {
-        calls << card + QLatin1Char('/') + total;
-        timers.push_back(timer);
-        auto operation = std::make_unique<ManualOperation>(QStringLiteral("pin"), closings);
-        waiting.push_back(operation.get());
-        return operation;
-    }
-};
+const QString kVersion = QStringLiteral("<VERSION>1.0.0</VERSION>");
+const QString kPadBusy = QStringLiteral("<QP6100><ERROR>Pad Busy</ERROR></QP6100>");
+const QString kPinPadBusy = QStringLiteral("<1000SE><ERROR>PIN Pad Busy</ERROR></1000SE>");
+const QString kNotSetUp =
+    QStringLiteral("<QP6100><ERROR>QP6100 Not Setup in Varnel Payment Setup</ERROR></QP6100>");
 
 // A client that keeps what it is sent.
 class RecordingRequester final : public Requester
@@ -129,6 +34,11 @@ public:
     QString peerAddress() const override { return QStringLiteral("10.1.2.3"); }
     bool isConnected() const override { return connected; }
     void send(const QByteArray& bytes) override { sent.append(QString::fromLatin1(bytes)); }
+    void leave()
+    {
+        connected = false;
+        Q_EMIT gone();
+    }
 
     bool connected = true;
     QStringList sent;
@@ -140,8 +50,8 @@ protected:
     QTemporaryDir dir;
     FakeClock clock{QDateTime(QDate(2026, 12, 7), QTime(19, 54, 28))};
     ActivityLog log{dir.filePath(QStringLiteral("varnelpayment.log")), clock};
-    RecordingPad pad;
-    RecordingPinPad pinPad;
+    WaitingPad pad;
+    WaitingPinPad pinPad;
     PadTimeout padTimeout;
     RequestDispatcher dispatcher{log, padTimeout, pad, pinPad};
     RequestService service{log, dispatcher, dir.path()};
@@ -153,24 +63,7 @@ protected:
         service.serve(&from, from.peerAddress(), QByteArray(text));
     }
     void serve(const char* text) { serve(text, till); }
-    // Answers the device's oldest waiting operation.
-    static void answer(std::vector<ManualOperation*>& waiting, std::optional<Reply> reply)
-    {
-        ASSERT_FALSE(waiting.empty());
-        ManualOperation* operation = waiting.front();
-        waiting.erase(waiting.begin());
-        operation->finished(std::move(reply));
-    }
-
     QStringList logEntries() const { return TestFiles::logEntries(log.log_path()); }
-    QStringList logWithout(const QString& prefix) const
-    {
-        QStringList kept;
-        for (const QString& line : logEntries())
-            if (!line.startsWith(prefix))
-                kept.append(line);
-        return kept;
-    }
 };
 
 } // namespace
@@ -184,49 +77,47 @@ TEST_F(DispatcherTest, RequestsThatDoNotWaitAreAnsweredAtOnce)
         const char* text;
         bool padEnabled;
         QStringList sent;
-        QStringList padCalls;
+        int clears;     // times the pad's variables were cleared
+        int welcomes;   // times the pad was sent to its welcome form
         QString logged; // a line the transaction writes besides its frame and parse lines
     } cases[] = {
-        {"TRANS=VERSION;ACTION=7;", false, {versionReply()}, {}, {}},
+        {"TRANS=VERSION;ACTION=7;", false, {kVersion}, 0, 0, {}},
         // Trans types are case sensitive.
-        {"TRANS=version;", false, {}, {}, QStringLiteral("Socket: DataArrival No TransType")},
-        {"ACTION=1;", false, {}, {}, QStringLiteral("Socket: DataArrival No TransType")},
-        {"TRANS=QP6100;ACTION=9;",
-         false,
-         {padNotSetupReply()},
-         {QStringLiteral("pad_enabled(0)")},
-         {}},
-        {"TRANS=QP6100;ACTION=3;",
-         true,
-         {},
-         {QStringLiteral("pad_enabled(0)"), QStringLiteral("clear_padVars"),
-          QStringLiteral("clear_padVars")},
-         {}},
+        {"TRANS=version;", false, {}, 0, 0, QStringLiteral("Socket: DataArrival No TransType")},
+        {"ACTION=1;", false, {}, 0, 0, QStringLiteral("Socket: DataArrival No TransType")},
+        {"TRANS=STATUS;", true, {}, 0, 0, QStringLiteral("Socket: DataArrival No TransType")},
+        {"TRANS=QP6100;ACTION=9;", false, {kNotSetUp}, 0, 0, {}},
+        {"TRANS=QP6100;ACTION=1;", false, {kNotSetUp}, 0, 0, {}},
+        {"TRANS=QP6100;ACTION=3;", true, {}, 2, 0, {}},
         {"TRANS=QP6100;ACTION=9;",
          true,
          {},
-         {QStringLiteral("pad_enabled(0)"), QStringLiteral("clear_padVars"),
-          QStringLiteral("clear_padVars")},
+         2,
+         0,
          QStringLiteral("Socket: DataArrival QP6100 No Action(9)")},
         {"TRANS=1000SE;ACTION=1;",
          true,
          {},
-         {},
+         0,
+         0,
          QStringLiteral("Socket: DataArrival 1000SE No Action(1)")},
         // An abort asks for the welcome form and never replies.
-        {"TRANS=ABORT;ACTION=1;", true, {}, {QStringLiteral("pad_welcome")}, {}},
+        {"TRANS=ABORT;ACTION=1;", true, {}, 0, 1, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         QFile::remove(log.log_path());
         till.sent.clear();
-        pad.calls.clear();
+        pad.clears = 0;
+        pad.welcomes = 0;
         pad.enabled = c.padEnabled;
         serve(c.text);
 
         EXPECT_EQ(till.sent, c.sent);
-        EXPECT_EQ(pad.calls, c.padCalls);
-        EXPECT_TRUE(pinPad.calls.isEmpty());
+        EXPECT_EQ(pad.clears, c.clears);
+        EXPECT_EQ(pad.welcomes, c.welcomes);
+        EXPECT_TRUE(pad.waiting.empty());
+        EXPECT_TRUE(pinPad.requests.empty());
         const QStringList lines = logEntries();
         EXPECT_TRUE(lines.first().startsWith(start));
         EXPECT_TRUE(lines.last().startsWith(end));
@@ -239,46 +130,61 @@ TEST_F(DispatcherTest, RequestsThatDoNotWaitAreAnsweredAtOnce)
 
 TEST_F(DispatcherTest, AWaitingOperationEndsItsTransactionWhenItAnswers)
 {
-    pad.enabled = true;
     serve("TRANS=QP6100;ACTION=2;ACCOUNT=ACC;NAME=Ann;TOTAL=9.99;UNIQU=s;");
-    const QString sigFile = dir.filePath(QStringLiteral("s.pcx"));
-    EXPECT_EQ(
-        pad.calls,
-        (QStringList{
-            QStringLiteral("pad_enabled(0)"), QStringLiteral("clear_padVars"),
-            QStringLiteral("qp6100_delete_signature(%1)").arg(sigFile),
-            QStringLiteral("set_account_var(ACC)"), QStringLiteral("set_fullname_var(Ann)"),
-            QStringLiteral("setVar(9.99)"),
-            QStringLiteral("qp6100_get_signature(%1,0,/vm/tavok/dsk37/170170/)").arg(sigFile)}));
+    // The signature is handed everything it needs at once.
+    ASSERT_EQ(pad.signatures.size(), 1u);
+    const SignatureRequest& asked = pad.signatures.front();
+    EXPECT_EQ(asked.sigFile, dir.filePath(QStringLiteral("s.pcx")));
+    EXPECT_EQ(asked.account, QStringLiteral("ACC"));
+    EXPECT_EQ(asked.name, QStringLiteral("Ann"));
+    EXPECT_EQ(asked.total, QStringLiteral("9.99"));
+    EXPECT_FALSE(asked.doFtp);
+    EXPECT_EQ(asked.ftpPath, QStringLiteral("/vm/tavok/dsk37/170170/"));
     EXPECT_FALSE(logEntries().last().startsWith(QStringLiteral("Socket: Transaction End")));
     EXPECT_EQ(service.operationsUnderWay(), 1);
 
-    // Card data leaves the log; the pad's variables are cleared after the reply has gone.
-    qsizetype sentAtClear = -1;
-    pad.onClear = [&] { sentAtClear = till.sent.size(); };
-    answer(pad.waiting, Reply{QStringLiteral("<A>\r\nsecret</A>"), true});
-    EXPECT_EQ(till.sent, QStringList{QStringLiteral("<A>secret</A>")});
-    EXPECT_EQ(sentAtClear, 1);
+    // Card data leaves the log; the reply is cleaned of what is not printable.
+    pad.answer(outcome::CardRead{QStringLiteral("%B41\r\n11^A^29?"), QStringLiteral("secret")});
+    EXPECT_EQ(till.sent, QStringList{QStringLiteral("<QP6100><SWIPE><TRACK1>%B4111^A^29?</TRACK1>"
+                                                    "<TRACK2>secret</TRACK2></SWIPE></QP6100>")});
     const QStringList lines = logEntries();
     EXPECT_EQ(lines.at(lines.size() - 2), QStringLiteral("return_xml: skipDebug=true"));
     EXPECT_TRUE(lines.last().startsWith(QStringLiteral("Socket: Transaction End")));
     EXPECT_FALSE(lines.join(QLatin1Char('\n')).contains(QStringLiteral("secret")));
-    pad.onClear = nullptr;
+}
 
-    // A client that went away gets nothing; the device is free again all the same.
+TEST_F(DispatcherTest, AClientThatLeavesEndsItsOperationAtOnceAndFreesTheDevice)
+{
     serve("TRANS=QP6100;ACTION=1;");
-    till.connected = false;
-    answer(pad.waiting, std::nullopt);
-    EXPECT_EQ(till.sent.size(), 1);
-    till.connected = true;
-    serve("TRANS=QP6100;ACTION=1;");
+    serve("TRANS=1000SE;ACTION=3;CREDITCARD=4111;TOTAL=1;", otherTill);
+    ASSERT_EQ(service.operationsUnderWay(), 2);
+    till.leave();
+    otherTill.leave();
+    // Nothing answered, nothing logged as a failure; both devices are free for the next till.
+    EXPECT_TRUE(pad.waiting.empty());
+    EXPECT_TRUE(pinPad.waiting.empty());
+    EXPECT_TRUE(till.sent.isEmpty());
+    EXPECT_TRUE(logEntries().filter(QStringLiteral("Error(")).isEmpty());
+    RecordingRequester next;
+    serve("TRANS=QP6100;ACTION=1;", next);
+    serve("TRANS=1000SE;ACTION=3;CREDITCARD=4111;TOTAL=1;", next);
+    EXPECT_TRUE(next.sent.isEmpty());
     EXPECT_EQ(pad.waiting.size(), 1u);
+    EXPECT_EQ(pinPad.waiting.size(), 1u);
+
+    // A request whose client has gone before it is served still runs, and ends at once.
+    next.leave();
+    EXPECT_TRUE(pad.waiting.empty());
+    EXPECT_TRUE(pinPad.waiting.empty());
+    const int swipesBefore = pad.clears;
+    serve("TRANS=QP6100;ACTION=1;", next);
+    EXPECT_EQ(pad.clears, swipesBefore + 1);
+    EXPECT_TRUE(pad.waiting.empty());
     EXPECT_FALSE(logEntries().join(QLatin1Char('\n')).contains(QStringLiteral("Busy")));
 }
 
 TEST_F(DispatcherTest, AHeldDeviceRefusesItsRequestsAndNothingElseChanges)
 {
-    pad.enabled = true;
     const QString padBusy = QStringLiteral("Socket: DataArrival QP6100 Pad Busy ip=[10.1.2.3]");
     const QString pinBusy = QStringLiteral("Socket: DataArrival 1000SE PIN Pad Busy ip=[10.1.2.3]");
     serve("TRANS=QP6100;ACTION=1;TIMER=30;");
@@ -286,13 +192,7 @@ TEST_F(DispatcherTest, AHeldDeviceRefusesItsRequestsAndNothingElseChanges)
     ASSERT_EQ(pad.waiting.size(), 1u);
     ASSERT_EQ(pinPad.waiting.size(), 1u);
     EXPECT_EQ(padTimeout.seconds(), 30);
-    // What reached the pad beyond asking whether it is enabled.
-    const auto padEffects = [&] {
-        QStringList effects = pad.calls;
-        effects.removeAll(QStringLiteral("pad_enabled(0)"));
-        return effects;
-    };
-    const QStringList padCallsBefore = padEffects();
+    const int clearsBefore = pad.clears;
 
     const struct
     {
@@ -300,9 +200,9 @@ TEST_F(DispatcherTest, AHeldDeviceRefusesItsRequestsAndNothingElseChanges)
         QString reply;
         QString busyLine;
     } refused[] = {
-        {"TRANS=QP6100;ACTION=1;TIMER=2;", padBusyReply(), padBusy},
-        {"TRANS=QP6100;ACTION=2;TIMER=2;UNIQU=other;", padBusyReply(), padBusy},
-        {"TRANS=1000SE;ACTION=3;CREDITCARD=5500;TOTAL=1;TIMER=2;", pinPadBusyReply(), pinBusy},
+        {"TRANS=QP6100;ACTION=1;TIMER=2;", kPadBusy, padBusy},
+        {"TRANS=QP6100;ACTION=2;TIMER=2;UNIQU=other;", kPadBusy, padBusy},
+        {"TRANS=1000SE;ACTION=3;CREDITCARD=5500;TOTAL=1;TIMER=2;", kPinPadBusy, pinBusy},
     };
     for (const auto& r : refused) {
         SCOPED_TRACE(r.text);
@@ -313,62 +213,70 @@ TEST_F(DispatcherTest, AHeldDeviceRefusesItsRequestsAndNothingElseChanges)
         EXPECT_TRUE(logEntries().contains(r.busyLine));
         // Its TIMER never reaches the waiting swipe; the pad's variables stay the holder's.
         EXPECT_EQ(padTimeout.seconds(), 30);
-        EXPECT_EQ(padEffects(), padCallsBefore);
-        EXPECT_EQ(pinPad.calls.size(), 1);
+        EXPECT_EQ(pad.clears, clearsBefore);
+        EXPECT_TRUE(pad.signatures.empty());
+        EXPECT_EQ(pinPad.requests.size(), 1u);
     }
-    // What does not wait still runs, for every till.
+    // What does not wait still runs, for every till; a pad command leaves the variables alone.
     otherTill.sent.clear();
     serve("TRANS=VERSION;", otherTill);
     serve("TRANS=ABORT;", otherTill);
     serve("TRANS=QP6100;ACTION=9;", otherTill);
-    EXPECT_EQ(otherTill.sent, QStringList{versionReply()});
-    EXPECT_TRUE(padEffects().contains(QStringLiteral("pad_welcome")));
-    EXPECT_EQ(pad.calls.count(QStringLiteral("clear_padVars")),
-              padCallsBefore.count(QStringLiteral("clear_padVars")));
+    EXPECT_EQ(otherTill.sent, QStringList{kVersion});
+    EXPECT_EQ(pad.welcomes, 1);
+    EXPECT_EQ(pad.clears, clearsBefore);
     // A bare TIMER still changes what waits.
     serve("TIMER=45;", otherTill);
     EXPECT_EQ(padTimeout.seconds(), 45);
 
     // Each device answers on its own, in whatever order; then both are free.
-    answer(pinPad.waiting, Reply{QStringLiteral("<1000SE><CANCEL>1</CANCEL></1000SE>")});
+    pinPad.answer(outcome::Cancelled{});
     EXPECT_EQ(till.sent, QStringList{QStringLiteral("<1000SE><CANCEL>1</CANCEL></1000SE>")});
-    answer(pad.waiting, Reply{QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>")});
-    EXPECT_EQ(till.sent.size(), 2);
+    pad.answer(outcome::TimedOut{});
+    EXPECT_EQ(till.sent.last(), QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>"));
     otherTill.sent.clear();
     serve("TRANS=QP6100;ACTION=1;", otherTill);
     serve("TRANS=1000SE;ACTION=3;CREDITCARD=5500;TOTAL=1;", otherTill);
     EXPECT_TRUE(otherTill.sent.isEmpty());
     EXPECT_EQ(pad.waiting.size(), 1u);
     EXPECT_EQ(pinPad.waiting.size(), 1u);
+    // A pad whose box is no longer ticked says so rather than busy.
+    pad.enabled = false;
+    serve("TRANS=QP6100;ACTION=1;", otherTill);
+    EXPECT_EQ(otherTill.sent, QStringList{kNotSetUp});
 }
 
 TEST_F(DispatcherTest, APinEntryIsGivenOnlyTheTimerOfItsOwnRequest)
 {
     serve("TRANS=1000SE;ACTION=3;CREDITCARD=4111;TOTAL=1;TIMER=15;");
-    answer(pinPad.waiting, std::nullopt);
+    pinPad.answer(outcome::Cancelled{});
     serve("TIMER=10;");
     serve("TRANS=1000SE;ACTION=3;CREDITCARD=4111;TOTAL=1;");
-    ASSERT_EQ(pinPad.timers.size(), 2u);
-    EXPECT_EQ(pinPad.timers[0], std::optional<int>(15));
-    EXPECT_EQ(pinPad.timers[1], std::nullopt);
+    ASSERT_EQ(pinPad.requests.size(), 2u);
+    EXPECT_EQ(pinPad.requests[0].timerSeconds, std::optional<int>(15));
+    EXPECT_EQ(pinPad.requests[1].timerSeconds, std::nullopt);
+    EXPECT_EQ(pinPad.requests[1].creditCard, QStringLiteral("4111"));
+    // The shared limit follows every TIMER all the same.
+    EXPECT_EQ(padTimeout.seconds(), 10);
 }
 
 TEST_F(DispatcherTest, ClosingEndsWhatWaitsAndSendsWhatItAnswersAsItCloses)
 {
-    pad.enabled = true;
     serve("TRANS=QP6100;ACTION=1;");
     serve("TRANS=1000SE;ACTION=3;CREDITCARD=4111;TOTAL=1;", otherTill);
     // The swipe answers that it was interrupted; the PIN entry just stops.
-    ManualOperation* swipe = pad.waiting.front();
-    const Operation::Finished swipeFinished = swipe->finished;
-    swipe->closing = [swipeFinished] { swipeFinished(Reply{QStringLiteral("<interrupted/>")}); };
+    pad.waiting.front()->closing = [](Operation::Finished& finished) {
+        Operation::finishOnce(finished, outcome::Failed{OperationKind::Swipe, 18});
+    };
     service.close();
     EXPECT_EQ(pad.closings, 1);
     EXPECT_EQ(pinPad.closings, 1);
     EXPECT_EQ(service.operationsUnderWay(), 0);
-    EXPECT_EQ(till.sent, QStringList{QStringLiteral("<interrupted/>")});
+    const QString interrupted =
+        QStringLiteral("<QP6100><ERROR>Error Getting Swipe: Error( 18)</ERROR></QP6100>");
+    EXPECT_EQ(till.sent, QStringList{interrupted});
     EXPECT_TRUE(otherTill.sent.isEmpty());
-    EXPECT_TRUE(logEntries().contains(QStringLiteral("return_xml: <interrupted/>")));
+    EXPECT_TRUE(logEntries().contains(QStringLiteral("return_xml: ") + interrupted));
 }
 
 TEST(ReplyText, KeepsOnlyPrintableAscii)

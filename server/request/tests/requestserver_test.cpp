@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QEventLoop>
 #include <QTimer>
 
 #include "core/clock.h"
@@ -38,16 +38,11 @@ public:
 
     bool pad_enabled(bool) override { return true; }
     void clear_padVars() override {}
-    std::unique_ptr<Operation> qp6100_get_swipe(StopWhen) override
+    std::unique_ptr<Operation> qp6100_get_swipe() override
     {
         return std::make_unique<Swipe>(*this, ++swipesRunning);
     }
-    void qp6100_delete_signature(const QString&) override {}
-    void set_account_var(const QString&) override {}
-    void set_fullname_var(const QString&) override {}
-    void setVar(const QString&) override {}
-    std::unique_ptr<Operation> qp6100_get_signature(const QString&, bool, const QString&,
-                                                    StopWhen) override
+    std::unique_ptr<Operation> qp6100_get_signature(const SignatureRequest&) override
     {
         return nullptr;
     }
@@ -66,6 +61,8 @@ private:
             m_finished = std::move(finished);
             m_step.start(5);
         }
+        // Answers once swiped, whoever still waits: a reply to a client that left fails.
+        void clientGone() override {}
 
     private:
         void step()
@@ -76,8 +73,7 @@ private:
                 return;
             }
             m_step.stop();
-            m_finished(
-                Reply{QStringLiteral("<QP6100><SWIPE>%1</SWIPE></QP6100>").arg(m_number), true});
+            m_finished(outcome::CardRead{QString::number(m_number), {}});
         }
 
         WaitingPad& m_pad;
@@ -91,11 +87,7 @@ private:
 class NoPinPad final : public PinPadOperations
 {
 public:
-    std::unique_ptr<Operation> pinPad1000se_get_pin(const QString&, const QString&,
-                                                    std::optional<int>, StopWhen) override
-    {
-        return nullptr;
-    }
+    std::unique_ptr<Operation> pinPad1000se_get_pin(const PinRequest&) override { return nullptr; }
 };
 
 // Lets the test's own events run for a while, as the client side of the test waits.
@@ -173,7 +165,8 @@ TEST_F(RequestServerTest, NestedRequestsAreAnsweredOnTheirOwnConnections)
 
     // One customer operation on the pad at a time: the second swipe is refused at once and
     // the card goes to the till that asked first.
-    EXPECT_EQ(first->readAll(), QByteArray("<QP6100><SWIPE>1</SWIPE></QP6100>"));
+    EXPECT_EQ(first->readAll(),
+              QByteArray("<QP6100><SWIPE><TRACK1>1</TRACK1><TRACK2></TRACK2></SWIPE></QP6100>"));
     EXPECT_EQ(second->readAll(), QByteArray("<QP6100><ERROR>Pad Busy</ERROR></QP6100>"));
     EXPECT_EQ(third->readAll(), QByteArray("<VERSION>1.0.0</VERSION>"));
     EXPECT_EQ(pad.swipesRunning, 1);
@@ -225,12 +218,13 @@ TEST_F(RequestServerTest, RequestOnTheWaitingConnectionRunsNestedInTheWait)
     client->write("TRANS=QP6100;ACTION=1;");
     client->flush();
     QByteArray got;
-    for (int i = 0; i < 200 && got.size() < 57; ++i) {
+    for (int i = 0; i < 200 && got.size() < 85; ++i) {
         pump.wait(10);
         got += client->readAll();
     }
     // The version request is answered during the wait, before the swipe's own reply.
-    EXPECT_EQ(got, QByteArray("<VERSION>1.0.0</VERSION><QP6100><SWIPE>1</SWIPE></QP6100>"));
+    EXPECT_EQ(got, QByteArray("<VERSION>1.0.0</VERSION><QP6100><SWIPE><TRACK1>1</TRACK1><TRACK2></"
+                              "TRACK2></SWIPE></QP6100>"));
 }
 
 TEST_F(RequestServerTest, ClosedConnectionsAreFreedHoweverTheyClose)

@@ -12,62 +12,13 @@
 #include "core/padtimeout.h"
 #include "fakeclock.h"
 #include "log/activitylog.h"
-#include "request/deviceoperations.h"
-#include "request/replytext.h"
+#include "request/replyformatter.h"
 #include "request/requestdispatcher.h"
 #include "request/requester.h"
 #include "request/requestservice.h"
+#include "waitingdevices.h"
 
 namespace {
-
-class WaitingOperation final : public Operation
-{
-public:
-    void start(Finished done) override { finished = std::move(done); }
-    Finished finished;
-};
-
-// A pad whose swipes wait for the test; ticked or not as the test sets.
-class WaitingPad final : public PadOperations
-{
-public:
-    bool enabled = true;
-    std::vector<WaitingOperation*> waiting;
-
-    bool pad_enabled(bool) override { return enabled; }
-    void clear_padVars() override {}
-    std::unique_ptr<Operation> qp6100_get_swipe(StopWhen) override { return wait(); }
-    void qp6100_delete_signature(const QString&) override {}
-    void set_account_var(const QString&) override {}
-    void set_fullname_var(const QString&) override {}
-    void setVar(const QString&) override {}
-    std::unique_ptr<Operation> qp6100_get_signature(const QString&, bool, const QString&,
-                                                    StopWhen) override
-    {
-        return wait();
-    }
-    void pad_welcome() override {}
-
-    std::unique_ptr<Operation> wait()
-    {
-        auto operation = std::make_unique<WaitingOperation>();
-        waiting.push_back(operation.get());
-        return operation;
-    }
-};
-
-class WaitingPinPad final : public PinPadOperations
-{
-public:
-    std::vector<WaitingOperation*> waiting;
-    std::unique_ptr<Operation> pinPad1000se_get_pin(const QString&, const QString&,
-                                                    std::optional<int>, StopWhen) override
-    {
-        auto operation = std::make_unique<WaitingOperation>();
-        waiting.push_back(operation.get());
-        return operation;
-    }
-};
 
 class Till final : public Requester
 {
@@ -104,15 +55,13 @@ public:
     double longest = 0;
 };
 
-void answer(std::vector<WaitingOperation*>& waiting, const QString& xml)
-{
-    ASSERT_FALSE(waiting.empty());
-    WaitingOperation* operation = waiting.front();
-    waiting.erase(waiting.begin());
-    operation->finished(Reply{xml, false});
-}
-
 } // namespace
+
+QString status(const char* pad, const char* pinPad)
+{
+    return QStringLiteral("<STATUS><QP6100>%1</QP6100><1000SE>%2</1000SE></STATUS>")
+        .arg(QLatin1String(pad), QLatin1String(pinPad));
+}
 
 TEST(ServiceTelemetryTest, StatusAndEveryReplysEndingWhileTheDevicesAreHeld)
 {
@@ -140,24 +89,24 @@ TEST(ServiceTelemetryTest, StatusAndEveryReplysEndingWhileTheDevicesAreHeld)
     };
 
     serve(till, "TRANS=STATUS;");
-    EXPECT_EQ(till.sent, QStringList{statusReply("ready", "disconnected")});
+    EXPECT_EQ(till.sent, QStringList{status("ready", "disconnected")});
     serve(waiting, "TRANS=QP6100;ACTION=1;TIMER=30;");
     pinPadPort = true;
     serve(till, "TRANS=1000SE;ACTION=3;CREDITCARD=4012345678909;TOTAL=1.00;");
     // Both held: STATUS still answers at once, and a swipe is refused busy.
     serve(till, "TRANS=STATUS;");
-    EXPECT_EQ(till.sent, QStringList{statusReply("busy", "busy")});
+    EXPECT_EQ(till.sent, QStringList{status("busy", "busy")});
     serve(till, "TRANS=QP6100;ACTION=1;");
-    EXPECT_EQ(till.sent, QStringList{padBusyReply()});
-    answer(pinPad.waiting, QStringLiteral("<1000SE><CANCEL>1</CANCEL></1000SE>"));
-    // The client that waits for the swipe has gone: the ending still counts.
+    EXPECT_EQ(till.sent, QStringList{QStringLiteral("<QP6100><ERROR>Pad Busy</ERROR></QP6100>")});
+    pinPad.answer(outcome::Cancelled{});
+    // The client that waits for the swipe has gone unannounced: the ending still counts.
     waiting.connected = false;
-    answer(pad.waiting, QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>"));
+    pad.answer(outcome::TimedOut{});
     pad.enabled = false;
     pinPadTicked = false;
     serve(till, "TRANS=QP6100;ACTION=1;");
     serve(till, "TRANS=STATUS;TIMER=5;");
-    EXPECT_EQ(till.sent, QStringList{statusReply("off", "off")});
+    EXPECT_EQ(till.sent, QStringList{status("off", "off")});
     serve(till, "TRANS=VERSION;");
     serve(till, "TRANS=NONSENSE;");
 
@@ -172,4 +121,49 @@ TEST(ServiceTelemetryTest, StatusAndEveryReplysEndingWhileTheDevicesAreHeld)
                            QStringLiteral("request NONSENSE")}));
     EXPECT_GE(telemetry.longest, 0.0);
     EXPECT_LT(telemetry.longest, 5.0);
+}
+
+TEST(ServiceTelemetryTest, StatusShowsOffDisconnectedBusyOrReadyForEachDevice)
+{
+    struct Switches
+    {
+        bool ticked;
+        bool reachable;
+        bool busy;
+    };
+    struct Case
+    {
+        Switches pad;
+        Switches pinPad;
+        const char* reply;
+    };
+    const Case cases[] = {
+        {{false, false, false},
+         {false, false, false},
+         "<STATUS><QP6100>off</QP6100><1000SE>off</1000SE></STATUS>"},
+        // A device whose box is not ticked is off, whatever else holds.
+        {{false, true, true},
+         {true, true, false},
+         "<STATUS><QP6100>off</QP6100><1000SE>ready</1000SE></STATUS>"},
+        {{true, false, false},
+         {true, false, true},
+         "<STATUS><QP6100>disconnected</QP6100><1000SE>busy</1000SE></STATUS>"},
+        {{true, true, true},
+         {true, false, false},
+         "<STATUS><QP6100>busy</QP6100><1000SE>disconnected</1000SE></STATUS>"},
+    };
+    for (const Case& c : cases) {
+        Switches pad = c.pad;
+        Switches pinPad = c.pinPad;
+        auto probes = [](Switches& s) {
+            return DeviceBoard::Probes{[&s] { return s.ticked; }, [&s] { return s.reachable; },
+                                       [&s] { return s.busy; }};
+        };
+        const DeviceBoard board(probes(pad), probes(pinPad));
+        const std::optional<Reply> reply =
+            replyFor(outcome::Status{DeviceBoard::statusName(board.status(DeviceId::Pad)),
+                                     DeviceBoard::statusName(board.status(DeviceId::PinPad))});
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->xml, QLatin1String(c.reply));
+    }
 }

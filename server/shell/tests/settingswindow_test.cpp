@@ -37,22 +37,13 @@ struct NoDevices final : PadOperations, PinPadOperations
 {
     bool pad_enabled(bool) override { return false; }
     void clear_padVars() override {}
-    std::unique_ptr<Operation> qp6100_get_swipe(StopWhen) override { return nullptr; }
-    void qp6100_delete_signature(const QString&) override {}
-    void set_account_var(const QString&) override {}
-    void set_fullname_var(const QString&) override {}
-    void setVar(const QString&) override {}
-    std::unique_ptr<Operation> qp6100_get_signature(const QString&, bool, const QString&,
-                                                    StopWhen) override
+    std::unique_ptr<Operation> qp6100_get_swipe() override { return nullptr; }
+    std::unique_ptr<Operation> qp6100_get_signature(const SignatureRequest&) override
     {
         return nullptr;
     }
     void pad_welcome() override {}
-    std::unique_ptr<Operation> pinPad1000se_get_pin(const QString&, const QString&,
-                                                    std::optional<int>, StopWhen) override
-    {
-        return nullptr;
-    }
+    std::unique_ptr<Operation> pinPad1000se_get_pin(const PinRequest&) override { return nullptr; }
 };
 
 int px(int twips)
