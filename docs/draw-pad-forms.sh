@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Draws the README's pictures of the screen pad's forms (padWelcome, padStart, padSig,
+# Draws the operators' guide's pictures of the screen pad's forms (padWelcome, padStart, padSig,
 # padDisconnect) off screen into docs/. Usage: docs/draw-pad-forms.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Takes the README's pictures of the tray program on a desktop of its own (Xvfb, openbox and
-# trayer): the settings window, shown by a click on the tray icon, and the About box, opened
-# from the icon's pop-up menu. Usage: docs/take-screenshots.sh [BUILD_DIR]
+# Takes the documentation's pictures of the tray program on a desktop of its own (Xvfb,
+# openbox and trayer): the settings window, shown by a click on the tray icon, and the About box,
+# opened from the icon's pop-up menu. Usage: docs/take-screenshots.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-${VARNEL_BUILD_DIR:-$root/build}}
