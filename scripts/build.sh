@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the build needs, then configures and builds into build/ (or $VARNEL_BUILD_DIR).
+# Installs what the build needs, then configures and builds into build/ (or $VARNEL_BUILD_DIR):
+# everything, or only the targets named in $VARNEL_TARGETS (blank-separated).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNEL_BUILD_DIR:-$root/build}
@@ -10,4 +11,6 @@ bash "$root/scripts/setup.sh"
 export CCACHE_BASEDIR=$root
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} \
     -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache "$@"
-cmake --build "$build" --parallel "$(nproc)"
+targets=()
+for target in ${VARNEL_TARGETS:-}; do targets+=(--target "$target"); done
+cmake --build "$build" --parallel "$(nproc)" "${targets[@]}"

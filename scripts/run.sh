@@ -7,7 +7,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNEL_BUILD_DIR:-$root/build}
 
-bash "$root/scripts/build.sh"
+# Only what runs here and the client for a first request: not the tests and benchmarks.
+VARNEL_TARGETS="varnelpayment varnel-pinpad varnel-client" bash "$root/scripts/build.sh"
 home=$(mktemp -d -t varnelpayment.XXXXXX)
 
 "$build/bin/varnel-pinpad" --link "$home/pinpad" &

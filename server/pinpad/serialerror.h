@@ -3,7 +3,7 @@
 #include <QSerialPort>
 
 // The numbers with which the PIN pad and the serial port scan report why a port or the pad
-// failed; the README lists them.
+// failed; the operators' guide lists them.
 namespace SerialError {
 
 // The device does not exist.

@@ -241,8 +241,8 @@ int makeCertificate(const QCommandLineParser& parser, const QString& home)
     print(stdout, QStringLiteral("Next:"));
     print(stdout, QStringLiteral("  1. Set [WebSocket] Port and Origins (the tills' sites) there "
                                  "and restart the server; pages open wss://NAME:PORT."));
-    print(stdout, QStringLiteral("  2. Trust %1 on each till machine (README: \"A web till from "
-                                 "its own site\").")
+    print(stdout, QStringLiteral("  2. Trust %1 on each till machine (docs/protocol.md: \"A web till "
+                                 "from its own site\").")
                       .arg(caCertificate));
     print(stdout, QStringLiteral("  3. Allow the tills' sites local network access: "
                                  "varnelpayment --home %1 --browser-policy")

@@ -1,4 +1,4 @@
-// Draws the screen pad's four forms as the README shows them, each on a 1024 x 600 customer
+// Draws the screen pad's four forms as the development guide shows them, each on a 1024 x 600 customer
 // screen with example values and, on the signing form, a signature: padWelcome.png,
 // padStart.png, padSig.png and padDisconnect.png in the folder given (see
 // docs/draw-pad-forms.sh). Runs on the off-screen platform.
