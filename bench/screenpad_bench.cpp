@@ -36,6 +36,7 @@
 #include "screenpad/padwindow.h"
 #include "screenpad/screenpad.h"
 #include "screenpad/signingbox.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -81,7 +82,8 @@ int main(int argc, char** argv)
     SystemClock clock;
     ActivityLog log(home.filePath(QStringLiteral("varnelpayment.log")), clock);
     LiveSettings settings;
-    ScreenPad pad(settings, log);
+    const Qp6100Settings padSettings;
+    ScreenPad pad(padSettings, log);
     NoFileChooser chooser;
     PadConnection connection(pad, settings, log, chooser);
     settings.setChkQP6100Device(LiveSettings::Ticked);

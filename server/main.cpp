@@ -56,7 +56,7 @@ Devices devicesOf(bool screenPad, FileChooser& fileChooser, TextViewer& textView
 {
     Devices devices{{}, fileChooser, textViewer};
     if (screenPad)
-        devices.makePad = [](const LiveSettings& settings, ActivityLog& log) {
+        devices.makePad = [](const Qp6100Settings& settings, ActivityLog& log) {
             return std::make_unique<ScreenPad>(settings, log);
         };
     return devices;
@@ -145,8 +145,8 @@ int main(int argc, char** argv)
         return 1;
     }
     const ProgramFolder folder(options.home());
-    const StoredSettings stored = SettingsFile::read(folder.settingsPath());
-    const bool screenPad = options.screenPad(stored.qp6100Driver);
+    const Settings stored = SettingsFile::read(folder.settingsPath());
+    const bool screenPad = options.screenPad(stored.qp6100.driver);
     // A widget application for the tray program, and for the screen pad wherever there is a
     // display.
     std::unique_ptr<QCoreApplication> app = windowed || (screenPad && hasDisplay())

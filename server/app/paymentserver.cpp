@@ -40,13 +40,13 @@ Interface& chosen(Interface* given, std::unique_ptr<Interface>& own, Args&&... a
 
 } // namespace
 
-PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& stored,
+PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored,
                              const Clock& clock, Scheduler& scheduler, Devices devices,
                              bool simulate, QObject* parent)
     : QObject(parent), m_folder(folder), m_stored(stored), m_clock(clock), m_simulate(simulate),
       m_textViewer(devices.textViewer),
-      m_log(folder.logPath(), clock, LogLimits{stored.maxLogMegabytes}),
-      m_settingsFile(folder.settingsPath(), m_log), m_connectionLimit(stored.maxConnections),
+      m_log(folder.logPath(), clock, LogLimits{stored.local.maxLogMegabytes}),
+      m_settingsFile(folder.settingsPath(), m_log), m_connectionLimit(stored.local.maxConnections),
       m_deviceBoard(DeviceBoard::Probes{
                         [this] { return m_settings.chkQP6100Device() == LiveSettings::Ticked; },
                         // The QP6100 menu is in its open state while the pad's port is open.
@@ -60,16 +60,16 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& 
                                 m_settings.cbo1000SECommPort(), m_stored.serialPorts));
                         },
                         [this] { return m_dispatcher.pinPadHeld(); }}),
-      m_metrics(parseListenPort(stored.metricsPort.trimmed())
+      m_metrics(parseListenPort(stored.metrics.port.trimmed())
                     ? std::make_unique<PrometheusTelemetry>(m_deviceBoard, m_log,
                                                             QStringLiteral(VARNEL_VERSION))
                     : nullptr),
       m_telemetry(m_metrics ? static_cast<Telemetry&>(*m_metrics) : Telemetry::none()),
-      m_access(AccessPolicy::fromAllowFrom(stored.allowFrom, &m_accessLines)),
+      m_access(AccessPolicy::fromAllowFrom(stored.local.allowFrom, &m_accessLines)),
       m_watchedFtp(std::make_unique<WatchedFtpClient>(
           chosen<FtpClient, CurlFtpClient>(devices.ftpClient, m_ownFtpClient), m_telemetry)),
       m_simulatedPad(devices.makePad ? nullptr : std::make_unique<SimulatedPad>()),
-      m_padDriver(devices.makePad ? devices.makePad(m_settings, m_log) : nullptr),
+      m_padDriver(devices.makePad ? devices.makePad(m_stored.qp6100, m_log) : nullptr),
       m_pad(std::make_unique<SignaturePad>(
           m_padDriver ? *m_padDriver : static_cast<PadDriver&>(*m_simulatedPad), m_settings, m_log,
           devices.fileChooser, scheduler, m_padTimeout,
@@ -80,25 +80,27 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const StoredSettings& 
       m_pinPad(std::make_unique<PinEntry>(
           chosen<PinPadDevice, SerialPinPad>(devices.pinPad, m_ownPinPad, stored.serialPorts,
                                              scheduler),
-          m_settings, m_log, stored.pinTimeoutSeconds)),
+          m_settings, m_log, stored.pinPad.pinTimeoutSeconds)),
       m_commPortScan(std::make_unique<CommPortScan>(
           chosen<SerialProbe, QtSerialProbe>(devices.serialProbe, m_ownSerialProbe), m_settings,
           m_log, stored.serialPorts)),
       m_dispatcher(m_log, m_padTimeout, *m_pad, *m_pinPad, &m_deviceBoard),
       m_service(m_log, m_dispatcher, folder.signaturesPath(), m_telemetry),
       m_admission(m_log, m_access, m_connectionLimit, m_telemetry),
-      m_tcpDoor(std::make_unique<RequestServer>(m_log, m_settings, m_service, m_admission)),
-      m_webSocketDoor(std::make_unique<WebSocketDoor>(m_log, m_settings, m_admission, m_service)),
+      m_tcpDoor(std::make_unique<RequestServer>(m_log, stored.local, m_service, m_admission)),
+      m_webSocketDoor(std::make_unique<WebSocketDoor>(
+          m_log, stored.webSocket, stored.local.bindAddress, m_admission, m_service)),
       m_padControl(m_simulatedPad ? std::make_unique<PadControlServer>(*m_simulatedPad, m_log)
                                   : nullptr),
       m_metricsPort(m_metrics ? std::make_unique<MetricsPort>(
                                     m_log, m_admission,
                                     MetricsPort::Pages{[this] { return m_metrics->text(); },
-                                                       [this] { return health(); }})
+                                                       [this] { return health(); }},
+                                    stored.metrics, stored.local.bindAddress)
                               : nullptr)
 {
     // The certificate's end, for the alert that comes before it.
-    const QString certificate = stored.webSocketCertFile.trimmed();
+    const QString certificate = stored.webSocket.certFile.trimmed();
     if (m_metrics && !certificate.isEmpty()) {
         const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificate);
         if (!chain.isEmpty())
@@ -115,8 +117,7 @@ StartupReport PaymentServer::start()
         return report;
     m_started = true;
     m_log.log(QStringLiteral("Application: Form load"));
-    m_settingsFile.load_settings(m_settings, m_stored,
-                                 [this] { m_commPortScan->list_comm_ports(); });
+    m_settings.load(m_stored.window(), [this] { m_commPortScan->list_comm_ports(); });
     if (m_simulate)
         m_settings.setChkQP6100Device(LiveSettings::Ticked);
     for (const QString& line : m_stored.complaints + m_accessLines)
@@ -128,20 +129,21 @@ StartupReport PaymentServer::start()
 
     // The cap is fitted to the file limit once, before either door opens.
     m_connectionLimit.fitToFileLimit(m_log);
-    report.port = m_settings.txtSockport();
+    report.port = m_stored.local.fields.sockport;
     m_tcpDoor->start_listening(&report.listenError);
     // A second door onto the same service, for browser tills; without it the TCP port serves on.
-    report.webSocketPort = m_settings.webSocketPort();
+    report.webSocketPort = m_stored.webSocket.port;
     m_webSocketDoor->start(&report.webSocketError);
     if (m_metricsPort) {
-        report.metricsPort = m_stored.metricsPort;
-        m_metricsPort->start(m_stored.metricsPort, m_settings.bindAddress(), &report.metricsError);
+        report.metricsPort = m_stored.metrics.port;
+        m_metricsPort->start(&report.metricsError);
     }
     mnuToolsLogFilePurgeLog();
     m_purgeTimer = std::make_unique<PurgeTimer>(m_log, m_clock);
     // The simulated pad's control port, where varnel-pad stands at the pad.
     if (m_padControl)
-        m_padControl->listen(m_stored.padControlPort.value_or(PadControlProtocol::kDefaultPort));
+        m_padControl->listen(
+            m_stored.simulator.padControlPort.value_or(PadControlProtocol::kDefaultPort));
     return report;
 }
 
@@ -187,7 +189,7 @@ HealthAnswer PaymentServer::health() const
     return HealthAnswer::of(m_deviceBoard,
                             {{QStringLiteral("tcp"), true, listeningPort()},
                              {QStringLiteral("websocket"),
-                              !m_settings.webSocketPort().trimmed().isEmpty(), webSocketPort()},
+                              !m_stored.webSocket.port.trimmed().isEmpty(), webSocketPort()},
                              {QStringLiteral("metrics"), true, metricsPort()}},
                             QStringLiteral(VARNEL_VERSION));
 }
@@ -217,7 +219,8 @@ bool PaymentServer::webSocketSecure() const
 
 void PaymentServer::mnuFileSave()
 {
-    m_settingsFile.mnuFileSave(m_settings);
+    // The window's fields as they stand now; the rest as read.
+    m_settingsFile.mnuFileSave(m_stored.withWindow(m_settings.fields()));
 }
 
 void PaymentServer::mnuToolsLogFilePurgeLog()

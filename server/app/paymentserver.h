@@ -20,8 +20,8 @@
 #include "request/connectionlimit.h"
 #include "request/requestdispatcher.h"
 #include "request/requestservice.h"
+#include "settings/settings.h"
 #include "settings/settingsfile.h"
-#include "settings/storedsettings.h"
 
 class Clock;
 class CommPortScan;
@@ -51,9 +51,10 @@ class PaymentServer : public QObject, public WindowCommands
     Q_OBJECT
 
 public:
-    // `stored` is the settings file as read before the server was made; `simulate` ticks the
+    // `stored` is the settings file as read before the server was made; each part gets its
+    // section of it, and the window's fields are loaded from it at start. `simulate` ticks the
     // QP6100 box for this run only.
-    PaymentServer(const ProgramFolder& folder, const StoredSettings& stored, const Clock& clock,
+    PaymentServer(const ProgramFolder& folder, const Settings& stored, const Clock& clock,
                   Scheduler& scheduler, Devices devices, bool simulate = false,
                   QObject* parent = nullptr);
     ~PaymentServer() override;
@@ -95,7 +96,8 @@ public:
 
 private:
     ProgramFolder m_folder;
-    StoredSettings m_stored;
+    // The file as read at start-up; the window's fields live on in `m_settings`.
+    Settings m_stored;
     const Clock& m_clock;
     bool m_simulate;
     TextViewer& m_textViewer;

@@ -4,16 +4,17 @@
 
 #include "pad/padcontrolprotocol.h"
 #include "request/listenport.h"
-#include "settings/storedsettings.h"
+#include "settings/settings.h"
 
-QList<PortSetting> serverPortSettings(const StoredSettings& stored)
+QList<PortSetting> serverPortSettings(const Settings& settings)
 {
+    const std::optional<quint16> control = settings.simulator.padControlPort;
     return {
-        {QStringLiteral("Local"), QStringLiteral("localSockport"), stored.localSockport},
-        {QStringLiteral("WebSocket"), QStringLiteral("Port"), stored.webSocketPort},
+        {QStringLiteral("Local"), QStringLiteral("localSockport"), settings.local.fields.sockport},
+        {QStringLiteral("WebSocket"), QStringLiteral("Port"), settings.webSocket.port},
         {QStringLiteral("Simulator"), QStringLiteral("padControlPort"),
-         QString::number(stored.padControlPort.value_or(PadControlProtocol::kDefaultPort))},
-        {QStringLiteral("Metrics"), QStringLiteral("Port"), stored.metricsPort},
+         QString::number(control.value_or(PadControlProtocol::kDefaultPort))},
+        {QStringLiteral("Metrics"), QStringLiteral("Port"), settings.metrics.port},
     };
 }
 

@@ -1,10 +1,15 @@
 #pragma once
 
+#include <functional>
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
-// The settings window's fields as one model: the parts of the server read a field when they
+#include "core/windowfields.h"
+
+// The settings window's fields as one model, loaded from the settings file's window sections
+// at start-up and saved back by "Save Settings": the parts of the server read a field when they
 // act, and the window (when there is one) binds its controls to the same fields. Every setter
 // announces a change of value with `changed`, so the window never shows a stale field. A device
 // box's click handler is this model's reaction to the box changing state, so it runs the same
@@ -19,55 +24,40 @@ public:
 
     explicit LiveSettings(QObject* parent = nullptr);
 
-    QString txtSockport() const { return m_txtSockport; }
-    QString txtFtpUrl() const { return m_txtFtpUrl; }
-    QString txtFtpUsername() const { return m_txtFtpUsername; }
-    QString txtFtpPassword() const { return m_txtFtpPassword; }
-    QString cbo1000SECommPort() const { return m_cbo1000SECommPort; }
-    QString cbo1000SEBaudRate() const { return m_cbo1000SEBaudRate; }
-    QString txt1000SEParity() const { return m_txt1000SEParity; }
-    QString txt1000SEDataBits() const { return m_txt1000SEDataBits; }
-    QString txt1000SEEncryption() const { return m_txt1000SEEncryption; }
-    void setTxtSockport(const QString& text) { assign(m_txtSockport, text); }
-    void setTxtFtpUrl(const QString& text) { assign(m_txtFtpUrl, text); }
-    void setTxtFtpUsername(const QString& text) { assign(m_txtFtpUsername, text); }
-    void setTxtFtpPassword(const QString& text) { assign(m_txtFtpPassword, text); }
-    void setCbo1000SECommPort(const QString& text) { assign(m_cbo1000SECommPort, text); }
-    void setCbo1000SEBaudRate(const QString& text) { assign(m_cbo1000SEBaudRate, text); }
-    void setTxt1000SEParity(const QString& text) { assign(m_txt1000SEParity, text); }
-    void setTxt1000SEDataBits(const QString& text) { assign(m_txt1000SEDataBits, text); }
-    void setTxt1000SEEncryption(const QString& text) { assign(m_txt1000SEEncryption, text); }
+    // The window's fields as they stand now, section by section.
+    const WindowFields& fields() const { return m_fields; }
+    const LocalFields& local() const { return m_fields.local; }
+    const FtpSettings& ftp() const { return m_fields.ftp; }
+    const PinPadFields& pinPad() const { return m_fields.pinPad; }
+    // Form load: shows `stored` in the window's order, the QP6100 box first, then the serial
+    // port scan, then the 1000SE box and its fields, then runs both boxes' click handlers.
+    void load(const WindowFields& stored, const std::function<void()>& list_comm_ports);
 
-    // The QP6100's driver ("simulated" or "screen"), the screen the screen pad shows on (a
-    // number from 0; empty is the last screen) and the input device of its card reader (empty:
-    // the reader types into the pad window). Texts as stored.
-    QString qp6100Driver() const { return m_qp6100Driver; }
-    QString qp6100Screen() const { return m_qp6100Screen; }
-    QString qp6100CardReader() const { return m_qp6100CardReader; }
-    void setQp6100Driver(const QString& text) { assign(m_qp6100Driver, text); }
-    void setQp6100Screen(const QString& text) { assign(m_qp6100Screen, text); }
-    void setQp6100CardReader(const QString& text) { assign(m_qp6100CardReader, text); }
-    // Settings of the file only, with no field in the window: who may connect, where the ports
-    // listen, and the WebSocket port for browser tills. Read at start-up.
-    QString allowFrom() const { return m_allowFrom; }
-    QString bindAddress() const { return m_bindAddress; }
-    QString webSocketPort() const { return m_webSocketPort; }
-    QString webSocketOrigins() const { return m_webSocketOrigins; }
-    QString webSocketCertFile() const { return m_webSocketCertFile; }
-    QString webSocketKeyFile() const { return m_webSocketKeyFile; }
-    void setAllowFrom(const QString& text) { assign(m_allowFrom, text); }
-    void setBindAddress(const QString& text) { assign(m_bindAddress, text); }
-    void setWebSocketPort(const QString& text) { assign(m_webSocketPort, text); }
-    void setWebSocketOrigins(const QString& text) { assign(m_webSocketOrigins, text); }
-    void setWebSocketCertFile(const QString& text) { assign(m_webSocketCertFile, text); }
-    void setWebSocketKeyFile(const QString& text) { assign(m_webSocketKeyFile, text); }
+    QString txtSockport() const { return m_fields.local.sockport; }
+    QString txtFtpUrl() const { return m_fields.ftp.url; }
+    QString txtFtpUsername() const { return m_fields.ftp.user; }
+    QString txtFtpPassword() const { return m_fields.ftp.password; }
+    QString cbo1000SECommPort() const { return m_fields.pinPad.commPort; }
+    QString cbo1000SEBaudRate() const { return m_fields.pinPad.baudRate; }
+    QString txt1000SEParity() const { return m_fields.pinPad.parity; }
+    QString txt1000SEDataBits() const { return m_fields.pinPad.dataBits; }
+    QString txt1000SEEncryption() const { return m_fields.pinPad.encryption; }
+    void setTxtSockport(const QString& text) { assign(m_fields.local.sockport, text); }
+    void setTxtFtpUrl(const QString& text) { assign(m_fields.ftp.url, text); }
+    void setTxtFtpUsername(const QString& text) { assign(m_fields.ftp.user, text); }
+    void setTxtFtpPassword(const QString& text) { assign(m_fields.ftp.password, text); }
+    void setCbo1000SECommPort(const QString& text) { assign(m_fields.pinPad.commPort, text); }
+    void setCbo1000SEBaudRate(const QString& text) { assign(m_fields.pinPad.baudRate, text); }
+    void setTxt1000SEParity(const QString& text) { assign(m_fields.pinPad.parity, text); }
+    void setTxt1000SEDataBits(const QString& text) { assign(m_fields.pinPad.dataBits, text); }
+    void setTxt1000SEEncryption(const QString& text) { assign(m_fields.pinPad.encryption, text); }
 
     // The Comm Port list's entries, refilled by the serial port scan.
     QStringList commPortList() const { return m_commPortList; }
     void setCommPortList(const QStringList& ports) { assign(m_commPortList, ports); }
 
-    int chkQP6100Device() const { return m_chkQP6100Device; }
-    int chk1000SEDevice() const { return m_chk1000SEDevice; }
+    int chkQP6100Device() const { return m_fields.qp6100.device; }
+    int chk1000SEDevice() const { return m_fields.pinPad.device; }
     // Changing a box's state runs its click handler, as a click on the box would.
     void setChkQP6100Device(int state);
     void setChk1000SEDevice(int state);
@@ -105,27 +95,8 @@ private:
         Q_EMIT changed();
     }
 
-    QString m_txtSockport;
-    QString m_txtFtpUrl;
-    QString m_txtFtpUsername;
-    QString m_txtFtpPassword;
-    QString m_cbo1000SECommPort;
-    QString m_cbo1000SEBaudRate;
-    QString m_txt1000SEParity;
-    QString m_txt1000SEDataBits;
-    QString m_txt1000SEEncryption;
-    QString m_qp6100Driver;
-    QString m_qp6100Screen;
-    QString m_qp6100CardReader;
-    QString m_allowFrom;
-    QString m_bindAddress;
-    QString m_webSocketPort;
-    QString m_webSocketOrigins;
-    QString m_webSocketCertFile;
-    QString m_webSocketKeyFile;
+    WindowFields m_fields;
     QStringList m_commPortList;
-    int m_chkQP6100Device = Unticked;
-    int m_chk1000SEDevice = Unticked;
     bool m_mnuQP6100Connect = false;
     bool m_mnuQP6100Disconnect = false;
     bool m_mnuQP6100PadForms = false;

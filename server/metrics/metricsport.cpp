@@ -22,8 +22,10 @@ QByteArray response(int status, const QByteArray& reason, const QByteArray& type
 
 } // namespace
 
-MetricsPort::MetricsPort(ActivityLog& log, Admission& admission, Pages pages, QObject* parent)
-    : QObject(parent), m_log(log), m_pages(std::move(pages)),
+MetricsPort::MetricsPort(ActivityLog& log, Admission& admission, Pages pages,
+                         MetricsSettings settings, QString bindAddress, QObject* parent)
+    : QObject(parent), m_log(log), m_pages(std::move(pages)), m_settings(std::move(settings)),
+      m_bindAddress(std::move(bindAddress)),
       m_listener(new DoorListener(
           admission, Door::Metrics,
           [this](qintptr descriptor, CapPlace place) { admit(descriptor, std::move(place)); },
@@ -31,14 +33,15 @@ MetricsPort::MetricsPort(ActivityLog& log, Admission& admission, Pages pages, QO
 {
 }
 
-bool MetricsPort::start(const QString& portField, const QString& bindAddress, QString* reason)
+bool MetricsPort::start(QString* reason)
 {
+    const QString& portField = m_settings.port;
     const QString trimmed = portField.trimmed();
     if (trimmed.isEmpty() || trimmed == QLatin1String("0"))
         return true;
     QString why;
     const std::optional<DoorListener::Listening> listening =
-        m_listener->listen(trimmed, bindAddress, &why);
+        m_listener->listen(trimmed, m_bindAddress, &why);
     if (!listening) {
         m_log.log(QStringLiteral("Metrics: Listening Error port=[") + portField +
                   QStringLiteral("] ") + why);

@@ -7,6 +7,7 @@
 
 #include "metrics/healthanswer.h"
 #include "request/connectionlimit.h"
+#include "settings/settings.h"
 
 class ActivityLog;
 class Admission;
@@ -32,13 +33,15 @@ public:
         std::function<HealthAnswer()> health;
     };
 
-    // Who comes in is `admission`'s to say, as for the request doors.
-    MetricsPort(ActivityLog& log, Admission& admission, Pages pages, QObject* parent = nullptr);
+    // Opens as `settings` say, on `bindAddress` (`[Local] bindAddress`); who comes in is
+    // `admission`'s to say, as for the request doors.
+    MetricsPort(ActivityLog& log, Admission& admission, Pages pages, MetricsSettings settings,
+                QString bindAddress, QObject* parent = nullptr);
 
-    // Opens the port that the `[Metrics] Port` text names, on `bindAddress`. Empty or 0: stays
-    // closed and returns true. Returns false, with the reason (also logged), when the text is
-    // no port or the port cannot be opened.
-    bool start(const QString& portField, const QString& bindAddress, QString* reason = nullptr);
+    // Opens the port that the `[Metrics] Port` text names. Empty or 0: stays closed and returns
+    // true. Returns false, with the reason (also logged), when the text is no port or the port
+    // cannot be opened.
+    bool start(QString* reason = nullptr);
     // The port listened on, 0 when closed.
     quint16 listeningPort() const;
 
@@ -49,5 +52,7 @@ private:
 
     ActivityLog& m_log;
     Pages m_pages;
+    MetricsSettings m_settings;
+    QString m_bindAddress;
     DoorListener* m_listener;
 };

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "core/telemetry.h"
-#include "settings/storedsettings.h"
+#include "settings/settings.h"
 
 class ActivityLog;
 
@@ -17,7 +17,7 @@ public:
     // below the process's file limit.
     static constexpr int kReservedDescriptors = 32;
 
-    explicit ConnectionLimit(int max = StoredSettings::kDefaultMaxConnections) : m_max(max) {}
+    explicit ConnectionLimit(int max = LocalSettings::kDefaultMaxConnections) : m_max(max) {}
 
     int max() const { return m_max; }
     void setMax(int max) { m_max = max; }
@@ -44,7 +44,7 @@ public:
     }
 
 private:
-    int m_max = StoredSettings::kDefaultMaxConnections;
+    int m_max = LocalSettings::kDefaultMaxConnections;
     int m_open = 0;
 };
 

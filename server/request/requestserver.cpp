@@ -6,14 +6,13 @@
 
 #include <QTcpSocket>
 
-#include "core/livesettings.h"
 #include "log/activitylog.h"
 #include "request/doorlistener.h"
 #include "request/serverequest.h"
 
-RequestServer::RequestServer(ActivityLog& log, const LiveSettings& settings,
-                             RequestService& service, Admission& admission, QObject* parent)
-    : QObject(parent), m_log(log), m_settings(settings), m_service(service),
+RequestServer::RequestServer(ActivityLog& log, LocalSettings local, RequestService& service,
+                             Admission& admission, QObject* parent)
+    : QObject(parent), m_log(log), m_local(std::move(local)), m_service(service),
       m_listener(new DoorListener(
           admission, Door::Tcp,
           [this](qintptr descriptor, CapPlace place) {
@@ -29,16 +28,16 @@ bool RequestServer::start_listening(QString* reason)
 {
     QString why;
     const std::optional<DoorListener::Listening> listening =
-        m_listener->listen(m_settings.txtSockport(), m_settings.bindAddress(), &why);
+        m_listener->listen(m_local.fields.sockport, m_local.bindAddress, &why);
     if (!listening) {
-        m_log.log(QStringLiteral("Socket: Listening Error port=[") + m_settings.txtSockport() +
+        m_log.log(QStringLiteral("Socket: Listening Error port=[") + m_local.fields.sockport +
                   QStringLiteral("] ") + why);
         if (reason)
             *reason = why;
         return false;
     }
     m_log.log(QStringLiteral("Socket: Listening Port ") + QString::number(listening->port));
-    if (!m_settings.bindAddress().trimmed().isEmpty())
+    if (!m_local.bindAddress.trimmed().isEmpty())
         m_log.log(QStringLiteral("Socket: Listening Address ") + listening->address.toString());
     return true;
 }

@@ -7,15 +7,15 @@
 #include "request/clientconnection.h"
 #include "request/connectionlimit.h"
 #include "request/requester.h"
+#include "settings/settings.h"
 
 class ActivityLog;
 class Admission;
 class DoorListener;
-class LiveSettings;
 class QTcpSocket;
 class RequestService;
 
-// The TCP door of the request service: listens on the port field's port, takes the client
+// The TCP door of the request service: listens on `[Local] localSockport`, takes the client
 // connections that the shared admission lets in and hands every receipt of data to the service
 // as one request, with the connection it came on as its requester.
 class RequestServer : public QObject
@@ -26,13 +26,14 @@ public:
     // A receipt larger than this is not parsed: the connection is closed instead.
     static constexpr qint64 kMaxRequestBytes = Requester::kMaxRequestBytes;
 
-    // Requests go to `service`; who comes in is `admission`'s to say, the same for every door.
-    RequestServer(ActivityLog& log, const LiveSettings& settings, RequestService& service,
+    // Listens as `local` says; requests go to `service`; who comes in is `admission`'s to say,
+    // the same for every door.
+    RequestServer(ActivityLog& log, LocalSettings local, RequestService& service,
                   Admission& admission, QObject* parent = nullptr);
     ~RequestServer() override;
 
-    // Listens on the port field's port (on `[Local] bindAddress` when set). Returns false, with
-    // the reason, when the field holds no usable port or the port cannot be listened on; the
+    // Listens on the port setting's port (on `[Local] bindAddress` when set). Returns false, with
+    // the reason, when the setting holds no usable port or the port cannot be listened on; the
     // reason is also logged.
     bool start_listening(QString* reason = nullptr);
     // The port listened on, 0 before listening.
@@ -50,7 +51,7 @@ private:
     int freeSlot() const;
 
     ActivityLog& m_log;
-    const LiveSettings& m_settings;
+    LocalSettings m_local;
     RequestService& m_service;
     DoorListener* m_listener;
     // The open connections by slot; each is a Qt child of this server.

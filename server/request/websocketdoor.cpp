@@ -7,7 +7,6 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
-#include "core/livesettings.h"
 #include "log/activitylog.h"
 #include "request/admission.h"
 #include "request/capplaceholder.h"
@@ -26,9 +25,10 @@ constexpr qint64 kMaxHandshakeBytes = 16 * 1024;
 
 } // namespace
 
-WebSocketDoor::WebSocketDoor(ActivityLog& log, const LiveSettings& settings, Admission& admission,
-                             RequestService& service, QObject* parent)
-    : QObject(parent), m_log(log), m_settings(settings), m_admission(admission), m_service(service),
+WebSocketDoor::WebSocketDoor(ActivityLog& log, WebSocketSettings settings, QString bindAddress,
+                             Admission& admission, RequestService& service, QObject* parent)
+    : QObject(parent), m_log(log), m_settings(std::move(settings)),
+      m_bindAddress(std::move(bindAddress)), m_admission(admission), m_service(service),
       m_listener(new DoorListener(
           admission, Door::WebSocket,
           [this](qintptr descriptor, CapPlace place) { admit(descriptor, std::move(place)); },
@@ -43,16 +43,15 @@ WebSocketDoor::~WebSocketDoor() = default;
 
 bool WebSocketDoor::start(QString* reason)
 {
-    const QString portSetting = m_settings.webSocketPort().trimmed();
+    const QString portSetting = m_settings.port.trimmed();
     if (portSetting.isEmpty() || portSetting == QLatin1String("0"))
         return true;
 
     QString why;
-    const QString certFile = m_settings.webSocketCertFile().trimmed();
-    const QString keyFile = m_settings.webSocketKeyFile().trimmed();
+    const QString certFile = m_settings.certFile.trimmed();
+    const QString keyFile = m_settings.keyFile.trimmed();
     // The port and the address are checked before the TLS files.
-    bool usable =
-        parseListenPort(portSetting, &why) && parseBindAddress(m_settings.bindAddress(), &why);
+    bool usable = parseListenPort(portSetting, &why) && parseBindAddress(m_bindAddress, &why);
     if (usable && (!certFile.isEmpty() || !keyFile.isEmpty())) {
         if (certFile.isEmpty() || keyFile.isEmpty()) {
             why = QStringLiteral("CertFile and KeyFile must both be set for TLS");
@@ -63,7 +62,7 @@ bool WebSocketDoor::start(QString* reason)
         }
     }
     const std::optional<DoorListener::Listening> listening =
-        usable ? m_listener->listen(portSetting, m_settings.bindAddress(), &why) : std::nullopt;
+        usable ? m_listener->listen(portSetting, m_bindAddress, &why) : std::nullopt;
     if (!listening) {
         m_tls.reset();
         m_log.log(QStringLiteral("WebSocket: Listening Error port=[") + portSetting +
@@ -72,7 +71,7 @@ bool WebSocketDoor::start(QString* reason)
             *reason = why;
         return false;
     }
-    m_origins = OriginList(m_settings.webSocketOrigins());
+    m_origins = OriginList(m_settings.origins);
     m_log.log(QStringLiteral("WebSocket: Listening Port ") + QString::number(listening->port) +
               (isSecure() ? QStringLiteral(" (wss)") : QStringLiteral(" (ws)")));
     if (m_tls && !m_expiry) {

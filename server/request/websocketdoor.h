@@ -12,12 +12,12 @@
 #include "request/connectionlimit.h"
 #include "request/originlist.h"
 #include "request/requester.h"
+#include "settings/settings.h"
 
 class CertificateExpiryWatch;
 class ActivityLog;
 class Admission;
 class DoorListener;
-class LiveSettings;
 class QWebSocket;
 class QWebSocketServer;
 class RequestService;
@@ -36,10 +36,10 @@ public:
     // How long a connection may take to send its handshake.
     static constexpr int kHandshakeTimeoutMs = 10000;
 
-    // Requests go to `service`, the same that serves the TCP port; `admission` is the TCP
-    // port's too.
-    WebSocketDoor(ActivityLog& log, const LiveSettings& settings, Admission& admission,
-                  RequestService& service, QObject* parent = nullptr);
+    // Opens as `settings` say, on `bindAddress` (`[Local] bindAddress`). Requests go to
+    // `service`, the same that serves the TCP port; `admission` is the TCP port's too.
+    WebSocketDoor(ActivityLog& log, WebSocketSettings settings, QString bindAddress,
+                  Admission& admission, RequestService& service, QObject* parent = nullptr);
     ~WebSocketDoor() override;
 
     // Opens the port that `[WebSocket] Port` names, with TLS when `CertFile` and `KeyFile` are
@@ -67,7 +67,8 @@ private:
     void takeConnection();
 
     ActivityLog& m_log;
-    const LiveSettings& m_settings;
+    WebSocketSettings m_settings;
+    QString m_bindAddress;
     Admission& m_admission;
     RequestService& m_service;
     OriginList m_origins;

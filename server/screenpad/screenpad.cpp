@@ -4,7 +4,6 @@
 #include <QScreen>
 #include <QWindow>
 
-#include "core/livesettings.h"
 #include "log/activitylog.h"
 #include "pad/padvaluebytes.h"
 #include "pad/sigcomp.h"
@@ -12,6 +11,7 @@
 #include "screenpad/evdevcardreader.h"
 #include "screenpad/padwindow.h"
 #include "screenpad/signingbox.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ void wipe(QString& text)
 
 } // namespace
 
-ScreenPad::ScreenPad(const LiveSettings& settings, ActivityLog& log, QObject* parent)
+ScreenPad::ScreenPad(const Qp6100Settings& settings, ActivityLog& log, QObject* parent)
     : QObject(parent), m_settings(&settings), m_log(&log)
 {
     for (const QString& name : kVariableNames)
@@ -68,7 +68,7 @@ void ScreenPad::OpenPort(int, int, qint16& status)
         return;
     }
     const QList<QScreen*> screens = QGuiApplication::screens();
-    const QString wanted = m_settings->qp6100Screen().trimmed();
+    const QString wanted = m_settings->screen.trimmed();
     bool isNumber = wanted.isEmpty();
     const int index = wanted.isEmpty() ? int(screens.size()) - 1 : wanted.toInt(&isNumber);
     if (!isNumber || index < 0 || index >= screens.size()) {
@@ -199,7 +199,7 @@ void ScreenPad::startSwipe()
 {
     m_awaitingCard = true;
     m_tracks.clear();
-    const QString device = m_settings->qp6100CardReader().trimmed();
+    const QString device = m_settings->cardReader.trimmed();
     if (!device.isEmpty()) {
         m_cardReader = std::make_unique<EvdevCardReader>();
         connect(m_cardReader.get(), &EvdevCardReader::keyTyped, this, &ScreenPad::readerKey);

@@ -14,7 +14,7 @@
 
 class ActivityLog;
 class EvdevCardReader;
-class LiveSettings;
+struct Qp6100Settings;
 class PadWindow;
 struct ReaderKey;
 
@@ -32,9 +32,9 @@ public:
     static constexpr qint16 kNoDisplay = 2;
     static constexpr qint16 kNoSuchScreen = 3;
 
-    // The settings name the screen and the card reader (read when they are used); the log
-    // takes what goes wrong with them.
-    ScreenPad(const LiveSettings& settings, ActivityLog& log, QObject* parent = nullptr);
+    // The `[QP6100]` settings name the screen and the card reader (read when they are used);
+    // the log takes what goes wrong with them.
+    ScreenPad(const Qp6100Settings& settings, ActivityLog& log, QObject* parent = nullptr);
     ~ScreenPad() override;
 
     void OpenPort(int port, int options, qint16& status) override;
@@ -69,7 +69,7 @@ private:
     void showValues();
     qint64 nowMs() const { return m_clock.elapsed(); }
 
-    const LiveSettings* m_settings;
+    const Qp6100Settings* m_settings;
     ActivityLog* m_log;
     // Lets go with deleteLater(): a port may close while one of its events is handled.
     QPointer<PadWindow> m_window;

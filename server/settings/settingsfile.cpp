@@ -60,56 +60,57 @@ int readWholeNumber(const QString& path, const char* section, const char* key, i
 
 } // namespace
 
-StoredSettings SettingsFile::read(const QString& path)
+Settings SettingsFile::read(const QString& path)
 {
     const auto text = [&path](const char* section, const char* key) {
         return readText(path, section, key);
     };
-    StoredSettings s;
-    s.localSockport = readText(path, "Local", "localSockport", s.localSockport);
-    s.ftpUrl = text("FTP", "ftpUrl");
-    s.ftpUsername = text("FTP", "ftpUsername");
-    s.ftpPassword = text("FTP", "ftpPassword");
-    s.qp6100Device = text("QP6100", "qp6100Device");
-    s.qp6100Driver = text("QP6100", "Driver");
-    s.qp6100Screen = text("QP6100", "Screen");
-    s.qp6100CardReader = text("QP6100", "CardReader");
-    s.device1000SE = text("1000SE", "1000SEDevice");
-    s.commPort1000SE = text("1000SE", "1000SECommPort");
-    s.baudRate1000SE = text("1000SE", "1000SEBaudRate");
-    s.parity1000SE = text("1000SE", "1000SEParity");
-    s.dataBits1000SE = text("1000SE", "1000SEDataBits");
-    s.encryption1000SE = text("1000SE", "1000SEEncryption");
-    s.allowFrom = text("Local", "allowFrom");
-    s.bindAddress = text("Local", "bindAddress");
-    s.webSocketPort = text("WebSocket", "Port");
-    s.webSocketOrigins = text("WebSocket", "Origins");
-    s.webSocketCertFile = text("WebSocket", "CertFile");
-    s.webSocketKeyFile = text("WebSocket", "KeyFile");
-    s.metricsPort = text("Metrics", "Port");
-    s.maxConnections =
-        readWholeNumber(path, "Local", "MaxConnections", StoredSettings::kDefaultMaxConnections,
-                        StoredSettings::kLowestMaxConnections,
-                        StoredSettings::kHighestMaxConnections, s.complaints);
-    s.maxLogMegabytes = readWholeNumber(
+    Settings s;
+    LocalSettings& local = s.local;
+    local.fields.sockport = readText(path, "Local", "localSockport", local.fields.sockport);
+    s.ftp.url = text("FTP", "ftpUrl");
+    s.ftp.user = text("FTP", "ftpUsername");
+    s.ftp.password = text("FTP", "ftpPassword");
+    s.qp6100.fields.device = deviceState(text("QP6100", "qp6100Device"));
+    s.qp6100.driver = text("QP6100", "Driver");
+    s.qp6100.screen = text("QP6100", "Screen");
+    s.qp6100.cardReader = text("QP6100", "CardReader");
+    PinPadFields& pinPad = s.pinPad.fields;
+    pinPad.device = deviceState(text("1000SE", "1000SEDevice"));
+    pinPad.commPort = text("1000SE", "1000SECommPort");
+    pinPad.baudRate = text("1000SE", "1000SEBaudRate");
+    pinPad.parity = text("1000SE", "1000SEParity");
+    pinPad.dataBits = text("1000SE", "1000SEDataBits");
+    pinPad.encryption = text("1000SE", "1000SEEncryption");
+    local.allowFrom = text("Local", "allowFrom");
+    local.bindAddress = text("Local", "bindAddress");
+    s.webSocket.port = text("WebSocket", "Port");
+    s.webSocket.origins = text("WebSocket", "Origins");
+    s.webSocket.certFile = text("WebSocket", "CertFile");
+    s.webSocket.keyFile = text("WebSocket", "KeyFile");
+    s.metrics.port = text("Metrics", "Port");
+    local.maxConnections = readWholeNumber(
+        path, "Local", "MaxConnections", LocalSettings::kDefaultMaxConnections,
+        LocalSettings::kLowestMaxConnections, LocalSettings::kHighestMaxConnections, s.complaints);
+    local.maxLogMegabytes = readWholeNumber(
         path, "Local", "MaxLogMegabytes", LogLimits::kDefaultMaxMegabytes,
         LogLimits::kLowestMaxMegabytes, LogLimits::kHighestMaxMegabytes, s.complaints);
-    s.pinTimeoutSeconds =
-        readWholeNumber(path, "1000SE", "PinTimeout", StoredSettings::kDefaultPinTimeoutSeconds,
-                        StoredSettings::kShortestPinTimeoutSeconds,
-                        StoredSettings::kLongestPinTimeoutSeconds, s.complaints);
+    s.pinPad.pinTimeoutSeconds =
+        readWholeNumber(path, "1000SE", "PinTimeout", PinPadSettings::kDefaultPinTimeoutSeconds,
+                        PinPadSettings::kShortestPinTimeoutSeconds,
+                        PinPadSettings::kLongestPinTimeoutSeconds, s.complaints);
 
     // A control port that is not one is the default, as the simulator's tools expect.
     bool ok = false;
     const uint control = text("Simulator", "padControlPort").trimmed().toUInt(&ok);
     if (ok && control > 0 && control <= 65535)
-        s.padControlPort = quint16(control);
+        s.simulator.padControlPort = quint16(control);
 
     // COM1 to COM255 may each name the device they stand for.
     QFile file(path);
     if (file.open(QIODevice::ReadOnly)) {
         const ProfileText profile(file.read(1 << 20));
-        for (int number = 1; number <= StoredSettings::kHighestComNumber; ++number) {
+        for (int number = 1; number <= Settings::kHighestComNumber; ++number) {
             const std::optional<QByteArray> device =
                 profile.value("SerialPorts", "COM" + QByteArray::number(number));
             if (device && !device->trimmed().isEmpty())
@@ -119,41 +120,7 @@ StoredSettings SettingsFile::read(const QString& path)
     return s;
 }
 
-void SettingsFile::load_settings(LiveSettings& fields, const StoredSettings& stored,
-                                 const std::function<void()>& list_comm_ports)
-{
-    fields.setTxtSockport(stored.localSockport);
-    fields.setTxtFtpUrl(stored.ftpUrl);
-    fields.setTxtFtpUsername(stored.ftpUsername);
-    fields.setTxtFtpPassword(stored.ftpPassword);
-    // The pad's own keys first: connecting it (the device box) may open the screen pad.
-    fields.setQp6100Driver(stored.qp6100Driver);
-    fields.setQp6100Screen(stored.qp6100Screen);
-    fields.setQp6100CardReader(stored.qp6100CardReader);
-    fields.setChkQP6100Device(deviceState(stored.qp6100Device));
-    if (list_comm_ports)
-        list_comm_ports();
-    fields.setChk1000SEDevice(deviceState(stored.device1000SE));
-    // Set after the scan refilled the list, so a stored port shows even when it was not found.
-    fields.setCbo1000SECommPort(stored.commPort1000SE);
-    fields.setCbo1000SEBaudRate(stored.baudRate1000SE);
-    fields.setTxt1000SEParity(stored.parity1000SE);
-    fields.setTxt1000SEDataBits(stored.dataBits1000SE);
-    fields.setTxt1000SEEncryption(stored.encryption1000SE);
-    // Not in the window and never saved: they stay as the file has them.
-    fields.setAllowFrom(stored.allowFrom);
-    fields.setBindAddress(stored.bindAddress);
-    fields.setWebSocketPort(stored.webSocketPort);
-    fields.setWebSocketOrigins(stored.webSocketOrigins);
-    fields.setWebSocketCertFile(stored.webSocketCertFile);
-    fields.setWebSocketKeyFile(stored.webSocketKeyFile);
-
-    // Each handler runs at least once with the loaded state, even when the state did not change.
-    fields.clickChkQP6100Device();
-    fields.clickChk1000SEDevice();
-}
-
-void SettingsFile::mnuFileSave(const LiveSettings& fields)
+void SettingsFile::mnuFileSave(const Settings& settings)
 {
     m_log.log(QStringLiteral("mnuFileSave"));
 
@@ -172,21 +139,22 @@ void SettingsFile::mnuFileSave(const LiveSettings& fields)
 
     // All in one replace of the file: a crash mid-save leaves the old file whole.
     const auto latin = [](const char* text) { return QString::fromLatin1(text); };
+    const WindowFields& shown = settings.window();
     const QList<ProfileStore::ProfileValue> values = {
-        {latin("Local"), latin("localSockport"), fields.txtSockport()},
-        {latin("FTP"), latin("ftpUrl"), fields.txtFtpUrl()},
-        {latin("FTP"), latin("ftpUsername"), fields.txtFtpUsername()},
-        {latin("FTP"), latin("ftpPassword"), fields.txtFtpPassword()},
-        {latin("QP6100"), latin("qp6100Device"), QString::number(fields.chkQP6100Device())},
-        {latin("QP6100"), latin("Driver"), fields.qp6100Driver()},
-        {latin("QP6100"), latin("Screen"), fields.qp6100Screen()},
-        {latin("QP6100"), latin("CardReader"), fields.qp6100CardReader()},
-        {latin("1000SE"), latin("1000SEDevice"), QString::number(fields.chk1000SEDevice())},
-        {latin("1000SE"), latin("1000SECommPort"), fields.cbo1000SECommPort()},
-        {latin("1000SE"), latin("1000SEBaudRate"), fields.cbo1000SEBaudRate()},
-        {latin("1000SE"), latin("1000SEParity"), fields.txt1000SEParity()},
-        {latin("1000SE"), latin("1000SEDataBits"), fields.txt1000SEDataBits()},
-        {latin("1000SE"), latin("1000SEEncryption"), fields.txt1000SEEncryption()},
+        {latin("Local"), latin("localSockport"), shown.local.sockport},
+        {latin("FTP"), latin("ftpUrl"), shown.ftp.url},
+        {latin("FTP"), latin("ftpUsername"), shown.ftp.user},
+        {latin("FTP"), latin("ftpPassword"), shown.ftp.password},
+        {latin("QP6100"), latin("qp6100Device"), QString::number(shown.qp6100.device)},
+        {latin("QP6100"), latin("Driver"), settings.qp6100.driver},
+        {latin("QP6100"), latin("Screen"), settings.qp6100.screen},
+        {latin("QP6100"), latin("CardReader"), settings.qp6100.cardReader},
+        {latin("1000SE"), latin("1000SEDevice"), QString::number(shown.pinPad.device)},
+        {latin("1000SE"), latin("1000SECommPort"), shown.pinPad.commPort},
+        {latin("1000SE"), latin("1000SEBaudRate"), shown.pinPad.baudRate},
+        {latin("1000SE"), latin("1000SEParity"), shown.pinPad.parity},
+        {latin("1000SE"), latin("1000SEDataBits"), shown.pinPad.dataBits},
+        {latin("1000SE"), latin("1000SEEncryption"), shown.pinPad.encryption},
     };
     if (ProfileStore::reg_set_values(m_path, kText, values) != ProfileStore::kDone)
         qWarning("Settings: the settings could not be written to %s", qUtf8Printable(m_path));

@@ -1,16 +1,13 @@
 #pragma once
 
-#include <functional>
-
 #include <QString>
 
-#include "settings/storedsettings.h"
+#include "settings/settings.h"
 
 class ActivityLog;
-class LiveSettings;
 
-// Reads "varnelpayment.ini" into one settings value, loads that into the live settings at
-// start-up and saves the live settings back on "Save Settings". Nothing else reads the file.
+// Reads "varnelpayment.ini" into one settings value at start-up and writes the window's fields
+// back on "Save Settings". Nothing else reads the file.
 class SettingsFile
 {
 public:
@@ -20,20 +17,12 @@ public:
 
     // Every key of the file (defaults for missing ones); logs nothing: a value out of its range
     // is replaced by its default and described in `complaints`.
-    StoredSettings read() const { return read(m_path); }
-    static StoredSettings read(const QString& settingsPath);
-    // Puts the stored values into the fields, runs the serial port scan, then runs both device
-    // boxes' click handlers.
-    void load_settings(LiveSettings& fields, const StoredSettings& stored,
-                       const std::function<void()>& list_comm_ports);
-    // The same with the file as it is now.
-    void load_settings(LiveSettings& fields, const std::function<void()>& list_comm_ports)
-    {
-        load_settings(fields, read(), list_comm_ports);
-    }
-    // Writes the fields back in one replace of the file, creating the file when it is
-    // missing.
-    void mnuFileSave(const LiveSettings& fields);
+    Settings read() const { return read(m_path); }
+    static Settings read(const QString& settingsPath);
+    // Writes the window's fields of `settings` (and the QP6100's driver, screen and card
+    // reader) in one replace of the file, creating the file when it is missing; every other
+    // line of the file stays as it is.
+    void mnuFileSave(const Settings& settings);
 
 private:
     QString m_path;

@@ -68,7 +68,7 @@ protected:
     PaymentServer& make()
     {
         const ProgramFolder folder(home.path());
-        Devices devices{[this](const LiveSettings&, ActivityLog&) {
+        Devices devices{[this](const Qp6100Settings&, ActivityLog&) {
                             return std::make_unique<BorrowedPad>(pad);
                         },
                         fileChooser, viewer};

@@ -113,11 +113,11 @@ protected:
             m_log, *m_admission,
             MetricsPort::Pages{
                 [this] { return m_telemetry.text(); },
-                [this] { return HealthAnswer::of(m_board, m_ports, QStringLiteral("1.0.0")); }});
+                [this] { return HealthAnswer::of(m_board, m_ports, QStringLiteral("1.0.0")); }},
+            MetricsSettings{QString::number(ServerProcess::freePort())},
+            QStringLiteral("127.0.0.1"));
         QString reason;
-        ASSERT_TRUE(m_port->start(QString::number(ServerProcess::freePort()),
-                                  QStringLiteral("127.0.0.1"), &reason))
-            << qPrintable(reason);
+        ASSERT_TRUE(m_port->start(&reason)) << qPrintable(reason);
     }
     quint16 port() const { return m_port->listeningPort(); }
 

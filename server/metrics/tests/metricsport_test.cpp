@@ -207,11 +207,17 @@ TEST_F(MetricsPortTest, AnAddressOutsideTheAllowListIsClosedUnreadAndCounted)
 TEST_F(MetricsPortTest, APortThatIsNotAskedForStaysClosed)
 {
     Admission admission(m_log, AccessPolicy(), m_limit);
-    MetricsPort closed(m_log, admission, {});
-    EXPECT_TRUE(closed.start(QString(), QStringLiteral("127.0.0.1")));
-    EXPECT_TRUE(closed.start(QStringLiteral("0"), QStringLiteral("127.0.0.1")));
-    EXPECT_EQ(closed.listeningPort(), 0);
+    const auto port = [&](const char* setting) {
+        return std::make_unique<MetricsPort>(m_log, admission, MetricsPort::Pages{},
+                                             MetricsSettings{QLatin1String(setting)},
+                                             QStringLiteral("127.0.0.1"));
+    };
+    for (const char* closed : {"", "0"}) {
+        const auto unasked = port(closed);
+        EXPECT_TRUE(unasked->start()) << closed;
+        EXPECT_EQ(unasked->listeningPort(), 0) << closed;
+    }
     QString reason;
-    EXPECT_FALSE(closed.start(QStringLiteral("70000"), QStringLiteral("127.0.0.1"), &reason));
+    EXPECT_FALSE(port("70000")->start(&reason));
     EXPECT_FALSE(reason.isEmpty());
 }

@@ -21,10 +21,10 @@ TEST(CommPortScan, ListsThePortsThatOpenAndReleasesEachOne)
     probe.inUse = {QStringLiteral("/dev/ttyUSB0")};
     LiveSettings settings;
     settings.setCommPortList(QStringList{QStringLiteral("stale")});
-    CommPortScan scan(probe, settings, log.log(), SettingsFile::read(settingsPath).serialPorts);
-    SettingsFile file(settingsPath, log.log());
+    const Settings stored = SettingsFile::read(settingsPath);
+    CommPortScan scan(probe, settings, log.log(), stored.serialPorts);
 
-    file.load_settings(settings, [&scan] { scan.list_comm_ports(); });
+    settings.load(stored.window(), [&scan] { scan.list_comm_ports(); });
 
     EXPECT_EQ(settings.commPortList(), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
     // The stored port shows although the scan did not find it.

@@ -324,7 +324,7 @@ TEST(PinEntry, TheWaitIsTheRequestsOwnTimerElseThePinTimeoutNeverAnotherRequests
         PinPadTestLog settingsLog;
         const QString path = settingsLog.folder() + QStringLiteral("/varnelpayment.ini");
         TestFiles::writeAll(path, "[1000SE]\r\n1000SEDevice=1\r\n" + c.settingsLine);
-        const int pinTimeout = SettingsFile::read(path).pinTimeoutSeconds;
+        const int pinTimeout = SettingsFile::read(path).pinPad.pinTimeoutSeconds;
 
         Harness h(LiveSettings::Ticked, pinTimeout);
         h.pad.pinMs = 5000;

@@ -14,7 +14,6 @@
 
 #include "core/clock.h"
 #include "core/failure.h"
-#include "core/livesettings.h"
 #include "core/padtimeout.h"
 #include "log/activitylog.h"
 #include "request/admission.h"
@@ -104,11 +103,7 @@ struct LoopWait
 class RequestServerTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        settings.setTxtSockport(QString::number(ServerProcess::freePort()));
-        ASSERT_TRUE(server.start_listening());
-    }
+    void SetUp() override { ASSERT_TRUE(server.start_listening()); }
 
     // Connects a client and lets the server accept it.
     std::unique_ptr<QTcpSocket> connectClient()
@@ -126,7 +121,7 @@ protected:
     SystemClock clock;
     LoopWait pump;
     ActivityLog log{dir.filePath(QStringLiteral("varnelpayment.log")), clock};
-    LiveSettings settings;
+    LocalSettings local{LocalFields{QString::number(ServerProcess::freePort())}};
     PadTimeout padTimeout;
     WaitingPad pad;
     NoPinPad pinPad;
@@ -134,7 +129,7 @@ protected:
     RequestService service{log, dispatcher, dir.filePath(QStringLiteral("signatures"))};
     ConnectionLimit limit;
     Admission admission{log, AccessPolicy(), limit};
-    RequestServer server{log, settings, service, admission};
+    RequestServer server{log, local, service, admission};
 };
 
 } // namespace

@@ -13,12 +13,12 @@
 #include <QTimer>
 
 #include "core/clock.h"
-#include "core/livesettings.h"
 #include "log/activitylog.h"
 #include "pad/padvariables.h"
 #include "screenpad/padwindow.h"
 #include "screenpad/screenpad.h"
 #include "screenpad/signingbox.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ int main(int argc, char** argv)
     const QDir folder(app.arguments().at(1));
     SystemClock clock;
     ActivityLog log(folder.filePath(QStringLiteral("drawpadforms.log")), clock);
-    LiveSettings settings;
+    const Qp6100Settings settings;
     ScreenPad pad(settings, log);
     qint16 status = 0;
     pad.OpenPort(0, 0, status);

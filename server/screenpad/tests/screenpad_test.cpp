@@ -13,13 +13,13 @@
 #include <QTest>
 
 #include "core/clock.h"
-#include "core/livesettings.h"
 #include "log/activitylog.h"
 #include "pad/padvariables.h"
 #include "pad/sigcomp.h"
 #include "screenpad/padwindow.h"
 #include "screenpad/screenpad.h"
 #include "screenpad/signingbox.h"
+#include "settings/settings.h"
 #include "testfiles.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -88,7 +88,7 @@ protected:
     QTemporaryDir m_dir;
     SystemClock m_clock;
     ActivityLog m_log{m_dir.filePath(u"varnelpayment.log"_s), m_clock};
-    LiveSettings m_settings;
+    Qp6100Settings m_settings;
     ScreenPad m_pad{m_settings, m_log};
 };
 
@@ -223,7 +223,7 @@ TEST_F(ScreenPadTest, ASignatureIsKeptWhereItWasDrawnAndOnlyDoneHandsItOver)
 TEST_F(ScreenPadTest, ASwipeTypedIntoThePadFillsTheTracksAndNothingOfItShows)
 {
     // A reader device that cannot be opened is logged, and the window reads the card.
-    m_settings.setQp6100CardReader(m_dir.filePath(u"no-such-event-device"_s));
+    m_settings.cardReader = m_dir.filePath(u"no-such-event-device"_s);
     ASSERT_EQ(set(u"TOTAL"_s, u"8.00"_s), 1);
     ASSERT_EQ(show(u"padStart"_s), 1);
     EXPECT_TRUE(shownTexts().contains(u"Please swipe your card"_s));
@@ -231,7 +231,7 @@ TEST_F(ScreenPadTest, ASwipeTypedIntoThePadFillsTheTracksAndNothingOfItShows)
     const QStringList log = TestFiles::logEntries(m_dir.filePath(u"varnelpayment.log"_s));
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log.first().startsWith(u"Screen pad: cannot open the card reader "_s +
-                                       m_settings.qp6100CardReader() + u": "_s))
+                                       m_settings.cardReader + u": "_s))
         << log.first().toStdString();
 
     // A partial swipe is dropped and the form waits on.

@@ -22,6 +22,8 @@ protected:
     ActivityLog m_log{m_dir.filePath(QStringLiteral("varnelpayment.log")), m_clock};
     SettingsFile m_settings{m_path, m_log};
     LiveSettings m_fields;
+    // What a save writes besides the window's fields.
+    Settings m_toSave;
     // What happened during a load, in order: box click handlers with the box's state, scans.
     QStringList m_events;
 
@@ -37,11 +39,14 @@ protected:
 
     void load()
     {
-        m_settings.load_settings(m_fields, [this] {
+        m_fields.load(m_settings.read().window(), [this] {
             m_events.append(QStringLiteral("scan"));
             m_fields.setCommPortList({QStringLiteral("1"), QStringLiteral("3")});
         });
     }
+
+    // "Save Settings" with the window's fields as `m_fields` has them.
+    void save() { m_settings.mnuFileSave(m_toSave.withWindow(m_fields.fields())); }
 
     QString stored(const char* section, const char* key) const
     {
@@ -142,11 +147,11 @@ TEST_F(SettingsFileTest, SaveCreatesAMissingFileForItsOwnerAndRoundTrips)
     m_fields.setTxt1000SEParity(QStringLiteral("E"));
     m_fields.setTxt1000SEDataBits(QStringLiteral("7"));
     m_fields.setTxt1000SEEncryption(QStringLiteral("DUKPT"));
-    m_fields.setQp6100Driver(QStringLiteral("screen"));
-    m_fields.setQp6100Screen(QStringLiteral("0"));
-    m_fields.setQp6100CardReader(QStringLiteral("/dev/input/event7"));
+    m_toSave.qp6100.driver = QStringLiteral("screen");
+    m_toSave.qp6100.screen = QStringLiteral("0");
+    m_toSave.qp6100.cardReader = QStringLiteral("/dev/input/event7");
 
-    m_settings.mnuFileSave(m_fields);
+    save();
 
     EXPECT_EQ(unixMode(m_path), 0600);
     EXPECT_EQ(stored("QP6100", "qp6100Device"), QStringLiteral("1"));
@@ -154,29 +159,18 @@ TEST_F(SettingsFileTest, SaveCreatesAMissingFileForItsOwnerAndRoundTrips)
     EXPECT_EQ(stored("1000SE", "1000SEBaudRate"), QStringLiteral("4000"));
     EXPECT_TRUE(readAll(m_log.log_path()).endsWith(": mnuFileSave\r\n"));
 
-    LiveSettings loaded;
-    m_settings.load_settings(loaded, {});
-    EXPECT_EQ(loaded.txtSockport(), m_fields.txtSockport());
-    EXPECT_EQ(loaded.txtFtpUrl(), m_fields.txtFtpUrl());
-    EXPECT_EQ(loaded.txtFtpUsername(), m_fields.txtFtpUsername());
-    EXPECT_EQ(loaded.txtFtpPassword(), m_fields.txtFtpPassword());
-    EXPECT_EQ(loaded.chkQP6100Device(), LiveSettings::Ticked);
-    EXPECT_EQ(loaded.chk1000SEDevice(), LiveSettings::Unticked);
-    EXPECT_EQ(loaded.cbo1000SECommPort(), m_fields.cbo1000SECommPort());
-    EXPECT_EQ(loaded.cbo1000SEBaudRate(), m_fields.cbo1000SEBaudRate());
-    EXPECT_EQ(loaded.txt1000SEParity(), m_fields.txt1000SEParity());
-    EXPECT_EQ(loaded.txt1000SEDataBits(), m_fields.txt1000SEDataBits());
-    EXPECT_EQ(loaded.txt1000SEEncryption(), m_fields.txt1000SEEncryption());
-    EXPECT_EQ(loaded.qp6100Driver(), m_fields.qp6100Driver());
-    EXPECT_EQ(loaded.qp6100Screen(), m_fields.qp6100Screen());
-    EXPECT_EQ(loaded.qp6100CardReader(), m_fields.qp6100CardReader());
+    const Settings loaded = m_settings.read();
+    EXPECT_EQ(loaded.window(), m_fields.fields());
+    EXPECT_EQ(loaded.qp6100.driver, m_toSave.qp6100.driver);
+    EXPECT_EQ(loaded.qp6100.screen, m_toSave.qp6100.screen);
+    EXPECT_EQ(loaded.qp6100.cardReader, m_toSave.qp6100.cardReader);
 }
 
 TEST_F(SettingsFileTest, SaveKeepsTheRestOfAnExistingFile)
 {
     writeAll(m_path, "; written by hand\r\n[Local]\r\nlocalSockport=31420\r\n[Notes]\r\nx=1\r\n");
     m_fields.setTxtSockport(QStringLiteral("4100"));
-    m_settings.mnuFileSave(m_fields);
+    save();
 
     const QByteArray after = readAll(m_path);
     EXPECT_TRUE(after.startsWith("; written by hand\r\n[Local]\r\nlocalSockport=4100\r\n"
@@ -198,13 +192,13 @@ TEST_F(SettingsFileTest, SaveReplacesTheFileOnceWithAllElevenValues)
     m_fields.setCbo1000SEBaudRate(QStringLiteral("4000"));
     m_fields.setTxt1000SEParity(QStringLiteral("E"));
     m_fields.setTxt1000SEDataBits(QStringLiteral("7"));
-    m_fields.setQp6100Driver(QStringLiteral("screen"));
-    m_fields.setQp6100Screen(QStringLiteral("1"));
-    m_fields.setQp6100CardReader(QStringLiteral("/dev/input/by-id/usb-reader-event-kbd"));
+    m_toSave.qp6100.driver = QStringLiteral("screen");
+    m_toSave.qp6100.screen = QStringLiteral("1");
+    m_toSave.qp6100.cardReader = QStringLiteral("/dev/input/by-id/usb-reader-event-kbd");
     FileReplacements replacements(m_path);
     ASSERT_TRUE(replacements.isWatching());
 
-    m_settings.mnuFileSave(m_fields);
+    save();
 
     // A reader or a crash sees the old file or the new one, never a half-saved one.
     EXPECT_EQ(replacements.take(), 1);
@@ -236,7 +230,7 @@ TEST_F(SettingsFileTest, SaveReplacesTheFileOnceWithAllElevenValues)
 TEST_F(SettingsFileTest, SaveIntoAMissingFolderCreatesNothing)
 {
     SettingsFile elsewhere(m_dir.filePath(QStringLiteral("missing/varnelpayment.ini")), m_log);
-    elsewhere.mnuFileSave(m_fields);
+    elsewhere.mnuFileSave(m_toSave.withWindow(m_fields.fields()));
     EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("missing"))));
 }
 
@@ -253,7 +247,7 @@ TEST_F(SettingsFileTest, EverySaveLeavesTheFileReadableByItsOwnerOnly)
         writeAll(m_path, "[FTP]\r\nftpPassword=old\r\n");
         ASSERT_TRUE(QFile::setPermissions(m_path, before));
         m_fields.setTxtFtpPassword(QStringLiteral("s3cret"));
-        m_settings.mnuFileSave(m_fields);
+        save();
         EXPECT_EQ(stored("FTP", "ftpPassword"), QStringLiteral("s3cret"));
         EXPECT_EQ(QFile::permissions(m_path) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
                   ownerOnly)
@@ -279,8 +273,8 @@ TEST_F(SettingsFileTest, MaxConnectionsIsAWholeNumberFromOneTo100000Or200)
     QStringList complaints;
     for (const auto& [line, expected] : cases) {
         writeAll(m_path, "[Local]\r\nlocalSockport=31420\r\n" + line);
-        const StoredSettings stored = m_settings.read();
-        EXPECT_EQ(stored.maxConnections, expected) << line.constData();
+        const Settings stored = m_settings.read();
+        EXPECT_EQ(stored.local.maxConnections, expected) << line.constData();
         EXPECT_EQ(stored.complaints.size(), expected == 200 && !line.isEmpty() ? 1 : 0)
             << line.constData();
         complaints += stored.complaints;
@@ -294,13 +288,13 @@ TEST_F(SettingsFileTest, ReadsTheSerialPortMapAndTheControlPort)
 {
     writeAll(m_path, "[SerialPorts]\r\nCOM3=/dev/ttyUSB0\r\ncom7 = /dev/pinpad \r\nCOM9=\r\n"
                      "COM256=/dev/nowhere\r\n[Simulator]\r\npadControlPort=40123\r\n");
-    const StoredSettings stored = m_settings.read();
+    const Settings stored = m_settings.read();
     EXPECT_EQ(stored.serialPorts, (QMap<int, QString>{{3, QStringLiteral("/dev/ttyUSB0")},
                                                       {7, QStringLiteral("/dev/pinpad")}}));
-    EXPECT_EQ(stored.padControlPort, std::optional<quint16>(40123));
+    EXPECT_EQ(stored.simulator.padControlPort, std::optional<quint16>(40123));
     for (const char* bad : {"0", "65536", "seventy", ""}) {
         writeAll(m_path, QByteArray("[Simulator]\r\npadControlPort=") + bad + "\r\n");
-        EXPECT_EQ(m_settings.read().padControlPort, std::nullopt) << bad;
+        EXPECT_EQ(m_settings.read().simulator.padControlPort, std::nullopt) << bad;
     }
 }
 
@@ -324,8 +318,8 @@ TEST_F(SettingsFileTest, PinTimeoutIsAWholeNumberFrom10To3600Or120AndASaveKeepsI
     for (const auto& [line, expected] : cases) {
         // In its own section: a PinTimeout elsewhere is not the PIN pad's.
         writeAll(m_path, "[Local]\r\nPinTimeout=77\r\n[1000SE]\r\n1000SEDevice=1\r\n" + line);
-        const StoredSettings stored = m_settings.read();
-        EXPECT_EQ(stored.pinTimeoutSeconds, expected) << line.constData();
+        const Settings stored = m_settings.read();
+        EXPECT_EQ(stored.pinPad.pinTimeoutSeconds, expected) << line.constData();
         log += stored.complaints;
     }
     // An unusable value is logged with what was found; a missing key and a usable one are not.
@@ -337,8 +331,8 @@ TEST_F(SettingsFileTest, PinTimeoutIsAWholeNumberFrom10To3600Or120AndASaveKeepsI
 
     // Not a field of the window: a save leaves the line as it was.
     writeAll(m_path, "[1000SE]\r\n1000SEDevice=1\r\nPinTimeout=45\r\n");
-    m_settings.mnuFileSave(m_fields);
-    EXPECT_EQ(m_settings.read().pinTimeoutSeconds, 45);
+    save();
+    EXPECT_EQ(m_settings.read().pinPad.pinTimeoutSeconds, 45);
     EXPECT_TRUE(readAll(m_path).contains("PinTimeout=45\r\n"));
 }
 
@@ -359,8 +353,8 @@ TEST_F(SettingsFileTest, MaxLogMegabytesIsAWholeNumberFromOneTo100000Or256)
     };
     for (const auto& [line, expected] : cases) {
         writeAll(m_path, "[Local]\r\nlocalSockport=31420\r\nMaxConnections=7\r\n" + line);
-        const StoredSettings stored = m_settings.read();
-        EXPECT_EQ(stored.maxLogMegabytes, expected) << line.constData();
+        const Settings stored = m_settings.read();
+        EXPECT_EQ(stored.local.maxLogMegabytes, expected) << line.constData();
         // Only an unusable value is described, with what was found.
         const QString found = QString::fromLatin1(line.mid(line.indexOf('=') + 1)).trimmed();
         const QStringList expectedLog =
@@ -372,6 +366,6 @@ TEST_F(SettingsFileTest, MaxLogMegabytesIsAWholeNumberFromOneTo100000Or256)
         EXPECT_EQ(stored.complaints, expectedLog) << line.constData();
     }
     // Nothing writes the key back.
-    m_settings.mnuFileSave(m_fields);
+    save();
     EXPECT_EQ(stored("Local", "MaxLogMegabytes"), QStringLiteral("1.5"));
 }

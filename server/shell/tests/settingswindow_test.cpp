@@ -342,7 +342,8 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
     RequestService service(s.server->activityLog(), dispatcher, s.home.path());
     ConnectionLimit limit;
     Admission admission(s.server->activityLog(), AccessPolicy(), limit);
-    RequestServer listener(s.server->activityLog(), live, service, admission);
+    RequestServer listener(s.server->activityLog(), LocalSettings{live.local()}, service,
+                           admission);
     ASSERT_TRUE(listener.start_listening());
     EXPECT_EQ(listener.listeningPort(), typedPort);
 

@@ -28,7 +28,7 @@ struct ShellTestServer
         if (!settings.isEmpty())
             TestFiles::writeAll(home.filePath(QStringLiteral("varnelpayment.ini")), settings);
         const ProgramFolder folder(home.path());
-        Devices devices{[this](const LiveSettings&, ActivityLog&) {
+        Devices devices{[this](const Qp6100Settings&, ActivityLog&) {
                             return std::make_unique<BorrowedPad>(pad);
                         },
                         fileChooser, viewer};
