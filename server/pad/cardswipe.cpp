@@ -4,13 +4,6 @@
 #include "pad/paddriver.h"
 #include "pad/padvariables.h"
 
-namespace {
-bool holdsData(const QString& track)
-{
-    return !track.isEmpty() && track != QString(QChar(0));
-}
-} // namespace
-
 CardSwipe::CardSwipe(const PadContext& pad)
     : PadWait(pad, {QStringLiteral("qp6100_get_swipe"), QStringLiteral("Card Swipe Timeout"),
                     OperationKind::Swipe})

@@ -53,6 +53,11 @@ protected:
     void finish(Outcome outcome);
     // Logs the failure numbered `code` and ends with its error reply.
     void fail(int code);
+    // A pad variable read holds something: neither empty nor the driver's lone NUL.
+    static bool holdsData(const QString& value)
+    {
+        return !value.isEmpty() && value != QString(QChar(0));
+    }
     // Still owes its requester a reply.
     bool answering() const { return bool(m_finished); }
     void log(const QString& text);

@@ -14,11 +14,6 @@
 
 namespace {
 
-bool holdsData(const QString& value)
-{
-    return !value.isEmpty() && value != QString(QChar(0));
-}
-
 // The text's raw storage, two bytes per character, low byte first, as the driver takes it.
 QByteArray rawUtf16(const QString& text)
 {
