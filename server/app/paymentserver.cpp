@@ -1,5 +1,4 @@
 #include "app/paymentserver.h"
-#include "app/portclash.h"
 #include "app/watchedftpclient.h"
 
 #include <QFileInfo>
@@ -7,12 +6,11 @@
 
 #include "core/clock.h"
 #include "core/scheduler.h"
-#include "log/purgetimer.h"
-#include "log/textviewer.h"
-#include "metrics/metricsport.h"
+#include "doors/listenport.h"
+#include "doors/tcpdoor.h"
+#include "doors/websocketdoor.h"
 #include "metrics/prometheustelemetry.h"
 #include "pad/curlftpclient.h"
-#include "pad/padcontrolprotocol.h"
 #include "pad/padcontrolserver.h"
 #include "pad/signaturepad.h"
 #include "pad/simulatedpad.h"
@@ -21,9 +19,6 @@
 #include "pinpad/qtserialprobe.h"
 #include "pinpad/serialpinpad.h"
 #include "pinpad/serialportname.h"
-#include "request/listenport.h"
-#include "request/requestserver.h"
-#include "request/websocketdoor.h"
 #include "settings/ftpsettings.h"
 
 namespace {
@@ -43,8 +38,7 @@ Interface& chosen(Interface* given, std::unique_ptr<Interface>& own, Args&&... a
 PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored,
                              const Clock& clock, Scheduler& scheduler, Devices devices,
                              bool simulate, QObject* parent)
-    : QObject(parent), m_folder(folder), m_stored(stored), m_clock(clock), m_simulate(simulate),
-      m_textViewer(devices.textViewer),
+    : QObject(parent), m_folder(folder), m_stored(stored),
       m_log(folder.logPath(), clock, LogLimits{stored.local.maxLogMegabytes}),
       m_settingsFile(folder.settingsPath(), m_log), m_connectionLimit(stored.local.maxConnections),
       m_deviceBoard(DeviceBoard::Probes{
@@ -87,17 +81,20 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
       m_dispatcher(m_log, m_padTimeout, *m_pad, *m_pinPad, &m_deviceBoard),
       m_service(m_log, m_dispatcher, folder.signaturesPath(), m_telemetry),
       m_admission(m_log, m_access, m_connectionLimit, m_telemetry),
-      m_tcpDoor(std::make_unique<RequestServer>(m_log, stored.local, m_service, m_admission)),
+      m_tcpDoor(std::make_unique<TcpDoor>(m_log, stored.local, m_service, m_admission)),
       m_webSocketDoor(std::make_unique<WebSocketDoor>(
           m_log, stored.webSocket, stored.local.bindAddress, m_admission, m_service)),
       m_padControl(m_simulatedPad ? std::make_unique<PadControlServer>(*m_simulatedPad, m_log)
                                   : nullptr),
-      m_metricsPort(m_metrics ? std::make_unique<MetricsPort>(
-                                    m_log, m_admission,
-                                    MetricsPort::Pages{[this] { return m_metrics->text(); },
-                                                       [this] { return health(); }},
-                                    stored.metrics, stored.local.bindAddress)
-                              : nullptr)
+      m_metricsPort(m_metrics
+                        ? std::make_unique<MetricsPort>(m_log, m_admission, metricsPages(),
+                                                        stored.metrics, stored.local.bindAddress)
+                        : nullptr),
+      m_commands(m_settingsFile, m_stored, m_settings, m_log, devices.textViewer,
+                 m_pad->connection()),
+      m_lifecycle({m_log, clock, m_settings, m_stored, m_accessLines, simulate, *m_commPortScan,
+                   m_connectionLimit, *m_tcpDoor, *m_webSocketDoor, m_metricsPort.get(),
+                   m_padControl.get(), m_commands, m_service, m_pad->connection()})
 {
     // The certificate's end, for the alert that comes before it.
     const QString certificate = stored.webSocket.certFile.trimmed();
@@ -110,52 +107,16 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
 
 PaymentServer::~PaymentServer() = default;
 
-StartupReport PaymentServer::start()
+MetricsPort::Pages PaymentServer::metricsPages()
 {
-    StartupReport report;
-    if (m_started)
-        return report;
-    m_started = true;
-    m_log.log(QStringLiteral("Application: Form load"));
-    m_settings.load(m_stored.window(), [this] { m_commPortScan->list_comm_ports(); });
-    if (m_simulate)
-        m_settings.setChkQP6100Device(LiveSettings::Ticked);
-    for (const QString& line : m_stored.complaints + m_accessLines)
-        m_log.log(line);
-    // Two of the server's ports on one number: only one of them can listen.
-    report.warnings = portClashes(serverPortSettings(m_stored));
-    for (const QString& line : std::as_const(report.warnings))
-        m_log.log(line);
-
-    // The cap is fitted to the file limit once, before either door opens.
-    m_connectionLimit.fitToFileLimit(m_log);
-    report.port = m_stored.local.fields.sockport;
-    m_tcpDoor->start_listening(&report.listenError);
-    // A second door onto the same service, for browser tills; without it the TCP port serves on.
-    report.webSocketPort = m_stored.webSocket.port;
-    m_webSocketDoor->start(&report.webSocketError);
-    if (m_metricsPort) {
-        report.metricsPort = m_stored.metrics.port;
-        m_metricsPort->start(&report.metricsError);
-    }
-    mnuToolsLogFilePurgeLog();
-    m_purgeTimer = std::make_unique<PurgeTimer>(m_log, m_clock);
-    // The simulated pad's control port, where varnel-pad stands at the pad.
-    if (m_padControl)
-        m_padControl->listen(
-            m_stored.simulator.padControlPort.value_or(PadControlProtocol::kDefaultPort));
-    return report;
-}
-
-void PaymentServer::shutdown()
-{
-    if (!m_started || m_shutDown)
-        return;
-    m_shutDown = true;
-    m_purgeTimer.reset();
-    m_service.close();
-    m_pad->connection().runDisconnect();
-    m_log.log(QStringLiteral("Application Closed"));
+    return {
+        [this] {
+            return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", m_metrics->text(), {}};
+        },
+        [this] {
+            const HealthAnswer answer = health();
+            return HttpResponse{answer.httpStatus, "application/health+json", answer.json, {}};
+        }};
 }
 
 QStringList PaymentServer::startedLines() const
@@ -215,35 +176,4 @@ quint16 PaymentServer::webSocketPort() const
 bool PaymentServer::webSocketSecure() const
 {
     return m_webSocketDoor->isSecure();
-}
-
-void PaymentServer::mnuFileSave()
-{
-    // The window's fields as they stand now; the rest as read.
-    m_settingsFile.mnuFileSave(m_stored.withWindow(m_settings.fields()));
-}
-
-void PaymentServer::mnuToolsLogFilePurgeLog()
-{
-    m_log.purge_log();
-}
-
-void PaymentServer::mnuToolsLogFileViewLog()
-{
-    view_log(m_log, m_textViewer);
-}
-
-void PaymentServer::mnuQP6100Connect_Click()
-{
-    m_pad->connection().runConnect();
-}
-
-void PaymentServer::mnuQP6100Disconnect_Click()
-{
-    m_pad->connection().runDisconnect();
-}
-
-void PaymentServer::mnuQP6100LoadScript_Click()
-{
-    m_pad->connection().runLoadScript();
 }

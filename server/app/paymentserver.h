@@ -7,17 +7,19 @@
 #include <QStringList>
 
 #include "app/devices.h"
+#include "app/serverlifecycle.h"
+#include "app/serverwindowcommands.h"
 #include "app/startupreport.h"
-#include "app/windowcommands.h"
 #include "core/deviceboard.h"
 #include "core/livesettings.h"
 #include "core/padtimeout.h"
 #include "core/programfolder.h"
+#include "doors/accesspolicy.h"
+#include "doors/admission.h"
+#include "doors/connectionlimit.h"
+#include "doors/metricsport.h"
 #include "log/activitylog.h"
 #include "metrics/healthanswer.h"
-#include "request/accesspolicy.h"
-#include "request/admission.h"
-#include "request/connectionlimit.h"
 #include "request/requestdispatcher.h"
 #include "request/requestservice.h"
 #include "settings/settings.h"
@@ -26,27 +28,25 @@
 class Clock;
 class CommPortScan;
 class FtpClient;
-class MetricsPort;
 class PrometheusTelemetry;
 class WatchedFtpClient;
 class PadControlServer;
 class PadDriver;
 class PinEntry;
 class PinPadDevice;
-class PurgeTimer;
-class RequestServer;
+class TcpDoor;
 class Scheduler;
 class SerialProbe;
 class SignaturePad;
 class SimulatedPad;
 class WebSocketDoor;
 
-// The whole server without its window, built in one place: the log, the live settings, the
+// The whole server without its window, composed in one place: the log, the live settings, the
 // devices and their operations, the request service and its doors, each given what it needs
-// when it is made. start() runs the program's start-up in its fixed order and shutdown() the
-// one shut-down. The window (when there is one) reaches the server through the live settings,
-// the log and the window commands.
-class PaymentServer : public QObject, public WindowCommands
+// when it is made. Its start-up and shut-down, and the window's commands, are objects of their
+// own. The window (when there is one) reaches the server through the live settings, the log
+// and the window commands.
+class PaymentServer : public QObject
 {
     Q_OBJECT
 
@@ -59,24 +59,15 @@ public:
                   QObject* parent = nullptr);
     ~PaymentServer() override;
 
-    // Start-up: log, settings (which may connect the pad), the doors, one purge, the purge
-    // timer, the simulated pad's control port. Runs to its end even when a port cannot be
-    // used; what went wrong comes back for the caller to print, and the caller decides whether
-    // the program goes on. Runs once.
-    StartupReport start();
-    // Shut-down: stops what waits on a device, disconnects the pad and logs "Application
-    // Closed". Runs once, and only after a start.
-    void shutdown();
+    // The program's start-up, once; the caller decides from the report whether it goes on.
+    StartupReport start() { return m_lifecycle.start(); }
+    // The one shut-down, only after a start.
+    void shutdown() { m_lifecycle.shutdown(); }
     // The lines that tell where the server serves, for standard output.
     QStringList startedLines() const;
 
-    void mnuFileSave() override;
-    void mnuToolsLogFilePurgeLog() override;
-    void mnuToolsLogFileViewLog() override;
-    void mnuQP6100Connect_Click() override;
-    void mnuQP6100Disconnect_Click() override;
-    void mnuQP6100LoadScript_Click() override;
-
+    // What the settings window's menus do.
+    WindowCommands& windowCommands() { return m_commands; }
     const ProgramFolder& folder() const { return m_folder; }
     ActivityLog& activityLog() { return m_log; }
     LiveSettings& settings() { return m_settings; }
@@ -95,12 +86,12 @@ public:
     WebSocketDoor& webSocketDoor() const { return *m_webSocketDoor; }
 
 private:
+    // The metrics text and the health answer, as the metrics port serves them.
+    MetricsPort::Pages metricsPages();
+
     ProgramFolder m_folder;
     // The file as read at start-up; the window's fields live on in `m_settings`.
     Settings m_stored;
-    const Clock& m_clock;
-    bool m_simulate;
-    TextViewer& m_textViewer;
     ActivityLog m_log;
     LiveSettings m_settings;
     SettingsFile m_settingsFile;
@@ -132,11 +123,10 @@ private:
     RequestService m_service;
     // Who comes in through either door.
     Admission m_admission;
-    std::unique_ptr<RequestServer> m_tcpDoor;
+    std::unique_ptr<TcpDoor> m_tcpDoor;
     std::unique_ptr<WebSocketDoor> m_webSocketDoor;
     std::unique_ptr<PadControlServer> m_padControl;
     std::unique_ptr<MetricsPort> m_metricsPort;
-    std::unique_ptr<PurgeTimer> m_purgeTimer;
-    bool m_started = false;
-    bool m_shutDown = false;
+    ServerWindowCommands m_commands;
+    ServerLifecycle m_lifecycle;
 };

@@ -2,8 +2,8 @@
 
 #include <optional>
 
+#include "doors/listenport.h"
 #include "pad/padcontrolprotocol.h"
-#include "request/listenport.h"
 #include "settings/settings.h"
 
 QList<PortSetting> serverPortSettings(const Settings& settings)

@@ -4,14 +4,14 @@
 #include <QSessionManager>
 
 #include "app/paymentserver.h"
-#include "request/websocketdoor.h"
+#include "doors/websocketdoor.h"
 #include "shell/aboutbox.h"
 #include "shell/mainwindow.h"
 #include "shell/trayicon.h"
 
 TrayProgram::TrayProgram(PaymentServer& server, DesktopHost host)
     : m_server(server), m_host(std::move(host)),
-      m_window(std::make_unique<MainWindow>(server.settings(), server, m_host))
+      m_window(std::make_unique<MainWindow>(server.settings(), server.windowCommands(), m_host))
 {
     if (qGuiApp) {
         QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, m_window.get(),

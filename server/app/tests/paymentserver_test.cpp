@@ -155,7 +155,7 @@ TEST_F(PaymentServerTest, WindowCommandsReachTheirSubsystems)
     writeSettings(QString::number(ServerProcess::freePort()), true);
     PaymentServer& s = make();
     ASSERT_TRUE(s.start().listening());
-    WindowCommands& commands = s;
+    WindowCommands& commands = s.windowCommands();
 
     commands.mnuQP6100Disconnect_Click();
     EXPECT_FALSE(pad.portOpen());

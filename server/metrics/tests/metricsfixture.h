@@ -17,14 +17,14 @@
 #include <QTimer>
 
 #include "core/deviceboard.h"
+#include "doors/accesspolicy.h"
+#include "doors/admission.h"
+#include "doors/connectionlimit.h"
+#include "doors/metricsport.h"
 #include "fakeclock.h"
 #include "log/activitylog.h"
 #include "metrics/healthanswer.h"
-#include "metrics/metricsport.h"
 #include "metrics/prometheustelemetry.h"
-#include "request/accesspolicy.h"
-#include "request/admission.h"
-#include "request/connectionlimit.h"
 #include "serverprocess.h"
 
 // What came back over one connection: the bytes, and whether the server closed it.
@@ -112,8 +112,15 @@ protected:
         m_port = std::make_unique<MetricsPort>(
             m_log, *m_admission,
             MetricsPort::Pages{
-                [this] { return m_telemetry.text(); },
-                [this] { return HealthAnswer::of(m_board, m_ports, QStringLiteral("1.0.0")); }},
+                [this] {
+                    return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8",
+                                        m_telemetry.text(), {}};
+                },
+                [this] {
+                    const HealthAnswer answer =
+                        HealthAnswer::of(m_board, m_ports, QStringLiteral("1.0.0"));
+                    return HttpResponse{answer.httpStatus, "application/health+json", answer.json, {}};
+                }},
             MetricsSettings{QString::number(ServerProcess::freePort())},
             QStringLiteral("127.0.0.1"));
         QString reason;

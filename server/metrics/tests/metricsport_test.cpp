@@ -166,7 +166,7 @@ TEST_F(MetricsPortTest, OtherPathsMethodsAndOversizedOrSlowRequestsAreNotServed)
     EXPECT_EQ(get(port(), "/metrics?name=x").status(), 200);
     const HttpExchange post = get(port(), "/metrics", "POST");
     EXPECT_EQ(post.status(), 405);
-    EXPECT_EQ(post.header("Allow"), "GET");
+    EXPECT_EQ(post.header("Allow"), "GET, HEAD");
     EXPECT_EQ(get(port(), "/health", "DELETE").status(), 405);
 
     // Headers past 8 KiB without their end: closed unanswered, at once.
@@ -178,6 +178,10 @@ TEST_F(MetricsPortTest, OtherPathsMethodsAndOversizedOrSlowRequestsAreNotServed)
     QByteArray fitting = "GET /health HTTP/1.1\r\nX-Fill: ";
     fitting += QByteArray(MetricsPort::kMaxRequestBytes - fitting.size() - 4, 'a') + "\r\n\r\n";
     EXPECT_EQ(exchange(port(), {fitting}).status(), 200);
+    // One byte more is closed unanswered, however soon its end comes.
+    const HttpExchange over = exchange(port(), {fitting.insert(30, 'a')});
+    EXPECT_TRUE(over.closedByServer);
+    EXPECT_TRUE(over.bytes.isEmpty());
 
     // A client that sends its request a little at a time, too slowly, is closed unanswered
     // after 10 seconds.
@@ -190,6 +194,46 @@ TEST_F(MetricsPortTest, OtherPathsMethodsAndOversizedOrSlowRequestsAreNotServed)
     EXPECT_TRUE(slow.bytes.isEmpty());
     EXPECT_GE(clock.elapsed(), MetricsPort::kRequestTimeoutMs - 100);
     EXPECT_LT(clock.elapsed(), MetricsPort::kRequestTimeoutMs + 2500);
+}
+
+TEST_F(MetricsPortTest, TheRequestHeadIsReadAsHttp11Says)
+{
+    open();
+    const struct
+    {
+        QByteArray request;
+        int status;
+    } cases[] = {
+        {"GET /metrics HTTP/1.0\r\n\r\n", 200},
+        {"GET /health HTTP/1.1\nHost: box\n\n", 200},
+        {"\r\nGET /metrics HTTP/1.1\r\nHost: box\r\n\r\n", 200},
+        {"GET http://box:9100/metrics HTTP/1.1\r\nHost: box:9100\r\n\r\n", 200},
+        {"GET HTTPS://box/health?full=1 HTTP/1.1\r\n\r\n", 200},
+        {"GET http://box?x HTTP/1.1\r\n\r\n", 404},
+        {"OPTIONS * HTTP/1.1\r\n\r\n", 404},
+        {"get /metrics HTTP/1.1\r\n\r\n", 405},
+        {"GET /metrics\r\n\r\n", 400},
+        {"GET  /metrics HTTP/1.1\r\n\r\n", 400},
+        {"GET /metrics HTTP/1.1\r\nHost : box\r\n\r\n", 400},
+        {"GET /metrics HTTP/1.1\r\nX-A: 1\r\n folded\r\n\r\n", 400},
+        {"GET /metrics HTTP/1.1\r\nno colon\r\n\r\n", 400},
+        {"CONNECT box:443 HTTP/1.1\r\n\r\n", 400},
+        {"GET /metrics HTTP/2.0\r\n\r\n", 505},
+    };
+    for (const auto& c : cases) {
+        const HttpExchange answered = exchange(port(), {c.request});
+        EXPECT_EQ(answered.status(), c.status) << c.request.constData();
+        EXPECT_TRUE(answered.closedByServer) << c.request.constData();
+        EXPECT_EQ(answered.header("Content-Length").toInt(), answered.body().size())
+            << c.request.constData();
+    }
+
+    // HEAD tells the length that GET's body has, and sends no body.
+    const HttpExchange head = get(port(), "/health", "HEAD");
+    EXPECT_EQ(head.status(), 200);
+    EXPECT_TRUE(head.body().isEmpty());
+    EXPECT_EQ(head.header("Content-Length").toInt(), get(port(), "/health").body().size());
+    EXPECT_EQ(head.header("Content-Type"), "application/health+json");
 }
 
 TEST_F(MetricsPortTest, AnAddressOutsideTheAllowListIsClosedUnreadAndCounted)

@@ -15,12 +15,12 @@
 #include <QTest>
 
 #include "core/padtimeout.h"
+#include "doors/admission.h"
+#include "doors/connectionlimit.h"
+#include "doors/tcpdoor.h"
 #include "qtprinters.h"
-#include "request/admission.h"
-#include "request/connectionlimit.h"
 #include "request/deviceoperations.h"
 #include "request/requestdispatcher.h"
-#include "request/requestserver.h"
 #include "request/requestservice.h"
 #include "serverprocess.h"
 #include "shell/mainmenus.h"
@@ -342,8 +342,7 @@ TEST(SettingsWindowTest, FieldsAreBoundBothWaysToTheRunningServer)
     RequestService service(s.server->activityLog(), dispatcher, s.home.path());
     ConnectionLimit limit;
     Admission admission(s.server->activityLog(), AccessPolicy(), limit);
-    RequestServer listener(s.server->activityLog(), LocalSettings{live.local()}, service,
-                           admission);
+    TcpDoor listener(s.server->activityLog(), LocalSettings{live.local()}, service, admission);
     ASSERT_TRUE(listener.start_listening());
     EXPECT_EQ(listener.listeningPort(), typedPort);
 

@@ -15,8 +15,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "doors/tlsidentity.h"
 #include "pageserver.h"
-#include "request/tlsidentity.h"
 #include "serverprocess.h"
 
 namespace {

@@ -1,0 +1,70 @@
+#include "app/serverlifecycle.h"
+
+#include "app/portclash.h"
+#include "app/windowcommands.h"
+#include "core/livesettings.h"
+#include "doors/connectionlimit.h"
+#include "doors/metricsport.h"
+#include "doors/tcpdoor.h"
+#include "doors/websocketdoor.h"
+#include "log/activitylog.h"
+#include "log/purgetimer.h"
+#include "pad/padconnection.h"
+#include "pad/padcontrolprotocol.h"
+#include "pad/padcontrolserver.h"
+#include "pinpad/commportscan.h"
+#include "request/requestservice.h"
+#include "settings/settings.h"
+
+ServerLifecycle::ServerLifecycle(Parts parts) : m_parts(parts) {}
+
+ServerLifecycle::~ServerLifecycle() = default;
+
+StartupReport ServerLifecycle::start()
+{
+    StartupReport report;
+    if (m_started)
+        return report;
+    m_started = true;
+    const Parts& p = m_parts;
+    p.log.log(QStringLiteral("Application: Form load"));
+    p.window.load(p.stored.window(), [&p] { p.commPortScan.list_comm_ports(); });
+    if (p.simulate)
+        p.window.setChkQP6100Device(LiveSettings::Ticked);
+    for (const QString& line : p.stored.complaints + p.accessLines)
+        p.log.log(line);
+    // Two of the server's ports on one number: only one of them can listen.
+    report.warnings = portClashes(serverPortSettings(p.stored));
+    for (const QString& line : std::as_const(report.warnings))
+        p.log.log(line);
+
+    // The cap is fitted to the file limit once, before any door opens.
+    p.connectionLimit.fitToFileLimit(p.log);
+    report.port = p.stored.local.fields.sockport;
+    p.tcpDoor.start_listening(&report.listenError);
+    // A second door onto the same service, for browser tills; without it the TCP port serves on.
+    report.webSocketPort = p.stored.webSocket.port;
+    p.webSocketDoor.start(&report.webSocketError);
+    if (p.metricsPort) {
+        report.metricsPort = p.stored.metrics.port;
+        p.metricsPort->start(&report.metricsError);
+    }
+    p.commands.mnuToolsLogFilePurgeLog();
+    m_purgeTimer = std::make_unique<PurgeTimer>(p.log, p.clock);
+    // The simulated pad's control port, where varnel-pad stands at the pad.
+    if (p.padControl)
+        p.padControl->listen(
+            p.stored.simulator.padControlPort.value_or(PadControlProtocol::kDefaultPort));
+    return report;
+}
+
+void ServerLifecycle::shutdown()
+{
+    if (!m_started || m_shutDown)
+        return;
+    m_shutDown = true;
+    m_purgeTimer.reset();
+    m_parts.service.close();
+    m_parts.pad.runDisconnect();
+    m_parts.log.log(QStringLiteral("Application Closed"));
+}

@@ -1,0 +1,106 @@
+#include "doors/admission.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "doors/peeraddress.h"
+#include "log/activitylog.h"
+
+namespace {
+
+int openSpareDescriptor()
+{
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+// A burst's first refusal reads as a single one; the line for the rest adds how many.
+QString withCount(const QString& line, int count)
+{
+    return count == 1
+               ? line
+               : line + QStringLiteral(" count=[") + QString::number(count) + QLatin1Char(']');
+}
+
+} // namespace
+
+Admission::Admission(ActivityLog& log, AccessPolicy access, ConnectionLimit& limit,
+                     Telemetry& telemetry)
+    : m_log(log), m_access(std::move(access)), m_limit(limit), m_telemetry(telemetry),
+      m_spareDescriptor(openSpareDescriptor()),
+      m_unlisted([this](const QString& line) { this->log(line); },
+                 [](int count, const QString& address) {
+                     return withCount(QStringLiteral("Socket: Refused ") + address, count);
+                 }),
+      m_overCap([this](const QString& line) { this->log(line); },
+                [](int count, const QString& reason) {
+                    return QStringLiteral("Socket: ConnectionRequest Refused count=[") +
+                           QString::number(count) + QStringLiteral("] reason=[") + reason +
+                           QLatin1Char(']');
+                }),
+      m_origins([this](const QString& line) { this->log(line); },
+                [](int count, const QString& originAndAddress) {
+                    return withCount(QStringLiteral("WebSocket: Refused ") + originAndAddress,
+                                     count);
+                })
+{
+}
+
+Admission::~Admission()
+{
+    if (m_spareDescriptor >= 0)
+        ::close(m_spareDescriptor);
+}
+
+std::optional<CapPlace> Admission::admit(const QHostAddress& peer, Door door)
+{
+    // Who may connect is decided on the address alone, before anything is read.
+    if (!m_access.allows(peer)) {
+        m_telemetry.connectionRefused(RefusalReason::AllowList);
+        m_unlisted.refused(addressText(peer));
+        return std::nullopt;
+    }
+    if (!m_limit.admit()) {
+        m_telemetry.connectionRefused(RefusalReason::Cap);
+        m_overCap.refused(QStringLiteral("MaxConnections ") + QString::number(m_limit.max()) +
+                          QStringLiteral(" reached"));
+        return std::nullopt;
+    }
+    return CapPlace(m_limit, m_telemetry, door);
+}
+
+void Admission::refuseOrigin(const QString& origin, const QHostAddress& peer)
+{
+    m_telemetry.connectionRefused(RefusalReason::Origin);
+    m_origins.refused(QStringLiteral("origin=[") + origin.left(kMaxLoggedOriginChars) +
+                      QStringLiteral("] ip=[") + addressText(peer) + QLatin1Char(']'));
+}
+
+void Admission::acceptFailed(int error)
+{
+    m_overCap.refused(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+bool Admission::withSpareFreed(const std::function<void()>& work)
+{
+    const bool freed = m_spareDescriptor >= 0;
+    if (freed)
+        ::close(m_spareDescriptor);
+    m_spareDescriptor = -1;
+    work();
+    m_spareDescriptor = openSpareDescriptor();
+    return freed;
+}
+
+void Admission::keepSpare()
+{
+    if (m_spareDescriptor < 0)
+        m_spareDescriptor = openSpareDescriptor();
+}
+
+void Admission::log(const QString& line)
+{
+    // Out of descriptors, the log could not be opened: the spare gives it one.
+    withSpareFreed([this, &line] { m_log.log(line); });
+}

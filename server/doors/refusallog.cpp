@@ -1,0 +1,29 @@
+#include "doors/refusallog.h"
+
+RefusalLog::RefusalLog(std::function<void(const QString&)> write, Format format, QObject* parent)
+    : QObject(parent), m_write(std::move(write)), m_format(std::move(format))
+{
+    m_pending.setSingleShot(true);
+    // A lambda, not a member slot: this may run with every descriptor in use, when the
+    // undefined-behaviour checker cannot check a slot receiver's type (it needs a pipe).
+    connect(&m_pending, &QTimer::timeout, this, [this] { flush(); });
+}
+
+void RefusalLog::refused(const QString& detail)
+{
+    ++m_count;
+    m_detail = detail;
+    if (!m_sinceLine.isValid() || m_sinceLine.elapsed() >= kIntervalMs)
+        flush();
+    else if (!m_pending.isActive())
+        m_pending.start(int(kIntervalMs - m_sinceLine.elapsed()));
+}
+
+void RefusalLog::flush()
+{
+    if (m_count == 0)
+        return;
+    m_write(m_format(m_count, m_detail));
+    m_count = 0;
+    m_sinceLine.start();
+}
