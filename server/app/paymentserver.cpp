@@ -39,7 +39,7 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
                              const Clock& clock, Scheduler& scheduler, Devices devices,
                              bool simulate, QObject* parent)
     : QObject(parent), m_folder(folder), m_stored(stored),
-      m_log(folder.logPath(), clock, LogLimits{stored.local.maxLogMegabytes}),
+      m_log(folder.logPath(), clock, LogLimits{stored.local.maxLogMegabytes}, &scheduler),
       m_settingsFile(folder.settingsPath(), m_log), m_connectionLimit(stored.local.maxConnections),
       m_deviceBoard(DeviceBoard::Probes{
                         [this] { return m_settings.chkQP6100Device() == LiveSettings::Ticked; },
@@ -109,14 +109,14 @@ PaymentServer::~PaymentServer() = default;
 
 MetricsPort::Pages PaymentServer::metricsPages()
 {
-    return {
-        [this] {
-            return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", m_metrics->text(), {}};
-        },
-        [this] {
-            const HealthAnswer answer = health();
-            return HttpResponse{answer.httpStatus, "application/health+json", answer.json, {}};
-        }};
+    return {[this] {
+                return HttpResponse{
+                    200, "text/plain; version=0.0.4; charset=utf-8", m_metrics->text(), {}};
+            },
+            [this] {
+                const HealthAnswer answer = health();
+                return HttpResponse{answer.httpStatus, "application/health+json", answer.json, {}};
+            }};
 }
 
 QStringList PaymentServer::startedLines() const

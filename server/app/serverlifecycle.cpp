@@ -66,5 +66,6 @@ void ServerLifecycle::shutdown()
     m_purgeTimer.reset();
     m_parts.service.close();
     m_parts.pad.runDisconnect();
+    m_parts.log.finishPurges();
     m_parts.log.log(QStringLiteral("Application Closed"));
 }

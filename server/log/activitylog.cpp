@@ -20,55 +20,21 @@
 
 #include "core/clock.h"
 #include "core/failure.h"
+#include "core/scheduler.h"
 #include "core/singlebytetext.h"
 #include "log/cardnumberscrubber.h"
-#include "log/sizepurge.h"
+#include "log/keeprules.h"
+#include "log/linerewriter.h"
 
 namespace {
 
-// The log and its rebuilt copy hold names and amounts: readable by their owner only.
+// The log holds names and amounts: readable by its owner only.
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-constexpr qsizetype kReadChunk = 4 * 1024 * 1024;
 constexpr int kKeepDays = 7;
-
-// The day of a line's first blank-separated field as yyyymmdd, or -1 when that field is not a
-// date in the form timestamp() writes. Parsed by hand: the purge calls it for every line.
-int lineDay(const char* text, qsizetype size)
-{
-    qsizetype pos = 0;
-    auto number = [&](int minDigits, int maxDigits, int& out) {
-        out = 0;
-        int digits = 0;
-        while (pos < size && digits < maxDigits && text[pos] >= '0' && text[pos] <= '9') {
-            out = out * 10 + (text[pos] - '0');
-            ++pos;
-            ++digits;
-        }
-        return digits >= minDigits;
-    };
-    int month = 0;
-    int day = 0;
-    int year = 0;
-    if (!number(1, 2, month) || pos >= size || text[pos++] != '/')
-        return -1;
-    if (!number(1, 2, day) || pos >= size || text[pos++] != '/')
-        return -1;
-    if (!number(4, 4, year) || (pos < size && text[pos] != ' '))
-        return -1;
-    if (!QDate::isValid(year, month, day))
-        return -1;
-    return year * 10000 + month * 100 + day;
-}
-
-// The line's length without its CR LF (or LF) end.
-qsizetype contentSize(const char* line, qsizetype size)
-{
-    if (size > 0 && line[size - 1] == '\n')
-        --size;
-    if (size > 0 && line[size - 1] == '\r')
-        --size;
-    return size;
-}
+// A purge's steps: each holds the loop about this long, and one whose reads would wait for the
+// disk is tried again after the pause.
+constexpr int kStepBudgetMs = 2;
+constexpr int kDiskPauseMs = 2;
 
 // Whether the file is missing or empty or ends with a line end, so that the next line starts
 // a line of its own even after a write that was cut short, and the file's size. A file we may
@@ -127,103 +93,16 @@ QString appendToFile(const QString& path, const QByteArray& encodedPath, const Q
 #endif
 }
 
-// Replaces `to` by `from` in one step, so that either the old or the new file is there.
-bool replaceFile(const QString& from, const QString& to)
-{
-#ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<const wchar_t*>(from.utf16()),
-                       reinterpret_cast<const wchar_t*>(to.utf16()),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-#endif
-}
-
-// Forces the rebuilt log's bytes to disk before it replaces the old log.
-void syncToDisk(QFile& file)
-{
-#ifndef Q_OS_WIN
-    ::fsync(file.handle());
-#else
-    Q_UNUSED(file);
-#endif
-}
-
-// Rebuilds `newFile` from `source`, keeping the lines dated after `cutoffDay` (yyyymmdd).
-// A line without a readable date goes with the line before it; one at the start is kept.
-// Returns the number of dropped lines, or -1 on a read or write failure.
-qint64 copyRecentLines(QFile& source, QFile& newFile, int cutoffDay)
-{
-    std::vector<char> buffer(kReadChunk);
-    qsizetype filled = 0;
-    bool atEnd = false;
-    bool keepPrevious = true;
-    qint64 dropped = 0;
-
-    while (!atEnd) {
-        const qint64 got = source.read(buffer.data() + filled, qint64(buffer.size()) - filled);
-        if (got < 0)
-            return -1;
-        atEnd = got == 0;
-        filled += got;
-
-        qsizetype lineStart = 0;
-        qsizetype runStart = -1; // first byte of the kept lines not yet written
-        auto writeRun = [&](qsizetype end) {
-            if (runStart >= 0 && end > runStart &&
-                newFile.write(buffer.data() + runStart, end - runStart) != end - runStart)
-                return false;
-            runStart = -1;
-            return true;
-        };
-        while (lineStart < filled) {
-            const char* begin = buffer.data() + lineStart;
-            const auto* newline =
-                static_cast<const char*>(std::memchr(begin, '\n', filled - lineStart));
-            if (!newline && !atEnd)
-                break; // the rest of the line comes with the next read
-            const qsizetype lineSize = newline ? newline - begin + 1 : filled - lineStart;
-            const int day = lineDay(begin, contentSize(begin, lineSize));
-            const bool keep = day < 0 ? keepPrevious : day > cutoffDay;
-            keepPrevious = keep;
-            if (keep) {
-                if (runStart < 0)
-                    runStart = lineStart;
-            } else {
-                ++dropped;
-                if (!writeRun(lineStart))
-                    return -1;
-            }
-            lineStart += lineSize;
-            if (!newline && keep) {
-                // A last line cut short by a crash gets its line end, so later lines start
-                // on a line of their own.
-                const bool halfEnded = buffer[size_t(lineStart - 1)] == '\r';
-                const char* end = halfEnded ? "\n" : "\r\n";
-                if (!writeRun(lineStart) || newFile.write(end) != qint64(std::strlen(end)))
-                    return -1;
-            }
-        }
-        if (!writeRun(lineStart))
-            return -1;
-
-        const qsizetype rest = filled - lineStart;
-        if (rest > 0 && lineStart > 0)
-            std::memmove(buffer.data(), buffer.data() + lineStart, size_t(rest));
-        filled = rest;
-        if (filled == qsizetype(buffer.size()))
-            buffer.resize(buffer.size() * 2); // one line longer than the buffer
-    }
-    return dropped;
-}
-
 } // namespace
 
-ActivityLog::ActivityLog(QString logPath, const Clock& clock, LogLimits limits)
+ActivityLog::ActivityLog(QString logPath, const Clock& clock, LogLimits limits, Scheduler* steps)
     : m_path(std::move(logPath)), m_encodedPath(QFile::encodeName(m_path)), m_clock(clock),
-      m_limits(limits), m_purgeAbove(limits.maxBytes())
+      m_limits(limits), m_purgeAbove(limits.maxBytes()), m_steps(steps)
 {
 }
+
+// A purge under way is left unfinished: the log stays as it was.
+ActivityLog::~ActivityLog() = default;
 
 void ActivityLog::log(const QString& entry)
 {
@@ -251,7 +130,7 @@ void ActivityLog::log(const QString& entry)
             return;
         }
         m_size += line.size();
-        if (m_size > m_purgeAbove && !m_purgingToSize)
+        if (m_size > m_purgeAbove && !m_rewrite)
             purgeToSizeLimit();
     } catch (const std::exception& e) {
         ++m_writeFailures;
@@ -276,37 +155,92 @@ const QByteArray& ActivityLog::stampPrefix()
 
 void ActivityLog::purgeToSizeLimit()
 {
-    m_purgingToSize = true;
     const qint64 cap = m_limits.maxBytes();
     // Another process may have appended to the file or truncated it since it was measured.
     const qint64 size = fileSize(m_encodedPath);
+    m_purgeAbove = cap;
     if (size < 0 || size <= cap) {
         m_endChecked = false; // a truncation may have left a line unended
         m_size = qMax<qint64>(size, 0);
-        m_purgeAbove = cap;
-        m_purgingToSize = false;
         return;
     }
-    SizePurge purge(m_path, cap / 2);
-    const SizePurge::Outcome outcome = purge.run();
-    // The file is a new one, or was changed by someone else: its end and size are checked
-    // again with the next line.
-    m_endChecked = false;
-    m_purgeAbove = cap;
-    if (outcome == SizePurge::Outcome::Purged) {
-        log(QStringLiteral("purge_log: size limit MaxLogMegabytes=[%1] purgeCt=[%2]")
-                .arg(m_limits.maxMegabytes)
-                .arg(purge.droppedLines()));
-    } else if (outcome == SizePurge::Outcome::Failed || outcome == SizePurge::Outcome::NotNeeded) {
-        // Not tried again until another half of the cap has been written.
-        m_endChecked = true;
-        m_size = size;
-        m_purgeAbove = size + cap / 2;
-        if (outcome == SizePurge::Outcome::Failed)
-            qWarning("Activity log: the size purge failed, the log is left as it was: %s",
-                     qUtf8Printable(purge.failure()));
+    m_size = size;
+    startRewrite(Purge::Size, std::make_unique<LineRewriter>(m_path, keepNewestBytes(cap / 2)));
+}
+
+void ActivityLog::startAgePurge()
+{
+    QFile::remove(m_path + QLatin1String(".tmp")); // the work copy of an earlier version's purge
+    const QDate cutoff = m_clock.now().addDays(-kKeepDays).date();
+    const int cutoffDay = cutoff.year() * 10000 + cutoff.month() * 100 + cutoff.day();
+    startRewrite(Purge::Age,
+                 std::make_unique<LineRewriter>(m_path, keepLinesDatedAfter(cutoffDay)));
+}
+
+void ActivityLog::startRewrite(Purge purge, std::unique_ptr<LineRewriter> rewrite)
+{
+    m_rewriteFor = purge;
+    m_rewrite = std::move(rewrite);
+    if (!m_steps)
+        m_rewrite->run();
+    stepRewrite();
+}
+
+void ActivityLog::stepRewrite()
+{
+    // A log smaller than a step's reads is rewritten within the call that asked for it.
+    const LineRewriter::Step step = m_rewrite->step(kStepBudgetMs, false);
+    if (step == LineRewriter::Step::Ended) {
+        m_nextStep.reset();
+        rewriteEnded();
+        return;
     }
-    m_purgingToSize = false;
+    m_nextStep = m_steps->callAfter(step == LineRewriter::Step::Waiting ? kDiskPauseMs : 0,
+                                    [this] { stepRewrite(); });
+}
+
+void ActivityLog::finishPurges()
+{
+    // The age purge that waited for a size purge starts when that one ends.
+    while (m_rewrite) {
+        m_nextStep.reset();
+        m_rewrite->run();
+        rewriteEnded();
+    }
+}
+
+void ActivityLog::rewriteEnded()
+{
+    const std::unique_ptr<LineRewriter> done = std::move(m_rewrite);
+    const LineRewriter::Outcome outcome = done->outcome();
+    using Outcome = LineRewriter::Outcome;
+    const bool failedOrKept = outcome == Outcome::Failed || outcome == Outcome::NothingDropped;
+    if (outcome == Outcome::Failed)
+        qWarning(m_rewriteFor == Purge::Age
+                     ? "Activity log: purge failed, the log is left as it was: %s"
+                     : "Activity log: the size purge failed, the log is left as it was: %s",
+                 qUtf8Printable(done->failure()));
+    if (m_rewriteFor == Purge::Age) {
+        // The file may be a new one now: its end is checked again with the next line.
+        m_endChecked = false;
+        const qint64 purgeCt = outcome == Outcome::Rewritten ? done->droppedLines() : 0;
+        log(QStringLiteral("purge_log: purgeCt=[") + signedNumberText(purgeCt) + QLatin1Char(']'));
+        log(QStringLiteral("purge_log: finished"));
+    } else if (failedOrKept) {
+        // The log is as it was: not tried again until another half of the cap has been written.
+        m_purgeAbove = m_size + m_limits.maxBytes() / 2;
+    } else {
+        // A new file, or one that someone else changed: its end and size are checked again.
+        m_endChecked = false;
+        if (outcome == Outcome::Rewritten)
+            log(QStringLiteral("purge_log: size limit MaxLogMegabytes=[%1] purgeCt=[%2]")
+                    .arg(m_limits.maxMegabytes)
+                    .arg(done->droppedLines()));
+    }
+    if (m_agePurgeWaiting && !m_rewrite) {
+        m_agePurgeWaiting = false;
+        startAgePurge();
+    }
 }
 
 QString ActivityLog::log_separator()
@@ -314,60 +248,15 @@ QString ActivityLog::log_separator()
     return QString(64, QLatin1Char('-'));
 }
 
-qint64 ActivityLog::purge_log()
+void ActivityLog::purge_log()
 {
+    if (m_agePurgeWaiting || (m_rewrite && m_rewriteFor == Purge::Age))
+        return; // the purge under way reports when it ends
     log(QStringLiteral("purge_log: started"));
-    const QString path = log_path();
-    qint64 purgeCt = 0;
-
-    if (QFile::exists(path)) {
-        const QString tmpPath = path + QLatin1String(".tmp");
-        const QString newPath = path + QLatin1String(".new");
-        QString failure;
-
-        QFile::remove(tmpPath); // QFile::copy will not replace a file
-        QFile::remove(newPath); // left by a purge that was interrupted
-        QFile tmpFile(tmpPath);
-        QFile newFile(newPath);
-        if (!QFile::copy(path, tmpPath)) {
-            failure = QStringLiteral("cannot copy the log to ") + tmpPath;
-        } else if (!newFile.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerOnly)) {
-            failure = QStringLiteral("cannot create ") + newPath + QLatin1String(": ") +
-                      newFile.errorString();
-        } else if (!tmpFile.open(QIODevice::ReadOnly)) {
-            failure = QStringLiteral("cannot read ") + tmpPath + QLatin1String(": ") +
-                      tmpFile.errorString();
-        } else {
-            const QDate cutoff = m_clock.now().addDays(-kKeepDays).date();
-            const int cutoffDay = cutoff.year() * 10000 + cutoff.month() * 100 + cutoff.day();
-            const qint64 dropped = copyRecentLines(tmpFile, newFile, cutoffDay);
-            const bool written = dropped >= 0 && newFile.flush();
-            if (written)
-                syncToDisk(newFile);
-            newFile.close();
-            tmpFile.close();
-            if (!written)
-                failure = QStringLiteral("cannot rebuild the log in ") + newPath;
-            else if (!replaceFile(newPath, path))
-                failure = QStringLiteral("cannot replace the log by ") + newPath;
-            else
-                purgeCt = dropped;
-        }
-        tmpFile.close();
-        newFile.close();
-        QFile::remove(tmpPath);
-        QFile::remove(newPath);
-        if (!failure.isEmpty())
-            qWarning("Activity log: purge failed, the log is left as it was: %s",
-                     qUtf8Printable(failure));
-        // The purge ends a last line that was cut short, but the file is a new one now: its end
-        // is checked again with the next line.
-        m_endChecked = false;
-    }
-
-    log(QStringLiteral("purge_log: purgeCt=[") + signedNumberText(purgeCt) + QLatin1Char(']'));
-    log(QStringLiteral("purge_log: finished"));
-    return purgeCt;
+    if (m_rewrite)
+        m_agePurgeWaiting = true; // after the size purge under way
+    else
+        startAgePurge();
 }
 
 QString ActivityLog::timestamp(const QDateTime& when)
@@ -381,7 +270,7 @@ QString ActivityLog::timestamp(const QDateTime& when)
 
 QDate ActivityLog::lineDate(const QByteArray& line)
 {
-    const int day = lineDay(line.constData(), contentSize(line.constData(), line.size()));
+    const int day = logLineDay(line.constData(), line.size());
     return day < 0 ? QDate() : QDate(day / 10000, day / 100 % 100, day % 100);
 }
 

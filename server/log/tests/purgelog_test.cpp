@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "core/scheduler.h"
 #include "fakeclock.h"
 #include "log/activitylog.h"
 #include "testfiles.h"
 
 using namespace TestFiles;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -64,7 +68,7 @@ TEST_P(PurgeLogCutOff, KeepsTodayAndTheSixDaysBefore)
                          logLine(at(2026, 12, 7, 0, 0, 0), "kept today"));
     m_clock.set(QDateTime(QDate(2026, 12, 7), GetParam()));
 
-    EXPECT_EQ(m_log.purge_log(), 4);
+    m_log.purge_log();
 
     const QList<QByteArray> kept = entries(lines(m_path));
     const QList<QByteArray> expected = {"first kept",         "kept late",
@@ -78,7 +82,7 @@ TEST_P(PurgeLogCutOff, KeepsTodayAndTheSixDaysBefore)
 INSTANTIATE_TEST_SUITE_P(TimesOfDay, PurgeLogCutOff,
                          ::testing::Values(QTime(0, 0, 1), QTime(12, 0, 0), QTime(23, 59, 59)));
 
-TEST_F(PurgeLog, WithNothingToDropRebuildsTheLogOwnerOnlyAndLeavesNoWorkFiles)
+TEST_F(PurgeLog, WithNothingToDropLeavesTheLogOwnerOnlyAndNoWorkFiles)
 {
     const QByteArray before = logLine(at(2026, 12, 6, 8, 0, 0), "Socket: a") +
                               logLine(at(2026, 12, 7, 9, 0, 0), "Socket: b");
@@ -86,7 +90,7 @@ TEST_F(PurgeLog, WithNothingToDropRebuildsTheLogOwnerOnlyAndLeavesNoWorkFiles)
     QFile(m_path).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                  QFileDevice::ReadGroup | QFileDevice::ReadOther);
 
-    EXPECT_EQ(m_log.purge_log(), 0);
+    m_log.purge_log();
 
     EXPECT_EQ(readAll(m_path), before + logLine(m_clock.now(), "purge_log: started") +
                                    logLine(m_clock.now(), "purge_log: purgeCt=[ 0]") +
@@ -121,7 +125,7 @@ TEST_F(PurgeLog, LinesWithoutADateGoWithTheLineBefore)
                          logLine(at(2026, 11, 2, 8, 0, 0), "old again") +
                          "13/1/2026 not a date\r\n");
 
-    EXPECT_EQ(m_log.purge_log(), 5);
+    m_log.purge_log();
 
     const QList<QByteArray> kept = lines(m_path);
     ASSERT_EQ(kept.size(), 7);
@@ -184,18 +188,21 @@ TEST_F(PurgeLog, HandlesLogsLargerThanItsReadBuffer)
     }
     writeAll(m_path, content);
 
-    EXPECT_EQ(m_log.purge_log(), dropped);
+    m_log.purge_log();
 
     const QByteArray after = readAll(m_path);
     EXPECT_TRUE(after.startsWith(expected));
-    EXPECT_EQ(lines(m_path).size(), expected.count('\n') + 3);
+    const QList<QByteArray> now = lines(m_path);
+    ASSERT_EQ(now.size(), expected.count('\n') + 3);
+    EXPECT_EQ(entryOf(now[now.size() - 2]),
+              "purge_log: purgeCt=[ " + QByteArray::number(dropped) + ']');
     EXPECT_FALSE(workFilesLeft());
 }
 
 TEST_F(PurgeLog, WithoutALogFileCountsNothing)
 {
     ActivityLog nowhere(m_dir.filePath(QStringLiteral("missing/varnelpayment.log")), m_clock);
-    EXPECT_EQ(nowhere.purge_log(), 0);
+    nowhere.purge_log();
     EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("missing"))));
 }
 
@@ -206,11 +213,87 @@ TEST_F(PurgeLog, AFailedRebuildLeavesTheLogAsItWas)
     // A folder where the rebuilt log would go: it can be neither removed nor created.
     QDir(m_dir.path()).mkpath(QStringLiteral("varnelpayment.log.new/inside"));
 
-    EXPECT_EQ(m_log.purge_log(), 0);
+    m_log.purge_log();
 
     const QList<QByteArray> kept = entries(lines(m_path));
     const QList<QByteArray> expected = {"old", "purge_log: started", "purge_log: purgeCt=[ 0]",
                                         "purge_log: finished"};
     EXPECT_EQ(kept, expected);
     EXPECT_FALSE(QFileInfo::exists(m_path + QLatin1String(".tmp")));
+}
+
+// With a scheduler, a purge of a log larger than one step's reads goes on between the loop's
+// other work: every line logged meanwhile stays, in its order, after the kept lines, and an age
+// purge asked for during a size purge follows it.
+TEST(PurgeInSteps, LinesLoggedMeanwhileStayInTheirOrder)
+{
+    struct Case
+    {
+        const char* name;
+        int maxMegabytes;
+        bool askForAgePurge;
+        QStringList purgeLines; // in their order, counts written as #
+    };
+    const QString sizeLine =
+        QStringLiteral("purge_log: size limit MaxLogMegabytes=[8] purgeCt=[#]");
+    const QList<Case> cases = {
+        {"age purge",
+         100,
+         true,
+         {u"purge_log: started"_s, u"purge_log: purgeCt=[#]"_s, u"purge_log: finished"_s}},
+        {"size purge", 8, false, {sizeLine}},
+        {"age purge asked for during a size purge",
+         8,
+         true,
+         {u"purge_log: started"_s, sizeLine, u"purge_log: purgeCt=[#]"_s,
+          u"purge_log: finished"_s}},
+    };
+    constexpr qsizetype kMegabyte = 1024 * 1024;
+    const QRegularExpression count(QStringLiteral(R"(purgeCt=\[ ?\d+\])"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("varnelpayment.log"));
+        // 10 MB, more than two steps read: a week-old first half, a recent second half.
+        QByteArray original;
+        for (int i = 0; original.size() < 10 * kMegabyte; ++i)
+            original += logLine(at(2026, original.size() < 5 * kMegabyte ? 11 : 12, 6, 9, 0, 0),
+                                "original " + QByteArray::number(i) + ' ' +
+                                    QByteArray(40 + i * 37 % 160, 'x'));
+        writeAll(path, original);
+        FakeClock clock{at(2026, 12, 7, 10, 16, 0)};
+        QtScheduler scheduler;
+        ActivityLog log(path, clock, LogLimits{c.maxMegabytes}, &scheduler);
+
+        int meanwhile = 0;
+        log.log(u"meanwhile %1"_s.arg(meanwhile++)); // past an 8 MB cap: the size purge starts
+        if (c.askForAgePurge)
+            log.purge_log();
+        ASSERT_TRUE(log.purging());
+        for (int turn = 0; log.purging() && turn < 100000; ++turn) {
+            log.log(u"meanwhile %1"_s.arg(meanwhile++));
+            QCoreApplication::processEvents();
+        }
+        EXPECT_FALSE(log.purging());
+        EXPECT_GT(meanwhile, 2) << "the purge ran in one go";
+
+        QStringList purgeLines;
+        int expectedMeanwhile = 0;
+        int lastOriginal = -1;
+        for (const QString& entry : logEntries(path)) {
+            if (entry.startsWith(u"original "_s)) {
+                EXPECT_EQ(expectedMeanwhile, 0) << "an old line after a new one";
+                lastOriginal = entry.section(u' ', 1, 1).toInt();
+            } else if (entry.startsWith(u"meanwhile "_s)) {
+                EXPECT_EQ(entry, u"meanwhile %1"_s.arg(expectedMeanwhile++));
+            } else {
+                purgeLines << QString(entry).replace(count, u"purgeCt=[#]"_s);
+            }
+        }
+        EXPECT_EQ(expectedMeanwhile, meanwhile);
+        EXPECT_EQ(purgeLines, c.purgeLines);
+        EXPECT_EQ(lastOriginal, original.count('\n') - 1) << "the newest lines were dropped";
+        EXPECT_LT(readAll(path).size(), 6 * kMegabyte);
+        EXPECT_FALSE(QFileInfo::exists(path + QLatin1String(".new")));
+    }
 }

@@ -10,7 +10,8 @@
 
 #include "fakeclock.h"
 #include "log/activitylog.h"
-#include "log/sizepurge.h"
+#include "log/keeprules.h"
+#include "log/linerewriter.h"
 #include "testfiles.h"
 
 using namespace TestFiles;
@@ -193,10 +194,10 @@ TEST_F(SizeLimit, AnExternalTruncationIsKept)
     expectWholeLinesEndingWithTheNewest();
 }
 
-// What another process does to the log between the purge's copy and its rename.
+// What another process does to the log between the purge's steps.
 TEST(SizePurgeMeanwhile, KeepsWhatOthersWroteAndNeverUndoesTheirTruncation)
 {
-    using Outcome = SizePurge::Outcome;
+    using Outcome = LineRewriter::Outcome;
     struct Case
     {
         const char* name;
@@ -206,10 +207,10 @@ TEST(SizePurgeMeanwhile, KeepsWhatOthersWroteAndNeverUndoesTheirTruncation)
         std::function<QByteArray(const QByteArray& kept)> expected;
     };
     const QList<Case> cases = {
-        {"nothing", [](const QString&) {}, Outcome::Purged,
+        {"nothing", [](const QString&) {}, Outcome::Rewritten,
          [](const QByteArray& kept) { return kept; }},
         {"appended", [](const QString& path) { append(path, foreignLine(900) + foreignLine(901)); },
-         Outcome::Purged,
+         Outcome::Rewritten,
          [](const QByteArray& kept) { return kept + foreignLine(900) + foreignLine(901); }},
         {"truncated and written again",
          [](const QString& path) {
@@ -230,23 +231,25 @@ TEST(SizePurgeMeanwhile, KeepsWhatOthersWroteAndNeverUndoesTheirTruncation)
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("varnelpayment.log"));
+        // More than one step reads.
+        constexpr int kLines = 20000;
         QByteArray original;
-        for (int i = 0; i < 100; ++i)
-            original += foreignLine(i);
+        for (int i = 0; i < kLines; ++i)
+            original += foreignLine(i % 100);
         append(path, original);
 
-        SizePurge purge(path, 1000);
-        ASSERT_TRUE(purge.copyNewestLines());
+        LineRewriter purge(path, keepNewestBytes(1000));
+        ASSERT_EQ(purge.step(0, true), LineRewriter::Step::Working);
         c.meanwhile(path);
-        EXPECT_EQ(purge.replaceLog(), c.outcome);
+        EXPECT_EQ(purge.run(), c.outcome);
 
         // The newest whole lines that fit in 1,000 bytes.
         const qsizetype lineSize = foreignLine(99).size();
         const qsizetype keptLines = 1000 / lineSize;
         const QByteArray kept = original.right(keptLines * lineSize);
         EXPECT_EQ(readAll(path), c.expected(kept));
-        if (c.outcome == Outcome::Purged) {
-            EXPECT_EQ(purge.droppedLines(), 100 - keptLines);
+        if (c.outcome == Outcome::Rewritten) {
+            EXPECT_EQ(purge.droppedLines(), kLines - keptLines);
             EXPECT_EQ(purge.newSize(), sizeOf(path));
         }
         if (QFileInfo::exists(path + QLatin1String(".1"))) {
