@@ -9,6 +9,9 @@ bash "$root/scripts/setup.sh"
 # ccache keeps compiled files between builds; paths inside the tree count as relative, so a
 # fresh clone elsewhere finds what an earlier build compiled.
 export CCACHE_BASEDIR=$root
+# Qt resources carry a fixed date instead of their files' checkout time, so that the code rcc
+# writes for them is the same in every clone and ccache finds it too.
+export QT_RCC_SOURCE_DATE_OVERRIDE=1
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} \
     -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache "$@"
 targets=()

@@ -40,7 +40,9 @@ check_reports() {
 # Only what the tests and the fuzz targets need: no controls (a separate library with its own
 # tests in the normal build), no benchmarks.
 start=$SECONDS
+# For ccache, as in build.sh: paths in the tree count as relative, resources carry a fixed date.
 export CCACHE_BASEDIR=$root
+export QT_RCC_SOURCE_DATE_OVERRIDE=1
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache \
     -DVARNEL_BUILD_CONTROLS=OFF -DVARNEL_BUILD_BENCHMARKS=OFF -DVARNEL_BUILD_FUZZERS=ON \
