@@ -97,8 +97,17 @@ QString appendToFile(const QString& path, const QByteArray& encodedPath, const Q
 
 ActivityLog::ActivityLog(QString logPath, const Clock& clock, LogLimits limits, Scheduler* steps)
     : m_path(std::move(logPath)), m_encodedPath(QFile::encodeName(m_path)), m_clock(clock),
-      m_limits(limits), m_purgeAbove(limits.maxBytes()), m_steps(steps)
+      m_limits(limits), m_steps(steps)
 {
+    m_purgeAbove = purgeThreshold();
+}
+
+qint64 ActivityLog::purgeThreshold() const
+{
+    // A purge in steps starts a sixteenth of the cap early: the lines logged while it runs then
+    // keep the log under the cap.
+    const qint64 cap = m_limits.maxBytes();
+    return m_steps ? cap - cap / 16 : cap;
 }
 
 // A purge under way is left unfinished: the log stays as it was.
@@ -158,8 +167,8 @@ void ActivityLog::purgeToSizeLimit()
     const qint64 cap = m_limits.maxBytes();
     // Another process may have appended to the file or truncated it since it was measured.
     const qint64 size = fileSize(m_encodedPath);
-    m_purgeAbove = cap;
-    if (size < 0 || size <= cap) {
+    m_purgeAbove = purgeThreshold();
+    if (size < 0 || size <= m_purgeAbove) {
         m_endChecked = false; // a truncation may have left a line unended
         m_size = qMax<qint64>(size, 0);
         return;

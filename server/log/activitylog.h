@@ -65,6 +65,8 @@ private:
     // Called when the tracked size passed the cap: measures the file again and, when it is
     // over the cap, drops its oldest lines down to half the cap and says so in a line.
     void purgeToSizeLimit();
+    // The tracked size above which a size purge starts.
+    qint64 purgeThreshold() const;
     enum class Purge { Age, Size };
     void startAgePurge();
     void startRewrite(Purge purge, std::unique_ptr<LineRewriter> rewrite);
