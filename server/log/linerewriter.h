@@ -71,9 +71,8 @@ private:
     bool sortLines(qint64 got);
     // Copies what was appended since, one read's worth; at the log's end, replaces the log.
     bool catchUp(qint64 got);
+    // Renames the new file over the log, then appends what reached the old log until then.
     bool replaceLog();
-    // Appends what reached the old log until the rename, then ends.
-    void copyRest();
     bool writeOut(const char* data, qsizetype size);
     Step end(Outcome outcome);
     Step fail(const QString& what);

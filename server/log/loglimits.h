@@ -3,7 +3,8 @@
 #include <QtGlobal>
 
 // How large the activity log may grow, `[Local] MaxLogMegabytes`: a write that takes the log
-// past the cap drops its oldest lines until it holds at most half the cap.
+// near the cap (past it, where the purge runs within the call) drops its oldest lines until it
+// holds at most half the cap.
 struct LogLimits
 {
     static constexpr int kDefaultMaxMegabytes = 256;
