@@ -1,16 +1,17 @@
 #pragma once
 
-#include <set>
+#include <memory>
+#include <vector>
 
 #include <QByteArray>
 
 #include "pad/ftpclient.h"
 
-class CurlFtpTransfer;
+class UploadThread;
 
-// The FTP client over libcurl's multi interface, driven by the main event loop: socket
-// notifiers wake it when a connection is ready and a timer when libcurl asks for one. Nothing
-// blocks and no other thread runs.
+// The FTP client over libcurl. libcurl reads a server's final reply to a store in a call that
+// blocks, so the transfers run on one thread of their own and only their outcomes come back
+// to the event loop: no server, however slow or silent, holds the loop.
 class CurlFtpClient final : public FtpClient
 {
 public:
@@ -25,10 +26,12 @@ public:
     // The address libcurl is given: the server and the remote name, every byte of the name
     // percent-encoded so that it reaches the server as the text it is.
     static QByteArray curlUrl(const FtpUpload& upload);
+    // The name a file is stored under until the server has confirmed all of it: beside the
+    // final one, in the same folder, so that the back office never sees half a picture.
+    static QString partialName(const QString& remoteName);
+    // The commands that rename the stored file to its final name.
+    static std::vector<QByteArray> renameCommands(const FtpUpload& upload);
 
 private:
-    friend class CurlFtpTransfer;
-
-    // The transfers alive, so that the client can stop them before libcurl is released.
-    std::set<CurlFtpTransfer*> m_transfers;
+    std::unique_ptr<UploadThread> m_thread;
 };
