@@ -13,6 +13,7 @@ packages=(
   scdoc dpkg-dev fakeroot file lintian systemd man-db adduser
   chromium openssl libnss3-tools node-typescript nodejs
   prometheus-cpp-dev libsystemd-dev prometheus
+  vsftpd openssh-server openssh-client
 )
 
 missing=()

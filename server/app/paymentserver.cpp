@@ -1,4 +1,6 @@
 #include "app/paymentserver.h"
+
+#include "app/cleartextupload.h"
 #include "app/watchedftpclient.h"
 
 #include <QFileInfo>
@@ -19,6 +21,7 @@
 #include "pinpad/qtserialprobe.h"
 #include "pinpad/serialpinpad.h"
 #include "pinpad/serialportname.h"
+#include "settings/ftpsecurity.h"
 #include "settings/ftpsettings.h"
 
 namespace {
@@ -59,7 +62,7 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
                                                             QStringLiteral(VARNEL_VERSION))
                     : nullptr),
       m_telemetry(m_metrics ? static_cast<Telemetry&>(*m_metrics) : Telemetry::none()),
-      m_access(AccessPolicy::fromAllowFrom(stored.local.allowFrom, &m_accessLines)),
+      m_access(AccessPolicy::fromAllowFrom(stored.local.allowFrom, &m_startupLines)),
       m_watchedFtp(std::make_unique<WatchedFtpClient>(
           chosen<FtpClient, CurlFtpClient>(devices.ftpClient, m_ownFtpClient), m_telemetry)),
       m_simulatedPad(devices.makePad ? nullptr : std::make_unique<SimulatedPad>()),
@@ -69,7 +72,8 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
           devices.fileChooser, scheduler, m_padTimeout,
           FtpSource{
               *m_watchedFtp,
-              [settingsPath = folder.settingsPath()] { return readFtpSettings(settingsPath); }},
+              [settingsPath = folder.settingsPath()] { return readFtpSettings(settingsPath); },
+              [settingsPath = folder.settingsPath()] { return readFtpSecurity(settingsPath); }},
           folder.signaturesPath())),
       m_pinPad(std::make_unique<PinEntry>(
           chosen<PinPadDevice, SerialPinPad>(devices.pinPad, m_ownPinPad, stored.serialPorts,
@@ -92,10 +96,13 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
                         : nullptr),
       m_commands(m_settingsFile, m_stored, m_settings, m_log, devices.textViewer,
                  m_pad->connection()),
-      m_lifecycle({m_log, clock, m_settings, m_stored, m_accessLines, simulate, *m_commPortScan,
+      m_lifecycle({m_log, clock, m_settings, m_stored, m_startupLines, simulate, *m_commPortScan,
                    m_connectionLimit, *m_tcpDoor, *m_webSocketDoor, m_metricsPort.get(),
                    m_padControl.get(), m_commands, m_service, m_pad->connection()})
 {
+    if (const auto warning =
+            cleartextUploadWarning(stored.ftp, readFtpSecurity(folder.settingsPath())))
+        m_startupLines << *warning;
     // The certificate's end, for the alert that comes before it.
     const QString certificate = stored.webSocket.certFile.trimmed();
     if (m_metrics && !certificate.isEmpty()) {

@@ -104,9 +104,9 @@ private:
     // The metrics, only while `[Metrics] Port` asks for them; else nobody watches.
     std::unique_ptr<PrometheusTelemetry> m_metrics;
     Telemetry& m_telemetry;
-    // Who may connect, from `[Local] allowFrom`; the same for every door, and what start-up
-    // logs about it.
-    QStringList m_accessLines;
+    // What start-up logs about who may connect (from `[Local] allowFrom`, the same for every
+    // door) and about uploads that would cross the network in clear.
+    QStringList m_startupLines;
     AccessPolicy m_access;
     // The devices this server made for itself where the host gave none.
     std::unique_ptr<FtpClient> m_ownFtpClient;

@@ -31,7 +31,7 @@ StartupReport ServerLifecycle::start()
     p.window.load(p.stored.window(), [&p] { p.commPortScan.list_comm_ports(); });
     if (p.simulate)
         p.window.setChkQP6100Device(LiveSettings::Ticked);
-    for (const QString& line : p.stored.complaints + p.accessLines)
+    for (const QString& line : p.stored.complaints + p.startupLines)
         p.log.log(line);
     // Two of the server's ports on one number: only one of them can listen.
     report.warnings = portClashes(serverPortSettings(p.stored));

@@ -31,9 +31,10 @@ public:
         ActivityLog& log;
         const Clock& clock;
         LiveSettings& window;
-        // The settings file as read, and the lines start-up logs about who may connect.
+        // The settings file as read, and the lines start-up logs about who may connect and
+        // about uploads in clear.
         const Settings& stored;
-        const QStringList& accessLines;
+        const QStringList& startupLines;
         // Ticks the QP6100 box for this run only.
         bool simulate;
         CommPortScan& commPortScan;

@@ -64,9 +64,21 @@ QByteArray CurlFtpClient::curlUrl(const FtpUpload& upload)
     const QByteArray host = upload.host.contains(QLatin1Char(':'))
                                 ? '[' + upload.host.toLatin1() + ']'
                                 : upload.host.toLatin1();
+    const QByteArray server = host + ':' + QByteArray::number(upload.port);
+    const QByteArray name = toSingleByte(upload.remoteName);
+    switch (upload.protocol) {
+    case FtpProtocol::Sftp:
+        // libcurl takes the decoded path as it is, from the root; "/~/" starts it in the
+        // login's home, where a name without a leading "/" belongs.
+        return "sftp://" + server + (name.startsWith('/') ? QByteArray() : "/~/") +
+               name.toPercentEncoding("/");
+    case FtpProtocol::Ftps:
+    case FtpProtocol::Ftp:
+        break;
+    }
     // libcurl takes the decoded text after the first "/" as the name to store, "/"s included.
-    return "ftp://" + host + ':' + QByteArray::number(upload.port) + '/' +
-           toSingleByte(upload.remoteName).toPercentEncoding();
+    return (upload.protocol == FtpProtocol::Ftps ? "ftps://" : "ftp://") + server + '/' +
+           name.toPercentEncoding();
 }
 
 QString CurlFtpClient::partialName(const QString& remoteName)
@@ -76,8 +88,17 @@ QString CurlFtpClient::partialName(const QString& remoteName)
 
 std::vector<QByteArray> CurlFtpClient::renameCommands(const FtpUpload& upload)
 {
-    return {"RNFR " + toSingleByte(partialName(upload.remoteName)),
-            "RNTO " + toSingleByte(upload.remoteName)};
+    const QByteArray partial = toSingleByte(partialName(upload.remoteName));
+    const QByteArray final = toSingleByte(upload.remoteName);
+    if (upload.protocol != FtpProtocol::Sftp)
+        return {"RNFR " + partial, "RNTO " + final};
+    // An SFTP server renames onto no existing file, so a picture sent again replaces the one
+    // that came before (a failure to remove a file that is not there is no failure).
+    const auto quoted = [](QByteArray path) {
+        path.replace('\\', "\\\\").replace('"', "\\\"");
+        return '"' + path + '"';
+    };
+    return {"*rm " + quoted(final), "rename " + quoted(partial) + ' ' + quoted(final)};
 }
 
 std::unique_ptr<FtpTransfer> CurlFtpClient::execute(const FtpUpload& upload, Ended ended)
@@ -95,6 +116,8 @@ std::unique_ptr<FtpTransfer> CurlFtpClient::execute(const FtpUpload& upload, End
                         toSingleByte(upload.user),
                         toSingleByte(upload.password),
                         file.readAll(),
+                        upload.protocol,
+                        upload.security,
                         renameCommands(upload),
                         std::chrono::steady_clock::now() +
                             std::chrono::seconds(upload.timeoutSeconds)};

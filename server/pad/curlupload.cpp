@@ -69,11 +69,65 @@ void CurlUpload::abandon()
         ::shutdown(socket, SHUT_RDWR);
 }
 
+int CurlUpload::checkHostKey(CURL*, const curl_khkey*, const curl_khkey*, curl_khmatch match,
+                             void* userData)
+{
+    static_cast<CurlUpload*>(userData)->m_hostKeyMatch = match;
+    // Only a key that the known_hosts file holds for this server is trusted; nothing is
+    // added to the file.
+    return match == CURLKHMATCH_OK ? CURLKHSTAT_FINE : CURLKHSTAT_REJECT;
+}
+
+void CurlUpload::setProtocolOptions(CURL* curl)
+{
+    const FtpSecurity& security = m_job.security;
+    if (m_job.protocol == FtpProtocol::Sftp) {
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "sftp");
+        curl_easy_setopt(curl, CURLOPT_SSH_AUTH_TYPES,
+                         long(security.keyFile.isEmpty()
+                                  ? CURLSSH_AUTH_PASSWORD
+                                  : CURLSSH_AUTH_PUBLICKEY | CURLSSH_AUTH_PASSWORD));
+        if (!security.keyFile.isEmpty())
+            curl_easy_setopt(curl, CURLOPT_SSH_PRIVATE_KEYFILE,
+                             security.keyFile.toLocal8Bit().constData());
+        curl_easy_setopt(curl, CURLOPT_SSH_KNOWNHOSTS,
+                         security.knownHosts.toLocal8Bit().constData());
+        curl_easy_setopt(curl, CURLOPT_SSH_KEYFUNCTION, checkHostKey);
+        curl_easy_setopt(curl, CURLOPT_SSH_KEYDATA, this);
+        return;
+    }
+    const bool tls = m_job.protocol == FtpProtocol::Ftps || security.explicitTls;
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR,
+                     m_job.protocol == FtpProtocol::Ftps ? "ftps" : "ftp");
+    // The remote name goes to the server whole, in one store command, with no change of
+    // folder first; a missing folder is the server's refusal, never created.
+    curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
+    if (!tls)
+        return;
+    // TLS for the login, the commands and the file, or no upload at all; the server's
+    // certificate is always checked.
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+    curl_easy_setopt(curl, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
+    curl_easy_setopt(curl, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!security.caFile.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, security.caFile.toLocal8Bit().constData());
+}
+
 void CurlUpload::sayGoodbye()
 {
     const std::lock_guard lock(m_socketsMutex);
     if (m_open.empty())
         return;
+    // Inside TLS or SSH a goodbye in clear would be noise: the connections are just shut, so
+    // that libcurl's own goodbye fails at once.
+    const bool inClear = m_job.protocol == FtpProtocol::Ftp && !m_job.security.explicitTls;
+    if (!inClear) {
+        for (const curl_socket_t socket : m_open)
+            ::shutdown(socket, SHUT_RDWR);
+        return;
+    }
     // The session's socket is then shut for writing, so libcurl's own goodbye fails at once
     // instead of waiting for an answer.
     static const char kQuit[] = "QUIT\r\n";
@@ -98,7 +152,7 @@ FtpOutcome CurlUpload::perform()
         easy.quote = curl_slist_append(easy.quote, command.constData());
 
     curl_easy_setopt(curl, CURLOPT_URL, m_job.url.constData());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+    setProtocolOptions(curl);
     // No proxy from the environment: the settings name the server.
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
     curl_easy_setopt(curl, CURLOPT_USERNAME, m_job.user.constData());
@@ -107,9 +161,6 @@ FtpOutcome CurlUpload::perform()
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, readContent);
     curl_easy_setopt(curl, CURLOPT_READDATA, this);
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(m_job.content.size()));
-    // The remote name goes to the server whole, in one store command, with no change of
-    // folder first; a missing folder is the server's refusal, never created.
-    curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     curl_easy_setopt(curl, CURLOPT_POSTQUOTE, easy.quote);
     // The whole upload, the server's confirmation of the store included, ends by its limit;
     // a confirmation that comes late within it is a success.
@@ -137,10 +188,18 @@ FtpOutcome CurlUpload::outcomeOf(CURL* curl, CURLcode result) const
     long reply = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply);
     FtpOutcome outcome;
-    // The server's reply to the last command says that the whole file is in place: the
-    // store's own confirmation, or the rename's after it.
-    outcome.succeeded = result == CURLE_OK && (reply == 226 || reply == 250);
-    if (result == CURLE_QUOTE_ERROR)
+    // An FTP server's reply to the last command says that the whole file is in place: the
+    // store's own confirmation, or the rename's after it. SFTP has no such codes: each step
+    // that failed is an error of its own.
+    outcome.succeeded =
+        result == CURLE_OK && (m_job.protocol == FtpProtocol::Sftp || reply == 226 || reply == 250);
+    const QString cause = securityCause(result);
+    if (!cause.isEmpty())
+        outcome.failure =
+            cause + QStringLiteral(" (") +
+            QString::fromLocal8Bit(m_errorText[0] ? m_errorText : curl_easy_strerror(result)) +
+            QLatin1Char(')');
+    else if (result == CURLE_QUOTE_ERROR)
         outcome.failure =
             QStringLiteral("the server refused to rename the stored file into place (%1)")
                 .arg(reply);
@@ -150,4 +209,31 @@ FtpOutcome CurlUpload::outcomeOf(CURL* curl, CURLcode result) const
     else if (!outcome.succeeded)
         outcome.failure = QStringLiteral("the server answered %1 to the store").arg(reply);
     return outcome;
+}
+
+QString CurlUpload::securityCause(CURLcode result) const
+{
+    if (m_job.protocol == FtpProtocol::Sftp) {
+        if (m_hostKeyMatch == CURLKHMATCH_MISMATCH)
+            return QStringLiteral("the server's host key has changed since it was added to ") +
+                   m_job.security.knownHosts;
+        if (m_hostKeyMatch == CURLKHMATCH_MISSING)
+            return QStringLiteral("the server's host key is unknown: it is not in ") +
+                   m_job.security.knownHosts;
+        if (result == CURLE_LOGIN_DENIED)
+            return QStringLiteral("the server refused the login");
+        return {};
+    }
+    switch (result) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return QStringLiteral("the server's certificate is not trusted");
+    case CURLE_USE_SSL_FAILED:
+        return QStringLiteral("the server refused TLS");
+    case CURLE_SSL_CONNECT_ERROR:
+        return QStringLiteral("the TLS handshake with the server failed");
+    case CURLE_SSL_CACERT_BADFILE:
+        return QStringLiteral("the CA file cannot be read: ") + m_job.security.caFile;
+    default:
+        return {};
+    }
 }

@@ -22,6 +22,8 @@ public:
         QByteArray user;
         QByteArray password;
         QByteArray content;
+        FtpProtocol protocol = FtpProtocol::Ftp;
+        FtpSecurity security;
         // The commands that put the stored file into place once the server has confirmed it.
         std::vector<QByteArray> afterStore;
         // When the whole upload must have ended, however long it waited for its turn.
@@ -45,7 +47,13 @@ private:
     static int noteSocket(void* userData, curl_socket_t socket, curlsocktype);
     static int closeSocket(void* userData, curl_socket_t socket);
 
+    static int checkHostKey(CURL*, const curl_khkey*, const curl_khkey*, curl_khmatch match,
+                            void* userData);
+
+    void setProtocolOptions(CURL* curl);
     FtpOutcome outcomeOf(CURL* curl, CURLcode result) const;
+    // Why the server could not be trusted or spoken to securely, for the log.
+    QString securityCause(CURLcode result) const;
     // Says goodbye without waiting for the answer, so that releasing libcurl never waits.
     void sayGoodbye();
 
@@ -58,4 +66,6 @@ private:
     // The sockets libcurl has open, in the order it opened them: the first is the session's.
     std::vector<curl_socket_t> m_open;
     char m_errorText[CURL_ERROR_SIZE] = {};
+    // How an SFTP server's host key compared with the known_hosts file.
+    curl_khmatch m_hostKeyMatch = CURLKHMATCH_OK;
 };

@@ -5,7 +5,12 @@
 
 #include <QString>
 
+#include "settings/ftpsecurity.h"
 #include "settings/ftpsettings.h"
+
+// How the server is spoken to: FTP (in clear, or with `AUTH TLS` when the security settings
+// ask for it), FTP inside TLS from the first byte, or SFTP over SSH.
+enum class FtpProtocol { Ftp, Ftps, Sftp };
 
 // One file to store on an FTP server: where, as whom, and within how long.
 struct FtpUpload
@@ -20,6 +25,9 @@ struct FtpUpload
     QString localFile;
     // The name to store it under, sent to the server as the text it is.
     QString remoteName;
+    FtpProtocol protocol = FtpProtocol::Ftp;
+    // What the server must prove, and the key an SFTP login may use.
+    FtpSecurity security;
 };
 
 // How an upload ended.
@@ -59,4 +67,6 @@ struct FtpSource
 {
     FtpClient& client;
     std::function<FtpSettings()> settings;
+    // None: no TLS asked for, the system's CAs, no key file.
+    std::function<FtpSecurity()> security;
 };

@@ -11,6 +11,7 @@
 namespace {
 
 const QString kScheme = QStringLiteral("ftp://");
+const QString kImplicitTlsScheme = QStringLiteral("ftps://");
 // What the url line shows for a password that is set, whatever its length.
 const QString kHiddenPassword = QStringLiteral("********");
 
@@ -28,18 +29,34 @@ SignatureUpload::~SignatureUpload() = default;
 QString SignatureUpload::withScheme(const QString& url)
 {
     // "FTP://host" is a URL already: a second prefix would make "ftp" the host name.
-    return url.contains(kScheme, Qt::CaseInsensitive) ? url : kScheme + url;
+    return url.contains(kScheme, Qt::CaseInsensitive) ||
+                   url.contains(kImplicitTlsScheme, Qt::CaseInsensitive)
+               ? url
+               : kScheme + url;
 }
 
 std::optional<SignatureUpload::Server> SignatureUpload::serverOf(const QString& url)
 {
+    static const struct
+    {
+        QLatin1String scheme;
+        FtpProtocol protocol;
+        int defaultPort;
+    } kSchemes[] = {{QLatin1String("ftp"), FtpProtocol::Ftp, 21},
+                    {QLatin1String("ftps"), FtpProtocol::Ftps, 990},
+                    {QLatin1String("sftp"), FtpProtocol::Sftp, 22}};
     const QUrl parsed(url, QUrl::StrictMode);
-    if (!parsed.isValid() || parsed.scheme() != QLatin1String("ftp") || parsed.host().isEmpty())
+    if (!parsed.isValid() || parsed.host().isEmpty())
         return std::nullopt;
-    const int port = parsed.port(21);
-    if (port <= 0)
-        return std::nullopt;
-    return Server{parsed.host(), quint16(port)};
+    for (const auto& known : kSchemes) {
+        if (parsed.scheme() != known.scheme)
+            continue;
+        const int port = parsed.port(known.defaultPort);
+        if (port <= 0)
+            return std::nullopt;
+        return Server{parsed.host(), quint16(port), known.protocol};
+    }
+    return std::nullopt;
 }
 
 QString SignatureUpload::remoteName(const QString& sigFile, const QString& ftpPath)
@@ -68,13 +85,18 @@ void SignatureUpload::begin()
     if (m_padTimeout.seconds() == 0)
         m_padTimeout.setSeconds(PadTimeout::kDefaultSeconds);
     const FtpSettings settings = m_ftp.settings ? m_ftp.settings() : FtpSettings{};
+    const FtpSecurity security = m_ftp.security ? m_ftp.security() : FtpSecurity{};
     const QString url = withScheme(settings.url);
+    // An SFTP login may use a key file instead of the password.
+    const bool keyLogin = url.startsWith(QLatin1String("sftp://"), Qt::CaseInsensitive) &&
+                          !security.keyFile.isEmpty();
 
     // The password never reaches the log; the line still tells whether one is set.
     m_log.log(QStringLiteral("sig_ftp: url=[") + url + QStringLiteral("] user=[") + settings.user +
               QStringLiteral("] pass=[") +
               (settings.password.isEmpty() ? QString() : kHiddenPassword) + QStringLiteral("] "));
-    if (settings.url.isEmpty() || settings.user.isEmpty() || settings.password.isEmpty()) {
+    if (settings.url.isEmpty() || settings.user.isEmpty() ||
+        (settings.password.isEmpty() && !keyLogin)) {
         m_log.log(QStringLiteral("sig_ftp: parameters not set"));
         end(End::Failed);
         return;
@@ -90,7 +112,8 @@ void SignatureUpload::begin()
     m_sent = FileIdentity::of(m_sigFile);
     m_transfer = m_ftp.client.execute(
         FtpUpload{server->host, server->port, settings.user, settings.password,
-                  m_padTimeout.seconds(), m_sigFile, remoteName(m_sigFile, m_ftpPath)},
+                  m_padTimeout.seconds(), m_sigFile, remoteName(m_sigFile, m_ftpPath),
+                  server->protocol, security},
         [this](const FtpOutcome& outcome) { transferEnded(outcome); });
 }
 

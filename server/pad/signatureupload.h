@@ -22,6 +22,7 @@ public:
     {
         QString host;
         quint16 port = 21;
+        FtpProtocol protocol = FtpProtocol::Ftp;
         friend bool operator==(const Server&, const Server&) = default;
     };
     enum class End {
@@ -53,11 +54,12 @@ public:
     // not called.
     void close();
 
-    // The URL setting with "ftp://" put in front unless it holds that text anywhere, in any
-    // letter case.
+    // The URL setting with "ftp://" put in front unless it holds that text or "ftps://"
+    // anywhere, in any letter case ("sftp://" holds the first).
     static QString withScheme(const QString& url);
-    // Host and port of a URL that withScheme() gave; port 21 unless the URL names one.
-    // Nothing when it names no host, another scheme or a port that is not one.
+    // Host, port and protocol of a URL that withScheme() gave: ftp:// (port 21 unless the URL
+    // names one), ftps:// (990) or sftp:// (22). Nothing when it names no host, another
+    // scheme or a port that is not one.
     static std::optional<Server> serverOf(const QString& url);
     // The remote name: `ftpPath` followed by the last component of `sigFile` in lower case.
     static QString remoteName(const QString& sigFile, const QString& ftpPath);

@@ -2,6 +2,8 @@
 // by ImageMagick, and uploaded to a real FTP server.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,6 +16,7 @@
 #include "pad/signaturerenderer.h"
 #include "pade2e.h"
 #include "scriptedftpserver.h"
+#include "sshdprocess.h"
 #include "testfiles.h"
 
 namespace {
@@ -292,6 +295,40 @@ TEST_F(SignatureE2E, UploadsArriveWholeOrKeepTheLocalFileAndNeverStopTheServer)
     EXPECT_FALSE(logBytes().contains("pass=[wrong"));
     // The server ends cleanly (under the sanitizers: without a report).
     EXPECT_EQ(server().stop(), 0);
+}
+
+TEST_F(SignatureE2E, SftpTakesItsKeysFromTheProgramFolderAndPlainFtpIsWarnedOf)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "sshd needs root to take on its user";
+    SshdProcess sshd;
+    ASSERT_TRUE(sshd.start()) << qPrintable(sshd.why());
+    // Plain FTP to another machine: start-up says once what crosses the network in clear.
+    startServer({QStringLiteral("--simulate")},
+                QStringLiteral("[FTP]\r\nftpUrl=192.0.2.7\r\nftpUsername=till\r\n"));
+    const QStringList warnings = server().logEntries().filter(QStringLiteral("in clear"));
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings.first().contains(QStringLiteral("ftpUrl=[ftp://192.0.2.7]")));
+    EXPECT_TRUE(warnings.first().contains(QStringLiteral("TLS=Y")));
+    EXPECT_TRUE(warnings.first().contains(QStringLiteral("sftp://")));
+
+    // The key and the known host named without a folder are the program folder's.
+    ASSERT_TRUE(QFile::copy(sshd.userKey(), server().home() + QStringLiteral("/till.key")));
+    ASSERT_TRUE(QFile::copy(sshd.knownHosts(), server().home() + QStringLiteral("/known_hosts")));
+    setFtp(QStringLiteral("sftp://127.0.0.1:") + QString::number(sshd.port()), sshd.user(), {});
+    const QString ini = server().home() + QStringLiteral("/varnelpayment.ini");
+    TestFiles::writeAll(ini, TestFiles::readAll(ini) + "KeyFile=till.key\r\n");
+
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    const QString path = sigFile(QStringLiteral("s1.pcx"));
+    const QByteArray request =
+        "TRANS=QP6100;ACTION=2;UNIQU=S1;DOFTP=Y;FTPPATH=" + QFile::encodeName(sshd.uploads()) +
+        "/;TIMER=20;";
+    EXPECT_EQ(signAndRequest(client, request, savedReply(path)), savedReply(path));
+    EXPECT_EQ(TestFiles::readAll(sshd.uploads() + QStringLiteral("/s1.pcx")),
+              writePcx(exampleBitmap()));
+    EXPECT_FALSE(QFile::exists(path));
 }
 
 TEST_F(SignatureE2E, ClosingAbandonsAnUploadUnderWayAtOnceAndKeepsTheFile)

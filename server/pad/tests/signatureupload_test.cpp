@@ -41,6 +41,7 @@ TEST(SignatureUploadRules, SchemeServerRemoteNameAndCommand)
         {QStringLiteral("Ftp://host:2121/in/"), QStringLiteral("Ftp://host:2121/in/")},
         {QStringLiteral("files.example/ftp"), QStringLiteral("ftp://files.example/ftp")},
         {QStringLiteral("sftp://host"), QStringLiteral("sftp://host")},
+        {QStringLiteral("FTPS://host:990"), QStringLiteral("FTPS://host:990")},
         {QString(), QStringLiteral("ftp://")},
     };
     for (const auto& c : schemes)
@@ -60,7 +61,11 @@ TEST(SignatureUploadRules, SchemeServerRemoteNameAndCommand)
         {QStringLiteral("ftp://h:abc"), std::nullopt},
         {QStringLiteral("ftp://h:70000"), std::nullopt},
         {QStringLiteral("ftp://h:0"), std::nullopt},
-        {QStringLiteral("sftp://h"), std::nullopt},
+        {QStringLiteral("sftp://h"), Server{QStringLiteral("h"), 22, FtpProtocol::Sftp}},
+        {QStringLiteral("sftp://h:2222/in/"), Server{QStringLiteral("h"), 2222, FtpProtocol::Sftp}},
+        {QStringLiteral("ftps://h"), Server{QStringLiteral("h"), 990, FtpProtocol::Ftps}},
+        {QStringLiteral("FTPS://h:2990"), Server{QStringLiteral("h"), 2990, FtpProtocol::Ftps}},
+        {QStringLiteral("http://h"), std::nullopt},
         {QStringLiteral("ftp://"), std::nullopt},
     };
     for (const auto& c : servers)
