@@ -14,6 +14,7 @@
 #include "metrics/prometheustelemetry.h"
 #include "pad/curlftpclient.h"
 #include "pad/padcontrolserver.h"
+#include "pad/signatureoutbox.h"
 #include "pad/signaturepad.h"
 #include "pad/simulatedpad.h"
 #include "pinpad/commportscan.h"
@@ -23,6 +24,7 @@
 #include "pinpad/serialportname.h"
 #include "settings/ftpsecurity.h"
 #include "settings/ftpsettings.h"
+#include "settings/outboxsettings.h"
 
 namespace {
 
@@ -65,15 +67,14 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
       m_access(AccessPolicy::fromAllowFrom(stored.local.allowFrom, &m_startupLines)),
       m_watchedFtp(std::make_unique<WatchedFtpClient>(
           chosen<FtpClient, CurlFtpClient>(devices.ftpClient, m_ownFtpClient), m_telemetry)),
+      m_outbox(std::make_unique<SignatureOutbox>(SignatureOutbox::Parts{
+          folder.signaturesPath(), readOutboxSettings(folder.settingsPath(), &m_startupLines),
+          uploadSource(folder, nullptr), m_log, clock, scheduler, m_telemetry})),
       m_simulatedPad(devices.makePad ? nullptr : std::make_unique<SimulatedPad>()),
       m_padDriver(devices.makePad ? devices.makePad(m_stored.qp6100, m_log) : nullptr),
       m_pad(std::make_unique<SignaturePad>(
           m_padDriver ? *m_padDriver : static_cast<PadDriver&>(*m_simulatedPad), m_settings, m_log,
-          devices.fileChooser, scheduler, m_padTimeout,
-          FtpSource{
-              *m_watchedFtp,
-              [settingsPath = folder.settingsPath()] { return readFtpSettings(settingsPath); },
-              [settingsPath = folder.settingsPath()] { return readFtpSecurity(settingsPath); }},
+          devices.fileChooser, scheduler, m_padTimeout, uploadSource(folder, m_outbox.get()),
           folder.signaturesPath())),
       m_pinPad(std::make_unique<PinEntry>(
           chosen<PinPadDevice, SerialPinPad>(devices.pinPad, m_ownPinPad, stored.serialPorts,
@@ -98,7 +99,7 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
                  m_pad->connection()),
       m_lifecycle({m_log, clock, m_settings, m_stored, m_startupLines, simulate, *m_commPortScan,
                    m_connectionLimit, *m_tcpDoor, *m_webSocketDoor, m_metricsPort.get(),
-                   m_padControl.get(), m_commands, m_service, m_pad->connection()})
+                   m_padControl.get(), m_commands, m_service, m_pad->connection(), *m_outbox})
 {
     if (const auto warning =
             cleartextUploadWarning(stored.ftp, readFtpSecurity(folder.settingsPath())))
@@ -114,9 +115,20 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
 
 PaymentServer::~PaymentServer() = default;
 
+FtpSource PaymentServer::uploadSource(const ProgramFolder& folder, SignatureOutbox* outbox)
+{
+    // The settings are read afresh at every upload, so that a change takes effect at once.
+    return FtpSource{
+        *m_watchedFtp,
+        [settingsPath = folder.settingsPath()] { return readFtpSettings(settingsPath); },
+        [settingsPath = folder.settingsPath()] { return readFtpSecurity(settingsPath); }, outbox};
+}
+
 MetricsPort::Pages PaymentServer::metricsPages()
 {
     return {[this] {
+                const OutboxFigures waiting = m_outbox->figures();
+                m_telemetry.outboxWaiting(waiting.waiting, waiting.oldestSeconds);
                 return HttpResponse{
                     200, "text/plain; version=0.0.4; charset=utf-8", m_metrics->text(), {}};
             },
@@ -159,7 +171,12 @@ HealthAnswer PaymentServer::health() const
                              {QStringLiteral("websocket"),
                               !m_stored.webSocket.port.trimmed().isEmpty(), webSocketPort()},
                              {QStringLiteral("metrics"), true, metricsPort()}},
-                            QStringLiteral(VARNEL_VERSION));
+                            outboxFigures(), QStringLiteral(VARNEL_VERSION));
+}
+
+OutboxFigures PaymentServer::outboxFigures() const
+{
+    return m_outbox->figures();
 }
 
 QString PaymentServer::statusLine() const

@@ -20,6 +20,7 @@
 #include "doors/metricsport.h"
 #include "log/activitylog.h"
 #include "metrics/healthanswer.h"
+#include "pad/ftpclient.h"
 #include "request/requestdispatcher.h"
 #include "request/requestservice.h"
 #include "settings/settings.h"
@@ -29,6 +30,7 @@ class Clock;
 class CommPortScan;
 class FtpClient;
 class PrometheusTelemetry;
+class SignatureOutbox;
 class WatchedFtpClient;
 class PadControlServer;
 class PadDriver;
@@ -82,12 +84,16 @@ public:
     QString statusLine() const;
     // The health answer of the metrics port.
     HealthAnswer health() const;
+    // What waits in the outbox, as the health answer and the tray show it.
+    OutboxFigures outboxFigures() const;
     // The WebSocket door (its certificate's end, for the tray).
     WebSocketDoor& webSocketDoor() const { return *m_webSocketDoor; }
 
 private:
     // The metrics text and the health answer, as the metrics port serves them.
     MetricsPort::Pages metricsPages();
+    // The client and the settings every upload uses, the outbox's own included.
+    FtpSource uploadSource(const ProgramFolder& folder, SignatureOutbox* outbox);
 
     ProgramFolder m_folder;
     // The file as read at start-up; the window's fields live on in `m_settings`.
@@ -112,6 +118,8 @@ private:
     std::unique_ptr<FtpClient> m_ownFtpClient;
     // Uploads are counted and timed on their way to the FTP client.
     std::unique_ptr<WatchedFtpClient> m_watchedFtp;
+    // Pictures whose upload has not arrived; made before the pad, whose uploads use it.
+    std::unique_ptr<SignatureOutbox> m_outbox;
     std::unique_ptr<PinPadDevice> m_ownPinPad;
     std::unique_ptr<SerialProbe> m_ownSerialProbe;
     std::unique_ptr<SimulatedPad> m_simulatedPad;

@@ -12,6 +12,7 @@
 #include "pad/padconnection.h"
 #include "pad/padcontrolprotocol.h"
 #include "pad/padcontrolserver.h"
+#include "pad/signatureoutbox.h"
 #include "pinpad/commportscan.h"
 #include "request/requestservice.h"
 #include "settings/settings.h"
@@ -55,6 +56,8 @@ StartupReport ServerLifecycle::start()
     if (p.padControl)
         p.padControl->listen(
             p.stored.simulator.padControlPort.value_or(PadControlProtocol::kDefaultPort));
+    // Pictures left waiting by an earlier run are tried again.
+    p.outbox.start();
     return report;
 }
 
@@ -64,7 +67,9 @@ void ServerLifecycle::shutdown()
         return;
     m_shutDown = true;
     m_purgeTimer.reset();
+    // Uploads under way leave their pictures to the outbox, which then tries nothing more.
     m_parts.service.close();
+    m_parts.outbox.close();
     m_parts.pad.runDisconnect();
     m_parts.log.finishPurges();
     m_parts.log.log(QStringLiteral("Application Closed"));

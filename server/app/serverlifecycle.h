@@ -22,6 +22,8 @@ class WindowCommands;
 struct Settings;
 
 // The server's start-up in its fixed order and its one shut-down, over parts made elsewhere.
+class SignatureOutbox;
+
 class ServerLifecycle
 {
 public:
@@ -46,14 +48,15 @@ public:
         WindowCommands& commands;
         RequestService& service;
         PadConnection& pad;
+        SignatureOutbox& outbox;
     };
 
     explicit ServerLifecycle(Parts parts);
     ~ServerLifecycle();
 
     // Start-up: log, settings (which may connect the pad), the doors, one purge, the purge
-    // timer, the simulated pad's control port. Runs to its end even when a port cannot be
-    // used; what went wrong comes back for the caller to print. Runs once.
+    // timer, the simulated pad's control port, the outbox's retries. Runs to its end even when a
+    // port cannot be used; what went wrong comes back for the caller to print. Runs once.
     StartupReport start();
     // Shut-down: stops what waits on a device, disconnects the pad and logs "Application
     // Closed". Runs once, and only after a start.

@@ -8,28 +8,32 @@ namespace {
 class WatchedTransfer final : public FtpTransfer
 {
 public:
-    explicit WatchedTransfer(Telemetry& telemetry) : m_telemetry(telemetry)
+    WatchedTransfer(Telemetry& telemetry, bool retry) : m_telemetry(telemetry), m_retry(retry)
     {
         m_sinceStart.start();
     }
     ~WatchedTransfer() override
     {
         // Given up: it says nothing of the server's speed, only that no file got there.
-        if (inner && !m_reported)
-            m_telemetry.uploadFinished(false);
+        if (inner && !m_reported && !m_retry)
+            m_telemetry.uploadFinished(false, m_retry);
     }
 
     void ended(const FtpOutcome& outcome)
     {
         m_reported = true;
-        m_telemetry.operationTook(OperationKind::Upload, double(m_sinceStart.nsecsElapsed()) / 1e9);
-        m_telemetry.uploadFinished(outcome.succeeded);
+        // A retry keeps no till waiting: only a till's own upload is an operation timed.
+        if (!m_retry)
+            m_telemetry.operationTook(OperationKind::Upload,
+                                      double(m_sinceStart.nsecsElapsed()) / 1e9);
+        m_telemetry.uploadFinished(outcome.succeeded, m_retry);
     }
 
     std::unique_ptr<FtpTransfer> inner;
 
 private:
     Telemetry& m_telemetry;
+    const bool m_retry;
     QElapsedTimer m_sinceStart;
     bool m_reported = false;
 };
@@ -43,7 +47,7 @@ WatchedFtpClient::WatchedFtpClient(FtpClient& inner, Telemetry& telemetry)
 
 std::unique_ptr<FtpTransfer> WatchedFtpClient::execute(const FtpUpload& upload, Ended ended)
 {
-    auto watched = std::make_unique<WatchedTransfer>(m_telemetry);
+    auto watched = std::make_unique<WatchedTransfer>(m_telemetry, upload.retry);
     WatchedTransfer* watching = watched.get();
     // An upload that cannot start throws before anything is counted.
     watched->inner = m_inner.execute(upload, [watching, ended](const FtpOutcome& outcome) {

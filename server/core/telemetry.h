@@ -23,8 +23,12 @@ public:
 
     // One request parsed, with its TRANS value (empty when it had none).
     virtual void requestReceived(const QString& trans) { (void)trans; }
-    // One reply of a device's operation sent (or tried: the client may have gone).
-    virtual void replySent(DeviceId device, ReplyOutcome outcome) { (void)device, (void)outcome; }
+    // One reply of a device's operation sent (or tried: the client may have gone);
+    // `deviceFault` is false when what failed was not the device (a signature's upload).
+    virtual void replySent(DeviceId device, ReplyOutcome outcome, bool deviceFault)
+    {
+        (void)device, (void)outcome, (void)deviceFault;
+    }
     // How long one operation took, from its request to its reply.
     virtual void operationTook(OperationKind operation, double seconds)
     {
@@ -33,8 +37,15 @@ public:
     virtual void connectionOpened(Door door) { (void)door; }
     virtual void connectionClosed(Door door) { (void)door; }
     virtual void connectionRefused(RefusalReason reason) { (void)reason; }
-    // One signature upload ended.
-    virtual void uploadFinished(bool ok) { (void)ok; }
+    // One try of a signature's upload ended: a till's own (`retry` false) or the outbox's.
+    virtual void uploadFinished(bool ok, bool retry) { (void)ok, (void)retry; }
+    // A picture waited in the outbox until its time ran out and was given up.
+    virtual void signatureGivenUp() {}
+    // What waits in the outbox now: how many pictures, and the longest wait in seconds.
+    virtual void outboxWaiting(int pictures, qint64 oldestSeconds)
+    {
+        (void)pictures, (void)oldestSeconds;
+    }
     // The certificate of the secure WebSocket port runs out at `unixSeconds`.
     virtual void certificateExpires(qint64 unixSeconds) { (void)unixSeconds; }
 

@@ -27,7 +27,7 @@ QString levelName(Level level)
 } // namespace
 
 HealthAnswer HealthAnswer::of(const DeviceBoard& devices, const QList<PortCheck>& ports,
-                              const QString& version)
+                              const OutboxFigures& outbox, const QString& version)
 {
     Level overall = Level::Pass;
     bool anyTicked = false;
@@ -73,7 +73,18 @@ HealthAnswer HealthAnswer::of(const DeviceBoard& devices, const QList<PortCheck>
         });
     }
     checks.insert(QStringLiteral("ports:listening"), portChecks);
-    if (overall == Level::Pass && (!anyTicked || portMissing))
+    // Pictures that wait are the network's trouble, never the pad's: at worst a warning.
+    constexpr qint64 kLongWaitSeconds = 3600;
+    const bool outboxLate = outbox.oldestSeconds > kLongWaitSeconds || outbox.givenUpLastDay > 0;
+    checks.insert(QStringLiteral("signatures:outbox"),
+                  QJsonArray{QJsonObject{
+                      {QStringLiteral("componentType"), QStringLiteral("queue")},
+                      {QStringLiteral("status"), levelName(outboxLate ? Level::Warn : Level::Pass)},
+                      {QStringLiteral("observedValue"), outbox.waiting},
+                      {QStringLiteral("oldestSeconds"), double(outbox.oldestSeconds)},
+                      {QStringLiteral("givenUpLastDay"), outbox.givenUpLastDay},
+                  }});
+    if (overall == Level::Pass && (!anyTicked || portMissing || outboxLate))
         overall = Level::Warn;
 
     const QJsonObject answer{{QStringLiteral("status"), levelName(overall)},

@@ -118,6 +118,29 @@ PrometheusTelemetry::PrometheusTelemetry(DeviceBoard& devices, const ActivityLog
                         .Register(r);
     m_uploads[0] = &uploads.Add({{"outcome", "ok"}});
     m_uploads[1] = &uploads.Add({{"outcome", "failed"}});
+    auto& attempts = prometheus::BuildCounter()
+                         .Name("varnel_signature_upload_attempts_total")
+                         .Help("Tries of signature uploads, the outbox's included, by how they "
+                               "ended.")
+                         .Register(r);
+    m_attempts[0] = &attempts.Add({{"outcome", "ok"}});
+    m_attempts[1] = &attempts.Add({{"outcome", "failed"}});
+    m_givenUp = &prometheus::BuildCounter()
+                     .Name("varnel_signatures_given_up_total")
+                     .Help("Signature pictures given up after waiting in the outbox until GiveUp.")
+                     .Register(r)
+                     .Add({});
+    m_outboxItems = &prometheus::BuildGauge()
+                         .Name("varnel_signature_outbox_items")
+                         .Help("Signature pictures waiting in the outbox for their upload.")
+                         .Register(r)
+                         .Add({});
+    m_outboxOldest = &prometheus::BuildGauge()
+                          .Name("varnel_signature_outbox_oldest_seconds")
+                          .Help("How long the picture that has waited longest in the outbox has "
+                                "waited.")
+                          .Register(r)
+                          .Add({});
     m_logFailures = &prometheus::BuildCounter()
                          .Name("varnel_log_write_failures_total")
                          .Help("Lines the activity log could not write.")
@@ -133,10 +156,12 @@ void PrometheusTelemetry::requestReceived(const QString& trans)
     (known != m_requests.end() ? known->second : m_otherRequests)->Increment();
 }
 
-void PrometheusTelemetry::replySent(DeviceId device, ReplyOutcome outcome)
+void PrometheusTelemetry::replySent(DeviceId device, ReplyOutcome outcome, bool deviceFault)
 {
     m_replies[index(device)][int(outcome)]->Increment();
-    m_devices.recordReply(device, outcome, QDateTime::currentSecsSinceEpoch());
+    // An upload that failed is the network's failure: the device did its part.
+    m_devices.recordReply(device, deviceFault ? outcome : ReplyOutcome::Ok,
+                          QDateTime::currentSecsSinceEpoch());
 }
 
 void PrometheusTelemetry::operationTook(OperationKind operation, double seconds)
@@ -161,9 +186,22 @@ void PrometheusTelemetry::connectionRefused(RefusalReason reason)
     m_refused[int(reason)]->Increment();
 }
 
-void PrometheusTelemetry::uploadFinished(bool ok)
+void PrometheusTelemetry::uploadFinished(bool ok, bool retry)
 {
-    m_uploads[ok ? 0 : 1]->Increment();
+    if (!retry)
+        m_uploads[ok ? 0 : 1]->Increment();
+    m_attempts[ok ? 0 : 1]->Increment();
+}
+
+void PrometheusTelemetry::signatureGivenUp()
+{
+    m_givenUp->Increment();
+}
+
+void PrometheusTelemetry::outboxWaiting(int pictures, qint64 oldestSeconds)
+{
+    m_outboxItems->Set(pictures);
+    m_outboxOldest->Set(double(oldestSeconds));
 }
 
 void PrometheusTelemetry::certificateExpires(qint64 unixSeconds)

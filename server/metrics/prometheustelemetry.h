@@ -34,12 +34,14 @@ public:
     ~PrometheusTelemetry() override;
 
     void requestReceived(const QString& trans) override;
-    void replySent(DeviceId device, ReplyOutcome outcome) override;
+    void replySent(DeviceId device, ReplyOutcome outcome, bool deviceFault) override;
     void operationTook(OperationKind operation, double seconds) override;
     void connectionOpened(Door door) override;
     void connectionClosed(Door door) override;
     void connectionRefused(RefusalReason reason) override;
-    void uploadFinished(bool ok) override;
+    void uploadFinished(bool ok, bool retry) override;
+    void signatureGivenUp() override;
+    void outboxWaiting(int pictures, qint64 oldestSeconds) override;
     void certificateExpires(qint64 unixSeconds) override;
 
     // The metrics as text (format 0.0.4), current at the moment of the call.
@@ -59,6 +61,10 @@ private:
     std::array<prometheus::Gauge*, 2> m_open{};
     std::array<prometheus::Counter*, 3> m_refused{};
     std::array<prometheus::Counter*, 2> m_uploads{};
+    std::array<prometheus::Counter*, 2> m_attempts{};
+    prometheus::Counter* m_givenUp = nullptr;
+    prometheus::Gauge* m_outboxItems = nullptr;
+    prometheus::Gauge* m_outboxOldest = nullptr;
     std::array<prometheus::Gauge*, 2> m_deviceUp{};
     std::array<prometheus::Gauge*, 2> m_lastSeen{};
     prometheus::Counter* m_logFailures;

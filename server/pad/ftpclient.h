@@ -12,6 +12,8 @@
 // ask for it), FTP inside TLS from the first byte, or SFTP over SSH.
 enum class FtpProtocol { Ftp, Ftps, Sftp };
 
+class SignatureOutbox;
+
 // One file to store on an FTP server: where, as whom, and within how long.
 struct FtpUpload
 {
@@ -28,6 +30,8 @@ struct FtpUpload
     FtpProtocol protocol = FtpProtocol::Ftp;
     // What the server must prove, and the key an SFTP login may use.
     FtpSecurity security;
+    // A try again of a picture that waits in the outbox, not a till's own upload.
+    bool retry = false;
 };
 
 // How an upload ended.
@@ -69,4 +73,6 @@ struct FtpSource
     std::function<FtpSettings()> settings;
     // None: no TLS asked for, the system's CAs, no key file.
     std::function<FtpSecurity()> security;
+    // Where a picture waits when its upload has not arrived; none: it stays where it is.
+    SignatureOutbox* outbox = nullptr;
 };

@@ -119,10 +119,14 @@ void SignatureCapture::uploadEnded(SignatureUpload::End how)
         finish(outcome::ClientGone{});
         return;
     }
+    const bool queuedReply = m_ftp.outbox && m_ftp.outbox->queuedReply();
     if (how == SignatureUpload::End::Uploaded)
         finish(outcome::SignatureStored{m_sigFile});
+    else if (how == SignatureUpload::End::Queued && queuedReply)
+        finish(outcome::SignatureStored{m_sigFile, true});
     else
-        finish(outcome::SignatureNotStored{});
+        // The pad did its part: only the upload failed.
+        finish(outcome::SignatureNotStored{false});
 }
 
 void SignatureCapture::clientGone()
@@ -143,5 +147,5 @@ void SignatureCapture::close()
     }
     // An upload under way is dropped, logged, and answered as an upload that failed.
     m_upload->close();
-    finish(outcome::SignatureNotStored{});
+    finish(outcome::SignatureNotStored{false});
 }

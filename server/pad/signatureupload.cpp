@@ -24,7 +24,22 @@ SignatureUpload::SignatureUpload(FtpSource ftp, ActivityLog& log, PadTimeout& pa
 {
 }
 
-SignatureUpload::~SignatureUpload() = default;
+SignatureUpload::~SignatureUpload()
+{
+    m_transfer.reset();
+    leaveToOutbox({});
+    if (m_holdsOutbox)
+        m_ftp.outbox->tillUploadEnded();
+}
+
+void SignatureUpload::leaveToOutbox(const QString& failure)
+{
+    if (!m_admitted)
+        return;
+    const QString key = m_admitted->key;
+    m_admitted.reset();
+    m_ftp.outbox->notArrived(key, failure);
+}
 
 QString SignatureUpload::withScheme(const QString& url)
 {
@@ -107,13 +122,21 @@ void SignatureUpload::begin()
 
     m_log.log(QStringLiteral("sig_ftp: inetCmd=[") + inetCmd(m_sigFile, m_ftpPath) +
               QLatin1Char(']'));
+    const QString remote = remoteName(m_sigFile, m_ftpPath);
+    // The picture waits in the outbox from before its first try, so that nothing is lost
+    // however this try ends; retries hold back while it runs.
+    if (m_ftp.outbox) {
+        m_ftp.outbox->tillUploadStarted();
+        m_holdsOutbox = true;
+        m_admitted = m_ftp.outbox->admit(m_sigFile, remote);
+    }
+    const QString source = m_admitted ? m_admitted->picture : m_sigFile;
     // The file as the client reads it now: only this file is removed after the upload, never
     // one written at the same path meanwhile.
-    m_sent = FileIdentity::of(m_sigFile);
+    m_sent = FileIdentity::of(source);
     m_transfer = m_ftp.client.execute(
         FtpUpload{server->host, server->port, settings.user, settings.password,
-                  m_padTimeout.seconds(), m_sigFile, remoteName(m_sigFile, m_ftpPath),
-                  server->protocol, security},
+                  m_padTimeout.seconds(), source, remote, server->protocol, security},
         [this](const FtpOutcome& outcome) { transferEnded(outcome); });
 }
 
@@ -124,6 +147,7 @@ void SignatureUpload::clientGone()
     m_log.log(QStringLiteral("sig_ftp: client gone: transfer abandoned, ") + m_sigFile +
               QStringLiteral(" kept"));
     m_transfer.reset();
+    leaveToOutbox({});
     end(End::Abandoned);
 }
 
@@ -134,7 +158,16 @@ void SignatureUpload::transferEnded(const FtpOutcome& outcome)
     if (!outcome.succeeded) {
         m_log.log(QStringLiteral("sig_ftp: transfer failed [") + outcome.failure +
                   QLatin1Char(']'));
-        end(End::Failed);
+        const bool waits = m_admitted.has_value();
+        leaveToOutbox(outcome.failure);
+        end(waits ? End::Queued : End::Failed);
+        return;
+    }
+    if (m_admitted) {
+        const QString key = m_admitted->key;
+        m_admitted.reset();
+        m_ftp.outbox->arrived(key);
+        end(End::Uploaded);
         return;
     }
     try {
@@ -164,10 +197,15 @@ void SignatureUpload::close()
     m_log.log(QStringLiteral("sig_ftp: the program is closing: transfer abandoned, ") + m_sigFile +
               QStringLiteral(" kept"));
     m_transfer.reset();
+    leaveToOutbox({});
 }
 
 void SignatureUpload::end(End how)
 {
+    if (m_holdsOutbox) {
+        m_holdsOutbox = false;
+        m_ftp.outbox->tillUploadEnded();
+    }
     if (!m_ended)
         return;
     // Runs once; the owner may go on to other work from it.

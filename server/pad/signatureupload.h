@@ -8,6 +8,7 @@
 
 #include "pad/fileidentity.h"
 #include "pad/ftpclient.h"
+#include "pad/signatureoutbox.h"
 
 class ActivityLog;
 class PadTimeout;
@@ -29,6 +30,8 @@ public:
         // The server confirmed the whole file; the local file was then removed (or kept
         // because a newer one was written at its path meanwhile).
         Uploaded,
+        // It did not arrive, and the picture waits in the outbox to be tried again.
+        Queued,
         // Anything else: the local file is kept.
         Failed,
         // The client went away: the transfer was dropped and the local file kept.
@@ -41,7 +44,7 @@ public:
                     QString ftpPath);
     SignatureUpload(const SignatureUpload&) = delete;
     SignatureUpload& operator=(const SignatureUpload&) = delete;
-    // A transfer still under way is dropped.
+    // A transfer still under way is dropped; its picture waits in the outbox.
     ~SignatureUpload();
 
     // Reads the settings and starts the transfer. `ended` runs once: from the event loop, or
@@ -70,6 +73,9 @@ private:
     void begin();
     void transferEnded(const FtpOutcome& outcome);
     void removeSent();
+    // The picture is left to the outbox, to be tried again (`failure` empty when the try was
+    // given up before its end).
+    void leaveToOutbox(const QString& failure);
     void end(End how);
 
     FtpSource m_ftp;
@@ -81,4 +87,8 @@ private:
     // The file as it was when the transfer began: only this file is removed afterwards.
     std::optional<FileIdentity> m_sent;
     std::unique_ptr<FtpTransfer> m_transfer;
+    // Where the picture waits while this first try runs; none when it stays where it is.
+    std::optional<SignatureOutbox::Admitted> m_admitted;
+    // Whether this upload holds the outbox's retries back.
+    bool m_holdsOutbox = false;
 };

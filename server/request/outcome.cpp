@@ -19,6 +19,18 @@ std::optional<DeviceId> deviceOf(const Outcome& outcome)
         outcome);
 }
 
+bool deviceAtFault(const Outcome& outcome)
+{
+    return std::visit(
+        [](const auto& o) {
+            if constexpr (requires { o.padFault; })
+                return o.padFault;
+            else
+                return true;
+        },
+        outcome);
+}
+
 ReplyOutcome endingOf(const Outcome& outcome)
 {
     return std::visit(

@@ -35,6 +35,8 @@ struct SignatureStored
 {
     static constexpr DeviceId kDevice = DeviceId::Pad;
     QString sigFile;
+    // Its upload has not arrived yet: the picture waits in the outbox and is tried again.
+    bool uploadQueued = false;
 };
 // The PIN block and its key serial number, as the PIN pad gave them.
 struct PinTaken
@@ -97,6 +99,8 @@ struct SignatureNotStored
 {
     static constexpr DeviceId kDevice = DeviceId::Pad;
     static constexpr ReplyOutcome kEnding = ReplyOutcome::Error;
+    // False when the pad did its part and only the upload failed: the network's failure.
+    bool padFault = true;
 };
 // The operation ended on a caught failure with this number.
 struct Failed
@@ -128,3 +132,5 @@ using Outcome =
 std::optional<DeviceId> deviceOf(const Outcome& outcome);
 // How a device's operation ended, as telemetry and health count it.
 ReplyOutcome endingOf(const Outcome& outcome);
+// Whether an ending that is not a success is the device's own failure (not the network's).
+bool deviceAtFault(const Outcome& outcome);

@@ -70,8 +70,11 @@ std::optional<Reply> replyFor(const Outcome& outcome)
                     element("SWIPE", element("TRACK1", o.track1) + element("TRACK2", o.track2))));
             },
             [&](const outcome::SignatureStored& o) {
-                return plain(deviceReply(DeviceId::Pad, element("SIGNATURE", QStringLiteral("OK")) +
-                                                            element("SIGPATH", o.sigFile)));
+                return plain(deviceReply(
+                    DeviceId::Pad, element("SIGNATURE", QStringLiteral("OK")) +
+                                       element("SIGPATH", o.sigFile) +
+                                       (o.uploadQueued ? element("UPLOAD", QStringLiteral("QUEUED"))
+                                                       : QString())));
             },
             [&](const outcome::PinTaken& o) {
                 return secret(deviceReply(DeviceId::PinPad,

@@ -126,7 +126,7 @@ void RequestService::answer(const Outcome& outcome, Requester* requester)
     // The one place where every device's reply passes: how it ended is counted here, also
     // when the client has gone and cannot take it.
     if (const std::optional<DeviceId> device = deviceOf(outcome))
-        m_telemetry.replySent(*device, endingOf(outcome));
+        m_telemetry.replySent(*device, endingOf(outcome), deviceAtFault(outcome));
     return_xml(*reply, requester);
 }
 

@@ -31,7 +31,7 @@ public:
 class CountingTelemetry final : public Telemetry
 {
 public:
-    void uploadFinished(bool ok) override { ++(ok ? succeeded : failed); }
+    void uploadFinished(bool ok, bool) override { ++(ok ? succeeded : failed); }
     void operationTook(OperationKind operation, double) override
     {
         if (operation == OperationKind::Upload)

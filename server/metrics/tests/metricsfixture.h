@@ -113,13 +113,14 @@ protected:
             m_log, *m_admission,
             MetricsPort::Pages{
                 [this] {
-                    return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8",
-                                        m_telemetry.text(), {}};
+                    return HttpResponse{
+                        200, "text/plain; version=0.0.4; charset=utf-8", m_telemetry.text(), {}};
                 },
                 [this] {
                     const HealthAnswer answer =
-                        HealthAnswer::of(m_board, m_ports, QStringLiteral("1.0.0"));
-                    return HttpResponse{answer.httpStatus, "application/health+json", answer.json, {}};
+                        HealthAnswer::of(m_board, m_ports, m_outbox, QStringLiteral("1.0.0"));
+                    return HttpResponse{
+                        answer.httpStatus, "application/health+json", answer.json, {}};
                 }},
             MetricsSettings{QString::number(ServerProcess::freePort())},
             QStringLiteral("127.0.0.1"));
@@ -149,6 +150,8 @@ protected:
     PrometheusTelemetry m_telemetry;
     ConnectionLimit m_limit;
     QList<PortCheck> m_ports;
+    // What the health answer reads of the signature outbox.
+    OutboxFigures m_outbox;
     std::unique_ptr<Admission> m_admission;
     std::unique_ptr<MetricsPort> m_port;
 };

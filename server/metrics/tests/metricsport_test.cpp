@@ -51,15 +51,15 @@ TEST_F(MetricsPortTest, TheTextPassesPromtoolAndMovesWithTheEvents)
     m_telemetry.requestReceived(QStringLiteral("QP6100"));
     m_telemetry.requestReceived(QStringLiteral("QP6100"));
     m_telemetry.requestReceived(QStringLiteral("TIMER"));
-    m_telemetry.replySent(DeviceId::Pad, ReplyOutcome::Busy);
-    m_telemetry.replySent(DeviceId::Pad, ReplyOutcome::Ok);
-    m_telemetry.replySent(DeviceId::PinPad, ReplyOutcome::Cancelled);
+    m_telemetry.replySent(DeviceId::Pad, ReplyOutcome::Busy, true);
+    m_telemetry.replySent(DeviceId::Pad, ReplyOutcome::Ok, true);
+    m_telemetry.replySent(DeviceId::PinPad, ReplyOutcome::Cancelled, true);
     m_telemetry.operationTook(OperationKind::Swipe, 1.5);
     m_telemetry.connectionOpened(Door::WebSocket);
     m_telemetry.connectionOpened(Door::Tcp);
     m_telemetry.connectionClosed(Door::Tcp);
     m_telemetry.connectionRefused(RefusalReason::Origin);
-    m_telemetry.uploadFinished(false);
+    m_telemetry.uploadFinished(false, false);
     m_telemetry.certificateExpires(now + 86400);
     m_pad.ticked = false;
 

@@ -38,7 +38,7 @@ public:
     {
         events << QStringLiteral("request ") + trans;
     }
-    void replySent(DeviceId device, ReplyOutcome outcome) override
+    void replySent(DeviceId device, ReplyOutcome outcome, bool) override
     {
         static const char* const outcomes[] = {"ok", "timeout", "busy", "cancelled", "error"};
         events << QStringLiteral("reply %1 %2")
