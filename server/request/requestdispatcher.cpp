@@ -103,6 +103,12 @@ Dispatched RequestDispatcher::dispatch(const ParsedRequest& request, const QStri
     return dispatched;
 }
 
+bool RequestDispatcher::isStatusPoll(const ParsedRequest& request) const
+{
+    return m_devices && request.outcome == ParsedRequest::Outcome::Parsed &&
+           classify(request.values) == RequestKind::Status;
+}
+
 std::optional<Outcome> RequestDispatcher::busyRefusal(const Route& route, const QString& address)
 {
     if (!route.holds || !holdOf(*route.holds).isHeld())

@@ -46,6 +46,9 @@ public:
     // until its reply has gone out. Throws the Failure of a request that failed to parse,
     // after applying the TIMER read before it (unless it asked for STATUS).
     Dispatched dispatch(const ParsedRequest& request, const QString& address);
+    // Whether `request` is a STATUS that is served: a till may poll it every second, so its
+    // transaction is logged as one counted line instead of its frame and parse lines.
+    bool isStatusPoll(const ParsedRequest& request) const;
 
     bool padHeld() const { return m_padHold.isHeld(); }
     bool pinPadHeld() const { return m_pinPadHold.isHeld(); }

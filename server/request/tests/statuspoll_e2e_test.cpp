@@ -1,9 +1,10 @@
 // End-to-end: STATUS polled by a till against the real server with its simulated pad. It
-// changes nothing a waiting customer depends on.
+// changes nothing a waiting customer depends on, and costs the log one line a second.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include "serverprocess.h"
 
@@ -11,6 +12,16 @@ namespace {
 
 const QByteArray kTimeoutReply("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>");
 const QByteArray kStatusWhileSwiping("<STATUS><QP6100>busy</QP6100><1000SE>off</1000SE></STATUS>");
+const QByteArray kStatusIdle("<STATUS><QP6100>ready</QP6100><1000SE>off</1000SE></STATUS>");
+
+QStringList entriesWith(const QStringList& log, const QString& prefix)
+{
+    QStringList found;
+    for (const QString& entry : log)
+        if (entry.startsWith(prefix))
+            found << entry;
+    return found;
+}
 
 } // namespace
 
@@ -51,4 +62,35 @@ TEST(StatusPollE2E, AStatusFromAnotherTillLeavesAWaitingSwipesLimitAlone)
         // The next case waits for its own swipe's first line.
         QFile::remove(server.home() + QStringLiteral("/varnelpayment.log"));
     }
+}
+
+TEST(StatusPollE2E, ABurstOfPollsIsOneLineAndThenOneCountedLine)
+{
+    ServerProcess server({}, {QStringLiteral("--simulate")});
+    ASSERT_TRUE(server.start());
+    const qsizetype before = server.logEntries().size();
+    TestClient till;
+    ASSERT_TRUE(till.connectTo(server.port()));
+    TestClient other;
+    ASSERT_TRUE(other.connectTo(server.port()));
+    QElapsedTimer sinceFirst;
+    sinceFirst.start();
+    for (int poll = 0; poll < 5; ++poll)
+        ASSERT_EQ(till.transact("TRANS=STATUS;", kStatusIdle), kStatusIdle);
+    ASSERT_EQ(other.transact("TRANS=STATUS;TIMER=9;", kStatusIdle), kStatusIdle);
+    ASSERT_LT(sinceFirst.elapsed(), 900) << "the polls did not fall inside one second";
+    const QString counted = QStringLiteral("Socket: STATUS ip=[127.0.0.1] count=[5]");
+    ASSERT_TRUE(server.waitForLogEntry(counted, 3000));
+
+    // After a quiet second the next poll is logged at once, alone, before its reply goes out.
+    QThread::msleep(1100);
+    ASSERT_EQ(till.transact("TRANS=STATUS;", kStatusIdle), kStatusIdle);
+
+    const QStringList log = server.logEntries().mid(before);
+    EXPECT_EQ(entriesWith(log, QStringLiteral("Socket: STATUS")),
+              (QStringList{QStringLiteral("Socket: STATUS ip=[127.0.0.1]"), counted,
+                           QStringLiteral("Socket: STATUS ip=[127.0.0.1]")}));
+    EXPECT_TRUE(entriesWith(log, QStringLiteral("Socket: Transaction")).isEmpty());
+    EXPECT_TRUE(entriesWith(log, QStringLiteral("Socket: DataArrival")).isEmpty());
+    EXPECT_TRUE(entriesWith(log, QStringLiteral("return_xml")).isEmpty());
 }
