@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSslCertificate>
 
 #include "core/defaultprogramfolder.h"
 #include "core/programfolder.h"
@@ -53,11 +52,11 @@ int wrongUse(const QString& text)
     return 2;
 }
 
+// libcrypto, not Qt's TLS classes: those load a TLS backend, which wants an application
+// object that the commands do without.
 QString expiryText(const QByteArray& pem)
 {
-    const QList<QSslCertificate> chain = QSslCertificate::fromData(pem, QSsl::Pem);
-    return chain.isEmpty() ? QString()
-                           : chain.first().expiryDate().toUTC().date().toString(Qt::ISODate);
+    return CertificateMaker::expiryDate(pem).toString(Qt::ISODate);
 }
 
 std::optional<PemIdentity> readCa(const QString& folder, QString* reason)
@@ -241,9 +240,10 @@ int makeCertificate(const QCommandLineParser& parser, const QString& home)
     print(stdout, QStringLiteral("Next:"));
     print(stdout, QStringLiteral("  1. Set [WebSocket] Port and Origins (the tills' sites) there "
                                  "and restart the server; pages open wss://NAME:PORT."));
-    print(stdout, QStringLiteral("  2. Trust %1 on each till machine (docs/protocol.md: \"A web till "
-                                 "from its own site\").")
-                      .arg(caCertificate));
+    print(stdout,
+          QStringLiteral("  2. Trust %1 on each till machine (docs/protocol.md: \"A web till "
+                         "from its own site\").")
+              .arg(caCertificate));
     print(stdout, QStringLiteral("  3. Allow the tills' sites local network access: "
                                  "varnelpayment --home %1 --browser-policy")
                       .arg(folder.path()));

@@ -8,6 +8,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <ctime>
 #include <memory>
 
 #include <QHostAddress>
@@ -142,6 +143,19 @@ bool isCertificateName(const QString& name)
     static const QRegularExpression hostName(QStringLiteral(
         "^(\\*\\.)?[A-Za-z0-9]([A-Za-z0-9-]{0,62})(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,62}))*\\.?$"));
     return name.size() <= 253 && hostName.match(name).hasMatch();
+}
+
+QDate expiryDate(const QByteArray& pem)
+{
+    Bio bio(BIO_new_mem_buf(pem.constData(), int(pem.size())));
+    const Certificate certificate(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)
+                                      : nullptr);
+    std::tm end = {};
+    if (!certificate || ASN1_TIME_to_tm(X509_get0_notAfter(certificate.get()), &end) != 1) {
+        ERR_clear_error();
+        return {};
+    }
+    return QDate(end.tm_year + 1900, end.tm_mon + 1, end.tm_mday);
 }
 
 std::optional<PemIdentity> makeShopCa(const QString& name, QString* reason)
