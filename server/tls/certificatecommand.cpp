@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QCommandLineParser>
@@ -32,6 +33,8 @@ const QString kCaCertificate = QStringLiteral("ca.pem");
 const QString kCaKey = QStringLiteral("ca.key");
 const QString kBoxCertificate = QStringLiteral("varnelpayment.pem");
 const QString kBoxKey = QStringLiteral("varnelpayment.key");
+// The most characters a shop CA's name may have: what a certificate's name can hold.
+constexpr int kLongestCaName = 64;
 
 void print(FILE* stream, const QString& text)
 {
@@ -57,6 +60,30 @@ int wrongUse(const QString& text)
 QString expiryText(const QByteArray& pem)
 {
     return CertificateMaker::expiryDate(pem).toString(Qt::ISODate);
+}
+
+bool isPrintable(const QString& text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
+}
+
+// `text` as a message quotes it: a line end or another control character as an escape.
+QString shown(const QString& text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c.isPrint())
+            out += c;
+        else if (c == QLatin1Char('\n'))
+            out += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\r'))
+            out += QStringLiteral("\\r");
+        else if (c == QLatin1Char('\t'))
+            out += QStringLiteral("\\t");
+        else
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return out;
 }
 
 std::optional<PemIdentity> readCa(const QString& folder, QString* reason)
@@ -97,6 +124,16 @@ std::optional<PemIdentity> makeCaIn(const QString& folder, const QString& name, 
     return ca;
 }
 
+// Whether the folder that `option` names, when given, has a printable name; else the reason.
+bool checkFolderArgument(const QCommandLineParser& parser, const QString& option, QString* reason)
+{
+    if (!parser.isSet(option) || isPrintable(parser.value(option)))
+        return true;
+    *reason = QStringLiteral("--%1 takes a folder whose name is printable, not '%2'")
+                  .arg(option, shown(parser.value(option)));
+    return false;
+}
+
 QString defaultCaName()
 {
     return QStringLiteral("Varnel shop CA %1")
@@ -105,11 +142,25 @@ QString defaultCaName()
 
 int makeCa(const QCommandLineParser& parser)
 {
-    const QString folder = QDir(parser.value(kMakeCa)).absolutePath();
-    const QString name = parser.isSet(kName) ? parser.value(kName).trimmed() : defaultCaName();
-    if (name.isEmpty())
-        return wrongUse(QStringLiteral("--name needs a text"));
     QString reason;
+    if (!checkFolderArgument(parser, kMakeCa, &reason))
+        return wrongUse(reason);
+    const QString folder = QDir(parser.value(kMakeCa)).absolutePath();
+    QString name = defaultCaName();
+    if (parser.isSet(kName)) {
+        // Blanks around the name are dropped; a line end or a control character is a mistake.
+        if (!isPrintable(parser.value(kName)))
+            return wrongUse(QStringLiteral("--name takes printable characters only, not '%1'")
+                                .arg(shown(parser.value(kName))));
+        name = parser.value(kName).trimmed();
+        if (name.isEmpty())
+            return wrongUse(QStringLiteral("--name needs a text"));
+        const qsizetype length = name.toUcs4().size();
+        if (length > kLongestCaName)
+            return wrongUse(QStringLiteral("--name takes at most %1 characters, not %2")
+                                .arg(kLongestCaName)
+                                .arg(length));
+    }
     const std::optional<PemIdentity> ca = makeCaIn(folder, name, &reason);
     if (!ca)
         return fail(QStringLiteral("cannot make the shop CA: ") + reason);
@@ -174,11 +225,14 @@ int makeCertificate(const QCommandLineParser& parser, const QString& home)
                                 .arg(CertificateMaker::kHighestBoxDays)
                                 .arg(parser.value(kDays)));
     }
+    QString reason;
+    if (!checkFolderArgument(parser, kCa, &reason))
+        return wrongUse(reason);
     QStringList names = parser.positionalArguments();
     for (const QString& name : names)
         if (!CertificateMaker::isCertificateName(name))
             return wrongUse(
-                QStringLiteral("'%1' is neither a host name nor an IP address").arg(name));
+                QStringLiteral("'%1' is neither a host name nor an IP address").arg(shown(name)));
     if (names.isEmpty()) {
         // A host name that cannot stand in a certificate (an underscore) is left out.
         for (const QString& name : boxNames())
@@ -187,7 +241,6 @@ int makeCertificate(const QCommandLineParser& parser, const QString& home)
     }
     names.removeDuplicates();
 
-    QString reason;
     if (!makeProgramFolder(home, true, &reason))
         return fail(QStringLiteral("cannot create the program folder %1: %2").arg(home, reason));
     const ProgramFolder folder(QDir(home).absolutePath());

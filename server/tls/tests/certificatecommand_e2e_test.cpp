@@ -3,8 +3,12 @@
 // file changed in its two keys only; the browsers' policy; the expiry line at start.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QDate>
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -278,4 +282,104 @@ TEST_F(CertificateCommands, ACertificateNearItsEndIsLoggedAtStartAndStillServed)
     EXPECT_TRUE(second.logEntries().contains(clash));
     EXPECT_TRUE(QString::fromLocal8Bit(second.process().readAllStandardError())
                     .contains(QStringLiteral("varnelpayment: ") + clash));
+}
+
+namespace {
+
+// Everything under `root` as it stands: each entry's kind, mode and bytes, or a link's target
+// (links are never followed).
+QStringList diskState(const QString& root)
+{
+    QStringList state;
+    QDirIterator entries(root,
+                         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QFileInfo entry(entries.next());
+        const QString name = QDir(root).relativeFilePath(entry.filePath());
+        if (entry.isSymLink())
+            state << name + QStringLiteral(" -> ") + entry.symLinkTarget();
+        else if (entry.isDir())
+            state << name + QStringLiteral("/ ") +
+                         QString::number(TestFiles::unixMode(entry.filePath()), 8);
+        else
+            state << name + QLatin1Char(' ') +
+                         QString::number(TestFiles::unixMode(entry.filePath()), 8) +
+                         QLatin1Char(' ') +
+                         QString::fromLatin1(TestFiles::readAll(entry.filePath()).toBase64());
+    }
+    state.sort();
+    return state;
+}
+
+} // namespace
+
+TEST(CertificateCommandRefusals, RefusedCommandsChangeNothingOnDisk)
+{
+    const struct
+    {
+        const char* what;
+        std::function<QStringList(const QString& root)> setUp; // returns the arguments
+        int exitCode;
+        QString message;
+    } cases[] = {
+        {"a CA name with a line end",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--make-ca"), root + QStringLiteral("/ca"),
+                                QStringLiteral("--name"), QStringLiteral("Corner Shop\n")};
+         },
+         2, QStringLiteral("--name takes printable characters only, not 'Corner Shop\\n'")},
+        {"a CA name with a control character",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--make-ca"), root + QStringLiteral("/ca"),
+                                QStringLiteral("--name"), QStringLiteral("Corner\aShop")};
+         },
+         2, QStringLiteral("--name takes printable characters only")},
+        {"a CA name one character too long",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--make-ca"), root + QStringLiteral("/ca"),
+                                QStringLiteral("--name"), QString(65, QChar(0x00e9))};
+         },
+         2, QStringLiteral("--name takes at most 64 characters, not 65")},
+        {"a CA folder with a line end",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--make-ca"), root + QStringLiteral("/ca\n")};
+         },
+         2, QStringLiteral("--make-ca takes a folder whose name is printable")},
+        {"a host name with a line end",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"),
+                                QStringLiteral("box1.shop.example\n")};
+         },
+         2, QStringLiteral("'box1.shop.example\\n' is neither a host name nor an IP address")},
+        {"an address with a line end",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"), QStringLiteral("localhost"),
+                                QStringLiteral("192.0.2.7\n")};
+         },
+         2, QStringLiteral("'192.0.2.7\\n' is neither")},
+        {"a --ca folder with a tab",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"), QStringLiteral("--ca"),
+                                root + QStringLiteral("/c\ta")};
+         },
+         2, QStringLiteral("--ca takes a folder whose name is printable, not '")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir root;
+        const QStringList arguments = c.setUp(root.path());
+        const QStringList before = diskState(root.path());
+        const Outcome refused = varnelpayment(arguments);
+        EXPECT_EQ(refused.exitCode, c.exitCode);
+        EXPECT_EQ(refused.out, QString());
+        // One line, the reason: no warning from Qt before it.
+        EXPECT_EQ(refused.err.count(QLatin1Char('\n')), 1) << qPrintable(refused.err);
+        EXPECT_TRUE(refused.err.startsWith(QStringLiteral("varnelpayment: ")));
+        EXPECT_TRUE(refused.err.contains(c.message)) << qPrintable(refused.err);
+        EXPECT_EQ(diskState(root.path()), before);
+    }
 }
