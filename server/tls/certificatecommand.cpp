@@ -17,6 +17,7 @@
 #include "tls/boxnames.h"
 #include "tls/browserpolicy.h"
 #include "tls/certificatemaker.h"
+#include "tls/filebatch.h"
 #include "tls/privatefile.h"
 
 namespace {
@@ -35,6 +36,8 @@ const QString kBoxCertificate = QStringLiteral("varnelpayment.pem");
 const QString kBoxKey = QStringLiteral("varnelpayment.key");
 // The most characters a shop CA's name may have: what a certificate's name can hold.
 constexpr int kLongestCaName = 64;
+constexpr unsigned kPublicMode = 0644;
+constexpr unsigned kOwnerOnlyMode = 0600;
 
 void print(FILE* stream, const QString& text)
 {
@@ -99,10 +102,19 @@ std::optional<PemIdentity> readCa(const QString& folder, QString* reason)
     return PemIdentity{certificate.readAll(), key.readAll()};
 }
 
-// Makes a shop CA in `folder`; an existing one is never replaced (every till trusts it).
+// Makes a shop CA in `folder`; an existing one is never replaced (every till trusts it), and a
+// link in the place of one of its files is left alone, never written through.
 std::optional<PemIdentity> makeCaIn(const QString& folder, const QString& name, QString* reason)
 {
     const QDir dir(folder);
+    for (const QString& file : {kCaKey, kCaCertificate}) {
+        if (QFileInfo(dir.filePath(file)).isSymLink()) {
+            *reason = QStringLiteral("%1 is a link; a shop CA is written as plain files only, "
+                                     "never through a link")
+                          .arg(dir.filePath(file));
+            return std::nullopt;
+        }
+    }
     if (QFileInfo::exists(dir.filePath(kCaKey)) ||
         QFileInfo::exists(dir.filePath(kCaCertificate))) {
         *reason = QStringLiteral("%1 already holds a shop CA; it is kept (the tills trust it)")
@@ -112,15 +124,11 @@ std::optional<PemIdentity> makeCaIn(const QString& folder, const QString& name, 
     if (!makeProgramFolder(folder, true, reason))
         return std::nullopt;
     std::optional<PemIdentity> ca = CertificateMaker::makeShopCa(name, reason);
-    if (!ca || !writePrivateFile(dir.filePath(kCaKey), ca->key, reason))
+    FileBatch files;
+    if (!ca || !files.add(dir.filePath(kCaKey), ca->key, kOwnerOnlyMode, reason) ||
+        !files.add(dir.filePath(kCaCertificate), ca->certificate, kPublicMode, reason) ||
+        !files.commit(reason))
         return std::nullopt;
-    QFile certificate(dir.filePath(kCaCertificate));
-    if (!certificate.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        certificate.write(ca->certificate) != ca->certificate.size() || !certificate.flush()) {
-        *reason = QStringLiteral("cannot write %1: %2")
-                      .arg(certificate.fileName(), certificate.errorString());
-        return std::nullopt;
-    }
     return ca;
 }
 
@@ -187,9 +195,10 @@ void giveToFolderOwner(const QString& home, const QStringList& files)
     if (::geteuid() != 0 || ::stat(QFile::encodeName(home).constData(), &folder) != 0 ||
         folder.st_uid == 0)
         return;
+    // lchown: a link put there by the folder's owner must not hand them the file it points to.
     for (const QString& file : files)
         [[maybe_unused]] const int ignored =
-            ::chown(QFile::encodeName(file).constData(), folder.st_uid, folder.st_gid);
+            ::lchown(QFile::encodeName(file).constData(), folder.st_uid, folder.st_gid);
 }
 
 // Sets [WebSocket] CertFile and KeyFile through the profile store, which keeps every other line
@@ -197,13 +206,16 @@ void giveToFolderOwner(const QString& home, const QStringList& files)
 bool setCertificateSettings(const QString& settingsPath, const QString& certificate,
                             const QString& key, QString* reason)
 {
-    if (!QFileInfo::exists(settingsPath) && !writePrivateFile(settingsPath, {}, reason))
+    const bool made = !QFileInfo::exists(settingsPath);
+    if (made && !writePrivateFile(settingsPath, {}, reason))
         return false;
     if (ProfileStore::reg_set_values(
             settingsPath, QStringLiteral("S"),
             {{QStringLiteral("WebSocket"), QStringLiteral("CertFile"), certificate},
              {QStringLiteral("WebSocket"), QStringLiteral("KeyFile"), key}}) !=
         ProfileStore::kDone) {
+        if (made)
+            QFile::remove(settingsPath);
         *reason =
             QStringLiteral("cannot write [WebSocket] CertFile and KeyFile into ") + settingsPath;
         return false;
@@ -268,13 +280,16 @@ int makeCertificate(const QCommandLineParser& parser, const QString& home)
     if (!chain.endsWith('\n'))
         chain += '\n';
     chain += ca->certificate;
-    if (!writePrivateFile(keyPath, box->key, &reason) ||
-        !writePrivateFile(certificatePath, chain, &reason) ||
-        !setCertificateSettings(folder.settingsPath(), certificatePath, keyPath, &reason))
+    // Key, certificate and settings change together: a key never stays beside a certificate
+    // it does not belong to. The certificate is public; only the key is owner-only.
+    FileBatch files;
+    if (!files.add(keyPath, box->key, kOwnerOnlyMode, &reason) ||
+        !files.add(certificatePath, chain, kPublicMode, &reason) || !files.commit(&reason))
         return fail(QStringLiteral("cannot install the certificate: ") + reason);
-    // The certificate is public; only the key stays owner-only.
-    QFile::setPermissions(certificatePath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                               QFile::ReadOther);
+    if (!setCertificateSettings(folder.settingsPath(), certificatePath, keyPath, &reason)) {
+        files.undo();
+        return fail(QStringLiteral("cannot install the certificate: ") + reason);
+    }
     giveToFolderOwner(folder.path(), {certificatePath, keyPath, folder.settingsPath()});
 
     const QString caCertificate = QDir(caFolder).filePath(kCaCertificate);

@@ -316,6 +316,12 @@ QStringList diskState(const QString& root)
 
 TEST(CertificateCommandRefusals, RefusedCommandsChangeNothingOnDisk)
 {
+    const auto made = [](const QString& root) {
+        EXPECT_EQ(varnelpayment({QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                 QStringLiteral("--make-certificate"), QStringLiteral("localhost")})
+                      .exitCode,
+                  0);
+    };
     const struct
     {
         const char* what;
@@ -367,6 +373,42 @@ TEST(CertificateCommandRefusals, RefusedCommandsChangeNothingOnDisk)
                                 root + QStringLiteral("/c\ta")};
          },
          2, QStringLiteral("--ca takes a folder whose name is printable, not '")},
+        {"a ca.pem link to nothing where the CA goes",
+         [](const QString& root) {
+             QDir(root).mkpath(QStringLiteral("ca"));
+             QDir(root).mkpath(QStringLiteral("elsewhere"));
+             QFile::link(root + QStringLiteral("/elsewhere/ca.pem"),
+                         root + QStringLiteral("/ca/ca.pem"));
+             return QStringList{QStringLiteral("--make-ca"), root + QStringLiteral("/ca")};
+         },
+         1, QStringLiteral("/ca/ca.pem is a link")},
+        {"a ca.key link to nothing in the box's own CA folder",
+         [](const QString& root) {
+             QDir(root).mkpath(QStringLiteral("box/ca"));
+             QFile::link(root + QStringLiteral("/stolen.key"),
+                         root + QStringLiteral("/box/ca/ca.key"));
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"), QStringLiteral("localhost")};
+         },
+         1, QStringLiteral("/box/ca/ca.key is a link")},
+        {"a folder where the certificate goes, beside a key",
+         [&](const QString& root) {
+             made(root);
+             QFile::remove(root + QStringLiteral("/box/varnelpayment.pem"));
+             QDir(root).mkpath(QStringLiteral("box/varnelpayment.pem"));
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"), QStringLiteral("localhost")};
+         },
+         1, QStringLiteral("varnelpayment.pem: it is a folder")},
+        {"a settings file that cannot be written, after key and certificate",
+         [&](const QString& root) {
+             made(root);
+             QFile::remove(root + QStringLiteral("/box/varnelpayment.ini"));
+             QDir(root).mkpath(QStringLiteral("box/varnelpayment.ini"));
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"), QStringLiteral("localhost")};
+         },
+         1, QStringLiteral("cannot write [WebSocket] CertFile and KeyFile into")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
