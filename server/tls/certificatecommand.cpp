@@ -201,6 +201,13 @@ void giveToFolderOwner(const QString& home, const QStringList& files)
             ::lchown(QFile::encodeName(file).constData(), folder.st_uid, folder.st_gid);
 }
 
+// How the settings file names a file of the program folder: by its full path when the file can
+// hold that, else by its name alone, which the server reads as a file of the program folder.
+QString settingsName(const QString& path)
+{
+    return ProfileStore::holdsValue(path) ? path : QFileInfo(path).fileName();
+}
+
 // Sets [WebSocket] CertFile and KeyFile through the profile store, which keeps every other line
 // as it is; a missing settings file is made first, owner-only like the key it names.
 bool setCertificateSettings(const QString& settingsPath, const QString& certificate,
@@ -211,8 +218,8 @@ bool setCertificateSettings(const QString& settingsPath, const QString& certific
         return false;
     if (ProfileStore::reg_set_values(
             settingsPath, QStringLiteral("S"),
-            {{QStringLiteral("WebSocket"), QStringLiteral("CertFile"), certificate},
-             {QStringLiteral("WebSocket"), QStringLiteral("KeyFile"), key}}) !=
+            {{QStringLiteral("WebSocket"), QStringLiteral("CertFile"), settingsName(certificate)},
+             {QStringLiteral("WebSocket"), QStringLiteral("KeyFile"), settingsName(key)}}) !=
         ProfileStore::kDone) {
         if (made)
             QFile::remove(settingsPath);
@@ -305,6 +312,10 @@ int makeCertificate(const QCommandLineParser& parser, const QString& home)
         print(stdout, QStringLiteral("  ") + name);
     print(stdout,
           QStringLiteral("Set [WebSocket] CertFile and KeyFile in %1.").arg(folder.settingsPath()));
+    if (settingsName(certificatePath) != certificatePath)
+        print(stdout, QStringLiteral("  They name the files without their folder, whose path the "
+                                     "settings file cannot hold; the server reads them from the "
+                                     "program folder."));
     print(stdout, QStringLiteral("Next:"));
     print(stdout, QStringLiteral("  1. Set [WebSocket] Port and Origins (the tills' sites) there "
                                  "and restart the server; pages open wss://NAME:PORT."));

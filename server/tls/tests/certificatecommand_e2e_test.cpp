@@ -425,3 +425,43 @@ TEST(CertificateCommandRefusals, RefusedCommandsChangeNothingOnDisk)
         EXPECT_EQ(diskState(root.path()), before);
     }
 }
+
+TEST(CertificateCommandFolders, AProgramFolderTheSettingsFileCannotNameGetsTheFilesByName)
+{
+    const struct
+    {
+        QString folder;
+        bool byName; // CertFile and KeyFile without the folder
+    } cases[] = {
+        {QStringLiteral("box"), false},
+        {QStringLiteral("Касса 1"), true},
+        {QString(250, QLatin1Char('d')), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qPrintable(c.folder.left(20)));
+        QTemporaryDir root;
+        const QString home = QDir(root.path()).filePath(c.folder);
+        const Outcome certified =
+            varnelpayment({QStringLiteral("--home"), home, QStringLiteral("--make-certificate"),
+                           QStringLiteral("localhost")});
+        ASSERT_EQ(certified.exitCode, 0) << qPrintable(certified.err);
+        EXPECT_EQ(certified.err, QString());
+        const QList<QByteArray> settings =
+            TestFiles::lines(QDir(home).filePath(QStringLiteral("varnelpayment.ini")));
+        const QByteArray folder = c.byName ? QByteArray() : QFile::encodeName(home) + '/';
+        EXPECT_EQ(settings,
+                  (QList<QByteArray>{"[WebSocket]", "CertFile=" + folder + "varnelpayment.pem",
+                                     "KeyFile=" + folder + "varnelpayment.key"}));
+
+        // The server, run from another folder, finds them in its program folder.
+        const quint16 wsPort = ServerProcess::freePort();
+        ServerProcess server(QStringLiteral("[WebSocket]\r\nPort=%1\r\n%2\r\n%3\r\n")
+                                 .arg(wsPort)
+                                 .arg(QString::fromLatin1(settings.value(1)),
+                                      QString::fromLatin1(settings.value(2))));
+        server.setHome(home);
+        ASSERT_TRUE(server.start());
+        EXPECT_TRUE(server.logEntries().contains(
+            QStringLiteral("WebSocket: Listening Port %1 (wss)").arg(wsPort)));
+    }
+}
