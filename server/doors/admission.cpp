@@ -15,14 +15,6 @@ int openSpareDescriptor()
     return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
-// A burst's first refusal reads as a single one; the line for the rest adds how many.
-QString withCount(const QString& line, int count)
-{
-    return count == 1
-               ? line
-               : line + QStringLiteral(" count=[") + QString::number(count) + QLatin1Char(']');
-}
-
 } // namespace
 
 Admission::Admission(ActivityLog& log, AccessPolicy access, ConnectionLimit& limit,
@@ -31,7 +23,8 @@ Admission::Admission(ActivityLog& log, AccessPolicy access, ConnectionLimit& lim
       m_spareDescriptor(openSpareDescriptor()),
       m_unlisted([this](const QString& line) { this->log(line); },
                  [](int count, const QString& address) {
-                     return withCount(QStringLiteral("Socket: Refused ") + address, count);
+                     return ThrottledLine::withCount(QStringLiteral("Socket: Refused ") + address,
+                                                     count);
                  }),
       m_overCap([this](const QString& line) { this->log(line); },
                 [](int count, const QString& reason) {
@@ -41,8 +34,8 @@ Admission::Admission(ActivityLog& log, AccessPolicy access, ConnectionLimit& lim
                 }),
       m_origins([this](const QString& line) { this->log(line); },
                 [](int count, const QString& originAndAddress) {
-                    return withCount(QStringLiteral("WebSocket: Refused ") + originAndAddress,
-                                     count);
+                    return ThrottledLine::withCount(
+                        QStringLiteral("WebSocket: Refused ") + originAndAddress, count);
                 })
 {
 }
@@ -58,13 +51,13 @@ std::optional<CapPlace> Admission::admit(const QHostAddress& peer, Door door)
     // Who may connect is decided on the address alone, before anything is read.
     if (!m_access.allows(peer)) {
         m_telemetry.connectionRefused(RefusalReason::AllowList);
-        m_unlisted.refused(addressText(peer));
+        m_unlisted.happened(addressText(peer));
         return std::nullopt;
     }
     if (!m_limit.admit()) {
         m_telemetry.connectionRefused(RefusalReason::Cap);
-        m_overCap.refused(QStringLiteral("MaxConnections ") + QString::number(m_limit.max()) +
-                          QStringLiteral(" reached"));
+        m_overCap.happened(QStringLiteral("MaxConnections ") + QString::number(m_limit.max()) +
+                           QStringLiteral(" reached"));
         return std::nullopt;
     }
     return CapPlace(m_limit, m_telemetry, door);
@@ -73,13 +66,13 @@ std::optional<CapPlace> Admission::admit(const QHostAddress& peer, Door door)
 void Admission::refuseOrigin(const QString& origin, const QHostAddress& peer)
 {
     m_telemetry.connectionRefused(RefusalReason::Origin);
-    m_origins.refused(QStringLiteral("origin=[") + origin.left(kMaxLoggedOriginChars) +
-                      QStringLiteral("] ip=[") + addressText(peer) + QLatin1Char(']'));
+    m_origins.happened(QStringLiteral("origin=[") + origin.left(kMaxLoggedOriginChars) +
+                       QStringLiteral("] ip=[") + addressText(peer) + QLatin1Char(']'));
 }
 
 void Admission::acceptFailed(int error)
 {
-    m_overCap.refused(QString::fromLocal8Bit(std::strerror(error)));
+    m_overCap.happened(QString::fromLocal8Bit(std::strerror(error)));
 }
 
 bool Admission::withSpareFreed(const std::function<void()>& work)

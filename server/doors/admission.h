@@ -8,7 +8,7 @@
 
 #include "doors/accesspolicy.h"
 #include "doors/connectionlimit.h"
-#include "doors/refusallog.h"
+#include "log/throttledline.h"
 
 class ActivityLog;
 
@@ -51,7 +51,7 @@ private:
     ConnectionLimit& m_limit;
     Telemetry& m_telemetry;
     int m_spareDescriptor = -1;
-    RefusalLog m_unlisted;
-    RefusalLog m_overCap;
-    RefusalLog m_origins;
+    ThrottledLine m_unlisted;
+    ThrottledLine m_overCap;
+    ThrottledLine m_origins;
 };

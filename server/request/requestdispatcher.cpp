@@ -56,7 +56,7 @@ const RequestDispatcher::Route RequestDispatcher::kRoutes[] = {
      &RequestDispatcher::runAbort},
     {RequestKind::Version, std::nullopt, TimerUse::SharedLimit, std::nullopt,
      &RequestDispatcher::runVersion},
-    {RequestKind::Status, std::nullopt, TimerUse::SharedLimit, std::nullopt,
+    {RequestKind::Status, std::nullopt, TimerUse::Ignored, std::nullopt,
      &RequestDispatcher::runStatus},
     {RequestKind::Unknown, std::nullopt, TimerUse::SharedLimit, std::nullopt,
      &RequestDispatcher::runUnknown},
@@ -78,20 +78,21 @@ RequestDispatcher::RequestDispatcher(ActivityLog& log, PadTimeout& padTimeout, P
 
 Dispatched RequestDispatcher::dispatch(const ParsedRequest& request, const QString& address)
 {
+    // A request that failed to parse is routed by the values read before the failing piece.
+    const Route& route = routeOf(classify(request.values));
     if (request.outcome != ParsedRequest::Outcome::Parsed) {
         // A TIMER read before the end still counts.
-        if (request.padTimeout)
+        if (request.padTimeout && route.timer != TimerUse::Ignored)
             m_padTimeout.setSeconds(*request.padTimeout);
         if (request.outcome == ParsedRequest::Outcome::Failed)
             throw Failure(request.failureCode);
         return {};
     }
-    const Route& route = routeOf(classify(request.values));
     // A request refused as busy changes nothing, its TIMER included.
     if (std::optional<Outcome> busy = busyRefusal(route, address))
         return {std::move(busy), nullptr, std::nullopt};
     std::optional<int> ownTimer;
-    if (request.padTimeout) {
+    if (request.padTimeout && route.timer != TimerUse::Ignored) {
         m_padTimeout.setSeconds(*request.padTimeout);
         if (route.timer == TimerUse::AlsoOwnLimit)
             ownTimer = *request.padTimeout;
@@ -100,6 +101,12 @@ Dispatched RequestDispatcher::dispatch(const ParsedRequest& request, const QStri
     if (dispatched.operation)
         dispatched.timed = route.timed;
     return dispatched;
+}
+
+bool RequestDispatcher::isStatusPoll(const ParsedRequest& request) const
+{
+    return m_devices && request.outcome == ParsedRequest::Outcome::Parsed &&
+           classify(request.values) == RequestKind::Status;
 }
 
 std::optional<Outcome> RequestDispatcher::busyRefusal(const Route& route, const QString& address)

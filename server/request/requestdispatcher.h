@@ -33,6 +33,7 @@ struct Dispatched
 // time: while a swipe or a signature holds the pad, or a PIN entry the PIN pad, another
 // request for that device is answered busy at once and changes nothing else, its TIMER
 // included; requests that do not wait (VERSION, ABORT, STATUS, a bare TIMER) run at once.
+// STATUS changes nothing at all: its TIMER is not applied either.
 class RequestDispatcher
 {
 public:
@@ -43,15 +44,19 @@ public:
 
     // Runs `request`, which came from `address`; an operation it returns holds its device
     // until its reply has gone out. Throws the Failure of a request that failed to parse,
-    // after applying the TIMER read before it.
+    // after applying the TIMER read before it (unless it asked for STATUS).
     Dispatched dispatch(const ParsedRequest& request, const QString& address);
+    // Whether `request` is a STATUS that is served: a till may poll it every second, so its
+    // transaction is logged as one counted line instead of its frame and parse lines.
+    bool isStatusPoll(const ParsedRequest& request) const;
 
     bool padHeld() const { return m_padHold.isHeld(); }
     bool pinPadHeld() const { return m_pinPadHold.isHeld(); }
 
 private:
-    // What a request's TIMER does besides setting the shared waiting limit.
-    enum class TimerUse { SharedLimit, AlsoOwnLimit };
+    // What a request's TIMER does: sets the shared waiting limit, also its own, or nothing (a
+    // till asking how the devices are must not cut another customer's wait short).
+    enum class TimerUse { SharedLimit, AlsoOwnLimit, Ignored };
     struct Route
     {
         RequestKind kind;

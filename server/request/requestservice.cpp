@@ -13,7 +13,13 @@
 RequestService::RequestService(ActivityLog& log, RequestDispatcher& dispatcher,
                                QString signaturesFolder, Telemetry& telemetry)
     : m_log(log), m_dispatcher(dispatcher), m_signaturesFolder(std::move(signaturesFolder)),
-      m_telemetry(telemetry)
+      m_telemetry(telemetry),
+      m_statusPolls([this](const QString& line) { m_log.log(line); },
+                    [](int count, const QString& address) {
+                        return ThrottledLine::withCount(QStringLiteral("Socket: STATUS ip=[") +
+                                                            address + QLatin1Char(']'),
+                                                        count);
+                    })
 {
 }
 
@@ -32,9 +38,24 @@ void RequestService::runTransaction(const QPointer<Requester>& requester, const 
 {
     QElapsedTimer sinceRequest;
     sinceRequest.start();
-    m_log.log(QStringLiteral("Socket: Transaction Start ") + ActivityLog::log_separator());
+    bool framed = false;
+    const auto startFrame = [this, &framed] {
+        framed = true;
+        m_log.log(QStringLiteral("Socket: Transaction Start ") + ActivityLog::log_separator());
+    };
+    // A failure is logged inside its transaction's frame, also one that came before it began.
+    const auto failed = [&](int code) {
+        if (!framed)
+            startFrame();
+        logFailure(code);
+    };
     try {
         const ParsedRequest request = parseRequest(text, m_signaturesFolder);
+        if (m_dispatcher.isStatusPoll(request)) {
+            answerStatusPoll(request, requester.data(), address);
+            return;
+        }
+        startFrame();
         for (const QString& line : request.logLines)
             m_log.log(line);
         if (request.outcome == ParsedRequest::Outcome::Parsed)
@@ -56,12 +77,24 @@ void RequestService::runTransaction(const QPointer<Requester>& requester, const 
             answer(*dispatched.outcome, requester.data());
         m_log.log(QStringLiteral("Socket: Transaction End ") + ActivityLog::log_separator());
     } catch (const Failure& failure) {
-        logFailure(failure.code());
+        failed(failure.code());
     } catch (const std::bad_alloc&) {
-        logFailure(7);
+        failed(7);
     } catch (const std::exception&) {
-        logFailure(51);
+        failed(51);
     }
+}
+
+void RequestService::answerStatusPoll(const ParsedRequest& request, Requester* requester,
+                                      const QString& address)
+{
+    m_telemetry.requestReceived(request.values.transType);
+    const Dispatched dispatched = m_dispatcher.dispatch(request, address);
+    m_statusPolls.happened(address);
+    const std::optional<Reply> reply =
+        dispatched.outcome ? replyFor(*dispatched.outcome) : std::nullopt;
+    if (reply && requester && requester->isConnected())
+        requester->send(strRemoveNonPrintableChars(reply->xml).toLatin1());
 }
 
 void RequestService::startOperation(Transaction& transaction)

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include "core/telemetry.h"
+#include "log/throttledline.h"
 #include "request/outcome.h"
 #include "request/reply.h"
 #include "request/requester.h"
@@ -18,11 +19,13 @@
 class ActivityLog;
 class Operation;
 class RequestDispatcher;
+struct ParsedRequest;
 
 // The request service, whatever door a request came through: runs one transaction per
 // receipt (log frame, parse, dispatch) and sends each reply to the requester that asked. A
 // transaction whose operation waits on a device ends when the operation returns its reply;
-// meanwhile other requests are served as they come.
+// meanwhile other requests are served as they come. A STATUS is logged as one line, at most
+// once a second with a count, so that tills polling it do not push the history out of the log.
 class RequestService
 {
 public:
@@ -59,6 +62,9 @@ private:
 
     void runTransaction(const QPointer<Requester>& requester, const QString& address,
                         const QString& text);
+    // Answers a STATUS without its transaction's lines; a requester that has gone gets nothing.
+    void answerStatusPoll(const ParsedRequest& request, Requester* requester,
+                          const QString& address);
     // Starts the operation of a transaction and follows its requester.
     void startOperation(Transaction& transaction);
     void finish(Transaction& transaction, const Outcome& outcome);
@@ -75,6 +81,7 @@ private:
     RequestDispatcher& m_dispatcher;
     QString m_signaturesFolder;
     Telemetry& m_telemetry;
+    ThrottledLine m_statusPolls;
     std::list<std::unique_ptr<Transaction>> m_underWay;
     // Ended transactions are freed from the event loop, never inside their own operation.
     QObject m_sweeper;

@@ -49,6 +49,13 @@ RootCode reg_resolve_root(const QString& root)
     return Unrecognised;
 }
 
+bool holdsValue(const QString& value)
+{
+    return value.size() <= kReadCap && QString::fromLatin1(toSingleByte(value)) == value &&
+           !value.contains(QLatin1Char('\r')) && !value.contains(QLatin1Char('\n')) &&
+           value.trimmed() == value;
+}
+
 qint32 reg_get_value(const QString& root, const QString& section, const QString& name,
                      const QString& type, const QString& defaultValue, QString& value)
 {

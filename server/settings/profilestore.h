@@ -17,6 +17,10 @@ enum RootCode { Unrecognised = 0, ProfileFile = 1, Registry = 2 };
 // What the root names: a registry hive abbreviation, an existing ordinary file, or neither.
 RootCode reg_resolve_root(const QString& root);
 
+// Whether a value written to a profile file reads back as it is: single-byte characters only,
+// no line end, no blanks around it, at most the 254 characters a read returns.
+bool holdsValue(const QString& value);
+
 // Reads a value; `value` ends up holding the value read or `defaultValue`.
 qint32 reg_get_value(const QString& root, const QString& section, const QString& name,
                      const QString& type, const QString& defaultValue, QString& value);

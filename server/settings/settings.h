@@ -60,6 +60,7 @@ struct WebSocketSettings
 {
     QString port;
     QString origins;
+    // PEM files for wss; a relative path in the file is read as one in the program folder.
     QString certFile;
     QString keyFile;
 };

@@ -1,6 +1,8 @@
 #include "settings/settingsfile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "core/livesettings.h"
 #include "log/activitylog.h"
@@ -58,6 +60,16 @@ int readWholeNumber(const QString& path, const char* section, const char* key, i
     return fallback;
 }
 
+// A CertFile or KeyFile given by a relative path names a file of the program folder, which is
+// the settings file's own; an empty value stays empty.
+QString inProgramFolder(const QString& settingsPath, const QString& file)
+{
+    const QString trimmed = file.trimmed();
+    if (trimmed.isEmpty() || !QDir::isRelativePath(trimmed))
+        return file;
+    return QFileInfo(settingsPath).absoluteDir().filePath(trimmed);
+}
+
 } // namespace
 
 Settings SettingsFile::read(const QString& path)
@@ -86,8 +98,8 @@ Settings SettingsFile::read(const QString& path)
     local.bindAddress = text("Local", "bindAddress");
     s.webSocket.port = text("WebSocket", "Port");
     s.webSocket.origins = text("WebSocket", "Origins");
-    s.webSocket.certFile = text("WebSocket", "CertFile");
-    s.webSocket.keyFile = text("WebSocket", "KeyFile");
+    s.webSocket.certFile = inProgramFolder(path, text("WebSocket", "CertFile"));
+    s.webSocket.keyFile = inProgramFolder(path, text("WebSocket", "KeyFile"));
     s.metrics.port = text("Metrics", "Port");
     local.maxConnections = readWholeNumber(
         path, "Local", "MaxConnections", LocalSettings::kDefaultMaxConnections,

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTcpServer>
@@ -28,7 +29,7 @@ ServerProcess::~ServerProcess()
 
 QString ServerProcess::diagnostics(int logLines)
 {
-    QFile log(m_home.filePath(QStringLiteral("varnelpayment.log")));
+    QFile log(QDir(m_homePath).filePath(QStringLiteral("varnelpayment.log")));
     QStringList lines;
     if (log.open(QIODevice::ReadOnly))
         lines = QString::fromLatin1(log.readAll())
@@ -75,7 +76,7 @@ bool ServerProcess::start()
             return true;
         if (m_process.state() != QProcess::NotRunning)
             return false; // running but not ready: a real fault, not a port race
-        QFile::remove(m_home.filePath(QStringLiteral("varnelpayment.log")));
+        QFile::remove(QDir(m_homePath).filePath(QStringLiteral("varnelpayment.log")));
     }
     return false;
 }
@@ -83,7 +84,8 @@ bool ServerProcess::start()
 bool ServerProcess::startOnFreePorts()
 {
     m_port = freePort();
-    QFile ini(m_home.filePath(QStringLiteral("varnelpayment.ini")));
+    QDir().mkpath(m_homePath);
+    QFile ini(QDir(m_homePath).filePath(QStringLiteral("varnelpayment.ini")));
     if (!ini.open(QIODevice::WriteOnly))
         return false;
     // The simulated pad's control port is free too, so servers of parallel tests never clash.
@@ -95,14 +97,15 @@ bool ServerProcess::startOnFreePorts()
     if (!m_settings.contains(QLatin1String("[SerialPorts]"), Qt::CaseInsensitive)) {
         ini.write("\r\n[SerialPorts]\r\n");
         for (int port = 1; port <= 8; ++port)
-            ini.write("COM" + QByteArray::number(port) + '=' +
-                      QFile::encodeName(m_home.filePath(QStringLiteral("no-serial-port"))) +
-                      "\r\n");
+            ini.write(
+                "COM" + QByteArray::number(port) + '=' +
+                QFile::encodeName(QDir(m_homePath).filePath(QStringLiteral("no-serial-port"))) +
+                "\r\n");
     }
     ini.close();
 
     const QString server = binDir() + QStringLiteral("/varnelpayment");
-    QStringList arguments{QStringLiteral("--home"), m_home.path()};
+    QStringList arguments{QStringLiteral("--home"), m_homePath};
     if (m_headless)
         arguments.prepend(QStringLiteral("--headless"));
     arguments += m_extraArguments;
@@ -139,7 +142,7 @@ int ServerProcess::stop()
 
 QStringList ServerProcess::logEntries() const
 {
-    return TestFiles::logEntries(m_home.filePath(QStringLiteral("varnelpayment.log")));
+    return TestFiles::logEntries(QDir(m_homePath).filePath(QStringLiteral("varnelpayment.log")));
 }
 
 QStringList ServerProcess::logEntriesFrom(const QString& first) const

@@ -37,8 +37,12 @@ public:
     // Sends SIGTERM and waits for the exit; returns the exit code (-1 when it did not end).
     int stop();
 
+    // Runs the server in `folder`, inside or instead of the fresh temporary one, from the next
+    // start on; it is made when missing.
+    void setHome(QString folder) { m_homePath = std::move(folder); }
+
     quint16 port() const { return m_port; }
-    QString home() const { return m_home.path(); }
+    QString home() const { return m_homePath; }
     QProcess& process() { return m_process; }
     // The log's entries (timestamps removed), in order.
     QStringList logEntries() const;
@@ -60,6 +64,7 @@ private:
     bool startOnFreePorts();
 
     QTemporaryDir m_home;
+    QString m_homePath = m_home.path();
     QProcess m_process;
     quint16 m_port = 0;
     QString m_settings;

@@ -3,13 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSslCertificate>
 
 #include "core/defaultprogramfolder.h"
 #include "core/programfolder.h"
@@ -17,6 +17,7 @@
 #include "tls/boxnames.h"
 #include "tls/browserpolicy.h"
 #include "tls/certificatemaker.h"
+#include "tls/filebatch.h"
 #include "tls/privatefile.h"
 
 namespace {
@@ -33,6 +34,10 @@ const QString kCaCertificate = QStringLiteral("ca.pem");
 const QString kCaKey = QStringLiteral("ca.key");
 const QString kBoxCertificate = QStringLiteral("varnelpayment.pem");
 const QString kBoxKey = QStringLiteral("varnelpayment.key");
+// The most characters a shop CA's name may have: what a certificate's name can hold.
+constexpr int kLongestCaName = 64;
+constexpr unsigned kPublicMode = 0644;
+constexpr unsigned kOwnerOnlyMode = 0600;
 
 void print(FILE* stream, const QString& text)
 {
@@ -53,11 +58,35 @@ int wrongUse(const QString& text)
     return 2;
 }
 
+// libcrypto, not Qt's TLS classes: those load a TLS backend, which wants an application
+// object that the commands do without.
 QString expiryText(const QByteArray& pem)
 {
-    const QList<QSslCertificate> chain = QSslCertificate::fromData(pem, QSsl::Pem);
-    return chain.isEmpty() ? QString()
-                           : chain.first().expiryDate().toUTC().date().toString(Qt::ISODate);
+    return CertificateMaker::expiryDate(pem).toString(Qt::ISODate);
+}
+
+bool isPrintable(const QString& text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
+}
+
+// `text` as a message quotes it: a line end or another control character as an escape.
+QString shown(const QString& text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c.isPrint())
+            out += c;
+        else if (c == QLatin1Char('\n'))
+            out += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\r'))
+            out += QStringLiteral("\\r");
+        else if (c == QLatin1Char('\t'))
+            out += QStringLiteral("\\t");
+        else
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return out;
 }
 
 std::optional<PemIdentity> readCa(const QString& folder, QString* reason)
@@ -73,10 +102,19 @@ std::optional<PemIdentity> readCa(const QString& folder, QString* reason)
     return PemIdentity{certificate.readAll(), key.readAll()};
 }
 
-// Makes a shop CA in `folder`; an existing one is never replaced (every till trusts it).
+// Makes a shop CA in `folder`; an existing one is never replaced (every till trusts it), and a
+// link in the place of one of its files is left alone, never written through.
 std::optional<PemIdentity> makeCaIn(const QString& folder, const QString& name, QString* reason)
 {
     const QDir dir(folder);
+    for (const QString& file : {kCaKey, kCaCertificate}) {
+        if (QFileInfo(dir.filePath(file)).isSymLink()) {
+            *reason = QStringLiteral("%1 is a link; a shop CA is written as plain files only, "
+                                     "never through a link")
+                          .arg(dir.filePath(file));
+            return std::nullopt;
+        }
+    }
     if (QFileInfo::exists(dir.filePath(kCaKey)) ||
         QFileInfo::exists(dir.filePath(kCaCertificate))) {
         *reason = QStringLiteral("%1 already holds a shop CA; it is kept (the tills trust it)")
@@ -86,16 +124,22 @@ std::optional<PemIdentity> makeCaIn(const QString& folder, const QString& name, 
     if (!makeProgramFolder(folder, true, reason))
         return std::nullopt;
     std::optional<PemIdentity> ca = CertificateMaker::makeShopCa(name, reason);
-    if (!ca || !writePrivateFile(dir.filePath(kCaKey), ca->key, reason))
+    FileBatch files;
+    if (!ca || !files.add(dir.filePath(kCaKey), ca->key, kOwnerOnlyMode, reason) ||
+        !files.add(dir.filePath(kCaCertificate), ca->certificate, kPublicMode, reason) ||
+        !files.commit(reason))
         return std::nullopt;
-    QFile certificate(dir.filePath(kCaCertificate));
-    if (!certificate.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        certificate.write(ca->certificate) != ca->certificate.size() || !certificate.flush()) {
-        *reason = QStringLiteral("cannot write %1: %2")
-                      .arg(certificate.fileName(), certificate.errorString());
-        return std::nullopt;
-    }
     return ca;
+}
+
+// Whether the folder that `option` names, when given, has a printable name; else the reason.
+bool checkFolderArgument(const QCommandLineParser& parser, const QString& option, QString* reason)
+{
+    if (!parser.isSet(option) || isPrintable(parser.value(option)))
+        return true;
+    *reason = QStringLiteral("--%1 takes a folder whose name is printable, not '%2'")
+                  .arg(option, shown(parser.value(option)));
+    return false;
 }
 
 QString defaultCaName()
@@ -106,11 +150,25 @@ QString defaultCaName()
 
 int makeCa(const QCommandLineParser& parser)
 {
-    const QString folder = QDir(parser.value(kMakeCa)).absolutePath();
-    const QString name = parser.isSet(kName) ? parser.value(kName).trimmed() : defaultCaName();
-    if (name.isEmpty())
-        return wrongUse(QStringLiteral("--name needs a text"));
     QString reason;
+    if (!checkFolderArgument(parser, kMakeCa, &reason))
+        return wrongUse(reason);
+    const QString folder = QDir(parser.value(kMakeCa)).absolutePath();
+    QString name = defaultCaName();
+    if (parser.isSet(kName)) {
+        // Blanks around the name are dropped; a line end or a control character is a mistake.
+        if (!isPrintable(parser.value(kName)))
+            return wrongUse(QStringLiteral("--name takes printable characters only, not '%1'")
+                                .arg(shown(parser.value(kName))));
+        name = parser.value(kName).trimmed();
+        if (name.isEmpty())
+            return wrongUse(QStringLiteral("--name needs a text"));
+        const qsizetype length = name.toUcs4().size();
+        if (length > kLongestCaName)
+            return wrongUse(QStringLiteral("--name takes at most %1 characters, not %2")
+                                .arg(kLongestCaName)
+                                .arg(length));
+    }
     const std::optional<PemIdentity> ca = makeCaIn(folder, name, &reason);
     if (!ca)
         return fail(QStringLiteral("cannot make the shop CA: ") + reason);
@@ -137,9 +195,17 @@ void giveToFolderOwner(const QString& home, const QStringList& files)
     if (::geteuid() != 0 || ::stat(QFile::encodeName(home).constData(), &folder) != 0 ||
         folder.st_uid == 0)
         return;
+    // lchown: a link put there by the folder's owner must not hand them the file it points to.
     for (const QString& file : files)
         [[maybe_unused]] const int ignored =
-            ::chown(QFile::encodeName(file).constData(), folder.st_uid, folder.st_gid);
+            ::lchown(QFile::encodeName(file).constData(), folder.st_uid, folder.st_gid);
+}
+
+// How the settings file names a file of the program folder: by its full path when the file can
+// hold that, else by its name alone, which the server reads as a file of the program folder.
+QString settingsName(const QString& path)
+{
+    return ProfileStore::holdsValue(path) ? path : QFileInfo(path).fileName();
 }
 
 // Sets [WebSocket] CertFile and KeyFile through the profile store, which keeps every other line
@@ -147,13 +213,16 @@ void giveToFolderOwner(const QString& home, const QStringList& files)
 bool setCertificateSettings(const QString& settingsPath, const QString& certificate,
                             const QString& key, QString* reason)
 {
-    if (!QFileInfo::exists(settingsPath) && !writePrivateFile(settingsPath, {}, reason))
+    const bool made = !QFileInfo::exists(settingsPath);
+    if (made && !writePrivateFile(settingsPath, {}, reason))
         return false;
     if (ProfileStore::reg_set_values(
             settingsPath, QStringLiteral("S"),
-            {{QStringLiteral("WebSocket"), QStringLiteral("CertFile"), certificate},
-             {QStringLiteral("WebSocket"), QStringLiteral("KeyFile"), key}}) !=
+            {{QStringLiteral("WebSocket"), QStringLiteral("CertFile"), settingsName(certificate)},
+             {QStringLiteral("WebSocket"), QStringLiteral("KeyFile"), settingsName(key)}}) !=
         ProfileStore::kDone) {
+        if (made)
+            QFile::remove(settingsPath);
         *reason =
             QStringLiteral("cannot write [WebSocket] CertFile and KeyFile into ") + settingsPath;
         return false;
@@ -175,11 +244,14 @@ int makeCertificate(const QCommandLineParser& parser, const QString& home)
                                 .arg(CertificateMaker::kHighestBoxDays)
                                 .arg(parser.value(kDays)));
     }
+    QString reason;
+    if (!checkFolderArgument(parser, kCa, &reason))
+        return wrongUse(reason);
     QStringList names = parser.positionalArguments();
     for (const QString& name : names)
         if (!CertificateMaker::isCertificateName(name))
             return wrongUse(
-                QStringLiteral("'%1' is neither a host name nor an IP address").arg(name));
+                QStringLiteral("'%1' is neither a host name nor an IP address").arg(shown(name)));
     if (names.isEmpty()) {
         // A host name that cannot stand in a certificate (an underscore) is left out.
         for (const QString& name : boxNames())
@@ -188,7 +260,6 @@ int makeCertificate(const QCommandLineParser& parser, const QString& home)
     }
     names.removeDuplicates();
 
-    QString reason;
     if (!makeProgramFolder(home, true, &reason))
         return fail(QStringLiteral("cannot create the program folder %1: %2").arg(home, reason));
     const ProgramFolder folder(QDir(home).absolutePath());
@@ -216,13 +287,16 @@ int makeCertificate(const QCommandLineParser& parser, const QString& home)
     if (!chain.endsWith('\n'))
         chain += '\n';
     chain += ca->certificate;
-    if (!writePrivateFile(keyPath, box->key, &reason) ||
-        !writePrivateFile(certificatePath, chain, &reason) ||
-        !setCertificateSettings(folder.settingsPath(), certificatePath, keyPath, &reason))
+    // Key, certificate and settings change together: a key never stays beside a certificate
+    // it does not belong to. The certificate is public; only the key is owner-only.
+    FileBatch files;
+    if (!files.add(keyPath, box->key, kOwnerOnlyMode, &reason) ||
+        !files.add(certificatePath, chain, kPublicMode, &reason) || !files.commit(&reason))
         return fail(QStringLiteral("cannot install the certificate: ") + reason);
-    // The certificate is public; only the key stays owner-only.
-    QFile::setPermissions(certificatePath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                               QFile::ReadOther);
+    if (!setCertificateSettings(folder.settingsPath(), certificatePath, keyPath, &reason)) {
+        files.undo();
+        return fail(QStringLiteral("cannot install the certificate: ") + reason);
+    }
     giveToFolderOwner(folder.path(), {certificatePath, keyPath, folder.settingsPath()});
 
     const QString caCertificate = QDir(caFolder).filePath(kCaCertificate);
@@ -238,12 +312,17 @@ int makeCertificate(const QCommandLineParser& parser, const QString& home)
         print(stdout, QStringLiteral("  ") + name);
     print(stdout,
           QStringLiteral("Set [WebSocket] CertFile and KeyFile in %1.").arg(folder.settingsPath()));
+    if (settingsName(certificatePath) != certificatePath)
+        print(stdout, QStringLiteral("  They name the files without their folder, whose path the "
+                                     "settings file cannot hold; the server reads them from the "
+                                     "program folder."));
     print(stdout, QStringLiteral("Next:"));
     print(stdout, QStringLiteral("  1. Set [WebSocket] Port and Origins (the tills' sites) there "
                                  "and restart the server; pages open wss://NAME:PORT."));
-    print(stdout, QStringLiteral("  2. Trust %1 on each till machine (docs/protocol.md: \"A web till "
-                                 "from its own site\").")
-                      .arg(caCertificate));
+    print(stdout,
+          QStringLiteral("  2. Trust %1 on each till machine (docs/protocol.md: \"A web till "
+                         "from its own site\").")
+              .arg(caCertificate));
     print(stdout, QStringLiteral("  3. Allow the tills' sites local network access: "
                                  "varnelpayment --home %1 --browser-policy")
                       .arg(folder.path()));

@@ -8,6 +8,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <ctime>
 #include <memory>
 
 #include <QHostAddress>
@@ -71,7 +72,13 @@ bool setRandomSerial(X509* certificate)
 
 bool addName(X509_NAME* name, const char* field, const QString& value)
 {
-    const QByteArray utf8 = value.left(64).toUtf8();
+    // A name's part holds at most 64 characters (a long host name is whole in the alternative
+    // names); cut between characters, never inside one.
+    const QList<uint> characters = value.toUcs4();
+    const QByteArray utf8 =
+        QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.constData()),
+                          qMin<qsizetype>(characters.size(), 64))
+            .toUtf8();
     return X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8,
                                       reinterpret_cast<const unsigned char*>(utf8.constData()),
                                       int(utf8.size()), -1, 0) == 1;
@@ -137,11 +144,27 @@ namespace CertificateMaker {
 
 bool isCertificateName(const QString& name)
 {
-    if (QHostAddress().setAddress(name) && !name.contains(QLatin1Char('%')))
+    // An address is read leniently (blanks and a line end around it pass): none may be there.
+    static const QRegularExpression address(QStringLiteral("\\A[0-9A-Fa-f.:]+\\z"));
+    if (address.match(name).hasMatch() && QHostAddress().setAddress(name))
         return true;
+    // \z, not $: "$" also matches before a line end that ends the text.
     static const QRegularExpression hostName(QStringLiteral(
-        "^(\\*\\.)?[A-Za-z0-9]([A-Za-z0-9-]{0,62})(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,62}))*\\.?$"));
+        "\\A(\\*\\.)?[A-Za-z0-9]([A-Za-z0-9-]{0,62})(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,62}))*\\.?\\z"));
     return name.size() <= 253 && hostName.match(name).hasMatch();
+}
+
+QDate expiryDate(const QByteArray& pem)
+{
+    Bio bio(BIO_new_mem_buf(pem.constData(), int(pem.size())));
+    const Certificate certificate(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)
+                                      : nullptr);
+    std::tm end = {};
+    if (!certificate || ASN1_TIME_to_tm(X509_get0_notAfter(certificate.get()), &end) != 1) {
+        ERR_clear_error();
+        return {};
+    }
+    return QDate(end.tm_year + 1900, end.tm_mon + 1, end.tm_mday);
 }
 
 std::optional<PemIdentity> makeShopCa(const QString& name, QString* reason)

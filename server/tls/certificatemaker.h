@@ -3,6 +3,7 @@
 #include <optional>
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -34,7 +35,10 @@ std::optional<PemIdentity> makeBoxCertificate(const PemIdentity& ca, const QStri
                                               int days, QString* reason);
 
 // Whether `name` may stand in a certificate: an IP address, or a host name of letters, digits,
-// "-" and dots (a leading "*." allowed).
+// "-" and dots (a leading "*." allowed); nothing else, not even a blank or a line end after it.
 bool isCertificateName(const QString& name);
+
+// The last day (UTC) of the first certificate in `pem`; invalid when it holds none.
+QDate expiryDate(const QByteArray& pem);
 
 } // namespace CertificateMaker

@@ -277,7 +277,7 @@ TEST_F(TcpDoorTest, ConnectionsOverTheCapAreClosedAtOnceAndLoggedOnceASecond)
     EXPECT_EQ(server.sockCount(), 2);
 
     // The first refusal is logged at once, the four after it in one line a second later.
-    pump.wait(RefusalLog::kIntervalMs + 200);
+    pump.wait(ThrottledLine::kIntervalMs + 200);
     const QString refused = QStringLiteral(
         "Socket: ConnectionRequest Refused count=[%1] reason=[MaxConnections 2 reached]");
     QStringList refusals = logEntries().filter(QStringLiteral("Refused"));

@@ -3,8 +3,12 @@
 // file changed in its two keys only; the browsers' policy; the expiry line at start.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QDate>
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -278,4 +282,186 @@ TEST_F(CertificateCommands, ACertificateNearItsEndIsLoggedAtStartAndStillServed)
     EXPECT_TRUE(second.logEntries().contains(clash));
     EXPECT_TRUE(QString::fromLocal8Bit(second.process().readAllStandardError())
                     .contains(QStringLiteral("varnelpayment: ") + clash));
+}
+
+namespace {
+
+// Everything under `root` as it stands: each entry's kind, mode and bytes, or a link's target
+// (links are never followed).
+QStringList diskState(const QString& root)
+{
+    QStringList state;
+    QDirIterator entries(root,
+                         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QFileInfo entry(entries.next());
+        const QString name = QDir(root).relativeFilePath(entry.filePath());
+        if (entry.isSymLink())
+            state << name + QStringLiteral(" -> ") + entry.symLinkTarget();
+        else if (entry.isDir())
+            state << name + QStringLiteral("/ ") +
+                         QString::number(TestFiles::unixMode(entry.filePath()), 8);
+        else
+            state << name + QLatin1Char(' ') +
+                         QString::number(TestFiles::unixMode(entry.filePath()), 8) +
+                         QLatin1Char(' ') +
+                         QString::fromLatin1(TestFiles::readAll(entry.filePath()).toBase64());
+    }
+    state.sort();
+    return state;
+}
+
+} // namespace
+
+TEST(CertificateCommandRefusals, RefusedCommandsChangeNothingOnDisk)
+{
+    const auto made = [](const QString& root) {
+        EXPECT_EQ(varnelpayment({QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                 QStringLiteral("--make-certificate"), QStringLiteral("localhost")})
+                      .exitCode,
+                  0);
+    };
+    const struct
+    {
+        const char* what;
+        std::function<QStringList(const QString& root)> setUp; // returns the arguments
+        int exitCode;
+        QString message;
+    } cases[] = {
+        {"a CA name with a line end",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--make-ca"), root + QStringLiteral("/ca"),
+                                QStringLiteral("--name"), QStringLiteral("Corner Shop\n")};
+         },
+         2, QStringLiteral("--name takes printable characters only, not 'Corner Shop\\n'")},
+        {"a CA name with a control character",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--make-ca"), root + QStringLiteral("/ca"),
+                                QStringLiteral("--name"), QStringLiteral("Corner\aShop")};
+         },
+         2, QStringLiteral("--name takes printable characters only")},
+        {"a CA name one character too long",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--make-ca"), root + QStringLiteral("/ca"),
+                                QStringLiteral("--name"), QString(65, QChar(0x00e9))};
+         },
+         2, QStringLiteral("--name takes at most 64 characters, not 65")},
+        {"a CA folder with a line end",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--make-ca"), root + QStringLiteral("/ca\n")};
+         },
+         2, QStringLiteral("--make-ca takes a folder whose name is printable")},
+        {"a host name with a line end",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"),
+                                QStringLiteral("box1.shop.example\n")};
+         },
+         2, QStringLiteral("'box1.shop.example\\n' is neither a host name nor an IP address")},
+        {"an address with a line end",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"), QStringLiteral("localhost"),
+                                QStringLiteral("192.0.2.7\n")};
+         },
+         2, QStringLiteral("'192.0.2.7\\n' is neither")},
+        {"a --ca folder with a tab",
+         [](const QString& root) {
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"), QStringLiteral("--ca"),
+                                root + QStringLiteral("/c\ta")};
+         },
+         2, QStringLiteral("--ca takes a folder whose name is printable, not '")},
+        {"a ca.pem link to nothing where the CA goes",
+         [](const QString& root) {
+             QDir(root).mkpath(QStringLiteral("ca"));
+             QDir(root).mkpath(QStringLiteral("elsewhere"));
+             QFile::link(root + QStringLiteral("/elsewhere/ca.pem"),
+                         root + QStringLiteral("/ca/ca.pem"));
+             return QStringList{QStringLiteral("--make-ca"), root + QStringLiteral("/ca")};
+         },
+         1, QStringLiteral("/ca/ca.pem is a link")},
+        {"a ca.key link to nothing in the box's own CA folder",
+         [](const QString& root) {
+             QDir(root).mkpath(QStringLiteral("box/ca"));
+             QFile::link(root + QStringLiteral("/stolen.key"),
+                         root + QStringLiteral("/box/ca/ca.key"));
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"), QStringLiteral("localhost")};
+         },
+         1, QStringLiteral("/box/ca/ca.key is a link")},
+        {"a folder where the certificate goes, beside a key",
+         [&](const QString& root) {
+             made(root);
+             QFile::remove(root + QStringLiteral("/box/varnelpayment.pem"));
+             QDir(root).mkpath(QStringLiteral("box/varnelpayment.pem"));
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"), QStringLiteral("localhost")};
+         },
+         1, QStringLiteral("varnelpayment.pem: it is a folder")},
+        {"a settings file that cannot be written, after key and certificate",
+         [&](const QString& root) {
+             made(root);
+             QFile::remove(root + QStringLiteral("/box/varnelpayment.ini"));
+             QDir(root).mkpath(QStringLiteral("box/varnelpayment.ini"));
+             return QStringList{QStringLiteral("--home"), root + QStringLiteral("/box"),
+                                QStringLiteral("--make-certificate"), QStringLiteral("localhost")};
+         },
+         1, QStringLiteral("cannot write [WebSocket] CertFile and KeyFile into")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir root;
+        const QStringList arguments = c.setUp(root.path());
+        const QStringList before = diskState(root.path());
+        const Outcome refused = varnelpayment(arguments);
+        EXPECT_EQ(refused.exitCode, c.exitCode);
+        EXPECT_EQ(refused.out, QString());
+        // One line, the reason: no warning from Qt before it.
+        EXPECT_EQ(refused.err.count(QLatin1Char('\n')), 1) << qPrintable(refused.err);
+        EXPECT_TRUE(refused.err.startsWith(QStringLiteral("varnelpayment: ")));
+        EXPECT_TRUE(refused.err.contains(c.message)) << qPrintable(refused.err);
+        EXPECT_EQ(diskState(root.path()), before);
+    }
+}
+
+TEST(CertificateCommandFolders, AProgramFolderTheSettingsFileCannotNameGetsTheFilesByName)
+{
+    const struct
+    {
+        QString folder;
+        bool byName; // CertFile and KeyFile without the folder
+    } cases[] = {
+        {QStringLiteral("box"), false},
+        {QStringLiteral("Касса 1"), true},
+        {QString(250, QLatin1Char('d')), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qPrintable(c.folder.left(20)));
+        QTemporaryDir root;
+        const QString home = QDir(root.path()).filePath(c.folder);
+        const Outcome certified =
+            varnelpayment({QStringLiteral("--home"), home, QStringLiteral("--make-certificate"),
+                           QStringLiteral("localhost")});
+        ASSERT_EQ(certified.exitCode, 0) << qPrintable(certified.err);
+        EXPECT_EQ(certified.err, QString());
+        const QList<QByteArray> settings =
+            TestFiles::lines(QDir(home).filePath(QStringLiteral("varnelpayment.ini")));
+        const QByteArray folder = c.byName ? QByteArray() : QFile::encodeName(home) + '/';
+        EXPECT_EQ(settings,
+                  (QList<QByteArray>{"[WebSocket]", "CertFile=" + folder + "varnelpayment.pem",
+                                     "KeyFile=" + folder + "varnelpayment.key"}));
+
+        // The server, run from another folder, finds them in its program folder.
+        const quint16 wsPort = ServerProcess::freePort();
+        ServerProcess server(QStringLiteral("[WebSocket]\r\nPort=%1\r\n%2\r\n%3\r\n")
+                                 .arg(wsPort)
+                                 .arg(QString::fromLatin1(settings.value(1)),
+                                      QString::fromLatin1(settings.value(2))));
+        server.setHome(home);
+        ASSERT_TRUE(server.start());
+        EXPECT_TRUE(server.logEntries().contains(
+            QStringLiteral("WebSocket: Listening Port %1 (wss)").arg(wsPort)));
+    }
 }

@@ -1,6 +1,7 @@
-#include "doors/refusallog.h"
+#include "log/throttledline.h"
 
-RefusalLog::RefusalLog(std::function<void(const QString&)> write, Format format, QObject* parent)
+ThrottledLine::ThrottledLine(std::function<void(const QString&)> write, Format format,
+                             QObject* parent)
     : QObject(parent), m_write(std::move(write)), m_format(std::move(format))
 {
     m_pending.setSingleShot(true);
@@ -9,7 +10,7 @@ RefusalLog::RefusalLog(std::function<void(const QString&)> write, Format format,
     connect(&m_pending, &QTimer::timeout, this, [this] { flush(); });
 }
 
-void RefusalLog::refused(const QString& detail)
+void ThrottledLine::happened(const QString& detail)
 {
     ++m_count;
     m_detail = detail;
@@ -19,7 +20,14 @@ void RefusalLog::refused(const QString& detail)
         m_pending.start(int(kIntervalMs - m_sinceLine.elapsed()));
 }
 
-void RefusalLog::flush()
+QString ThrottledLine::withCount(const QString& line, int count)
+{
+    return count == 1
+               ? line
+               : line + QStringLiteral(" count=[") + QString::number(count) + QLatin1Char(']');
+}
+
+void ThrottledLine::flush()
 {
     if (m_count == 0)
         return;
