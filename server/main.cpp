@@ -24,6 +24,7 @@
 #include "shell/trayprogram.h"
 #include "shell/urllauncher.h"
 #include "shell/widgetquestionbox.h"
+#include "app/outboxcommand.h"
 #include "tls/certificatecommand.h"
 
 namespace {
@@ -132,6 +133,8 @@ int main(int argc, char** argv)
     }
     // The certificate commands do their work and end the program.
     if (const std::optional<int> status = runCertificateCommand(options.parser(), options.home()))
+        return *status;
+    if (const std::optional<int> status = runOutboxCommand(options.parser(), options.home()))
         return *status;
     const bool windowed = !options.headless() && hasDisplay();
     if (const std::optional<int> status = options.refusal(hasDisplay()))

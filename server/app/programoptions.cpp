@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include "app/outboxcommand.h"
 #include "tls/certificatecommand.h"
 
 namespace {
@@ -61,6 +62,7 @@ ProgramOptions::ProgramOptions(const DefaultProgramFolder& fallback) : m_fallbac
                         "--headless)."),
          QStringLiteral("driver")});
     addCertificateOptions(m_parser);
+    addOutboxOptions(m_parser);
 }
 
 bool ProgramOptions::parse(const QStringList& arguments)

@@ -23,7 +23,7 @@ const QString kRecord = QStringLiteral(".record");
 // A retry's own limit: no till waits for it, so it is the default one.
 constexpr int kRetryLimitSeconds = 60;
 // The outbox looks at its folder at least this often, for pictures put back by --retry-failed.
-constexpr qint64 kLongestSleepSeconds = 30;
+constexpr qint64 kLongestSleepSeconds = 5;
 constexpr qint64 kDaySeconds = 24 * 3600;
 
 QString recordPath(const QString& folder, const QString& key)

@@ -71,8 +71,8 @@ public:
 
     // The lines of `--outbox` for the signatures folder: what waits, then what was given up.
     static QStringList listing(const QString& signaturesFolder, qint64 nowSeconds);
-    // `--retry-failed`: puts the given-up pictures back in the outbox, to be tried at the next
-    // start or within RetryFirst; returns how many.
+    // `--retry-failed`: puts the given-up pictures back in the outbox, where a running server
+    // finds them within seconds and a stopped one at its next start; returns how many.
     static int retryFailed(const QString& signaturesFolder, qint64 nowSeconds);
 
 private:

@@ -104,6 +104,7 @@ bool ServerProcess::startOnFreePorts()
     }
     ini.close();
 
+    const qsizetype earlier = logEntries().size();
     const QString server = binDir() + QStringLiteral("/varnelpayment");
     QStringList arguments{QStringLiteral("--home"), m_homePath};
     if (m_headless)
@@ -120,14 +121,15 @@ bool ServerProcess::startOnFreePorts()
     if (!m_process.waitForStarted(5000))
         return false;
     // Start-up ends with the first purge, after the listener is up.
+    // A folder used before holds an earlier run's lines: only this run's count.
+    const auto thisRun = [this, earlier] { return logEntries().mid(earlier); };
     QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired() && m_process.state() == QProcess::Running &&
-           !logEntries().contains(QStringLiteral("purge_log: finished")))
+           !thisRun().contains(QStringLiteral("purge_log: finished")))
         m_process.waitForFinished(20);
     return m_process.state() == QProcess::Running &&
-           logEntries().contains(QStringLiteral("purge_log: finished")) &&
-           logEntries().contains(QStringLiteral("Socket: Listening Port ") +
-                                 QString::number(m_port));
+           thisRun().contains(QStringLiteral("purge_log: finished")) &&
+           thisRun().contains(QStringLiteral("Socket: Listening Port ") + QString::number(m_port));
 }
 
 int ServerProcess::stop()

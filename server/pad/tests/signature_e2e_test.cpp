@@ -4,11 +4,16 @@
 
 #include <unistd.h>
 
+#include <functional>
+
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
 
 #include "ftpserverprocess.h"
 #include "pad/pcxwriter.h"
@@ -29,6 +34,36 @@ const QByteArray kVersionReply("<VERSION>1.0.0</VERSION>");
 QByteArray savedReply(const QString& path)
 {
     return "<QP6100><SIGNATURE>OK</SIGNATURE><SIGPATH>" + path.toLatin1() + "</SIGPATH></QP6100>";
+}
+
+QByteArray queuedReply(const QString& path)
+{
+    return "<QP6100><SIGNATURE>OK</SIGNATURE><SIGPATH>" + path.toLatin1() +
+           "</SIGPATH><UPLOAD>QUEUED</UPLOAD></QP6100>";
+}
+
+// One HTTP GET to the server's metrics port: the whole answer, head and body.
+QByteArray httpGet(quint16 port, const QByteArray& path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return {};
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: box\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (socket.waitForReadyRead(3000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+// Waits up to `limitMs` for `done`, looking every 100 ms.
+bool eventually(const std::function<bool()>& done, int limitMs)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!done() && elapsed.elapsed() < limitMs)
+        QThread::msleep(100);
+    return done();
 }
 
 // The picture the example signature must give.
@@ -68,6 +103,28 @@ protected:
         EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
         EXPECT_EQ(run.out, QStringLiteral("Signed.\n"));
         return reply;
+    }
+    // Runs one of the built programs to its end.
+    static ToolRun runProgram(const QString& name, const QStringList& arguments)
+    {
+        QProcess program;
+        program.start(ServerProcess::binDir() + QLatin1Char('/') + name, arguments);
+        return finish(program);
+    }
+    // The names of the files in a folder of the signatures folder.
+    QStringList filesIn(const QString& folder) const
+    {
+        return QDir(m_server->home() + QStringLiteral("/signatures/") + folder)
+            .entryList(QDir::Files);
+    }
+    // Signs and asks for an upload of the picture UNIQU `name` within `timer` seconds.
+    QByteArray signAndUpload(TestClient& client, const QByteArray& name, const QByteArray& reply,
+                             int timer = 5)
+    {
+        return signAndRequest(client,
+                              "TRANS=QP6100;ACTION=2;UNIQU=" + name +
+                                  ";DOFTP=Y;FTPPATH=/;TIMER=" + QByteArray::number(timer) + ";",
+                              reply);
     }
     // Whether a picture taken as `name` waits in the outbox with these bytes.
     bool waitsInOutbox(const QString& name, const QByteArray& bytes) const
@@ -340,6 +397,181 @@ TEST_F(SignatureE2E, SftpTakesItsKeysFromTheProgramFolderAndPlainFtpIsWarnedOf)
     EXPECT_EQ(TestFiles::readAll(sshd.uploads() + QStringLiteral("/s1.pcx")),
               writePcx(exampleBitmap()));
     EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST_F(SignatureE2E, APictureWaitsInTheOutboxUntilTheServerIsBackAndArrivesWhole)
+{
+    const quint16 metricsPort = ServerProcess::freePort();
+    startServer({QStringLiteral("--simulate")},
+                QStringLiteral("[Metrics]\r\nPort=%1\r\n[FTP]\r\nRetryFirst=1s\r\nRetryMax=2s\r\n"
+                               "QueuedReply=Y\r\nGiveUp=bad\r\n")
+                    .arg(metricsPort));
+    // A setting that is not a time is said once, and the default is used.
+    EXPECT_EQ(server().logEntries().filter(QStringLiteral("GiveUp=[bad]")).size(), 1);
+    const QString user = QStringLiteral("till");
+    const QString password = QStringLiteral("s3cret");
+    // Nobody listens where the server should be.
+    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ServerProcess::freePort()), user,
+           password);
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    const QString path = sigFile(QStringLiteral("w1.pcx"));
+    // The till is told that the picture is taken and its upload queued.
+    EXPECT_EQ(signAndUpload(client, "W1", queuedReply(path)), queuedReply(path));
+    EXPECT_TRUE(waitsInOutbox(QStringLiteral("w1.pcx"), writePcx(exampleBitmap())));
+    EXPECT_FALSE(QFile::exists(path));
+    const QByteArray metrics = httpGet(metricsPort, "/metrics");
+    EXPECT_TRUE(metrics.contains("\nvarnel_signature_outbox_items 1\n")) << metrics.constData();
+    EXPECT_TRUE(metrics.contains("varnel_signature_upload_attempts_total{outcome=\"failed\"} "));
+    // The pad did its part: a waiting picture is no failure of the pad's.
+    const QByteArray health = httpGet(metricsPort, "/health");
+    EXPECT_TRUE(health.startsWith("HTTP/1.1 200")) << health.constData();
+    EXPECT_TRUE(health.contains("\"lastFailed\":false")) << health.constData();
+
+    // The server comes back: the picture arrives within the retries' waits, byte for byte.
+    FtpServerProcess ftp(user, password);
+    ASSERT_TRUE(ftp.start());
+    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ftp.port()), user, password);
+    const QString remote = ftp.root() + QStringLiteral("/w1.pcx");
+    ASSERT_TRUE(eventually([&] { return QFile::exists(remote); }, 10000));
+    EXPECT_EQ(TestFiles::readAll(remote), writePcx(exampleBitmap()));
+    EXPECT_TRUE(eventually([&] { return filesIn(QStringLiteral("outbox")).isEmpty(); }, 2000));
+    EXPECT_EQ(QDir(ftp.root()).entryList(QDir::Files), QStringList{QStringLiteral("w1.pcx")});
+    EXPECT_EQ(server()
+                  .logEntries()
+                  .filter(QStringLiteral("sig_ftp: outbox: w1.pcx arrived as /w1.pcx"))
+                  .size(),
+              1);
+    EXPECT_TRUE(httpGet(metricsPort, "/metrics").contains("\nvarnel_signature_outbox_items 0\n"));
+}
+
+TEST_F(SignatureE2E, PicturesWaitingOrUnderWayWhenTheServerIsKilledArriveOnceAfterARestart)
+{
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    startServer({QStringLiteral("--simulate")});
+    const QString user = QStringLiteral("till");
+    const QString password = QStringLiteral("s3cret");
+    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ServerProcess::freePort()), user,
+           password);
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    EXPECT_EQ(signAndUpload(client, "K1", kFailedReply), kFailedReply);
+    EXPECT_EQ(signAndUpload(client, "K2", kFailedReply), kFailedReply);
+    // The third is under way, on a server that never answers, when the box dies.
+    setFtp(QStringLiteral("127.0.0.1:") + QString::number(silent.serverPort()), user, password);
+    auto signer = startTool({QStringLiteral("sign"), kExample});
+    client.send("TRANS=QP6100;ACTION=2;UNIQU=K3;DOFTP=Y;FTPPATH=/;TIMER=30;");
+    EXPECT_EQ(finish(*signer).exitCode, 0);
+    ASSERT_TRUE(server().waitForLogEntry(QStringLiteral("sig_ftp: inetCmd=[PUT ") +
+                                         sigFile(QStringLiteral("k3.pcx")) +
+                                         QStringLiteral(" /k3.pcx]")));
+    server().process().kill();
+    server().process().waitForFinished(5000);
+    EXPECT_EQ(filesIn(QStringLiteral("outbox")).filter(QStringLiteral(".pcx.record")).size(), 3);
+
+    FtpServerProcess ftp(user, password);
+    ASSERT_TRUE(ftp.start());
+    ServerProcess restarted(
+        QStringLiteral("[FTP]\r\nftpUrl=127.0.0.1:%1\r\nftpUsername=till\r\nftpPassword=s3cret\r\n"
+                       "RetryFirst=2s\r\n")
+            .arg(ftp.port()),
+        {QStringLiteral("--simulate")});
+    restarted.setHome(server().home());
+    ASSERT_TRUE(restarted.start());
+    const QStringList expected{QStringLiteral("k1.pcx"), QStringLiteral("k2.pcx"),
+                               QStringLiteral("k3.pcx")};
+    ASSERT_TRUE(
+        eventually([&] { return QDir(ftp.root()).entryList(QDir::Files) == expected; }, 15000))
+        << qPrintable(QDir(ftp.root()).entryList(QDir::Files).join(QLatin1Char(' ')));
+    for (const QString& name : expected)
+        EXPECT_EQ(TestFiles::readAll(ftp.root() + QLatin1Char('/') + name),
+                  writePcx(exampleBitmap()));
+    EXPECT_TRUE(eventually([&] { return filesIn(QStringLiteral("outbox")).isEmpty(); }, 2000));
+    // Each arrived once.
+    EXPECT_EQ(restarted.logEntries()
+                  .filter(QStringLiteral("sig_ftp: outbox: "))
+                  .filter(QStringLiteral(" arrived as "))
+                  .size(),
+              3);
+    EXPECT_EQ(restarted.stop(), 0);
+}
+
+TEST_F(SignatureE2E, AGivenUpPictureGoesToFailedAndRetryFailedSendsItAgain)
+{
+    startServer({QStringLiteral("--simulate")},
+                QStringLiteral("[FTP]\r\nRetryFirst=1s\r\nGiveUp=2s\r\n"));
+    const QString user = QStringLiteral("till");
+    const QString password = QStringLiteral("s3cret");
+    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ServerProcess::freePort()), user,
+           password);
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    EXPECT_EQ(signAndUpload(client, "G1", kFailedReply), kFailedReply);
+    ASSERT_TRUE(eventually([&] { return filesIn(QStringLiteral("failed")).size() == 2; }, 10000));
+    EXPECT_TRUE(filesIn(QStringLiteral("outbox")).isEmpty());
+    EXPECT_EQ(
+        server().logEntries().filter(QStringLiteral("sig_ftp: outbox: gave up on g1.pcx")).size(),
+        1);
+
+    // The operator sees it, and sends it again once the server is back.
+    const ToolRun listed =
+        runProgram(QStringLiteral("varnelpayment"),
+                   {QStringLiteral("--home"), server().home(), QStringLiteral("--outbox")});
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_TRUE(listed.out.startsWith(QStringLiteral("given up: g1.pcx remote=[/g1.pcx] ")))
+        << qPrintable(listed.out);
+    FtpServerProcess ftp(user, password);
+    ASSERT_TRUE(ftp.start());
+    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ftp.port()), user, password);
+    const ToolRun retried =
+        runProgram(QStringLiteral("varnelpayment"),
+                   {QStringLiteral("--home"), server().home(), QStringLiteral("--retry-failed")});
+    EXPECT_EQ(retried.exitCode, 0);
+    EXPECT_TRUE(retried.out.startsWith(QStringLiteral("1 given-up picture(s) put back")));
+    ASSERT_TRUE(
+        eventually([&] { return QFile::exists(ftp.root() + QStringLiteral("/g1.pcx")); }, 10000));
+    EXPECT_TRUE(filesIn(QStringLiteral("failed")).isEmpty());
+    EXPECT_EQ(runProgram(QStringLiteral("varnelpayment"),
+                         {QStringLiteral("--home"), server().home(), QStringLiteral("--outbox")})
+                  .out,
+              QStringLiteral("No signature picture waits for its upload.\n"));
+}
+
+TEST_F(SignatureE2E, AFullOutboxLeavesThePictureWhereItWasAndSaysSo)
+{
+    startServer({QStringLiteral("--simulate")},
+                QStringLiteral("[FTP]\r\nftpUrl=127.0.0.1:%1\r\nftpUsername=till\r\n"
+                               "ftpPassword=pw\r\nOutboxMegabytes=1\r\nQueuedReply=Y\r\n"
+                               "RetryFirst=1h\r\n")
+                    .arg(ServerProcess::freePort()));
+    TestClient client;
+    ASSERT_TRUE(client.connectTo(server().port()));
+    // Pictures are small: a megabyte holds many, so the first one waits.
+    const QString first = sigFile(QStringLiteral("o1.pcx"));
+    EXPECT_EQ(signAndUpload(client, "O1", queuedReply(first)), queuedReply(first));
+    client.close();
+
+    // A big picture left waiting by an earlier run fills the outbox.
+    ASSERT_EQ(server().stop(), 0);
+    const QString outbox = server().home() + QStringLiteral("/signatures/outbox/");
+    TestFiles::writeAll(outbox + QStringLiteral("9-big-o0.pcx"), QByteArray(1024 * 1024, 'x'));
+    const QByteArray now = QByteArray::number(QDateTime::currentSecsSinceEpoch());
+    TestFiles::writeAll(outbox + QStringLiteral("9-big-o0.pcx.record"),
+                        "remote=/o0.pcx\ntaken=o0.pcx\nattempts=1\nfirst=" + now + "\nnext=" + now +
+                            "\ngaveup=0\nfailure=\n");
+    ASSERT_TRUE(server().start());
+    ASSERT_TRUE(client.connectTo(server().port()));
+    // Then a new picture does not fit: it stays where it was taken, and the till is told.
+    const QString second = sigFile(QStringLiteral("o2.pcx"));
+    EXPECT_EQ(signAndUpload(client, "O2", kFailedReply), kFailedReply);
+    EXPECT_EQ(TestFiles::readAll(second), writePcx(exampleBitmap()));
+    EXPECT_EQ(server()
+                  .logEntries()
+                  .filter(QStringLiteral("sig_ftp: outbox: full (OutboxMegabytes=[1]): ") + second)
+                  .size(),
+              1);
+    EXPECT_EQ(filesIn(QStringLiteral("outbox")).size(), 4);
 }
 
 TEST_F(SignatureE2E, ClosingAbandonsAnUploadUnderWayAtOnceAndKeepsTheFile)
