@@ -19,6 +19,11 @@ void SystemTrayIcon::add(const QIcon& icon, const QString& tip)
     m_icon.show();
 }
 
+void SystemTrayIcon::setTip(const QString& tip)
+{
+    m_icon.setToolTip(tip);
+}
+
 void SystemTrayIcon::remove()
 {
     m_icon.hide();

@@ -16,6 +16,7 @@ public:
     void add(const QIcon& icon, const QString& tip) override;
     void remove() override;
     void showMessage(const QString& title, const QString& text) override;
+    void setTip(const QString& tip) override;
 
     // The event code of a click on the icon: a left click, a left double click, a right
     // click (the context request) and a middle click.

@@ -28,6 +28,8 @@ public:
     virtual void remove() = 0;
     // A balloon message at the icon.
     virtual void showMessage(const QString& title, const QString& text) = 0;
+    // Changes the tool tip of the icon in place.
+    virtual void setTip(const QString& tip) = 0;
 
 Q_SIGNALS:
     void mouseEvent(int code);

@@ -32,6 +32,7 @@ StartupReport TrayProgram::start()
         return report;
     }
     showCertificateNotices();
+    watchOutbox();
     if (report.listening()) {
         m_window->set_tray_icon(true);
         return report;
@@ -41,6 +42,22 @@ StartupReport TrayProgram::start()
         QLatin1String(MainWindow::kTrayTip),
         QStringLiteral("Cannot listen on port [%1]: %2").arg(report.port, report.listenError));
     return report;
+}
+
+// The icon's tip says how many signature pictures wait for their upload, when any do.
+void TrayProgram::watchOutbox()
+{
+    const auto show = [this] {
+        const int waiting = m_server.outboxFigures().waiting;
+        m_host.tray.setTip(waiting == 0 ? QLatin1String(MainWindow::kTrayTip)
+                                        : QStringLiteral("%1 - %2 signature picture(s) waiting "
+                                                         "for their upload")
+                                              .arg(QLatin1String(MainWindow::kTrayTip))
+                                              .arg(waiting));
+    };
+    show();
+    QObject::connect(&m_outboxWatch, &QTimer::timeout, m_window.get(), show);
+    m_outboxWatch.start(5000);
 }
 
 // A WebSocket certificate near its end is told at the icon, at start and each day after.
@@ -62,6 +79,7 @@ void TrayProgram::finish()
     if (m_finished)
         return;
     m_finished = true;
+    m_outboxWatch.stop();
     if (m_window->aboutBox())
         m_window->aboutBox()->close();
     m_window->hide();

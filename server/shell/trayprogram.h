@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QString>
+#include <QTimer>
 
 #include "app/startupreport.h"
 #include "shell/desktophost.h"
@@ -35,9 +36,12 @@ private:
     // The desktop session is ending: the close box decides, as for any close request.
     void commitData(QSessionManager& manager);
     void showCertificateNotices();
+    void watchOutbox();
 
     PaymentServer& m_server;
     DesktopHost m_host;
     std::unique_ptr<MainWindow> m_window;
     bool m_finished = false;
+    // Looks at the outbox now and then, for the number waiting that the icon's tip shows.
+    QTimer m_outboxWatch;
 };

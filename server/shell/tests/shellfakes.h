@@ -55,6 +55,7 @@ public:
     {
         messages << title + QStringLiteral(": ") + text;
     }
+    void setTip(const QString& tip) override { addedTip = tip; }
     void click(int code) { Q_EMIT mouseEvent(code); }
 
     bool available = true;

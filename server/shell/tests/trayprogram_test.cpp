@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 #include "shell/systemtrayicon.h"
 #include "shell/widgetquestionbox.h"
 #include "shelltestserver.h"
+#include "testfiles.h"
 #include "tls/certificatemaker.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -62,6 +64,23 @@ void processEvents()
 {
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(TrayProgramTest, TheIconSaysHowManyPicturesWaitForTheirUpload)
+{
+    ShellTestServer s(settings(ServerProcess::freePort(), false) + "[FTP]\r\nRetryFirst=1h\r\n");
+    // A picture an earlier run left waiting.
+    const QString outbox = s.home.filePath(u"signatures/outbox/"_s);
+    ASSERT_TRUE(QDir().mkpath(outbox));
+    TestFiles::writeAll(outbox + u"1-0-a1.pcx"_s, "PCX");
+    TestFiles::writeAll(outbox + u"1-0-a1.pcx.record"_s,
+                        "remote=/a1.pcx\ntaken=a1.pcx\nattempts=1\nfirst=4102444800\n"
+                        "next=4102444800\ngaveup=0\n"
+                        "failure=\n");
+    ASSERT_TRUE(s.program->start().listening());
+    EXPECT_EQ(s.tray.addedTip,
+              u"Varnel Payment Server - 1 signature picture(s) waiting for their upload"_s);
+    s.program->finish();
 }
 
 } // namespace
