@@ -499,8 +499,10 @@ TEST_F(SignatureE2E, PicturesWaitingOrUnderWayWhenTheServerIsKilledArriveOnceAft
 
 TEST_F(SignatureE2E, AGivenUpPictureGoesToFailedAndRetryFailedSendsItAgain)
 {
+    const quint16 metricsPort = ServerProcess::freePort();
     startServer({QStringLiteral("--simulate")},
-                QStringLiteral("[FTP]\r\nRetryFirst=1s\r\nGiveUp=2s\r\n"));
+                QStringLiteral("[Metrics]\r\nPort=%1\r\n[FTP]\r\nRetryFirst=1s\r\nGiveUp=2s\r\n")
+                    .arg(metricsPort));
     const QString user = QStringLiteral("till");
     const QString password = QStringLiteral("s3cret");
     setFtp(QStringLiteral("127.0.0.1:") + QString::number(ServerProcess::freePort()), user,
@@ -513,6 +515,13 @@ TEST_F(SignatureE2E, AGivenUpPictureGoesToFailedAndRetryFailedSendsItAgain)
     EXPECT_EQ(
         server().logEntries().filter(QStringLiteral("sig_ftp: outbox: gave up on g1.pcx")).size(),
         1);
+    // A picture given up in the last day is worth a warning, never a failure of the box.
+    const QByteArray health = httpGet(metricsPort, "/health");
+    EXPECT_TRUE(health.startsWith("HTTP/1.1 200")) << health.constData();
+    EXPECT_TRUE(health.contains("},\"status\":\"warn\",\"version\"")) << health.constData();
+    EXPECT_TRUE(health.contains("\"givenUpLastDay\":1")) << health.constData();
+    EXPECT_TRUE(
+        httpGet(metricsPort, "/metrics").contains("\nvarnel_signatures_given_up_total 1\n"));
 
     // The operator sees it, and sends it again once the server is back.
     const ToolRun listed =
