@@ -6,7 +6,8 @@
 //      real server (target: p99 under 5 ms), against the same with nothing under way, and the
 //      longest gap between the server's watchdog beats meanwhile (target: under its 1 s
 //      interval). The upload meets a server that accepts the connection and never answers,
-//      then one that drips its confirmation of the store a byte every half second.
+//      then one that drips its confirmation of the store a byte every half second, then the
+//      silent one again with 50 pictures waiting in the outbox to be tried again.
 // Parts 1 and 2 run the operation in this process over the simulated pad; part 3 starts the
 // real varnelpayment and signs with varnel-pad.
 //
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QProcess>
 #include <QTcpServer>
@@ -271,16 +273,30 @@ struct StallRun
 
 // Starts the real server with its watchdog on, times VERSION with nothing under way, then
 // signs and uploads to the FTP server on `ftpPort` and times VERSION while the upload waits.
-StallRun measureStalledUpload(quint16 ftpPort, const QString& signatureFile)
+StallRun measureStalledUpload(quint16 ftpPort, const QString& signatureFile, int waiting)
 {
     StallRun run;
     const quint16 controlPort = ServerProcess::freePort();
     ServerProcess server(QStringLiteral("[Simulator]\r\npadControlPort=%1\r\n[FTP]\r\n"
                                         "ftpUrl=127.0.0.1:%2\r\nftpUsername=till\r\n"
-                                        "ftpPassword=bench\r\n")
+                                        "ftpPassword=bench\r\nRetryFirst=1s\r\n")
                              .arg(controlPort)
                              .arg(ftpPort),
                          {QStringLiteral("--simulate")});
+    // Pictures an earlier run left waiting: the outbox tries them again from the start.
+    const QDir outbox(server.home() + QStringLiteral("/signatures/outbox"));
+    QDir().mkpath(outbox.path());
+    const QByteArray now = QByteArray::number(QDateTime::currentSecsSinceEpoch());
+    for (int i = 0; i < waiting; ++i) {
+        const QString key = QStringLiteral("%1-0-w%2.pcx").arg(QString::fromLatin1(now)).arg(i);
+        QFile picture(outbox.filePath(key));
+        QFile record(outbox.filePath(key + QStringLiteral(".record")));
+        if (!picture.open(QIODevice::WriteOnly) || !record.open(QIODevice::WriteOnly))
+            return run;
+        picture.write(QByteArray(8 * 1024, 'p'));
+        record.write("remote=/w" + QByteArray::number(i) + ".pcx\nattempts=1\nfirst=" + now +
+                     "\nnext=" + now + "\ngaveup=0\nfailure=\n");
+    }
     QTemporaryDir notify;
     WatchdogListener watchdog(notify.filePath(QStringLiteral("notify")));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -370,12 +386,15 @@ int main(int argc, char** argv)
     {
         const char* label;
         quint16 port;
+        int waiting;
     } stalls[] = {
-        {"a server that never answers:", silent.serverPort()},
-        {"a server that drips its 226:", dripping.port()},
+        {"a server that never answers:", silent.serverPort(), 0},
+        {"a server that drips its 226:", dripping.port(), 0},
+        {"a server that never answers, 50 pictures waiting in the outbox:", silent.serverPort(),
+         50},
     };
     for (const auto& stall : stalls) {
-        const StallRun run = measureStalledUpload(stall.port, signatureFile);
+        const StallRun run = measureStalledUpload(stall.port, signatureFile, stall.waiting);
         if (!run.ok)
             return 1;
         std::printf("%s\n", stall.label);
