@@ -7,6 +7,7 @@
 #include "fakeclock.h"
 #include "filereplacements.h"
 #include "log/activitylog.h"
+#include "settings/outboxsettings.h"
 #include "settings/profilestore.h"
 #include "settings/settingsfile.h"
 #include "testfiles.h"
@@ -368,4 +369,38 @@ TEST_F(SettingsFileTest, MaxLogMegabytesIsAWholeNumberFromOneTo100000Or256)
     // Nothing writes the key back.
     save();
     EXPECT_EQ(stored("Local", "MaxLogMegabytes"), QStringLiteral("1.5"));
+}
+
+TEST(OutboxSettingsTest, TimesAreWholeNumbersOfSecondsMinutesOrHoursAndABadOneIsSaid)
+{
+    const struct
+    {
+        QByteArray line;
+        qint64 retryFirst;
+        bool complained;
+    } cases[] = {
+        {"", 10, false},
+        {"RetryFirst=30s\r\n", 30, false},
+        {"retryfirst=2M\r\n", 120, false},
+        {"RetryFirst= 1h \r\n", 3600, false},
+        {"RetryFirst=0s\r\n", 10, true},
+        {"RetryFirst=-5s\r\n", 10, true},
+        {"RetryFirst=10\r\n", 10, true},
+        {"RetryFirst=1.5m\r\n", 10, true},
+        {"RetryFirst=1d\r\n", 10, true},
+        {"RetryFirst=99999999999h\r\n", 10, true},
+    };
+    QTemporaryDir home;
+    const QString path = home.filePath(QStringLiteral("varnelpayment.ini"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line.constData());
+        TestFiles::writeAll(path, "[FTP]\r\n" + c.line + "OutboxMegabytes=many\r\n");
+        QStringList complaints;
+        const OutboxSettings settings = readOutboxSettings(path, &complaints);
+        EXPECT_EQ(settings.retryFirstSeconds, c.retryFirst);
+        EXPECT_EQ(settings.capBytes, 512LL * 1024 * 1024);
+        // The cap's bad value is always said; the time's only when it is bad.
+        EXPECT_EQ(complaints.size(), c.complained ? 2 : 1)
+            << qPrintable(complaints.join(QLatin1Char('|')));
+    }
 }
