@@ -39,6 +39,7 @@ public:
     void connectionOpened(Door door) override;
     void connectionClosed(Door door) override;
     void connectionRefused(RefusalReason reason) override;
+    void handshakeFailed(Door door) override;
     void uploadFinished(bool ok, bool retry) override;
     void signatureGivenUp() override;
     void outboxWaiting(int pictures, qint64 oldestSeconds) override;
@@ -58,7 +59,8 @@ private:
     // By device, then outcome.
     std::array<std::array<prometheus::Counter*, 5>, 2> m_replies{};
     std::array<prometheus::Histogram*, 4> m_operations{};
-    std::array<prometheus::Gauge*, 2> m_open{};
+    std::array<prometheus::Gauge*, 4> m_open{};
+    std::array<prometheus::Counter*, 4> m_handshakeFailures{};
     std::array<prometheus::Counter*, 3> m_refused{};
     std::array<prometheus::Counter*, 2> m_uploads{};
     std::array<prometheus::Counter*, 2> m_attempts{};

@@ -100,6 +100,7 @@ Settings SettingsFile::read(const QString& path)
     s.webSocket.origins = text("WebSocket", "Origins");
     s.webSocket.certFile = inProgramFolder(path, text("WebSocket", "CertFile"));
     s.webSocket.keyFile = inProgramFolder(path, text("WebSocket", "KeyFile"));
+    s.tls = {text("TLS", "Port"), s.webSocket.certFile, s.webSocket.keyFile};
     s.metrics.port = text("Metrics", "Port");
     local.maxConnections = readWholeNumber(
         path, "Local", "MaxConnections", LocalSettings::kDefaultMaxConnections,
