@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "doorse2e.h"
 #include "serverprocess.h"
 
 namespace {
@@ -25,13 +26,6 @@ const QByteArray kVersionReply("<VERSION>1.0.0</VERSION>");
 constexpr int kIdleSeconds = 2;
 constexpr int kStrangers = 200;
 
-bool runProgram(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(ServerProcess::binDir() + QStringLiteral("/varnelpayment"), arguments);
-    return process.waitForFinished(60000) && process.exitCode() == 0;
-}
-
 enum class Kind { Tcp, Tls, WebSocket, Metrics };
 
 class IdleConnectionsE2E : public ::testing::Test
@@ -39,12 +33,8 @@ class IdleConnectionsE2E : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(
-            runProgram({QStringLiteral("--make-ca"), m_files.filePath(QStringLiteral("ca"))}));
-        ASSERT_TRUE(
-            runProgram({QStringLiteral("--home"), m_files.filePath(QStringLiteral("box")),
-                        QStringLiteral("--make-certificate"), QStringLiteral("--ca"),
-                        m_files.filePath(QStringLiteral("ca")), QStringLiteral("localhost")}));
+        ASSERT_TRUE(makeShopCertificates(m_files.filePath(QStringLiteral("ca")),
+                                         m_files.filePath(QStringLiteral("box"))));
         m_ports = {0, ServerProcess::freePort(), ServerProcess::freePort(),
                    ServerProcess::freePort()};
         m_server = std::make_unique<ServerProcess>(
@@ -67,16 +57,9 @@ protected:
     {
         auto socket = std::make_unique<QSslSocket>();
         if (kind == Kind::Tls || kind == Kind::WebSocket) {
-            QSslConfiguration tls = socket->sslConfiguration();
-            tls.setCaCertificates(
-                QSslCertificate::fromPath(m_files.filePath(QStringLiteral("ca/ca.pem"))));
-            socket->setSslConfiguration(tls);
-            socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port(kind),
-                                           QStringLiteral("localhost"));
-            if (!socket->waitForEncrypted(5000))
+            if (!connectTrusting(*socket, port(kind),
+                                 m_files.filePath(QStringLiteral("ca/ca.pem"))))
                 return nullptr;
-            // The handshake's last message may still wait in the socket's buffer.
-            socket->flush();
         } else {
             socket->connectToHost(QStringLiteral("127.0.0.1"), port(kind));
             if (!socket->waitForConnected(5000))
@@ -126,17 +109,7 @@ protected:
                 ++open;
         return open;
     }
-    double metric(const QByteArray& sample)
-    {
-        TestClient client;
-        if (!client.connectTo(port(Kind::Metrics)))
-            return -1;
-        client.send("GET /metrics HTTP/1.0\r\n\r\n");
-        for (const QByteArray& line : client.receive(3000).split('\n'))
-            if (line.startsWith(sample + ' '))
-                return line.mid(sample.size() + 1).toDouble();
-        return -1;
-    }
+    double metric(const QByteArray& sample) { return scrapedMetric(port(Kind::Metrics), sample); }
 
     QTemporaryDir m_files;
     std::vector<quint16> m_ports;
