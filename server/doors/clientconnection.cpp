@@ -12,7 +12,7 @@ ClientConnection::ClientConnection(QTcpSocket* socket, int slot, CapPlace place,
       m_peerIp(addressText(socket->peerAddress())), m_place(std::move(place)),
       m_idle(new IdleWatch(
           idleSeconds,
-          [this] {
+          [this](IdleWatch&) {
               if (!m_closed)
                   Q_EMIT idle();
           },
@@ -43,6 +43,11 @@ void ClientConnection::send(const QByteArray& bytes)
     m_idle->activity();
     m_socket->write(bytes);
     m_socket->flush();
+}
+
+void ClientConnection::keepAwake()
+{
+    m_idle->activity();
 }
 
 void ClientConnection::abort()

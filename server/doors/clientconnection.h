@@ -34,6 +34,9 @@ public:
     void send(const QByteArray& bytes) override;
     // Set once the close has been handled: the connection takes no more requests or replies.
     bool isClosed() const { return m_closed; }
+    // The connection is in use all the same (its client waits for a reply): the idle time
+    // starts again.
+    void keepAwake();
     // Drops the connection at once; peerClosed() may come inside this call.
     void abort();
     // Marks the close handled, gives the connection's place under the cap back, announces that

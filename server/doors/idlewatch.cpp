@@ -1,12 +1,13 @@
 #include "doors/idlewatch.h"
 
-IdleWatch::IdleWatch(int seconds, std::function<void()> expired, QObject* parent)
+IdleWatch::IdleWatch(int seconds, Expired expired, QObject* parent)
     : QObject(parent), m_seconds(seconds)
 {
     m_timer.setSingleShot(true);
     // A coarse timer saves wake-ups; a few percent either way does not matter here.
     m_timer.setTimerType(Qt::CoarseTimer);
-    connect(&m_timer, &QTimer::timeout, this, std::move(expired));
+    connect(&m_timer, &QTimer::timeout, this,
+            [this, expired = std::move(expired)] { expired(*this); });
     activity();
 }
 

@@ -14,6 +14,7 @@
 #include "doors/tlshandshake.h"
 #include "doors/tlsidentity.h"
 #include "log/activitylog.h"
+#include "request/requestservice.h"
 
 TcpDoor::TcpDoor(ActivityLog& log, LocalSettings local, RequestService& service,
                  Admission& admission, QObject* parent)
@@ -163,6 +164,11 @@ void TcpDoor::closeIdle(ClientConnection* connection)
 {
     if (connection->isClosed())
         return;
+    // A till that waits for its customer is not idle, however long the wait.
+    if (m_service.isAnswering(connection)) {
+        connection->keepAwake();
+        return;
+    }
     m_admission.closedIdle(m_door, connection->peerAddress(), m_local.idleSeconds);
     m_slots.remove(connection->slot());
     --m_sockCount;

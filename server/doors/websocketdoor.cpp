@@ -17,6 +17,7 @@
 #include "doors/tlsidentity.h"
 #include "doors/websocketrequester.h"
 #include "log/activitylog.h"
+#include "request/requestservice.h"
 
 namespace {
 
@@ -184,8 +185,13 @@ void WebSocketDoor::handshakeFailed(QTcpSocket* socket, const QString& why)
     m_admission.handshakeFailed(Door::WebSocket, addressText(socket->peerAddress()), why);
 }
 
-void WebSocketDoor::closeIdle(WebSocketRequester* requester)
+void WebSocketDoor::closeIdle(WebSocketRequester* requester, IdleWatch* watch)
 {
+    // A till that waits for its customer is not idle, however long the wait.
+    if (m_service.isAnswering(requester)) {
+        watch->activity();
+        return;
+    }
     m_admission.closedIdle(Door::WebSocket, requester->peerAddress(), m_idleSeconds);
     // Nothing of the socket reaches the requester's handlers from here: no close line.
     QObject::disconnect(&requester->socket(), nullptr, requester, nullptr);
@@ -217,7 +223,8 @@ void WebSocketDoor::takeConnection()
 
         // Messages in and replies out keep the connection from being closed as idle.
         auto* idle = new IdleWatch(
-            m_idleSeconds, [this, requester] { closeIdle(requester); }, requester);
+            m_idleSeconds, [this, requester](IdleWatch& watch) { closeIdle(requester, &watch); },
+            requester);
         connect(socket, &QWebSocket::textMessageReceived, idle, &IdleWatch::activity);
         connect(socket, &QWebSocket::bytesWritten, idle, &IdleWatch::activity);
         connect(socket, &QWebSocket::textMessageReceived, requester,

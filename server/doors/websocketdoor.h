@@ -22,6 +22,7 @@ class QWebSocket;
 class QWebSocketServer;
 class RequestService;
 class WebSocketRequester;
+class IdleWatch;
 
 // The WebSocket port for browser tills: a second door onto the request service beside the TCP
 // port. Each text message is one request and each reply one text message; the same access
@@ -69,7 +70,7 @@ private:
     void refuseOrigin(QTcpSocket* socket, const QString& origin);
     void takeConnection();
     // Closes a WebSocket that has been quiet for the idle time, without a line of its own.
-    void closeIdle(WebSocketRequester* requester);
+    void closeIdle(WebSocketRequester* requester, IdleWatch* watch);
     // A handshake (TLS or the upgrade) of the connection from `socket` failed for `why`.
     void handshakeFailed(QTcpSocket* socket, const QString& why);
 

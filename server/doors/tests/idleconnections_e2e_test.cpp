@@ -44,7 +44,8 @@ protected:
                 .arg(kIdleSeconds)
                 .arg(m_ports[1])
                 .arg(m_ports[2])
-                .arg(m_ports[3]));
+                .arg(m_ports[3]),
+            QStringList{QStringLiteral("--simulate")});
         m_server->setHome(m_files.filePath(QStringLiteral("box")));
         ASSERT_TRUE(m_server->start());
         m_ports[0] = m_server->port();
@@ -159,6 +160,13 @@ TEST_F(IdleConnectionsE2E, ATillsConnectionThatSaysNothingIsClosedAfterIdleSecon
                 .arg(kIdleSeconds),
             3000));
     }
+    // A till that waits for its customer longer than IdleSeconds is not idle: its swipe runs
+    // to its own limit and the reply reaches it.
+    const QByteArray swipeTimeout("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>");
+    TestClient waiting;
+    ASSERT_TRUE(waiting.connectTo(port(Kind::Tcp)));
+    waiting.send("TRANS=QP6100;ACTION=1;TIMER=" + QByteArray::number(kIdleSeconds * 2) + ';');
+    EXPECT_EQ(waiting.receive((kIdleSeconds * 2 + 3) * 1000, swipeTimeout.size()), swipeTimeout);
 }
 
 // Strangers fill a port: the metrics port's own cap keeps them off the tills' places, and idle
