@@ -86,15 +86,18 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
       m_dispatcher(m_log, m_padTimeout, *m_pad, *m_pinPad, &m_deviceBoard),
       m_service(m_log, m_dispatcher, folder.signaturesPath(), m_telemetry),
       m_admission(m_log, m_access, m_connectionLimit, m_telemetry),
+      m_metricsLimit(MetricsPort::kMaxConnections),
+      m_metricsAdmission(m_log, m_access, m_metricsLimit, m_telemetry,
+                         QStringLiteral("Metrics connections")),
       m_tcpDoor(std::make_unique<TcpDoor>(m_log, stored.local, m_service, m_admission)),
-      m_webSocketDoor(std::make_unique<WebSocketDoor>(
-          m_log, stored.webSocket, stored.local.bindAddress, m_admission, m_service)),
-      m_tlsDoor(std::make_unique<TcpDoor>(m_log, stored.local, stored.tls, m_service, m_admission,
-                                          m_telemetry)),
+      m_webSocketDoor(std::make_unique<WebSocketDoor>(m_log, stored.webSocket,
+                                                      stored.local.bindAddress, m_admission,
+                                                      m_service, stored.local.idleSeconds)),
+      m_tlsDoor(std::make_unique<TcpDoor>(m_log, stored.local, stored.tls, m_service, m_admission)),
       m_padControl(m_simulatedPad ? std::make_unique<PadControlServer>(*m_simulatedPad, m_log)
                                   : nullptr),
       m_metricsPort(m_metrics
-                        ? std::make_unique<MetricsPort>(m_log, m_admission, metricsPages(),
+                        ? std::make_unique<MetricsPort>(m_log, m_metricsAdmission, metricsPages(),
                                                         stored.metrics, stored.local.bindAddress)
                         : nullptr),
       m_commands(m_settingsFile, m_stored, m_settings, m_log, devices.textViewer,

@@ -133,6 +133,9 @@ private:
     RequestService m_service;
     // Who comes in through the tills' doors.
     Admission m_admission;
+    // The metrics port's: the same allow-list, its own small cap.
+    ConnectionLimit m_metricsLimit;
+    Admission m_metricsAdmission;
     std::unique_ptr<TcpDoor> m_tcpDoor;
     std::unique_ptr<WebSocketDoor> m_webSocketDoor;
     std::unique_ptr<TcpDoor> m_tlsDoor;

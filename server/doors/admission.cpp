@@ -15,10 +15,38 @@ int openSpareDescriptor()
     return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
+// The line of one door's kind of event, made the first time that it happens.
+ThrottledLine& lineOf(std::unique_ptr<ThrottledLine>& line, Admission& admission,
+                      const QString& prefix)
+{
+    if (!line)
+        line = std::make_unique<ThrottledLine>(
+            [&admission](const QString& text) { admission.log(text); },
+            [prefix](int count, const QString& detail) {
+                return ThrottledLine::withCount(prefix + detail, count);
+            });
+    return *line;
+}
+
 } // namespace
 
+QString doorLogName(Door door)
+{
+    switch (door) {
+    case Door::Tcp:
+        return QStringLiteral("Socket");
+    case Door::WebSocket:
+        return QStringLiteral("WebSocket");
+    case Door::Tls:
+        return QStringLiteral("TLS");
+    case Door::Metrics:
+        break;
+    }
+    return QStringLiteral("Metrics");
+}
+
 Admission::Admission(ActivityLog& log, AccessPolicy access, ConnectionLimit& limit,
-                     Telemetry& telemetry)
+                     Telemetry& telemetry, QString capName)
     : m_log(log), m_access(std::move(access)), m_limit(limit), m_telemetry(telemetry),
       m_spareDescriptor(openSpareDescriptor()),
       m_unlisted([this](const QString& line) { this->log(line); },
@@ -36,7 +64,8 @@ Admission::Admission(ActivityLog& log, AccessPolicy access, ConnectionLimit& lim
                 [](int count, const QString& originAndAddress) {
                     return ThrottledLine::withCount(
                         QStringLiteral("WebSocket: Refused ") + originAndAddress, count);
-                })
+                }),
+      m_capName(std::move(capName))
 {
 }
 
@@ -56,7 +85,7 @@ std::optional<CapPlace> Admission::admit(const QHostAddress& peer, Door door)
     }
     if (!m_limit.admit()) {
         m_telemetry.connectionRefused(RefusalReason::Cap);
-        m_overCap.happened(QStringLiteral("MaxConnections ") + QString::number(m_limit.max()) +
+        m_overCap.happened(m_capName + QLatin1Char(' ') + QString::number(m_limit.max()) +
                            QStringLiteral(" reached"));
         return std::nullopt;
     }
@@ -73,6 +102,22 @@ void Admission::refuseOrigin(const QString& origin, const QHostAddress& peer)
 void Admission::acceptFailed(int error)
 {
     m_overCap.happened(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+void Admission::handshakeFailed(Door door, const QString& peer, const QString& why)
+{
+    m_telemetry.handshakeFailed(door);
+    lineOf(m_handshakeFailures[int(door)], *this,
+           doorLogName(door) + QStringLiteral(": Handshake Failed "))
+        .happened(QStringLiteral("ip=[") + peer + QStringLiteral("] reason=[") + why +
+                  QLatin1Char(']'));
+}
+
+void Admission::closedIdle(Door door, const QString& peer, int seconds)
+{
+    lineOf(m_idleCloses[int(door)], *this, doorLogName(door) + QStringLiteral(": Close Idle "))
+        .happened(QStringLiteral("ip=[") + peer + QStringLiteral("] seconds=[") +
+                  QString::number(seconds) + QLatin1Char(']'));
 }
 
 bool Admission::withSpareFreed(const std::function<void()>& work)

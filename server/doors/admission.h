@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include <QHostAddress>
@@ -22,9 +24,11 @@ public:
     // The longest part of a refused page's origin that the log shows.
     static constexpr int kMaxLoggedOriginChars = 256;
 
-    // Refusals and the connections let in are told to `telemetry`.
+    // Refusals and the connections let in are told to `telemetry`. `capName` names the cap in
+    // the line of a connection over it.
     Admission(ActivityLog& log, AccessPolicy access, ConnectionLimit& limit,
-              Telemetry& telemetry = Telemetry::none());
+              Telemetry& telemetry = Telemetry::none(),
+              QString capName = QStringLiteral("MaxConnections"));
     ~Admission();
     Admission(const Admission&) = delete;
     Admission& operator=(const Admission&) = delete;
@@ -36,6 +40,12 @@ public:
     void refuseOrigin(const QString& origin, const QHostAddress& peer);
     // Accepting a connection failed with `error` (an errno value).
     void acceptFailed(int error);
+    // A connection at `door` from `peer` ended in its TLS handshake or WebSocket upgrade, for
+    // `why`: counted, and logged at most once a second for each door.
+    void handshakeFailed(Door door, const QString& peer, const QString& why);
+    // A connection at `door` from `peer` sent nothing for `seconds` and was closed; logged at
+    // most once a second for each door.
+    void closedIdle(Door door, const QString& peer, int seconds);
 
     // Runs `work` with the spare descriptor closed, so that it has one to use, then opens the
     // spare again. Returns whether there was a spare to close.
@@ -54,4 +64,11 @@ private:
     ThrottledLine m_unlisted;
     ThrottledLine m_overCap;
     ThrottledLine m_origins;
+    QString m_capName;
+    // By door, made at a door's first such event.
+    std::array<std::unique_ptr<ThrottledLine>, 4> m_handshakeFailures;
+    std::array<std::unique_ptr<ThrottledLine>, 4> m_idleCloses;
 };
+
+// The word that starts a door's log lines: "Socket", "WebSocket", "TLS" or "Metrics".
+QString doorLogName(Door door);

@@ -3,12 +3,20 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include "doors/idlewatch.h"
 #include "doors/peeraddress.h"
 
 ClientConnection::ClientConnection(QTcpSocket* socket, int slot, CapPlace place,
-                                   qint64 maxReceiptBytes, QObject* parent)
+                                   qint64 maxReceiptBytes, int idleSeconds, QObject* parent)
     : Requester(parent), m_socket(socket), m_slot(slot),
-      m_peerIp(addressText(socket->peerAddress())), m_place(std::move(place))
+      m_peerIp(addressText(socket->peerAddress())), m_place(std::move(place)),
+      m_idle(new IdleWatch(
+          idleSeconds,
+          [this](IdleWatch&) {
+              if (!m_closed)
+                  Q_EMIT idle();
+          },
+          this))
 {
     socket->setParent(this);
     socket->setReadBufferSize(maxReceiptBytes + 1);
@@ -32,8 +40,14 @@ bool ClientConnection::isConnected() const
 
 void ClientConnection::send(const QByteArray& bytes)
 {
+    m_idle->activity();
     m_socket->write(bytes);
     m_socket->flush();
+}
+
+void ClientConnection::keepAwake()
+{
+    m_idle->activity();
 }
 
 void ClientConnection::abort()
@@ -60,6 +74,8 @@ void ClientConnection::readReceipt()
     if (m_closed)
         return;
     const QByteArray bytes = m_socket->readAll();
-    if (!bytes.isEmpty())
-        Q_EMIT received(bytes);
+    if (bytes.isEmpty())
+        return;
+    m_idle->activity();
+    Q_EMIT received(bytes);
 }

@@ -6,6 +6,7 @@
 #include "doors/connectionlimit.h"
 #include "request/requester.h"
 
+class IdleWatch;
 class QTcpSocket;
 
 // One client's TCP connection: its socket, which it reads itself, the slot it occupies and the
@@ -19,9 +20,10 @@ class ClientConnection final : public Requester
 public:
     // Takes over `socket` as a child, and `place` under the connection cap until it is closed.
     // Reading stops one byte past `maxReceiptBytes`, enough to tell an oversized receipt: the
-    // socket buffers no more than that, whatever a client sends.
+    // socket buffers no more than that, whatever a client sends. After `idleSeconds` with
+    // nothing received and nothing sent, idle() is announced.
     ClientConnection(QTcpSocket* socket, int slot, CapPlace place, qint64 maxReceiptBytes,
-                     QObject* parent);
+                     int idleSeconds, QObject* parent);
 
     int slot() const { return m_slot; }
     quint16 peerPort() const;
@@ -32,6 +34,9 @@ public:
     void send(const QByteArray& bytes) override;
     // Set once the close has been handled: the connection takes no more requests or replies.
     bool isClosed() const { return m_closed; }
+    // The connection is in use all the same (its client waits for a reply): the idle time
+    // starts again.
+    void keepAwake();
     // Drops the connection at once; peerClosed() may come inside this call.
     void abort();
     // Marks the close handled, gives the connection's place under the cap back, announces that
@@ -43,6 +48,8 @@ Q_SIGNALS:
     // Bytes that arrived together: one receipt, the door's to serve.
     void received(const QByteArray& bytes);
     void peerClosed();
+    // The client has sent nothing, and been sent nothing, for the idle time.
+    void idle();
     // The socket failed other than by the peer closing it.
     void socketFailed();
 
@@ -53,5 +60,6 @@ private:
     int m_slot;
     QString m_peerIp;
     CapPlace m_place;
+    IdleWatch* m_idle;
     bool m_closed = false;
 };

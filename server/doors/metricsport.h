@@ -15,9 +15,10 @@ class DoorListener;
 class QTcpSocket;
 
 // The metrics port: answers GET (and HEAD) /metrics and /health for the tools that watch a
-// fleet of boxes, one request per connection. The address allow-list and the connection cap of
-// the request doors apply; a request head larger than 8 KiB, or not complete within 10
-// seconds, is closed unanswered.
+// fleet of boxes, one request per connection. The address allow-list of the request doors
+// applies, and a small cap of its own, outside the tills' cap, so that connections to it never
+// take a till's place; a request head larger than 8 KiB, or not complete within 10 seconds, is
+// closed unanswered.
 class MetricsPort : public QObject
 {
     Q_OBJECT
@@ -25,6 +26,8 @@ class MetricsPort : public QObject
 public:
     static constexpr qint64 kMaxRequestBytes = 8 * 1024;
     static constexpr int kRequestTimeoutMs = 10000;
+    // The metrics port's own cap on open connections: scrapers need one or two.
+    static constexpr int kMaxConnections = 8;
 
     // What the port serves, made at the moment of each request.
     struct Pages
@@ -34,7 +37,7 @@ public:
     };
 
     // Opens as `settings` say, on `bindAddress` (`[Local] bindAddress`); who comes in is
-    // `admission`'s to say, as for the request doors.
+    // `admission`'s to say: the request doors' allow-list with a cap of kMaxConnections.
     MetricsPort(ActivityLog& log, Admission& admission, Pages pages, MetricsSettings settings,
                 QString bindAddress, QObject* parent = nullptr);
 

@@ -14,37 +14,32 @@
 #include "doors/tlshandshake.h"
 #include "doors/tlsidentity.h"
 #include "log/activitylog.h"
+#include "request/requestservice.h"
 
 TcpDoor::TcpDoor(ActivityLog& log, LocalSettings local, RequestService& service,
                  Admission& admission, QObject* parent)
-    : TcpDoor(log, std::move(local), std::nullopt, service, admission, Telemetry::none(), parent)
+    : TcpDoor(log, std::move(local), std::nullopt, service, admission, parent)
 {
 }
 
 TcpDoor::TcpDoor(ActivityLog& log, LocalSettings local, TlsSettings tls, RequestService& service,
-                 Admission& admission, Telemetry& telemetry, QObject* parent)
+                 Admission& admission, QObject* parent)
     : TcpDoor(log, std::move(local), std::optional<TlsSettings>(std::move(tls)), service, admission,
-              telemetry, parent)
+              parent)
 {
 }
 
 TcpDoor::TcpDoor(ActivityLog& log, LocalSettings local, std::optional<TlsSettings> tls,
-                 RequestService& service, Admission& admission, Telemetry& telemetry,
-                 QObject* parent)
+                 RequestService& service, Admission& admission, QObject* parent)
     : QObject(parent), m_log(log), m_local(std::move(local)), m_tlsSettings(std::move(tls)),
-      m_telemetry(telemetry),
-      m_logName(m_tlsSettings ? QStringLiteral("TLS") : QStringLiteral("Socket")),
-      m_service(service), m_listener(new DoorListener(
-                              log, m_logName, admission, m_tlsSettings ? Door::Tls : Door::Tcp,
-                              [this](qintptr descriptor, CapPlace place) {
-                                  socket_ConnectionRequest(descriptor, std::move(place));
-                              },
-                              this)),
-      m_handshakeFailures([&admission](const QString& line) { admission.log(line); },
-                          [](int count, const QString& detail) {
-                              return ThrottledLine::withCount(
-                                  QStringLiteral("TLS: Handshake Failed ") + detail, count);
-                          })
+      m_door(m_tlsSettings ? Door::Tls : Door::Tcp), m_logName(doorLogName(m_door)),
+      m_service(service), m_admission(admission),
+      m_listener(new DoorListener(
+          log, m_logName, admission, m_door,
+          [this](qintptr descriptor, CapPlace place) {
+              socket_ConnectionRequest(descriptor, std::move(place));
+          },
+          this))
 {
 }
 
@@ -119,17 +114,14 @@ void TcpDoor::socket_ConnectionRequest(qintptr descriptor, CapPlace place)
             takeClient(client, std::move(*held));
         },
         [this, client](const QString& why) {
-            m_telemetry.handshakeFailed(Door::Tls);
-            m_handshakeFailures.happened(QStringLiteral("ip=[") +
-                                         addressText(client->peerAddress()) +
-                                         QStringLiteral("] reason=[") + why + QLatin1Char(']'));
+            m_admission.handshakeFailed(Door::Tls, addressText(client->peerAddress()), why);
         });
 }
 
 void TcpDoor::takeClient(QTcpSocket* client, CapPlace place)
 {
-    auto* connection =
-        new ClientConnection(client, freeSlot(), std::move(place), kMaxRequestBytes, this);
+    auto* connection = new ClientConnection(client, freeSlot(), std::move(place), kMaxRequestBytes,
+                                            m_local.idleSeconds, this);
     m_log.log(m_logName + QStringLiteral(": ConnectionRequest ip=[") + connection->peerAddress() +
               QStringLiteral("] port=[") + QString::number(connection->peerPort()) +
               QLatin1Char(']'));
@@ -140,6 +132,8 @@ void TcpDoor::takeClient(QTcpSocket* client, CapPlace place)
     connect(connection, &ClientConnection::peerClosed, this,
             [this, connection] { socket_Close(connection); });
     connect(connection, &ClientConnection::socketFailed, this, &TcpDoor::socket_Error);
+    connect(connection, &ClientConnection::idle, this,
+            [this, connection] { closeIdle(connection); });
 }
 
 void TcpDoor::socket_DataArrival(ClientConnection* connection, const QByteArray& bytes)
@@ -161,6 +155,21 @@ void TcpDoor::socket_Close(ClientConnection* connection)
     if (connection->isClosed())
         return;
     m_log.log(m_logName + QStringLiteral(": Close ") + connection->peerAddress());
+    m_slots.remove(connection->slot());
+    --m_sockCount;
+    connection->close();
+}
+
+void TcpDoor::closeIdle(ClientConnection* connection)
+{
+    if (connection->isClosed())
+        return;
+    // A till that waits for its customer is not idle, however long the wait.
+    if (m_service.isAnswering(connection)) {
+        connection->keepAwake();
+        return;
+    }
+    m_admission.closedIdle(m_door, connection->peerAddress(), m_local.idleSeconds);
     m_slots.remove(connection->slot());
     --m_sockCount;
     connection->close();

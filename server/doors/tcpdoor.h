@@ -9,7 +9,6 @@
 
 #include "doors/clientconnection.h"
 #include "doors/connectionlimit.h"
-#include "log/throttledline.h"
 #include "request/requester.h"
 #include "settings/settings.h"
 
@@ -37,9 +36,9 @@ public:
     TcpDoor(ActivityLog& log, LocalSettings local, RequestService& service, Admission& admission,
             QObject* parent = nullptr);
     // The TLS door: listens on `tls`'s port at `local`'s bind address; failed handshakes are
-    // told to `telemetry`.
+    // the admission's to count and log.
     TcpDoor(ActivityLog& log, LocalSettings local, TlsSettings tls, RequestService& service,
-            Admission& admission, Telemetry& telemetry, QObject* parent = nullptr);
+            Admission& admission, QObject* parent = nullptr);
     ~TcpDoor() override;
 
     // Listens on the port setting's port (on `[Local] bindAddress` when set). Returns false, with
@@ -54,7 +53,7 @@ public:
 
 private:
     TcpDoor(ActivityLog& log, LocalSettings local, std::optional<TlsSettings> tls,
-            RequestService& service, Admission& admission, Telemetry& telemetry, QObject* parent);
+            RequestService& service, Admission& admission, QObject* parent);
 
     // An admitted client: its connection is made from `descriptor` and holds `place`.
     void socket_ConnectionRequest(qintptr descriptor, CapPlace place);
@@ -62,6 +61,9 @@ private:
     void takeClient(QTcpSocket* client, CapPlace place);
     void socket_DataArrival(ClientConnection* connection, const QByteArray& bytes);
     void socket_Close(ClientConnection* connection);
+    // Closes a connection that has been quiet for `[Local] IdleSeconds`, without a line of its
+    // own: a burst of them is one line a second.
+    void closeIdle(ClientConnection* connection);
     void socket_Error();
     int freeSlot() const;
     bool startTls(QString* reason);
@@ -71,12 +73,12 @@ private:
     // Set for the TLS door; its identity is loaded when it starts.
     std::optional<TlsSettings> m_tlsSettings;
     std::optional<QSslConfiguration> m_tls;
-    Telemetry& m_telemetry;
+    Door m_door;
     // "Socket" or "TLS", at the start of the door's own lines.
     QString m_logName;
     RequestService& m_service;
+    Admission& m_admission;
     DoorListener* m_listener;
-    ThrottledLine m_handshakeFailures;
     // The open connections by slot; each is a Qt child of this server.
     QMap<int, ClientConnection*> m_slots;
     int m_sockCount = 0;

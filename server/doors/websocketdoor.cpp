@@ -10,12 +10,14 @@
 #include "doors/certificateexpiry.h"
 #include "doors/doorlistener.h"
 #include "doors/httpresponse.h"
+#include "doors/idlewatch.h"
 #include "doors/listenport.h"
 #include "doors/peeraddress.h"
 #include "doors/serverequest.h"
 #include "doors/tlsidentity.h"
 #include "doors/websocketrequester.h"
 #include "log/activitylog.h"
+#include "request/requestservice.h"
 
 namespace {
 
@@ -25,9 +27,11 @@ constexpr qint64 kMaxHandshakeBytes = 16 * 1024;
 } // namespace
 
 WebSocketDoor::WebSocketDoor(ActivityLog& log, WebSocketSettings settings, QString bindAddress,
-                             Admission& admission, RequestService& service, QObject* parent)
+                             Admission& admission, RequestService& service, int idleSeconds,
+                             QObject* parent)
     : QObject(parent), m_log(log), m_settings(std::move(settings)),
       m_bindAddress(std::move(bindAddress)), m_admission(admission), m_service(service),
+      m_idleSeconds(idleSeconds),
       m_listener(new DoorListener(
           log, QStringLiteral("WebSocket"), admission, Door::WebSocket,
           [this](qintptr descriptor, CapPlace place) { admit(descriptor, std::move(place)); },
@@ -118,17 +122,29 @@ void WebSocketDoor::screenHandshake(QTcpSocket* socket)
 {
     auto* deadline = new QTimer(socket);
     deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, socket, [socket] { socket->abort(); });
+    connect(deadline, &QTimer::timeout, socket, [this, socket] {
+        handshakeFailed(socket,
+                        QStringLiteral("not finished within %1 s").arg(kHandshakeTimeoutMs / 1000));
+        socket->abort();
+    });
     deadline->start(kHandshakeTimeoutMs);
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QTcpSocket::errorOccurred, socket, [socket] { socket->abort(); });
+    connect(socket, &QTcpSocket::errorOccurred, socket,
+            [this, socket](QAbstractSocket::SocketError error) {
+                if (error != QAbstractSocket::RemoteHostClosedError)
+                    handshakeFailed(socket, socket->errorString());
+                socket->abort();
+            });
 
     auto check = [this, socket, deadline] {
         const QByteArray head = socket->peek(kMaxHandshakeBytes + 1);
         const std::optional<QString> origin = handshakeOrigin(head);
         if (!origin) {
-            if (head.size() > kMaxHandshakeBytes)
+            if (head.size() > kMaxHandshakeBytes) {
+                handshakeFailed(
+                    socket, QStringLiteral("a handshake over %1 bytes").arg(kMaxHandshakeBytes));
                 socket->abort();
+            }
             return;
         }
         socket->disconnect(this);
@@ -140,6 +156,16 @@ void WebSocketDoor::screenHandshake(QTcpSocket* socket)
         // From here the upgrade owns the socket and its ending.
         QObject::disconnect(socket, nullptr, socket, nullptr);
         m_upgrading.append(socket);
+        // A socket that closes while it is still here was never upgraded: the upgrade refused
+        // it (or its client left first). Nobody else frees it.
+        connect(socket, &QTcpSocket::disconnected, this,
+                [this, carrier = QPointer<QTcpSocket>(socket)] {
+                    if (!carrier || !m_upgrading.contains(carrier))
+                        return;
+                    m_upgrading.removeAll(carrier);
+                    handshakeFailed(carrier, QStringLiteral("the upgrade was refused"));
+                    carrier->deleteLater();
+                });
         m_upgrader->handleConnection(socket);
     };
     connect(socket, &QTcpSocket::readyRead, this, check);
@@ -152,6 +178,26 @@ void WebSocketDoor::refuseOrigin(QTcpSocket* socket, const QString& origin)
     m_admission.refuseOrigin(origin, socket->peerAddress());
     socket->write(httpResponseBytes({403, "text/plain", "Origin is not allowed.\n", {}}));
     socket->disconnectFromHost();
+}
+
+void WebSocketDoor::handshakeFailed(QTcpSocket* socket, const QString& why)
+{
+    m_admission.handshakeFailed(Door::WebSocket, addressText(socket->peerAddress()), why);
+}
+
+void WebSocketDoor::closeIdle(WebSocketRequester* requester, IdleWatch* watch)
+{
+    // A till that waits for its customer is not idle, however long the wait.
+    if (m_service.isAnswering(requester)) {
+        watch->activity();
+        return;
+    }
+    m_admission.closedIdle(Door::WebSocket, requester->peerAddress(), m_idleSeconds);
+    // Nothing of the socket reaches the requester's handlers from here: no close line.
+    QObject::disconnect(&requester->socket(), nullptr, requester, nullptr);
+    requester->markGone();
+    requester->socket().abort();
+    requester->deleteLater();
 }
 
 void WebSocketDoor::takeConnection()
@@ -175,6 +221,12 @@ void WebSocketDoor::takeConnection()
                   QStringLiteral("] port=[") + QString::number(socket->peerPort()) +
                   QStringLiteral("] origin=[") + socket->origin() + QLatin1Char(']'));
 
+        // Messages in and replies out keep the connection from being closed as idle.
+        auto* idle = new IdleWatch(
+            m_idleSeconds, [this, requester](IdleWatch& watch) { closeIdle(requester, &watch); },
+            requester);
+        connect(socket, &QWebSocket::textMessageReceived, idle, &IdleWatch::activity);
+        connect(socket, &QWebSocket::bytesWritten, idle, &IdleWatch::activity);
         connect(socket, &QWebSocket::textMessageReceived, requester,
                 [this, requester](const QString& message) {
                     // Devices take single-byte text: what Latin-1 cannot hold arrives as "?".

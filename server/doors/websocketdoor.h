@@ -21,6 +21,8 @@ class DoorListener;
 class QWebSocket;
 class QWebSocketServer;
 class RequestService;
+class WebSocketRequester;
+class IdleWatch;
 
 // The WebSocket port for browser tills: a second door onto the request service beside the TCP
 // port. Each text message is one request and each reply one text message; the same access
@@ -37,9 +39,11 @@ public:
     static constexpr int kHandshakeTimeoutMs = 10000;
 
     // Opens as `settings` say, on `bindAddress` (`[Local] bindAddress`). Requests go to
-    // `service`, the same that serves the TCP port; `admission` is the TCP port's too.
+    // `service`, the same that serves the TCP port; `admission` is the TCP port's too. A
+    // connection that sends nothing for `idleSeconds` is closed.
     WebSocketDoor(ActivityLog& log, WebSocketSettings settings, QString bindAddress,
-                  Admission& admission, RequestService& service, QObject* parent = nullptr);
+                  Admission& admission, RequestService& service,
+                  int idleSeconds = LocalSettings::kDefaultIdleSeconds, QObject* parent = nullptr);
     ~WebSocketDoor() override;
 
     // Opens the port that `[WebSocket] Port` names, with TLS when `CertFile` and `KeyFile` are
@@ -65,12 +69,17 @@ private:
     void screenHandshake(QTcpSocket* socket);
     void refuseOrigin(QTcpSocket* socket, const QString& origin);
     void takeConnection();
+    // Closes a WebSocket that has been quiet for the idle time, without a line of its own.
+    void closeIdle(WebSocketRequester* requester, IdleWatch* watch);
+    // A handshake (TLS or the upgrade) of the connection from `socket` failed for `why`.
+    void handshakeFailed(QTcpSocket* socket, const QString& why);
 
     ActivityLog& m_log;
     WebSocketSettings m_settings;
     QString m_bindAddress;
     Admission& m_admission;
     RequestService& m_service;
+    int m_idleSeconds;
     OriginList m_origins;
     // With a configuration the port speaks TLS only.
     std::optional<QSslConfiguration> m_tls;

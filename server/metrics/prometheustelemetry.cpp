@@ -85,7 +85,7 @@ PrometheusTelemetry::PrometheusTelemetry(DeviceBoard& devices, const ActivityLog
                      .Name("varnel_connections_open")
                      .Help("Client connections open, by door.")
                      .Register(r);
-    for (int d = 0; d < 3; ++d)
+    for (int d = 0; d < 4; ++d)
         m_open[d] = &open.Add({{"door", kDoors[d]}});
     auto& handshakes = prometheus::BuildCounter()
                            .Name("varnel_tls_handshake_failures_total")
@@ -178,14 +178,12 @@ void PrometheusTelemetry::operationTook(OperationKind operation, double seconds)
 
 void PrometheusTelemetry::connectionOpened(Door door)
 {
-    if (door != Door::Metrics)
-        m_open[int(door)]->Increment();
+    m_open[int(door)]->Increment();
 }
 
 void PrometheusTelemetry::connectionClosed(Door door)
 {
-    if (door != Door::Metrics)
-        m_open[int(door)]->Decrement();
+    m_open[int(door)]->Decrement();
 }
 
 void PrometheusTelemetry::handshakeFailed(Door door)

@@ -1,5 +1,6 @@
 #include "request/requestservice.h"
 
+#include <algorithm>
 #include <new>
 
 #include "core/failure.h"
@@ -167,6 +168,14 @@ void RequestService::dropEnded()
 {
     m_sweepPosted = false;
     m_underWay.remove_if([](const std::unique_ptr<Transaction>& t) { return t->ended; });
+}
+
+bool RequestService::isAnswering(const Requester* requester) const
+{
+    return std::any_of(m_underWay.begin(), m_underWay.end(),
+                       [requester](const std::unique_ptr<Transaction>& t) {
+                           return !t->ended && t->requester == requester;
+                       });
 }
 
 void RequestService::close()

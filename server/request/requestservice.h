@@ -45,6 +45,8 @@ public:
     void close();
     // Operations under way.
     int operationsUnderWay() const { return int(m_underWay.size()); }
+    // Whether an operation under way will answer `requester`: its client waits for a reply.
+    bool isAnswering(const Requester* requester) const;
 
 private:
     struct Transaction

@@ -28,6 +28,11 @@ struct LocalSettings
     int maxConnections = kDefaultMaxConnections;
     // The activity log's cap, `MaxLogMegabytes`.
     int maxLogMegabytes = LogLimits::kDefaultMaxMegabytes;
+    // `IdleSeconds`: a till's connection that sends nothing for this long is closed.
+    static constexpr int kDefaultIdleSeconds = 300;
+    static constexpr int kShortestIdleSeconds = 1;
+    static constexpr int kLongestIdleSeconds = 86400;
+    int idleSeconds = kDefaultIdleSeconds;
 };
 
 // `[QP6100]`: the device box, and the pad's driver ("simulated" or "screen"), the screen the

@@ -108,6 +108,9 @@ Settings SettingsFile::read(const QString& path)
     local.maxLogMegabytes = readWholeNumber(
         path, "Local", "MaxLogMegabytes", LogLimits::kDefaultMaxMegabytes,
         LogLimits::kLowestMaxMegabytes, LogLimits::kHighestMaxMegabytes, s.complaints);
+    local.idleSeconds = readWholeNumber(
+        path, "Local", "IdleSeconds", LocalSettings::kDefaultIdleSeconds,
+        LocalSettings::kShortestIdleSeconds, LocalSettings::kLongestIdleSeconds, s.complaints);
     s.pinPad.pinTimeoutSeconds =
         readWholeNumber(path, "1000SE", "PinTimeout", PinPadSettings::kDefaultPinTimeoutSeconds,
                         PinPadSettings::kShortestPinTimeoutSeconds,

@@ -185,3 +185,42 @@ TEST_F(PaymentServerTest, WindowCommandsReachTheirSubsystems)
                     .contains("localSockport=4242"));
     s.shutdown();
 }
+
+TEST_F(PaymentServerTest, ATlsPortThatCannotOpenIsReportedAndTheTcpPortServesOn)
+{
+    const QString missing = home.filePath(QStringLiteral("missing.pem"));
+    const struct
+    {
+        QString port;
+        QString certificate;
+        QString reason;
+    } cases[] = {
+        {QStringLiteral("31999"),
+         {},
+         QStringLiteral("the TLS port needs [WebSocket] CertFile and KeyFile")},
+        // A relative name is a file of the program folder.
+        {QStringLiteral("31999"),
+         QStringLiteral("[WebSocket]\r\nCertFile=missing.pem\r\nKeyFile=missing.pem\r\n"),
+         QStringLiteral("cannot read the certificate file [%1]: No such file or directory")
+             .arg(missing)},
+        {QStringLiteral("abc"), {}, QStringLiteral("the port is not a number")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qPrintable(c.port + c.certificate));
+        const quint16 port = ServerProcess::freePort();
+        TestFiles::writeAll(home.filePath(QStringLiteral("varnelpayment.ini")),
+                            QStringLiteral("[Local]\r\nlocalSockport=%1\r\n[TLS]\r\nPort=%2\r\n%3")
+                                .arg(QString::number(port), c.port, c.certificate)
+                                .toLatin1());
+        PaymentServer& s = make();
+        const StartupReport report = s.start();
+        EXPECT_EQ(report.errorLines(),
+                  QStringList{QStringLiteral("varnelpayment: cannot open the TLS port [%1]: %2")
+                                  .arg(c.port, c.reason)});
+        EXPECT_TRUE(logEntries().contains(
+            QStringLiteral("TLS: Listening Error port=[%1] %2").arg(c.port, c.reason)));
+        EXPECT_EQ(s.tlsPort(), 0);
+        EXPECT_EQ(s.listeningPort(), port);
+        s.shutdown();
+    }
+}

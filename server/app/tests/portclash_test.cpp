@@ -51,6 +51,8 @@ TEST(PortClash, EachPairOfSettingsOnOnePortIsNamed)
           line("[Local] localSockport", "[Simulator] padControlPort", 9),
           line("[WebSocket] Port", "[Simulator] padControlPort", 9)}},
         {"[Metrics]\r\nPort=31420\r\n", {line("[Local] localSockport", "[Metrics] Port", 31420)}},
+        {"[TLS]\r\nPort=31421\r\n[WebSocket]\r\nPort=31421\r\n",
+         {line("[WebSocket] Port", "[TLS] Port", 31421)}},
         // Values that are no port open nothing, so they clash with nothing.
         {"[Local]\r\nlocalSockport=abc\r\n[WebSocket]\r\nPort=abc\r\n", {}},
         {"[WebSocket]\r\nPort=70000\r\n[Simulator]\r\npadControlPort=70000\r\n", {}},

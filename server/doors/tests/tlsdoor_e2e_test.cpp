@@ -13,6 +13,7 @@
 #include <QSslSocket>
 #include <QTemporaryDir>
 
+#include "doorse2e.h"
 #include "pade2e.h"
 #include "pinpadsimulatorprocess.h"
 #include "serverprocess.h"
@@ -34,14 +35,6 @@ QByteArray pinReply(int entry)
 {
     return "<1000SE><PINBLOCK>" + kPinBlocks[entry] + "</PINBLOCK><KSN>FFFF9876543210E0000" +
            QByteArray::number(entry + 1) + "</KSN></1000SE>";
-}
-
-bool runProgram(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
 }
 
 // A relay between a till and a port of the server that writes every byte of both directions
@@ -87,14 +80,8 @@ class TlsDoorE2E : public PadE2E
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(runProgram(ServerProcess::binDir() + QStringLiteral("/varnelpayment"),
-                               {QStringLiteral("--make-ca"), m_ca.filePath(QStringLiteral("ca")),
-                                QStringLiteral("--name"), QStringLiteral("Test shop CA")}));
         // The certificate's files, named in the settings file relative to the program folder.
-        ASSERT_TRUE(runProgram(ServerProcess::binDir() + QStringLiteral("/varnelpayment"),
-                               {QStringLiteral("--home"), m_box.path(),
-                                QStringLiteral("--make-certificate"), QStringLiteral("--ca"),
-                                m_ca.filePath(QStringLiteral("ca")), QStringLiteral("localhost")}));
+        ASSERT_TRUE(makeShopCertificates(m_ca.filePath(QStringLiteral("ca")), m_box.path()));
         ASSERT_TRUE(m_pinPad.start(m_box.filePath(QStringLiteral("pinpad")),
                                    {QStringLiteral("--delay"), QStringLiteral("0.1")}));
         m_tlsPort = ServerProcess::freePort();
@@ -120,15 +107,9 @@ protected:
 
     QString caFile() const { return m_ca.filePath(QStringLiteral("ca/ca.pem")); }
 
-    // A till's TLS connection that trusts the shop CA and checks the box's name.
     bool connectTls(QSslSocket& socket, quint16 port)
     {
-        QSslConfiguration tls = socket.sslConfiguration();
-        tls.setCaCertificates(QSslCertificate::fromPath(caFile()));
-        socket.setSslConfiguration(tls);
-        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port,
-                                      QStringLiteral("localhost"));
-        return socket.waitForEncrypted(5000);
+        return connectTrusting(socket, port, caFile());
     }
     static QByteArray transact(QAbstractSocket& socket, const QByteArray& request,
                                qsizetype replyBytes, int timeoutMs = 15000)
@@ -144,18 +125,7 @@ protected:
         }
         return reply;
     }
-    // A sample of the metrics text, or -1 when the line is missing.
-    double metric(const QByteArray& sample)
-    {
-        TestClient client;
-        if (!client.connectTo(m_metricsPort))
-            return -1;
-        client.send("GET /metrics HTTP/1.0\r\n\r\n");
-        for (const QByteArray& line : client.receive(3000).split('\n'))
-            if (line.startsWith(sample + ' '))
-                return line.mid(sample.size() + 1).toDouble();
-        return -1;
-    }
+    double metric(const QByteArray& sample) { return scrapedMetric(m_metricsPort, sample); }
 
     QTemporaryDir m_ca;
     QTemporaryDir m_box;
