@@ -37,6 +37,7 @@ class PadDriver;
 class PinEntry;
 class PinPadDevice;
 class TcpDoor;
+class TillRegistry;
 class Scheduler;
 class SerialProbe;
 class SignaturePad;
@@ -128,6 +129,8 @@ private:
     std::unique_ptr<PinEntry> m_pinPad;
     std::unique_ptr<CommPortScan> m_commPortScan;
     RequestDispatcher m_dispatcher;
+    // The registered tills, followed in their file while the server runs.
+    std::unique_ptr<TillRegistry> m_tills;
     RequestService m_service;
     // Who comes in through either door.
     Admission m_admission;

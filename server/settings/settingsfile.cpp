@@ -101,6 +101,8 @@ Settings SettingsFile::read(const QString& path)
     s.webSocket.certFile = inProgramFolder(path, text("WebSocket", "CertFile"));
     s.webSocket.keyFile = inProgramFolder(path, text("WebSocket", "KeyFile"));
     s.metrics.port = text("Metrics", "Port");
+    s.tills.requireKey =
+        text("Tills", "RequireKey").trimmed().compare(QLatin1String("Y"), Qt::CaseInsensitive) == 0;
     local.maxConnections = readWholeNumber(
         path, "Local", "MaxConnections", LocalSettings::kDefaultMaxConnections,
         LocalSettings::kLowestMaxConnections, LocalSettings::kHighestMaxConnections, s.complaints);
