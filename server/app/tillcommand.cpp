@@ -4,9 +4,11 @@
 
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QFileInfo>
 
 #include "core/defaultprogramfolder.h"
 #include "core/programfolder.h"
+#include "tls/folderowner.h"
 #include "tls/tillkey.h"
 #include "tls/tillsfile.h"
 
@@ -49,6 +51,15 @@ QString timeText(const QDateTime& time)
     return time.toUTC().toString(Qt::ISODate);
 }
 
+// Writes `tills` to `path`, owned by the program folder's user (the service reads it).
+bool writeTills(const QString& path, const std::vector<Till>& tills, QString* reason)
+{
+    if (!TillsFile::write(path, tills, reason))
+        return false;
+    giveToFolderOwner(QFileInfo(path).path(), {path});
+    return true;
+}
+
 int addTill(const QString& path, const QString& name)
 {
     if (const std::optional<QString> problem = TillsFile::nameProblem(name))
@@ -65,7 +76,7 @@ int addTill(const QString& path, const QString& name)
     if (key.isEmpty())
         return fail(QStringLiteral("no random numbers for a key"));
     tills->push_back(Till{name, tillKeyHash(key), QDateTime::currentDateTimeUtc(), {}, {}});
-    if (!TillsFile::write(path, *tills, &reason))
+    if (!writeTills(path, *tills, &reason))
         return fail(QStringLiteral("cannot write %1: %2").arg(path, reason));
     print(stdout, QStringLiteral("Till '%1' added. Its key, shown only now (the till sends it "
                                  "as KEY=...; with every request):")
@@ -106,7 +117,7 @@ int removeTill(const QString& path, const QString& name)
             QStringLiteral("no till named '%1' is registered (see --list-tills)").arg(shown(name)));
     const QString removed = till->name;
     tills->erase(tills->begin() + (till - tills->data()));
-    if (!TillsFile::write(path, *tills, &reason))
+    if (!writeTills(path, *tills, &reason))
         return fail(QStringLiteral("cannot write %1: %2").arg(path, reason));
     print(stdout, QStringLiteral("Till '%1' removed; a running server refuses its key within "
                                  "two seconds and closes its connections.")

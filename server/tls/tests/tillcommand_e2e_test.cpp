@@ -1,5 +1,6 @@
 // End-to-end: the till commands of the real program on a program folder of their own.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -105,4 +106,22 @@ TEST(TillCommandE2E, WrongUseIsRefusedWithStatusTwoAndChangesNothing)
         EXPECT_TRUE(run.out.isEmpty()) << qPrintable(shown);
         EXPECT_EQ(fileBytes(tillsFile(home)), before) << qPrintable(shown);
     }
+}
+
+TEST(TillCommandE2E, RootWritingTheServicesFolderHandsTheFileToTheFoldersOwner)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    QTemporaryDir home;
+    constexpr uid_t kService = 65534;
+    ASSERT_EQ(::chown(QFile::encodeName(home.path()).constData(), kService, kService), 0);
+    addTill(home.path(), QStringLiteral("Front"));
+    addTill(home.path(), QStringLiteral("Back"));
+    struct stat status
+    {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(tillsFile(home)).constData(), &status), 0);
+    EXPECT_EQ(status.st_uid, kService);
+    EXPECT_EQ(status.st_gid, gid_t(kService));
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
