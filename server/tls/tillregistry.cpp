@@ -9,8 +9,8 @@
 #include "log/activitylog.h"
 #include "tls/tillkey.h"
 
-TillRegistry::TillRegistry(QString path, ActivityLog& log, QObject* parent)
-    : QObject(parent), m_path(std::move(path)), m_log(log)
+TillRegistry::TillRegistry(QString path, ActivityLog& log, qint64 writeBackMs, QObject* parent)
+    : QObject(parent), m_path(std::move(path)), m_log(log), m_writeBackMs(writeBackMs)
 {
     reload();
     m_sinceWrite.start();
@@ -53,7 +53,7 @@ void TillRegistry::look()
 {
     if (identityNow() != m_identity)
         reload();
-    if (!m_unwritten.empty() && m_sinceWrite.hasExpired(kWriteBackMs))
+    if (!m_unwritten.empty() && m_sinceWrite.hasExpired(m_writeBackMs))
         writeBack();
 }
 

@@ -28,8 +28,10 @@ public:
     static constexpr int kLookEveryMs = 1000;
     static constexpr qint64 kWriteBackMs = 60 * 1000;
 
-    // Reads `path` at once; problems with the file are logged to `log`.
-    TillRegistry(QString path, ActivityLog& log, QObject* parent = nullptr);
+    // Reads `path` at once; problems with the file are logged to `log`. Last uses are written
+    // back at most once every `writeBackMs`.
+    TillRegistry(QString path, ActivityLog& log, qint64 writeBackMs = kWriteBackMs,
+                 QObject* parent = nullptr);
     ~TillRegistry() override;
 
     std::optional<QString> tillOf(const QString& key) override;
@@ -71,6 +73,7 @@ private:
     Identity m_identity;
     // Last uses not written to the file yet, by name.
     std::map<QString, LastUse> m_unwritten;
+    qint64 m_writeBackMs;
     QElapsedTimer m_sinceWrite;
     QTimer m_look;
     // A file that cannot be read is logged once until it can again.
