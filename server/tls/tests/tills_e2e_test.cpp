@@ -6,6 +6,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <QEventLoop>
+#include <QTimer>
+#include <QWebSocket>
+
 #include "pinpadsimulatorprocess.h"
 #include "tillse2e.h"
 
@@ -27,12 +31,31 @@ QByteArray withKey(const QString& key, const QByteArray& request)
     return "KEY=" + key.toLatin1() + ';' + request;
 }
 
+void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Runs the event loop until `done` or `timeoutMs` has passed; whether it is done.
+template <typename Done> bool spinUntil(Done done, int timeoutMs = 5000)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < timeoutMs)
+        spin(10);
+    return done();
+}
+
 class TillsE2E : public ::testing::Test
 {
 protected:
+    const quint16 m_webSocketPort = ServerProcess::freePort();
+
     // The server with the simulated pad ticked, the 1000SE on COM3 (varnel-pinpad), the
-    // metrics port and `tills` as its [Tills] section. Made before it starts, so that tills
-    // can be added first.
+    // metrics port, the WebSocket port and `tills` as its [Tills] section. Made before it starts,
+    // so that tills can be added first.
     void makeServer(const QString& tills)
     {
         const QString link = m_dir.filePath(QStringLiteral("pinpad"));
@@ -42,10 +65,11 @@ protected:
         m_server = std::make_unique<ServerProcess>(
             QStringLiteral("[Simulator]\r\npadControlPort=%1\r\n[1000SE]\r\n1000SEDevice=1\r\n"
                            "1000SECommPort=3\r\n[SerialPorts]\r\nCOM3=%2\r\n[Metrics]\r\n"
-                           "Port=%3\r\n[Tills]\r\n%4")
+                           "Port=%3\r\n[WebSocket]\r\nPort=%4\r\n[Tills]\r\n%5")
                 .arg(m_controlPort)
                 .arg(link)
                 .arg(m_metricsPort)
+                .arg(m_webSocketPort)
                 .arg(tills),
             QStringList{QStringLiteral("--simulate")});
     }
@@ -228,6 +252,16 @@ TEST_F(TillsE2E, ARemovedTillIsCutOffAtOnceAndTheOthersLiveOnAcrossARestart)
     TestClient backTill;
     ASSERT_TRUE(backTill.connectTo(server().port()));
     EXPECT_EQ(backTill.transact(withKey(back, "TRANS=VERSION;"), kVersion), kVersion);
+    // A browser till of the same name, on the WebSocket port.
+    QWebSocket frontPage;
+    QStringList pageReplies;
+    QObject::connect(&frontPage, &QWebSocket::textMessageReceived,
+                     [&](const QString& text) { pageReplies << text; });
+    frontPage.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(m_webSocketPort)));
+    ASSERT_TRUE(spinUntil([&] { return frontPage.state() == QAbstractSocket::ConnectedState; }));
+    frontPage.sendTextMessage(QString::fromLatin1(withKey(front, "TRANS=VERSION;")));
+    ASSERT_TRUE(spinUntil([&] { return !pageReplies.isEmpty(); }));
+    EXPECT_EQ(pageReplies, QStringList{QString::fromLatin1(kVersion)});
 
     QElapsedTimer sinceRemoved;
     sinceRemoved.start();
@@ -237,6 +271,9 @@ TEST_F(TillsE2E, ARemovedTillIsCutOffAtOnceAndTheOthersLiveOnAcrossARestart)
     ASSERT_TRUE(frontTill.socket().state() == QAbstractSocket::UnconnectedState ||
                 frontTill.socket().waitForDisconnected(3000));
     EXPECT_LT(sinceRemoved.elapsed(), 2500);
+    EXPECT_TRUE(
+        spinUntil([&] { return frontPage.state() == QAbstractSocket::UnconnectedState; }, 2000));
+    EXPECT_EQ(frontPage.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
     // The swipe it waited for ended with it; the pad is free for the others.
     EXPECT_TRUE(padShows(QStringLiteral("padWelcome")));
     EXPECT_EQ(backTill.socket().state(), QAbstractSocket::ConnectedState);
