@@ -171,6 +171,9 @@ std::optional<int> runTillCommand(const QCommandLineParser& parser, const QStrin
     if (!makeProgramFolder(home, ownerOnlyHome, &reason))
         return fail(QStringLiteral("cannot create the program folder %1: %2").arg(home, reason));
     const QString path = ProgramFolder(home).tillsPath();
+    const TillsFile::Lock lock(path, true);
+    if (!lock.held())
+        return fail(QStringLiteral("cannot lock %1 for the change").arg(home));
     if (parser.isSet(kAddTill))
         return addTill(path, parser.value(kAddTill));
     if (parser.isSet(kRemoveTill))

@@ -21,6 +21,7 @@ TillRegistry::TillRegistry(QString path, ActivityLog& log, qint64 writeBackMs, Q
 
 TillRegistry::~TillRegistry()
 {
+    m_closing = true;
     writeBack();
 }
 
@@ -93,9 +94,14 @@ bool TillRegistry::reload()
 
 void TillRegistry::writeBack()
 {
-    m_sinceWrite.restart();
     if (m_unwritten.empty())
         return;
+    // The event loop never waits for a command that changes the file: the next look tries
+    // again. Only the last write, as the registry goes, waits its turn.
+    const TillsFile::Lock lock(m_path, m_closing);
+    if (!lock.held())
+        return;
+    m_sinceWrite.restart();
     // An operator's change since the last look is taken in first, so that it is kept.
     if (identityNow() != m_identity && !reload())
         return;

@@ -78,4 +78,5 @@ private:
     QTimer m_look;
     // A file that cannot be read is logged once until it can again.
     bool m_unreadableLogged = false;
+    bool m_closing = false;
 };

@@ -1,8 +1,14 @@
 #include "tls/tillsfile.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "tls/privatefile.h"
 
@@ -74,6 +80,26 @@ bool write(const QString& path, const std::vector<Till>& tills, QString* reason)
         bytes += fields.join(QLatin1Char('\t')).toUtf8() + '\n';
     }
     return writePrivateFile(path, bytes, reason);
+}
+
+Lock::Lock(const QString& path, bool wait)
+    : m_fd(::open(QFile::encodeName(QFileInfo(path).path()).constData(),
+                  O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+{
+    if (m_fd < 0)
+        return;
+    int done = -1;
+    do
+        done = ::flock(m_fd, LOCK_EX | (wait ? 0 : LOCK_NB));
+    while (done != 0 && errno == EINTR);
+    m_held = done == 0;
+}
+
+Lock::~Lock()
+{
+    // Closing the folder lets the lock go.
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 std::optional<QString> nameProblem(const QString& name)

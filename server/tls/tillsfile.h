@@ -31,6 +31,25 @@ std::optional<std::vector<Till>> read(const QString& path, QString* reason);
 // Replaces the file at `path` with `tills`; false, with the reason, when it cannot.
 bool write(const QString& path, const std::vector<Till>& tills, QString* reason);
 
+// The right to change the tills file at `path`, held while it is read, changed and written,
+// so that a command and a running server never write over each other's change. Locks the
+// file's folder, which every user of the file can open.
+class Lock
+{
+public:
+    // Waits for the lock when `wait`, else takes it only when it is free.
+    Lock(const QString& path, bool wait);
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+    bool held() const { return m_held; }
+
+private:
+    int m_fd = -1;
+    bool m_held = false;
+};
+
 // Why `name` cannot name a till (empty, too long, a leading '-', a control character);
 // nothing when it can.
 std::optional<QString> nameProblem(const QString& name);

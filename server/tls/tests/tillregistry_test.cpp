@@ -108,3 +108,18 @@ TEST_F(TillRegistryTest, AFileThatIsNotATillsFileKeepsTheTillsAsTheyWere)
                                          "tills stay as they were")
                               .arg(path())});
 }
+
+TEST_F(TillRegistryTest, TheLastUsesWaitWhileACommandHoldsTheFile)
+{
+    write({till(QStringLiteral("Front"), QStringLiteral("front-key"))});
+    TillRegistry registry(path(), m_log, 0);
+    registry.used(QStringLiteral("Front"), QStringLiteral("192.168.10.31"));
+    {
+        const TillsFile::Lock command(path(), true);
+        ASSERT_TRUE(command.held());
+        runLoop(1500);
+        EXPECT_FALSE(read().at(0).lastUsed.isValid());
+    }
+    runLoop(1200);
+    EXPECT_EQ(read().at(0).lastAddress, QStringLiteral("192.168.10.31"));
+}
