@@ -92,6 +92,8 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
       m_tcpDoor(std::make_unique<TcpDoor>(m_log, stored.local, m_service, m_admission)),
       m_webSocketDoor(std::make_unique<WebSocketDoor>(
           m_log, stored.webSocket, stored.local.bindAddress, m_admission, m_service)),
+      m_tlsDoor(std::make_unique<TcpDoor>(m_log, stored.local, stored.tls, m_service, m_admission,
+                                          m_telemetry)),
       m_padControl(m_simulatedPad ? std::make_unique<PadControlServer>(*m_simulatedPad, m_log)
                                   : nullptr),
       m_metricsPort(m_metrics
@@ -101,7 +103,7 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
       m_commands(m_settingsFile, m_stored, m_settings, m_log, devices.textViewer,
                  m_pad->connection()),
       m_lifecycle({m_log, clock, m_settings, m_stored, m_startupLines, simulate, *m_commPortScan,
-                   m_connectionLimit, *m_tcpDoor, *m_webSocketDoor, m_metricsPort.get(),
+                   m_connectionLimit, *m_tcpDoor, *m_webSocketDoor, *m_tlsDoor, m_metricsPort.get(),
                    m_padControl.get(), m_commands, m_service, m_pad->connection(), *m_outbox})
 {
     // A revoked till's connections close at once; its key is refused from then on.
@@ -155,6 +157,8 @@ QStringList PaymentServer::startedLines() const
         lines << QStringLiteral("WebSocket port: %1 (%2)")
                      .arg(webSocketPort())
                      .arg(webSocketSecure() ? QStringLiteral("wss") : QStringLiteral("ws"));
+    if (tlsPort() != 0)
+        lines << QStringLiteral("TLS port: %1").arg(tlsPort());
     if (metricsPort() != 0)
         lines << QStringLiteral("Metrics port: %1").arg(metricsPort());
     return lines;
@@ -176,6 +180,7 @@ HealthAnswer PaymentServer::health() const
                             {{QStringLiteral("tcp"), true, listeningPort()},
                              {QStringLiteral("websocket"),
                               !m_stored.webSocket.port.trimmed().isEmpty(), webSocketPort()},
+                             {QStringLiteral("tls"), !isLeftClosed(m_stored.tls.port), tlsPort()},
                              {QStringLiteral("metrics"), true, metricsPort()}},
                             outboxFigures(), QStringLiteral(VARNEL_VERSION));
 }
@@ -190,6 +195,8 @@ QString PaymentServer::statusLine() const
     QString line = QStringLiteral("port %1").arg(listeningPort());
     if (webSocketPort() != 0)
         line += QStringLiteral(", WebSocket %1").arg(webSocketPort());
+    if (tlsPort() != 0)
+        line += QStringLiteral(", TLS %1").arg(tlsPort());
     if (metricsPort() != 0)
         line += QStringLiteral(", metrics %1").arg(metricsPort());
     return line +
@@ -201,6 +208,11 @@ QString PaymentServer::statusLine() const
 quint16 PaymentServer::webSocketPort() const
 {
     return m_webSocketDoor->listeningPort();
+}
+
+quint16 PaymentServer::tlsPort() const
+{
+    return m_tlsDoor->listeningPort();
 }
 
 bool PaymentServer::webSocketSecure() const

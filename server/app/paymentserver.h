@@ -79,6 +79,8 @@ public:
     // The WebSocket port listened on, 0 when closed; whether it speaks TLS.
     quint16 webSocketPort() const;
     bool webSocketSecure() const;
+    // The TLS port listened on, 0 when closed.
+    quint16 tlsPort() const;
     // The metrics port listened on, 0 when closed.
     quint16 metricsPort() const;
     // One line for the service manager: the ports served and each device's state.
@@ -132,10 +134,11 @@ private:
     // The registered tills, followed in their file while the server runs.
     std::unique_ptr<TillRegistry> m_tills;
     RequestService m_service;
-    // Who comes in through either door.
+    // Who comes in through the tills' doors.
     Admission m_admission;
     std::unique_ptr<TcpDoor> m_tcpDoor;
     std::unique_ptr<WebSocketDoor> m_webSocketDoor;
+    std::unique_ptr<TcpDoor> m_tlsDoor;
     std::unique_ptr<PadControlServer> m_padControl;
     std::unique_ptr<MetricsPort> m_metricsPort;
     ServerWindowCommands m_commands;

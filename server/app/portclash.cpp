@@ -12,6 +12,7 @@ QList<PortSetting> serverPortSettings(const Settings& settings)
     return {
         {QStringLiteral("Local"), QStringLiteral("localSockport"), settings.local.fields.sockport},
         {QStringLiteral("WebSocket"), QStringLiteral("Port"), settings.webSocket.port},
+        {QStringLiteral("TLS"), QStringLiteral("Port"), settings.tls.port},
         {QStringLiteral("Simulator"), QStringLiteral("padControlPort"),
          QString::number(control.value_or(PadControlProtocol::kDefaultPort))},
         {QStringLiteral("Metrics"), QStringLiteral("Port"), settings.metrics.port},

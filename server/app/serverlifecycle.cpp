@@ -46,6 +46,9 @@ StartupReport ServerLifecycle::start()
     // A second door onto the same service, for browser tills; without it the TCP port serves on.
     report.webSocketPort = p.stored.webSocket.port;
     p.webSocketDoor.start(&report.webSocketError);
+    // TCP tills that speak TLS; without it the plain port serves on.
+    report.tlsPort = p.stored.tls.port;
+    p.tlsDoor.start_listening(&report.tlsError);
     if (p.metricsPort) {
         report.metricsPort = p.stored.metrics.port;
         p.metricsPort->start(&report.metricsError);

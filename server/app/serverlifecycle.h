@@ -43,6 +43,7 @@ public:
         ConnectionLimit& connectionLimit;
         TcpDoor& tcpDoor;
         WebSocketDoor& webSocketDoor;
+        TcpDoor& tlsDoor;
         MetricsPort* metricsPort;
         PadControlServer* padControl;
         WindowCommands& commands;

@@ -12,6 +12,9 @@ struct StartupReport
     // The WebSocket port setting and why it cannot be opened; empty when open or not asked for.
     QString webSocketPort;
     QString webSocketError;
+    // The TLS port setting and why it cannot be opened; empty when open or not asked for.
+    QString tlsPort;
+    QString tlsError;
     // The metrics port setting and why it cannot be opened; empty when open or not asked for.
     QString metricsPort;
     QString metricsError;
@@ -29,6 +32,9 @@ struct StartupReport
         if (!webSocketError.isEmpty())
             lines << QStringLiteral("varnelpayment: cannot open the WebSocket port [%1]: %2")
                          .arg(webSocketPort, webSocketError);
+        if (!tlsError.isEmpty())
+            lines << QStringLiteral("varnelpayment: cannot open the TLS port [%1]: %2")
+                         .arg(tlsPort, tlsError);
         if (!metricsError.isEmpty())
             lines << QStringLiteral("varnelpayment: cannot open the metrics port [%1]: %2")
                          .arg(metricsPort, metricsError);

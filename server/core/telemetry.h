@@ -8,8 +8,8 @@ enum class DeviceId { Pad, PinPad };
 enum class ReplyOutcome { Ok, Timeout, Busy, Cancelled, Error };
 // The customer operations that are timed.
 enum class OperationKind { Swipe, Signature, Upload, Pin };
-// The doors clients connect through; the metrics port is counted by the tools that scrape it.
-enum class Door { Tcp, WebSocket, Metrics };
+// The doors clients connect through.
+enum class Door { Tcp, WebSocket, Tls, Metrics };
 // Why a connection was turned away before it was read.
 enum class RefusalReason { AllowList, Cap, Origin };
 
@@ -41,6 +41,8 @@ public:
     virtual void keyRefused() {}
     // A request of the registered till `name` was served.
     virtual void tillServed(const QString& name) { (void)name; }
+    // A connection at `door` did not finish its TLS handshake, or its WebSocket upgrade.
+    virtual void handshakeFailed(Door door) { (void)door; }
     // One try of a signature's upload ended: a till's own (`retry` false) or the outbox's.
     virtual void uploadFinished(bool ok, bool retry) { (void)ok, (void)retry; }
     // A picture waited in the outbox until its time ran out and was given up.

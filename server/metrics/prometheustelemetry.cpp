@@ -19,7 +19,7 @@ using prometheus::Labels;
 // The label values, in the order of the enumerations they name.
 const char* const kOutcomes[] = {"ok", "timeout", "busy", "cancelled", "error"};
 const char* const kOperations[] = {"swipe", "signature", "upload", "pin"};
-const char* const kDoors[] = {"tcp", "websocket"};
+const char* const kDoors[] = {"tcp", "websocket", "tls", "metrics"};
 const char* const kReasons[] = {"allowlist", "cap", "origin"};
 const char* const kTransTypes[] = {"VERSION", "QP6100", "1000SE", "ABORT", "STATUS"};
 
@@ -85,8 +85,15 @@ PrometheusTelemetry::PrometheusTelemetry(DeviceBoard& devices, const ActivityLog
                      .Name("varnel_connections_open")
                      .Help("Client connections open, by door.")
                      .Register(r);
-    for (int d = 0; d < 2; ++d)
+    for (int d = 0; d < 3; ++d)
         m_open[d] = &open.Add({{"door", kDoors[d]}});
+    auto& handshakes = prometheus::BuildCounter()
+                           .Name("varnel_tls_handshake_failures_total")
+                           .Help("Connections whose TLS handshake or WebSocket upgrade failed or "
+                                 "did not finish in time, by door.")
+                           .Register(r);
+    for (const Door door : {Door::WebSocket, Door::Tls})
+        m_handshakeFailures[int(door)] = &handshakes.Add({{"door", kDoors[int(door)]}});
     auto& refused = prometheus::BuildCounter()
                         .Name("varnel_connections_refused_total")
                         .Help("Connections turned away before they were read, by reason.")
@@ -188,6 +195,12 @@ void PrometheusTelemetry::connectionClosed(Door door)
 {
     if (door != Door::Metrics)
         m_open[int(door)]->Decrement();
+}
+
+void PrometheusTelemetry::handshakeFailed(Door door)
+{
+    if (prometheus::Counter* failures = m_handshakeFailures[int(door)])
+        failures->Increment();
 }
 
 void PrometheusTelemetry::connectionRefused(RefusalReason reason)

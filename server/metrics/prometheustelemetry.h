@@ -41,6 +41,7 @@ public:
     void connectionRefused(RefusalReason reason) override;
     void keyRefused() override;
     void tillServed(const QString& name) override;
+    void handshakeFailed(Door door) override;
     void uploadFinished(bool ok, bool retry) override;
     void signatureGivenUp() override;
     void outboxWaiting(int pictures, qint64 oldestSeconds) override;
@@ -60,7 +61,8 @@ private:
     // By device, then outcome.
     std::array<std::array<prometheus::Counter*, 5>, 2> m_replies{};
     std::array<prometheus::Histogram*, 4> m_operations{};
-    std::array<prometheus::Gauge*, 2> m_open{};
+    std::array<prometheus::Gauge*, 4> m_open{};
+    std::array<prometheus::Counter*, 4> m_handshakeFailures{};
     std::array<prometheus::Counter*, 3> m_refused{};
     prometheus::Counter* m_keyRefused = nullptr;
     prometheus::Family<prometheus::Counter>* m_tillRequests = nullptr;

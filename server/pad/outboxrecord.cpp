@@ -1,6 +1,10 @@
 #include "pad/outboxrecord.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
 
@@ -70,6 +74,20 @@ bool OutboxRecord::write(const QString& path) const
                QByteArray::number(attempts) + "\nfirst=" + QByteArray::number(firstTry) +
                "\nnext=" + QByteArray::number(nextTry) + "\ngaveup=" + QByteArray::number(givenUp) +
                "\nfailure=" + escaped(lastFailure) + '\n');
-    // QSaveFile syncs the temporary file before it renames it over the old record.
-    return file.commit();
+    // On the disk before it takes the record's name, and the name on the disk after: a power
+    // cut leaves the old record or the new one, whole.
+    if (!file.flush() || ::fsync(int(file.handle())) != 0 || !file.commit())
+        return false;
+    syncFolderOf(path);
+    return true;
+}
+
+void syncFolderOf(const QString& path)
+{
+    const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return;
+    ::fsync(folder);
+    ::close(folder);
 }

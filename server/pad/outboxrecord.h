@@ -25,3 +25,6 @@ struct OutboxRecord
     // Writes it to `path` whole or not at all (a temporary file synced, then renamed).
     bool write(const QString& path) const;
 };
+
+// Puts the names in the folder of `path` on the disk, after a file there was made or renamed.
+void syncFolderOf(const QString& path);

@@ -160,6 +160,7 @@ std::optional<SignatureOutbox::Admitted> SignatureOutbox::admit(const QString& p
         QFile::remove(recordPath(outboxFolder(), key));
         return std::nullopt;
     }
+    syncFolderOf(picturePath(key));
     m_waiting[key] = waiting;
     return Admitted{key, picturePath(key)};
 }

@@ -3,16 +3,13 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "settings/profilestore.h"
+#include "settings/ftpsettings.h"
 
 namespace {
 
 QString readSetting(const QString& settingsPath, const QString& key)
 {
-    QString value;
-    ProfileStore::reg_get_value(settingsPath, QStringLiteral("FTP"), key, QStringLiteral("S"),
-                                QString(), value);
-    return value.trimmed();
+    return readFtpSetting(settingsPath, key).trimmed();
 }
 
 // A path as the settings give it, taken from the program folder when it is relative.

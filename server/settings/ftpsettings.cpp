@@ -2,8 +2,6 @@
 
 #include "settings/profilestore.h"
 
-namespace {
-
 QString readFtpSetting(const QString& settingsPath, const QString& key)
 {
     QString value;
@@ -11,8 +9,6 @@ QString readFtpSetting(const QString& settingsPath, const QString& key)
                                 QString(), value);
     return value;
 }
-
-} // namespace
 
 FtpSettings readFtpSettings(const QString& settingsPath)
 {

@@ -1,15 +1,12 @@
 #include "settings/outboxsettings.h"
 
-#include "settings/profilestore.h"
+#include "settings/ftpsettings.h"
 
 namespace {
 
 QString readSetting(const QString& settingsPath, const QString& key)
 {
-    QString value;
-    ProfileStore::reg_get_value(settingsPath, QStringLiteral("FTP"), key, QStringLiteral("S"),
-                                QString(), value);
-    return value.trimmed();
+    return readFtpSetting(settingsPath, key).trimmed();
 }
 
 } // namespace

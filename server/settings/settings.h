@@ -65,6 +65,15 @@ struct WebSocketSettings
     QString keyFile;
 };
 
+// `[TLS]`: the TCP tills' port inside TLS; an empty or "0" port keeps it closed. It serves the
+// box's certificate, the `[WebSocket]` CertFile and KeyFile, resolved as they are.
+struct TlsSettings
+{
+    QString port;
+    QString certFile;
+    QString keyFile;
+};
+
 // `[Metrics]`: empty or 0 keeps the metrics port closed.
 struct MetricsSettings
 {
@@ -93,6 +102,7 @@ struct Settings
     Qp6100Settings qp6100;
     PinPadSettings pinPad;
     WebSocketSettings webSocket;
+    TlsSettings tls;
     MetricsSettings metrics;
     SimulatorSettings simulator;
     TillSettings tills;

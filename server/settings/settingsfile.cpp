@@ -100,6 +100,7 @@ Settings SettingsFile::read(const QString& path)
     s.webSocket.origins = text("WebSocket", "Origins");
     s.webSocket.certFile = inProgramFolder(path, text("WebSocket", "CertFile"));
     s.webSocket.keyFile = inProgramFolder(path, text("WebSocket", "KeyFile"));
+    s.tls = {text("TLS", "Port"), s.webSocket.certFile, s.webSocket.keyFile};
     s.metrics.port = text("Metrics", "Port");
     s.tills.requireKey =
         text("Tills", "RequireKey").trimmed().compare(QLatin1String("Y"), Qt::CaseInsensitive) == 0;

@@ -30,6 +30,9 @@ const QString kExample = QStringLiteral(VARNEL_EXAMPLE_SIGNATURE);
 const QByteArray kFailedReply("<QP6100><ERROR>Error Getting Signature</ERROR></QP6100>");
 const QByteArray kTimeoutReply("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>");
 const QByteArray kVersionReply("<VERSION>1.0.0</VERSION>");
+// The login of the outbox tests' FTP servers.
+const QString kUser = QStringLiteral("till");
+const QString kPassword = QStringLiteral("s3cret");
 
 QByteArray savedReply(const QString& path)
 {
@@ -125,6 +128,12 @@ protected:
                               "TRANS=QP6100;ACTION=2;UNIQU=" + name +
                                   ";DOFTP=Y;FTPPATH=/;TIMER=" + QByteArray::number(timer) + ";",
                               reply);
+    }
+    // The FTP settings of a server where nobody listens, with the login of kUser/kPassword.
+    void setFtpToNobody()
+    {
+        setFtp(QStringLiteral("127.0.0.1:") + QString::number(ServerProcess::freePort()), kUser,
+               kPassword);
     }
     // Whether a picture taken as `name` waits in the outbox with these bytes.
     bool waitsInOutbox(const QString& name, const QByteArray& bytes) const
@@ -408,11 +417,7 @@ TEST_F(SignatureE2E, APictureWaitsInTheOutboxUntilTheServerIsBackAndArrivesWhole
                     .arg(metricsPort));
     // A setting that is not a time is said once, and the default is used.
     EXPECT_EQ(server().logEntries().filter(QStringLiteral("GiveUp=[bad]")).size(), 1);
-    const QString user = QStringLiteral("till");
-    const QString password = QStringLiteral("s3cret");
-    // Nobody listens where the server should be.
-    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ServerProcess::freePort()), user,
-           password);
+    setFtpToNobody();
     TestClient client;
     ASSERT_TRUE(client.connectTo(server().port()));
     const QString path = sigFile(QStringLiteral("w1.pcx"));
@@ -429,9 +434,9 @@ TEST_F(SignatureE2E, APictureWaitsInTheOutboxUntilTheServerIsBackAndArrivesWhole
     EXPECT_TRUE(health.contains("\"lastFailed\":false")) << health.constData();
 
     // The server comes back: the picture arrives within the retries' waits, byte for byte.
-    FtpServerProcess ftp(user, password);
+    FtpServerProcess ftp(kUser, kPassword);
     ASSERT_TRUE(ftp.start());
-    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ftp.port()), user, password);
+    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ftp.port()), kUser, kPassword);
     const QString remote = ftp.root() + QStringLiteral("/w1.pcx");
     ASSERT_TRUE(eventually([&] { return QFile::exists(remote); }, 10000));
     EXPECT_EQ(TestFiles::readAll(remote), writePcx(exampleBitmap()));
@@ -450,16 +455,13 @@ TEST_F(SignatureE2E, PicturesWaitingOrUnderWayWhenTheServerIsKilledArriveOnceAft
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     startServer({QStringLiteral("--simulate")});
-    const QString user = QStringLiteral("till");
-    const QString password = QStringLiteral("s3cret");
-    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ServerProcess::freePort()), user,
-           password);
+    setFtpToNobody();
     TestClient client;
     ASSERT_TRUE(client.connectTo(server().port()));
     EXPECT_EQ(signAndUpload(client, "K1", kFailedReply), kFailedReply);
     EXPECT_EQ(signAndUpload(client, "K2", kFailedReply), kFailedReply);
     // The third is under way, on a server that never answers, when the box dies.
-    setFtp(QStringLiteral("127.0.0.1:") + QString::number(silent.serverPort()), user, password);
+    setFtp(QStringLiteral("127.0.0.1:") + QString::number(silent.serverPort()), kUser, kPassword);
     auto signer = startTool({QStringLiteral("sign"), kExample});
     client.send("TRANS=QP6100;ACTION=2;UNIQU=K3;DOFTP=Y;FTPPATH=/;TIMER=30;");
     EXPECT_EQ(finish(*signer).exitCode, 0);
@@ -470,7 +472,7 @@ TEST_F(SignatureE2E, PicturesWaitingOrUnderWayWhenTheServerIsKilledArriveOnceAft
     server().process().waitForFinished(5000);
     EXPECT_EQ(filesIn(QStringLiteral("outbox")).filter(QStringLiteral(".pcx.record")).size(), 3);
 
-    FtpServerProcess ftp(user, password);
+    FtpServerProcess ftp(kUser, kPassword);
     ASSERT_TRUE(ftp.start());
     ServerProcess restarted(
         QStringLiteral("[FTP]\r\nftpUrl=127.0.0.1:%1\r\nftpUsername=till\r\nftpPassword=s3cret\r\n"
@@ -503,10 +505,7 @@ TEST_F(SignatureE2E, AGivenUpPictureGoesToFailedAndRetryFailedSendsItAgain)
     startServer({QStringLiteral("--simulate")},
                 QStringLiteral("[Metrics]\r\nPort=%1\r\n[FTP]\r\nRetryFirst=1s\r\nGiveUp=2s\r\n")
                     .arg(metricsPort));
-    const QString user = QStringLiteral("till");
-    const QString password = QStringLiteral("s3cret");
-    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ServerProcess::freePort()), user,
-           password);
+    setFtpToNobody();
     TestClient client;
     ASSERT_TRUE(client.connectTo(server().port()));
     EXPECT_EQ(signAndUpload(client, "G1", kFailedReply), kFailedReply);
@@ -530,9 +529,9 @@ TEST_F(SignatureE2E, AGivenUpPictureGoesToFailedAndRetryFailedSendsItAgain)
     EXPECT_EQ(listed.exitCode, 0);
     EXPECT_TRUE(listed.out.startsWith(QStringLiteral("given up: g1.pcx remote=[/g1.pcx] ")))
         << qPrintable(listed.out);
-    FtpServerProcess ftp(user, password);
+    FtpServerProcess ftp(kUser, kPassword);
     ASSERT_TRUE(ftp.start());
-    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ftp.port()), user, password);
+    setFtp(QStringLiteral("127.0.0.1:") + QString::number(ftp.port()), kUser, kPassword);
     const ToolRun retried =
         runProgram(QStringLiteral("varnelpayment"),
                    {QStringLiteral("--home"), server().home(), QStringLiteral("--retry-failed")});
