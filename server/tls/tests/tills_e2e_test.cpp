@@ -7,6 +7,9 @@
 #include <QThread>
 
 #include <QEventLoop>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTimer>
 #include <QWebSocket>
 
@@ -309,4 +312,41 @@ TEST_F(TillsE2E, ARemovedTillIsCutOffAtOnceAndTheOthersLiveOnAcrossARestart)
                             get("/metrics") + get("/health") + list.out.toLatin1();
     for (const QString& key : {front, back, side})
         EXPECT_FALSE(seen.contains(key.toLatin1())) << qPrintable(key);
+}
+
+TEST(TillsTlsE2E, ARemovedTillsConnectionOnTheTlsPortIsClosedToo)
+{
+    const quint16 tlsPort = ServerProcess::freePort();
+    ServerProcess server(QStringLiteral("[WebSocket]\r\nCertFile=varnelpayment.pem\r\n"
+                                        "KeyFile=varnelpayment.key\r\n[TLS]\r\nPort=%1\r\n")
+                             .arg(tlsPort));
+    // The box's certificate, signed by a CA made in the program folder.
+    ASSERT_EQ(varnelpayment(server.home(),
+                            {QStringLiteral("--make-certificate"), QStringLiteral("localhost")})
+                  .exitCode,
+              0);
+    const QString key = addTill(server.home(), QStringLiteral("Front"));
+    ASSERT_TRUE(server.start());
+
+    QSslSocket till;
+    QSslConfiguration tls = till.sslConfiguration();
+    tls.setCaCertificates(QSslCertificate::fromPath(server.home() + QStringLiteral("/ca/ca.pem")));
+    till.setSslConfiguration(tls);
+    till.connectToHostEncrypted(QStringLiteral("127.0.0.1"), tlsPort, QStringLiteral("localhost"));
+    ASSERT_TRUE(till.waitForEncrypted(5000)) << qPrintable(till.errorString());
+    till.write(withKey(key, "TRANS=VERSION;"));
+    QByteArray reply;
+    while (reply.size() < kVersion.size() && till.waitForReadyRead(5000))
+        reply += till.readAll();
+    EXPECT_EQ(reply, kVersion);
+
+    QElapsedTimer sinceRemoved;
+    sinceRemoved.start();
+    ASSERT_EQ(
+        varnelpayment(server.home(), {QStringLiteral("--remove-till"), QStringLiteral("Front")})
+            .exitCode,
+        0);
+    EXPECT_TRUE(till.state() == QAbstractSocket::UnconnectedState ||
+                till.waitForDisconnected(3000));
+    EXPECT_LT(sinceRemoved.elapsed(), 2500);
 }
