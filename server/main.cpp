@@ -8,9 +8,11 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "app/outboxcommand.h"
 #include "app/paymentserver.h"
 #include "app/programoptions.h"
 #include "app/terminationsignals.h"
+#include "app/tillcommand.h"
 #include "core/clock.h"
 #include "core/defaultprogramfolder.h"
 #include "core/scheduler.h"
@@ -24,7 +26,6 @@
 #include "shell/trayprogram.h"
 #include "shell/urllauncher.h"
 #include "shell/widgetquestionbox.h"
-#include "app/outboxcommand.h"
 #include "tls/certificatecommand.h"
 
 namespace {
@@ -126,7 +127,7 @@ int main(int argc, char** argv)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     ProgramOptions options(fallbackFolder());
     if (!options.parse(arguments))
-        return 1;
+        return options.parseFailureStatus();
     if (options.asksForHelpOrVersion()) {
         QCoreApplication app(argc, argv);
         options.showHelpOrVersion();
@@ -135,6 +136,9 @@ int main(int argc, char** argv)
     if (const std::optional<int> status = runCertificateCommand(options.parser(), options.home()))
         return *status;
     if (const std::optional<int> status = runOutboxCommand(options.parser(), options.home()))
+        return *status;
+    if (const std::optional<int> status =
+            runTillCommand(options.parser(), options.home(), options.ownerOnlyHome()))
         return *status;
     const bool windowed = !options.headless() && hasDisplay();
     if (const std::optional<int> status = options.refusal(hasDisplay()))

@@ -130,7 +130,11 @@ systemd-analyze verify "$unit" > "$work/verify" 2>&1 && [ ! -s "$work/verify" ] 
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
 port=$(free_port)
 control=$(free_port)
-runuser -u varnelpayment -- sh -c "umask 077; printf '[Local]\nlocalSockport=$port\n[Simulator]\npadControlPort=$control\n' > $state/varnelpayment.ini"
+runuser -u varnelpayment -- sh -c "umask 077; printf '[Local]\nlocalSockport=$port\n[Simulator]\npadControlPort=$control\n[Tills]\nRequireKey=Y\n' > $state/varnelpayment.ini"
+# A till registered by root for the service's folder: the file is the service user's alone.
+till_key=$(/usr/bin/varnelpayment --home "$state" --add-till "Front Till" | tail -n 1)
+[ "$(stat -c '%U %G %a' "$state/varnelpayment.tills" 2> /dev/null)" = "varnelpayment varnelpayment 600" ] ||
+    fail "the tills file is $(stat -c '%U %G %a' "$state/varnelpayment.tills" 2>&1), not the service user's alone"
 # shellcheck disable=SC2086 # the command line is split as systemd splits it
 (umask 077 && exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$state" LANG=C.UTF-8 \
     QT_ENABLE_REGEXP_JIT=0 setpriv --reuid=varnelpayment --regid=varnelpayment --init-groups \
@@ -139,6 +143,13 @@ server_pid=$!
 await grep -q 'Listening on port' "$work/service.out" || fail "the service did not start: $(cat "$work/service.out")"
 reply=$(/usr/bin/varnel-client --port "$port" 'TRANS=VERSION;' 2>&1 || true)
 [ "$reply" = '<VERSION>1.0.0</VERSION>' ] || fail "VERSION answered '$reply'"
+# The till's key is read by the service; without it a pad request is refused.
+reply=$(/usr/bin/varnel-client --port "$port" "KEY=$till_key;TRANS=QP6100;ACTION=1;" 2>&1 || true)
+[ "$reply" = '<QP6100><ERROR>QP6100 Not Setup in Varnel Payment Setup</ERROR></QP6100>' ] ||
+    fail "a swipe with the till's key answered '$reply'"
+reply=$(/usr/bin/varnel-client --port "$port" 'TRANS=QP6100;ACTION=1;' 2>&1 || true)
+[ "$reply" = '<QP6100><ERROR>Not Authorised</ERROR></QP6100>' ] ||
+    fail "a swipe without a key answered '$reply'"
 kill -TERM "$server_pid"
 status=0
 wait "$server_pid" || status=$?
@@ -195,6 +206,7 @@ done
 # 7. Removing keeps the state folder; purging deletes it and the programs.
 apt-get remove -y -qq varnelpayment > /dev/null
 [ -f "$log" ] || fail "removing the package deleted the service's log"
+[ -f "$state/varnelpayment.tills" ] || fail "removing the package deleted the tills file"
 [ ! -e /usr/bin/varnelpayment ] || fail "removing left the program"
 apt-get purge -y -qq "${ours[@]}" > /dev/null
 for path in "$state" /usr/bin/varnelpayment "$unit" /usr/include/quillset \

@@ -25,6 +25,7 @@
 #include "settings/ftpsecurity.h"
 #include "settings/ftpsettings.h"
 #include "settings/outboxsettings.h"
+#include "tls/tillregistry.h"
 
 namespace {
 
@@ -84,7 +85,9 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
           chosen<SerialProbe, QtSerialProbe>(devices.serialProbe, m_ownSerialProbe), m_settings,
           m_log, stored.serialPorts)),
       m_dispatcher(m_log, m_padTimeout, *m_pad, *m_pinPad, &m_deviceBoard),
-      m_service(m_log, m_dispatcher, folder.signaturesPath(), m_telemetry),
+      m_tills(std::make_unique<TillRegistry>(folder.tillsPath(), m_log)),
+      m_service(m_log, m_dispatcher, folder.signaturesPath(), m_telemetry, *m_tills,
+                stored.tills.requireKey),
       m_admission(m_log, m_access, m_connectionLimit, m_telemetry),
       m_metricsLimit(MetricsPort::kMaxConnections),
       m_metricsAdmission(m_log, m_access, m_metricsLimit, m_telemetry,
@@ -106,6 +109,9 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
                    m_connectionLimit, *m_tcpDoor, *m_webSocketDoor, *m_tlsDoor, m_metricsPort.get(),
                    m_padControl.get(), m_commands, m_service, m_pad->connection(), *m_outbox})
 {
+    // A revoked till's connections close at once; its key is refused from then on.
+    connect(m_tills.get(), &TillRegistry::removed, this,
+            [this](const QString& name) { m_service.tillRemoved(name); });
     if (const auto warning =
             cleartextUploadWarning(stored.ftp, readFtpSecurity(folder.settingsPath())))
         m_startupLines << *warning;

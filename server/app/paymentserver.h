@@ -37,6 +37,7 @@ class PadDriver;
 class PinEntry;
 class PinPadDevice;
 class TcpDoor;
+class TillRegistry;
 class Scheduler;
 class SerialProbe;
 class SignaturePad;
@@ -130,6 +131,8 @@ private:
     std::unique_ptr<PinEntry> m_pinPad;
     std::unique_ptr<CommPortScan> m_commPortScan;
     RequestDispatcher m_dispatcher;
+    // The registered tills, followed in their file while the server runs.
+    std::unique_ptr<TillRegistry> m_tills;
     RequestService m_service;
     // Who comes in through the tills' doors.
     Admission m_admission;

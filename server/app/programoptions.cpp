@@ -6,6 +6,7 @@
 #include <QDir>
 
 #include "app/outboxcommand.h"
+#include "app/tillcommand.h"
 #include "tls/certificatecommand.h"
 
 namespace {
@@ -63,12 +64,17 @@ ProgramOptions::ProgramOptions(const DefaultProgramFolder& fallback) : m_fallbac
          QStringLiteral("driver")});
     addCertificateOptions(m_parser);
     addOutboxOptions(m_parser);
+    addTillOptions(m_parser);
 }
 
 bool ProgramOptions::parse(const QStringList& arguments)
 {
     if (m_parser.parse(arguments))
         return true;
+    if (!arguments.isEmpty() && refuseTillOptionWithoutName(arguments.last())) {
+        m_parseFailureStatus = 2;
+        return false;
+    }
     printError(m_parser.errorText());
     return false;
 }

@@ -18,6 +18,8 @@ public:
     // Parses the arguments; false, with the error on standard error, when they are not options
     // of this program.
     bool parse(const QStringList& arguments);
+    // The exit status of arguments that did not parse: 2 for a till option without its name.
+    int parseFailureStatus() const { return m_parseFailureStatus; }
     // --help and --version: they print and end the program; they need the application.
     bool asksForHelpOrVersion() const;
     [[noreturn]] void showHelpOrVersion();
@@ -39,4 +41,5 @@ public:
 private:
     DefaultProgramFolder m_fallback;
     QCommandLineParser m_parser;
+    int m_parseFailureStatus = 1;
 };

@@ -16,6 +16,8 @@ public:
     QString settingsPath() const { return file(QStringLiteral("varnelpayment.ini")); }
     QString logPath() const { return file(QStringLiteral("varnelpayment.log")); }
     QString signaturesPath() const { return file(QStringLiteral("signatures")); }
+    // The registered tills and their keys' hashes.
+    QString tillsPath() const { return file(QStringLiteral("varnelpayment.tills")); }
 
 private:
     QString m_path;

@@ -37,6 +37,10 @@ public:
     virtual void connectionOpened(Door door) { (void)door; }
     virtual void connectionClosed(Door door) { (void)door; }
     virtual void connectionRefused(RefusalReason reason) { (void)reason; }
+    // A request that needs a till's key was refused: it had none, or one of no till.
+    virtual void keyRefused() {}
+    // A request of the registered till `name` was served.
+    virtual void tillServed(const QString& name) { (void)name; }
     // A connection at `door` did not finish its TLS handshake, or its WebSocket upgrade.
     virtual void handshakeFailed(Door door) { (void)door; }
     // One try of a signature's upload ended: a till's own (`retry` false) or the outbox's.

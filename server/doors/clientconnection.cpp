@@ -55,6 +55,15 @@ void ClientConnection::abort()
     m_socket->abort();
 }
 
+void ClientConnection::hangUp()
+{
+    if (m_closed)
+        return;
+    abort();
+    // The door handles a close once, whether or not abort() announced it already.
+    Q_EMIT peerClosed();
+}
+
 void ClientConnection::close()
 {
     if (m_closed)

@@ -32,6 +32,8 @@ public:
     bool isConnected() const override;
     // Writes at once; a peer that has gone may announce the close inside this call.
     void send(const QByteArray& bytes) override;
+    // Aborts the socket, and has the door handle the close at once.
+    void hangUp() override;
     // Set once the close has been handled: the connection takes no more requests or replies.
     bool isClosed() const { return m_closed; }
     // The connection is in use all the same (its client waits for a reply): the idle time

@@ -29,3 +29,9 @@ void WebSocketRequester::markGone()
     m_gone = true;
     Q_EMIT gone();
 }
+
+void WebSocketRequester::hangUp()
+{
+    if (!m_gone)
+        m_socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
+}

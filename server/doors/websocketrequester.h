@@ -20,6 +20,8 @@ public:
     QString peerAddress() const override { return m_peerAddress; }
     bool isConnected() const override;
     void send(const QByteArray& bytes) override;
+    // Sends the close frame; the door hears the end as for any other close.
+    void hangUp() override;
     // Marks the connection ended and announces that the client has gone; once only.
     void markGone();
 

@@ -100,6 +100,15 @@ PrometheusTelemetry::PrometheusTelemetry(DeviceBoard& devices, const ActivityLog
                         .Register(r);
     for (int x = 0; x < 3; ++x)
         m_refused[x] = &refused.Add({{"reason", kReasons[x]}});
+    m_keyRefused = &prometheus::BuildCounter()
+                        .Name("varnel_requests_refused_total")
+                        .Help("Requests turned away unserved, by reason.")
+                        .Register(r)
+                        .Add({{"reason", "key"}});
+    m_tillRequests = &prometheus::BuildCounter()
+                          .Name("varnel_till_requests_total")
+                          .Help("Requests served with a registered till's key, by till.")
+                          .Register(r);
     auto& up = prometheus::BuildGauge()
                    .Name("varnel_device_up")
                    .Help("1 when the device's box is ticked and the device answers or its port "
@@ -195,6 +204,17 @@ void PrometheusTelemetry::handshakeFailed(Door door)
 void PrometheusTelemetry::connectionRefused(RefusalReason reason)
 {
     m_refused[int(reason)]->Increment();
+}
+
+void PrometheusTelemetry::keyRefused()
+{
+    m_keyRefused->Increment();
+}
+
+void PrometheusTelemetry::tillServed(const QString& name)
+{
+    // Add() hands back the till's counter when it has one already.
+    m_tillRequests->Add({{"till", name.toStdString()}}).Increment();
 }
 
 void PrometheusTelemetry::uploadFinished(bool ok, bool retry)

@@ -23,8 +23,8 @@ class DeviceBoard;
 
 // The server's events as Prometheus metrics, in the text format that the metrics port serves.
 // Counts what happened; the devices' state, the process's figures and the log's failed writes
-// are read when the text is made. Holds no card data, PIN block, name or client address: its
-// labels come from fixed lists only.
+// are read when the text is made. Holds no card data, PIN block, key, customer's name or client
+// address: its labels come from fixed lists, and the names the shop gave its registered tills.
 class PrometheusTelemetry final : public Telemetry
 {
 public:
@@ -39,6 +39,8 @@ public:
     void connectionOpened(Door door) override;
     void connectionClosed(Door door) override;
     void connectionRefused(RefusalReason reason) override;
+    void keyRefused() override;
+    void tillServed(const QString& name) override;
     void handshakeFailed(Door door) override;
     void uploadFinished(bool ok, bool retry) override;
     void signatureGivenUp() override;
@@ -62,6 +64,8 @@ private:
     std::array<prometheus::Gauge*, 4> m_open{};
     std::array<prometheus::Counter*, 4> m_handshakeFailures{};
     std::array<prometheus::Counter*, 3> m_refused{};
+    prometheus::Counter* m_keyRefused = nullptr;
+    prometheus::Family<prometheus::Counter>* m_tillRequests = nullptr;
     std::array<prometheus::Counter*, 2> m_uploads{};
     std::array<prometheus::Counter*, 2> m_attempts{};
     prometheus::Counter* m_givenUp = nullptr;

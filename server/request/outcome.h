@@ -114,6 +114,12 @@ struct Failed
         return operation == OperationKind::Pin ? DeviceId::PinPad : DeviceId::Pad;
     }
 };
+// A request that needs a till's key came without a valid one; answered in the root element
+// of the device it asked for. It reached no device, so it names none.
+struct NotAuthorised
+{
+    DeviceId root;
+};
 // The client went away: nobody takes a reply.
 struct ClientGone
 {
@@ -126,7 +132,7 @@ using Outcome =
                  outcome::PinTaken, outcome::TimedOut, outcome::Cancelled, outcome::Busy,
                  outcome::PadNotSetUp, outcome::NotEnabled, outcome::DeviceError,
                  outcome::PinValuesMissing, outcome::PinPadNotOpened, outcome::SignatureNotStored,
-                 outcome::Failed, outcome::ClientGone>;
+                 outcome::Failed, outcome::NotAuthorised, outcome::ClientGone>;
 
 // The device an outcome speaks for; nothing for the service's own answers and a gone client.
 std::optional<DeviceId> deviceOf(const Outcome& outcome);

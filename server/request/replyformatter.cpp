@@ -119,6 +119,9 @@ std::optional<Reply> replyFor(const Outcome& outcome)
             [&](const outcome::Failed& o) {
                 return plain(errorReply(o.device(), failureText(o.operation, o.code)));
             },
+            [&](const outcome::NotAuthorised& o) {
+                return plain(errorReply(o.root, QStringLiteral("Not Authorised")));
+            },
             [](const outcome::ClientGone&) { return std::optional<Reply>(); },
         },
         outcome);

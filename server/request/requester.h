@@ -22,6 +22,9 @@ public:
     virtual bool isConnected() const = 0;
     // Sends a reply's bytes unchanged.
     virtual void send(const QByteArray& bytes) = 0;
+    // Closes the connection from this end, as when the till it serves is revoked; gone() may
+    // come inside this call.
+    virtual void hangUp() = 0;
 
 Q_SIGNALS:
     // The client went away; announced once.

@@ -24,6 +24,16 @@ QString summaryLogLine(const RequestValues& v)
            QStringLiteral("] ");
 }
 
+// A value as its parse line shows it: a card number masked, a till's key not at all.
+QString shownValue(const QString& tag, const QString& value)
+{
+    if (tag == QLatin1String("CREDITCARD"))
+        return maskCardNumber(value);
+    if (tag == QLatin1String("KEY"))
+        return QStringLiteral("********");
+    return value;
+}
+
 // Applies one tag to the values; a tag outside the table changes nothing.
 void applyTag(const QString& tag, const QString& value, const QString& signaturesFolder,
               ParsedRequest& out)
@@ -51,6 +61,8 @@ void applyTag(const QString& tag, const QString& value, const QString& signature
     } else if (tag == QLatin1String("UNIQU")) {
         // Any value is taken; the signature operations check the name before they use it.
         v.sigFile = signaturesFolder + QDir::separator() + value.toLower() + QStringLiteral(".pcx");
+    } else if (tag == QLatin1String("KEY")) {
+        v.key = value;
     }
 }
 
@@ -84,8 +96,7 @@ ParsedRequest parseRequest(const QString& text, const QString& signaturesFolder)
             const QString tag = piece.left(firstEquals).toUpper();
             const QString value = piece.mid(piece.lastIndexOf(QLatin1Char('=')) + 1);
             if (out.logLines.size() < kMaxPieceLogLines) {
-                const bool isCard = tag == QLatin1String("CREDITCARD");
-                out.logLines << pieceLogLine(tag, isCard ? maskCardNumber(value) : value);
+                out.logLines << pieceLogLine(tag, shownValue(tag, value));
             } else {
                 ++notLogged;
             }

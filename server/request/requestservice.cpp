@@ -8,11 +8,34 @@
 #include "request/operation.h"
 #include "request/replyformatter.h"
 #include "request/requestdispatcher.h"
+#include "request/requestkind.h"
 #include "request/requestparser.h"
 #include "request/requestvalues.h"
 
+namespace {
+
+// The root element a refused request is answered in; nothing for a request that gets no
+// reply (ABORT, a bare TIMER, an unknown TRANS).
+std::optional<DeviceId> refusalRoot(RequestKind kind)
+{
+    switch (kind) {
+    case RequestKind::Swipe:
+    case RequestKind::Signature:
+    case RequestKind::PadCommand:
+        return DeviceId::Pad;
+    case RequestKind::PinEntry:
+    case RequestKind::PinCommand:
+        return DeviceId::PinPad;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
 RequestService::RequestService(ActivityLog& log, RequestDispatcher& dispatcher,
-                               QString signaturesFolder, Telemetry& telemetry)
+                               QString signaturesFolder, Telemetry& telemetry, TillKeys& tills,
+                               bool requireKey)
     : m_log(log), m_dispatcher(dispatcher), m_signaturesFolder(std::move(signaturesFolder)),
       m_telemetry(telemetry),
       m_statusPolls([this](const QString& line) { m_log.log(line); },
@@ -20,6 +43,14 @@ RequestService::RequestService(ActivityLog& log, RequestDispatcher& dispatcher,
                         return ThrottledLine::withCount(QStringLiteral("Socket: STATUS ip=[") +
                                                             address + QLatin1Char(']'),
                                                         count);
+                    }),
+      m_tills(tills), m_requireKey(requireKey),
+      m_keyRefusals([this](const QString& line) { m_log.log(line); },
+                    [](int count, const QString& address) {
+                        return ThrottledLine::withCount(
+                            QStringLiteral("Socket: DataArrival Not Authorised ip=[") + address +
+                                QLatin1Char(']'),
+                            count);
                     })
 {
 }
@@ -61,6 +92,15 @@ void RequestService::runTransaction(const QPointer<Requester>& requester, const 
             m_log.log(line);
         if (request.outcome == ParsedRequest::Outcome::Parsed)
             m_telemetry.requestReceived(request.values.transType);
+        const Admitted admitted = admit(request, requester.data(), address);
+        if (admitted.refused) {
+            if (admitted.refusal)
+                answer(*admitted.refusal, requester.data());
+            m_log.log(QStringLiteral("Socket: Transaction End ") + ActivityLog::log_separator());
+            return;
+        }
+        if (admitted.till)
+            m_log.log(QStringLiteral("Socket: Till name=[") + *admitted.till + QLatin1Char(']'));
         Dispatched dispatched = m_dispatcher.dispatch(request, address);
         if (dispatched.operation) {
             m_underWay.push_back(
@@ -86,10 +126,59 @@ void RequestService::runTransaction(const QPointer<Requester>& requester, const 
     }
 }
 
+RequestService::Admitted RequestService::admit(const ParsedRequest& request, Requester* requester,
+                                               const QString& address)
+{
+    // Text without a piece asks for nothing.
+    if (request.outcome == ParsedRequest::Outcome::NoSemicolon)
+        return {};
+    const RequestKind kind = classify(request.values);
+    const std::optional<QString> till =
+        request.values.key ? m_tills.tillOf(*request.values.key) : std::nullopt;
+    if (till) {
+        m_telemetry.tillServed(*till);
+        m_tills.used(*till, address);
+        if (requester) {
+            std::vector<QPointer<Requester>>& connections = m_tillConnections[*till];
+            std::erase_if(connections, [](const QPointer<Requester>& r) { return r.isNull(); });
+            if (std::find(connections.begin(), connections.end(), requester) == connections.end())
+                connections.emplace_back(requester);
+        }
+        return {false, std::nullopt, till};
+    }
+    // A till asking what version serves it, or how the devices are, needs no key.
+    if (kind == RequestKind::Version || kind == RequestKind::Status)
+        return {};
+    // A till that sends a key means it: a wrong one is refused even where none is needed.
+    if (!request.values.key && !m_requireKey)
+        return {};
+    m_keyRefusals.happened(address);
+    m_telemetry.keyRefused();
+    Admitted refused{true, std::nullopt, std::nullopt};
+    if (const std::optional<DeviceId> root = refusalRoot(kind))
+        refused.refusal = outcome::NotAuthorised{*root};
+    return refused;
+}
+
+void RequestService::tillRemoved(const QString& name)
+{
+    const auto found = m_tillConnections.find(name);
+    if (found == m_tillConnections.end())
+        return;
+    const std::vector<QPointer<Requester>> connections = std::move(found->second);
+    m_tillConnections.erase(found);
+    // A hang-up may announce the close inside it, which ends an operation the till waits on.
+    for (const QPointer<Requester>& requester : connections)
+        if (requester)
+            requester->hangUp();
+}
+
 void RequestService::answerStatusPoll(const ParsedRequest& request, Requester* requester,
                                       const QString& address)
 {
     m_telemetry.requestReceived(request.values.transType);
+    if (request.values.key)
+        admit(request, requester, address);
     const Dispatched dispatched = m_dispatcher.dispatch(request, address);
     m_statusPolls.happened(address);
     const std::optional<Reply> reply =

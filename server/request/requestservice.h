@@ -1,8 +1,10 @@
 #pragma once
 
 #include <list>
+#include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -15,6 +17,7 @@
 #include "request/outcome.h"
 #include "request/reply.h"
 #include "request/requester.h"
+#include "request/tillkeys.h"
 
 class ActivityLog;
 class Operation;
@@ -26,13 +29,16 @@ struct ParsedRequest;
 // transaction whose operation waits on a device ends when the operation returns its reply;
 // meanwhile other requests are served as they come. A STATUS is logged as one line, at most
 // once a second with a count, so that tills polling it do not push the history out of the log.
+// A request with a till's key is served only when the key is a registered till's; with
+// `requireKey`, every request but VERSION and STATUS needs one.
 class RequestService
 {
 public:
     // UNIQU names its file in `signaturesFolder`. Requests, replies and operation times are
-    // reported to `telemetry`.
+    // reported to `telemetry`. Keys are checked against `tills`.
     RequestService(ActivityLog& log, RequestDispatcher& dispatcher, QString signaturesFolder,
-                   Telemetry& telemetry = Telemetry::none());
+                   Telemetry& telemetry = Telemetry::none(), TillKeys& tills = TillKeys::none(),
+                   bool requireKey = false);
     ~RequestService();
     RequestService(const RequestService&) = delete;
     RequestService& operator=(const RequestService&) = delete;
@@ -43,6 +49,9 @@ public:
     void serve(Requester* requester, const QString& address, const QByteArray& bytes);
     // The program is closing: every operation under way stops without a reply.
     void close();
+    // The till `name` has been revoked: every connection that was served with its key closes
+    // now.
+    void tillRemoved(const QString& name);
     // Operations under way.
     int operationsUnderWay() const { return int(m_underWay.size()); }
     // Whether an operation under way will answer `requester`: its client waits for a reply.
@@ -62,6 +71,15 @@ private:
         QMetaObject::Connection destroyed;
     };
 
+    // Whether `request` may be served: nothing when it may, with its till's name when it came
+    // with a valid key; else the refusal, already logged and counted, with the reply it gets.
+    struct Admitted
+    {
+        bool refused = false;
+        std::optional<Outcome> refusal;
+        std::optional<QString> till;
+    };
+    Admitted admit(const ParsedRequest& request, Requester* requester, const QString& address);
     void runTransaction(const QPointer<Requester>& requester, const QString& address,
                         const QString& text);
     // Answers a STATUS without its transaction's lines; a requester that has gone gets nothing.
@@ -84,6 +102,11 @@ private:
     QString m_signaturesFolder;
     Telemetry& m_telemetry;
     ThrottledLine m_statusPolls;
+    TillKeys& m_tills;
+    bool m_requireKey;
+    ThrottledLine m_keyRefusals;
+    // The connections each till's key came over, to close when the till is revoked.
+    std::map<QString, std::vector<QPointer<Requester>>> m_tillConnections;
     std::list<std::unique_ptr<Transaction>> m_underWay;
     // Ended transactions are freed from the event loop, never inside their own operation.
     QObject m_sweeper;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QString>
 
 // The values of one request, filled by its pieces; each request starts from these.
@@ -14,4 +16,6 @@ struct RequestValues
     bool doFtp = false;
     QString ftpPath = QStringLiteral("/vm/tavok/dsk37/170170/");
     QString sigFile;
+    // The till's key, when the request carries one; never logged.
+    std::optional<QString> key;
 };

@@ -91,6 +91,12 @@ struct SimulatorSettings
     std::optional<quint16> padControlPort;
 };
 
+// `[Tills]`: with `RequireKey=Y`, every request but VERSION and STATUS needs a till's key.
+struct TillSettings
+{
+    bool requireKey = false;
+};
+
 struct Settings
 {
     // The highest COM number a Comm Port may name.
@@ -104,6 +110,7 @@ struct Settings
     TlsSettings tls;
     MetricsSettings metrics;
     SimulatorSettings simulator;
+    TillSettings tills;
     // `[SerialPorts] COMn=/dev/...`: the device of a COM number, where the file names one.
     QMap<int, QString> serialPorts;
 

@@ -102,6 +102,8 @@ Settings SettingsFile::read(const QString& path)
     s.webSocket.keyFile = inProgramFolder(path, text("WebSocket", "KeyFile"));
     s.tls = {text("TLS", "Port"), s.webSocket.certFile, s.webSocket.keyFile};
     s.metrics.port = text("Metrics", "Port");
+    s.tills.requireKey =
+        text("Tills", "RequireKey").trimmed().compare(QLatin1String("Y"), Qt::CaseInsensitive) == 0;
     local.maxConnections = readWholeNumber(
         path, "Local", "MaxConnections", LocalSettings::kDefaultMaxConnections,
         LocalSettings::kLowestMaxConnections, LocalSettings::kHighestMaxConnections, s.complaints);

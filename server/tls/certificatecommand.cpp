@@ -18,6 +18,7 @@
 #include "tls/browserpolicy.h"
 #include "tls/certificatemaker.h"
 #include "tls/filebatch.h"
+#include "tls/folderowner.h"
 #include "tls/privatefile.h"
 
 namespace {
@@ -185,20 +186,6 @@ int makeCa(const QCommandLineParser& parser)
                          "--ca %1; on each till machine, trust %2.")
               .arg(folder, certificate));
     return 0;
-}
-
-// The program folder's owner, when root writes into a folder of the service's user: the
-// files made there are handed to that user, who must read them.
-void giveToFolderOwner(const QString& home, const QStringList& files)
-{
-    struct stat folder;
-    if (::geteuid() != 0 || ::stat(QFile::encodeName(home).constData(), &folder) != 0 ||
-        folder.st_uid == 0)
-        return;
-    // lchown: a link put there by the folder's owner must not hand them the file it points to.
-    for (const QString& file : files)
-        [[maybe_unused]] const int ignored =
-            ::lchown(QFile::encodeName(file).constData(), folder.st_uid, folder.st_gid);
 }
 
 // How the settings file names a file of the program folder: by its full path when the file can

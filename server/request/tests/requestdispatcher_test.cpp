@@ -34,6 +34,7 @@ public:
     QString peerAddress() const override { return QStringLiteral("10.1.2.3"); }
     bool isConnected() const override { return connected; }
     void send(const QByteArray& bytes) override { sent.append(QString::fromLatin1(bytes)); }
+    void hangUp() override {}
     void leave()
     {
         connected = false;

@@ -26,6 +26,7 @@ public:
     QString peerAddress() const override { return QStringLiteral("10.0.0.9"); }
     bool isConnected() const override { return connected; }
     void send(const QByteArray& bytes) override { sent.append(QString::fromLatin1(bytes)); }
+    void hangUp() override {}
     bool connected = true;
     QStringList sent;
 };

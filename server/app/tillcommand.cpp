@@ -1,0 +1,182 @@
+#include "app/tillcommand.h"
+
+#include <cstdio>
+
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QFileInfo>
+
+#include "core/defaultprogramfolder.h"
+#include "core/programfolder.h"
+#include "tls/folderowner.h"
+#include "tls/tillkey.h"
+#include "tls/tillsfile.h"
+
+namespace {
+
+const QString kAddTill = QStringLiteral("add-till");
+const QString kListTills = QStringLiteral("list-tills");
+const QString kRemoveTill = QStringLiteral("remove-till");
+
+void print(FILE* stream, const QString& text)
+{
+    std::fputs((text + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+int fail(const QString& text)
+{
+    print(stderr, QStringLiteral("varnelpayment: ") + text);
+    return 1;
+}
+
+int wrongUse(const QString& text)
+{
+    print(stderr, QStringLiteral("varnelpayment: ") + text + QStringLiteral(" (see --help)"));
+    return 2;
+}
+
+// A name as a message quotes it, a control character as an escape.
+QString shown(const QString& name)
+{
+    QString out;
+    for (const QChar c : name)
+        out += c.isPrint() ? QString(c)
+                           : QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    return out;
+}
+
+QString timeText(const QDateTime& time)
+{
+    return time.toUTC().toString(Qt::ISODate);
+}
+
+// Writes `tills` to `path`, owned by the program folder's user (the service reads it).
+bool writeTills(const QString& path, const std::vector<Till>& tills, QString* reason)
+{
+    if (!TillsFile::write(path, tills, reason))
+        return false;
+    giveToFolderOwner(QFileInfo(path).path(), {path});
+    return true;
+}
+
+int addTill(const QString& path, const QString& name)
+{
+    if (const std::optional<QString> problem = TillsFile::nameProblem(name))
+        return wrongUse(*problem + QStringLiteral(": '%1'").arg(shown(name)));
+    QString reason;
+    std::optional<std::vector<Till>> tills = TillsFile::read(path, &reason);
+    if (!tills)
+        return fail(QStringLiteral("cannot read %1: %2").arg(path, reason));
+    if (const Till* same = TillsFile::find(*tills, name))
+        return wrongUse(QStringLiteral("a till named '%1' is registered already; remove it "
+                                       "first to give it a new key")
+                            .arg(same->name));
+    const QString key = makeTillKey();
+    if (key.isEmpty())
+        return fail(QStringLiteral("no random numbers for a key"));
+    tills->push_back(Till{name, tillKeyHash(key), QDateTime::currentDateTimeUtc(), {}, {}});
+    if (!writeTills(path, *tills, &reason))
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, reason));
+    print(stdout, QStringLiteral("Till '%1' added. Its key, shown only now (the till sends it "
+                                 "as KEY=...; with every request):")
+                      .arg(name));
+    print(stdout, key);
+    return 0;
+}
+
+int listTills(const QString& path)
+{
+    QString reason;
+    const std::optional<std::vector<Till>> tills = TillsFile::read(path, &reason);
+    if (!tills)
+        return fail(QStringLiteral("cannot read %1: %2").arg(path, reason));
+    if (tills->empty())
+        print(stdout, QStringLiteral("No till is registered."));
+    for (const Till& till : *tills) {
+        const QString use = till.lastUsed.isValid()
+                                ? QStringLiteral("last used %1 from %2")
+                                      .arg(timeText(till.lastUsed), till.lastAddress)
+                                : QStringLiteral("never used");
+        print(stdout, QStringLiteral("%1\tadded %2\t%3").arg(till.name, timeText(till.added), use));
+    }
+    return 0;
+}
+
+int removeTill(const QString& path, const QString& name)
+{
+    if (name.isEmpty())
+        return wrongUse(QStringLiteral("--remove-till needs the till's name"));
+    QString reason;
+    std::optional<std::vector<Till>> tills = TillsFile::read(path, &reason);
+    if (!tills)
+        return fail(QStringLiteral("cannot read %1: %2").arg(path, reason));
+    const Till* till = TillsFile::find(*tills, name);
+    if (!till)
+        return wrongUse(
+            QStringLiteral("no till named '%1' is registered (see --list-tills)").arg(shown(name)));
+    const QString removed = till->name;
+    tills->erase(tills->begin() + (till - tills->data()));
+    if (!writeTills(path, *tills, &reason))
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, reason));
+    print(stdout, QStringLiteral("Till '%1' removed; a running server refuses its key within "
+                                 "two seconds and closes its connections.")
+                      .arg(removed));
+    return 0;
+}
+
+} // namespace
+
+void addTillOptions(QCommandLineParser& parser)
+{
+    parser.addOption({kAddTill,
+                      QStringLiteral("Register a till named <name> and print its key on the last "
+                                     "line, then end. Only a hash of the key is kept."),
+                      QStringLiteral("name")});
+    parser.addOption(
+        {kListTills, QStringLiteral("List the registered tills: when each was "
+                                    "added and last used, and from where, then end.")});
+    parser.addOption({kRemoveTill,
+                      QStringLiteral("Revoke the till named <name>: its key is refused from then "
+                                     "on, also by a running server, then end."),
+                      QStringLiteral("name")});
+}
+
+bool refuseTillOptionWithoutName(const QString& lastArgument)
+{
+    for (const QString& option : {kAddTill, kRemoveTill}) {
+        if (lastArgument == QStringLiteral("--") + option ||
+            lastArgument == QLatin1Char('-') + option) {
+            wrongUse(QStringLiteral("--%1 needs the till's name").arg(option));
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<int> runTillCommand(const QCommandLineParser& parser, const QString& home,
+                                  bool ownerOnlyHome)
+{
+    const int commands = int(parser.isSet(kAddTill)) + int(parser.isSet(kListTills)) +
+                         int(parser.isSet(kRemoveTill));
+    if (commands == 0)
+        return std::nullopt;
+    if (commands > 1 || parser.values(kAddTill).size() > 1 || parser.values(kRemoveTill).size() > 1)
+        return wrongUse(QStringLiteral("--add-till, --list-tills and --remove-till go one at a "
+                                       "time, for one till"));
+    if (!parser.positionalArguments().isEmpty())
+        return wrongUse(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    QString reason;
+    if (!makeProgramFolder(home, ownerOnlyHome, &reason))
+        return fail(QStringLiteral("cannot create the program folder %1: %2").arg(home, reason));
+    const QString path = ProgramFolder(home).tillsPath();
+    const TillsFile::Lock lock(path, true);
+    if (!lock.held())
+        return fail(QStringLiteral("cannot lock %1 for the change").arg(home));
+    if (parser.isSet(kAddTill))
+        return addTill(path, parser.value(kAddTill));
+    if (parser.isSet(kRemoveTill))
+        return removeTill(path, parser.value(kRemoveTill));
+    return listTills(path);
+}
