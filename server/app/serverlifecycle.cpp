@@ -19,6 +19,17 @@
 
 ServerLifecycle::ServerLifecycle(Parts parts) : m_parts(parts) {}
 
+QString ServerLifecycle::openToNetworkWarning(const Parts& p)
+{
+    const bool deviceTicked = p.window.chkQP6100Device() == LiveSettings::Ticked ||
+                              p.window.chk1000SEDevice() == LiveSettings::Ticked;
+    if (!deviceTicked || !p.stored.local.allowFrom.trimmed().isEmpty() || p.stored.tills.requireKey)
+        return {};
+    return QStringLiteral("Warning: any machine on the network may ask for card data and PIN "
+                          "entries; set [Local] allowFrom to the tills' addresses, or add tills "
+                          "and set [Tills] RequireKey=Y");
+}
+
 ServerLifecycle::~ServerLifecycle() = default;
 
 StartupReport ServerLifecycle::start()
@@ -36,6 +47,9 @@ StartupReport ServerLifecycle::start()
         p.log.log(line);
     // Two of the server's ports on one number: only one of them can listen.
     report.warnings = portClashes(serverPortSettings(p.stored));
+    report.openToNetwork = openToNetworkWarning(p);
+    if (!report.openToNetwork.isEmpty())
+        report.warnings << report.openToNetwork;
     for (const QString& line : std::as_const(report.warnings))
         p.log.log(line);
 

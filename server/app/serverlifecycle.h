@@ -64,6 +64,10 @@ public:
     void shutdown();
 
 private:
+    // The warning that a ticked device is open to every machine that reaches the box (no
+    // allow-list, no keys required); empty when it is not.
+    static QString openToNetworkWarning(const Parts& p);
+
     Parts m_parts;
     std::unique_ptr<PurgeTimer> m_purgeTimer;
     bool m_started = false;

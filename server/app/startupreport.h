@@ -20,6 +20,9 @@ struct StartupReport
     QString metricsError;
     // Other things the shop should know at once (ports set equal, a certificate near its end).
     QStringList warnings;
+    // Among them, the one that says any machine on the network may use the devices; empty
+    // when the box is closed to strangers.
+    QString openToNetwork;
 
     bool listening() const { return listenError.isEmpty(); }
     // The lines for standard error, in order; none when all went well.

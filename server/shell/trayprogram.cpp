@@ -33,6 +33,8 @@ StartupReport TrayProgram::start()
     }
     showCertificateNotices();
     watchOutbox();
+    if (!report.openToNetwork.isEmpty())
+        m_host.tray.showMessage(QLatin1String(MainWindow::kTrayTip), report.openToNetwork);
     if (report.listening()) {
         m_window->set_tray_icon(true);
         return report;

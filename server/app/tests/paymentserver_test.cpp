@@ -93,7 +93,9 @@ TEST_F(PaymentServerTest, StartsInOrderAndShutsDownOnce)
 
     const StartupReport report = s.start();
     ASSERT_TRUE(report.listening()) << qPrintable(report.listenError);
-    EXPECT_TRUE(report.errorLines().isEmpty());
+    // A ticked pad that every machine may reach is the one thing said.
+    EXPECT_EQ(report.errorLines(),
+              QStringList{QStringLiteral("varnelpayment: ") + report.openToNetwork});
     EXPECT_EQ(s.listeningPort(), port);
     EXPECT_TRUE(pad.portOpen()) << "the ticked box connects the pad during the settings load";
     EXPECT_EQ(pad.form(), QStringLiteral("padWelcome"));
@@ -120,6 +122,44 @@ TEST_F(PaymentServerTest, StartsInOrderAndShutsDownOnce)
     EXPECT_EQ(ended.last(), QStringLiteral("Application Closed"));
     EXPECT_EQ(ended.count(QStringLiteral("Application Closed")), 1);
     EXPECT_EQ(ended.count(QStringLiteral("QP6100: Port Closed")), 1);
+}
+
+TEST_F(PaymentServerTest, ABoxThatAnyMachineMayAskForCardDataSaysSoOnce)
+{
+    const struct
+    {
+        const char* extra;
+        bool padBox;
+        bool warned;
+    } cases[] = {
+        {"", true, true},
+        {"", false, false},
+        {"allowFrom=10.0.0.0/8\r\n", true, false},
+        {"[Tills]\r\nRequireKey=Y\r\n", true, false},
+        {"[Tills]\r\nRequireKey=N\r\n", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extra);
+        const quint16 port = ServerProcess::freePort();
+        TestFiles::writeAll(home.filePath(QStringLiteral("varnelpayment.ini")),
+                            "[Local]\r\nlocalSockport=" + QByteArray::number(port) + "\r\n" +
+                                c.extra + "[QP6100]\r\nqp6100Device=" + (c.padBox ? "1" : "0") +
+                                "\r\n");
+        QFile::remove(home.filePath(QStringLiteral("varnelpayment.log")));
+        PaymentServer& s = make();
+        const StartupReport report = s.start();
+        const QStringList said = logEntries().filter(QStringLiteral("any machine on the network"));
+        EXPECT_EQ(said.size(), c.warned ? 1 : 0);
+        EXPECT_EQ(report.openToNetwork.isEmpty(), !c.warned);
+        if (c.warned) {
+            EXPECT_EQ(said.first(), report.openToNetwork);
+            EXPECT_TRUE(report.openToNetwork.contains(QStringLiteral("[Local] allowFrom")));
+            EXPECT_TRUE(report.openToNetwork.contains(QStringLiteral("[Tills] RequireKey=Y")));
+            EXPECT_TRUE(report.errorLines().contains(QStringLiteral("varnelpayment: ") +
+                                                     report.openToNetwork));
+        }
+        s.shutdown();
+    }
 }
 
 TEST_F(PaymentServerTest, AnUnusablePortIsReportedAndStartUpRunsToItsEnd)

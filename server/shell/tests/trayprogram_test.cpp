@@ -137,11 +137,14 @@ TEST(TrayProgramTest, StartsIntoTheTrayOrKeepsTheWindowWhereItMustStayReachable)
             EXPECT_EQ(s.tray.addedTip, u"Varnel Payment Server"_s);
             EXPECT_TRUE(s.tray.addedIcon.availableSizes().contains(QSize(128, 128)));
         }
-        EXPECT_EQ(s.tray.messages,
+        EXPECT_EQ(s.tray.messages.filter(u"Cannot listen"_s),
                   row.messageAboutPort
                       ? QStringList{u"Varnel Payment Server: Cannot listen on port [%1]: %2"_s.arg(
                             QString::number(port), reason)}
                       : QStringList());
+        // The ticked pad is open to every machine on the network, and the icon says so.
+        EXPECT_EQ(s.tray.messages.filter(u"any machine on the network"_s).size(),
+                  row.trayAvailable ? 1 : 0);
 
         // Minimising: into the tray when it is there, to the task bar when it is not.
         window.mnuPopupRestore();
