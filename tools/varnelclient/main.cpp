@@ -6,7 +6,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QTcpSocket>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
 
 namespace {
 
@@ -19,7 +21,7 @@ void printLine(FILE* stream, const QByteArray& text)
 
 // Reads until a reply has come and the server has been quiet for a moment, or until `wait`
 // ends with nothing; many requests are never answered.
-QByteArray readReply(QTcpSocket& socket, int waitMs)
+QByteArray readReply(QSslSocket& socket, int waitMs)
 {
     QByteArray reply;
     QDeadlineTimer deadline(waitMs);
@@ -55,6 +57,17 @@ int main(int argc, char** argv)
                       QStringLiteral("Seconds to wait for each reply (default 5; a card swipe "
                                      "or signature may need up to its TIMER)."),
                       QStringLiteral("seconds"), QStringLiteral("5")});
+    parser.addOption({QStringLiteral("key"),
+                      QStringLiteral("This till's key (from varnelpayment --add-till), sent as "
+                                     "KEY=key; in front of every request."),
+                      QStringLiteral("key")});
+    parser.addOption({QStringLiteral("tls"),
+                      QStringLiteral("Speak TLS (1.2 or later) to the server's TLS port; the "
+                                     "server's certificate must be valid for --host.")});
+    parser.addOption({QStringLiteral("cafile"),
+                      QStringLiteral("With --tls: the CA certificates (PEM) to trust, such as "
+                                     "the shop's ca.pem; default: the system's."),
+                      QStringLiteral("file")});
     parser.addPositionalArgument(QStringLiteral("request"), QStringLiteral("Request text."),
                                  QStringLiteral("REQUEST..."));
     parser.process(app);
@@ -64,20 +77,47 @@ int main(int argc, char** argv)
     const quint16 port = parser.value(QStringLiteral("port")).toUShort(&portOk);
     bool waitOk = false;
     const double waitSeconds = parser.value(QStringLiteral("wait")).toDouble(&waitOk);
-    if (requests.isEmpty() || !portOk || port == 0 || !waitOk || waitSeconds < 0) {
+    const bool tls = parser.isSet(QStringLiteral("tls"));
+    const QString key = parser.value(QStringLiteral("key"));
+    // A key goes in a request as a tag's value: it may hold neither ';' nor '='.
+    const bool keyOk = !key.contains(QLatin1Char(';')) && !key.contains(QLatin1Char('='));
+    if (requests.isEmpty() || !portOk || port == 0 || !waitOk || waitSeconds < 0 || !keyOk ||
+        (parser.isSet(QStringLiteral("cafile")) && !tls)) {
         printLine(stderr, "varnel-client: give a port from 1 to 65535, a wait of 0 seconds or "
-                          "more, and at least one request (see --help)");
+                          "more, a key without ';' or '=', --cafile only with --tls, and at "
+                          "least one request (see --help)");
         return 2;
     }
 
-    QTcpSocket socket;
-    socket.connectToHost(parser.value(QStringLiteral("host")), port);
-    if (!socket.waitForConnected(5000)) {
+    QSslSocket socket;
+    const QString host = parser.value(QStringLiteral("host"));
+    if (tls) {
+        QSslConfiguration configuration = socket.sslConfiguration();
+        configuration.setProtocol(QSsl::TlsV1_2OrLater);
+        if (parser.isSet(QStringLiteral("cafile"))) {
+            const QList<QSslCertificate> cas =
+                QSslCertificate::fromPath(parser.value(QStringLiteral("cafile")));
+            if (cas.isEmpty()) {
+                printLine(stderr, "varnel-client: no certificate in " +
+                                      parser.value(QStringLiteral("cafile")).toLocal8Bit());
+                return 2;
+            }
+            configuration.setCaCertificates(cas);
+        }
+        socket.setSslConfiguration(configuration);
+        socket.connectToHostEncrypted(host, port);
+    } else {
+        socket.connectToHost(host, port);
+    }
+    if (!(tls ? socket.waitForEncrypted(5000) : socket.waitForConnected(5000))) {
         printLine(stderr, "varnel-client: cannot connect: " + socket.errorString().toLocal8Bit());
         return 1;
     }
     for (const QString& request : requests) {
-        socket.write(request.toLatin1());
+        // The key goes first: a request holds its tags in any order.
+        const QString sent =
+            key.isEmpty() ? request : QStringLiteral("KEY=") + key + QLatin1Char(';') + request;
+        socket.write(sent.toLatin1());
         socket.waitForBytesWritten(5000);
         const QByteArray reply = readReply(socket, static_cast<int>(waitSeconds * 1000));
         printLine(stdout, reply.isEmpty() ? QByteArray("(no reply)") : reply);

@@ -12,11 +12,13 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "doorse2e.h"
 #include "pade2e.h"
 #include "pinpadsimulatorprocess.h"
 #include "serverprocess.h"
+#include "testfiles.h"
 
 namespace {
 
@@ -263,4 +265,62 @@ TEST_F(TlsDoorE2E, AHandshakeNotFinishedIn10SecondsIsClosed)
     EXPECT_GE(waited.elapsed(), 9500);
     EXPECT_EQ(metric("varnel_connections_open{door=\"tls\"}"), 1);
     EXPECT_EQ(metric("varnel_tls_handshake_failures_total{door=\"tls\"}"), 1);
+}
+
+TEST_F(TlsDoorE2E, VarnelClientReachesTheTlsPortTrustingTheShopCaAndSendsItsKey)
+{
+    const auto run = [](const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.start(ServerProcess::binDir() + QLatin1Char('/') + program, arguments);
+        process.waitForFinished(20000);
+        return std::pair{process.exitCode(), QString::fromLatin1(process.readAllStandardOutput() +
+                                                                 process.readAllStandardError())};
+    };
+    const QStringList tls{QStringLiteral("--tls"), QStringLiteral("--host"),
+                          QStringLiteral("localhost"), QStringLiteral("--port"),
+                          QString::number(m_tlsPort)};
+    const QStringList trusting = tls + QStringList{QStringLiteral("--cafile"), caFile()};
+    const QString swipe = QStringLiteral("TRANS=QP6100;ACTION=1;TIMER=1;");
+    const QString refused = QStringLiteral("<QP6100><ERROR>Not Authorised</ERROR></QP6100>\n");
+
+    const auto [added, addedOut] = run(QStringLiteral("varnelpayment"),
+                                       {QStringLiteral("--home"), m_box.path(),
+                                        QStringLiteral("--add-till"), QStringLiteral("Front")});
+    ASSERT_EQ(added, 0) << qPrintable(addedOut);
+    const QString key = addedOut.trimmed().section(QLatin1Char('\n'), -1);
+    const QStringList withKey = trusting + QStringList{QStringLiteral("--key"), key};
+    // The running server takes the new till in within two seconds.
+    QElapsedTimer sinceAdded;
+    sinceAdded.start();
+    while (run(QStringLiteral("varnel-client"), withKey + QStringList{swipe}).second == refused &&
+           sinceAdded.elapsed() < 4000)
+        QThread::msleep(200);
+
+    const struct
+    {
+        const char* what;
+        QStringList arguments;
+        int exitCode;
+        QString output;
+    } cases[] = {
+        {"the shop CA trusted", trusting + QStringList{QStringLiteral("TRANS=VERSION;")}, 0,
+         QString::fromLatin1(kVersionReply) + QLatin1Char('\n')},
+        {"the system's CAs only", tls + QStringList{QStringLiteral("TRANS=VERSION;")}, 1,
+         QStringLiteral("varnel-client: cannot connect: ")},
+        {"a key no till has",
+         trusting + QStringList{QStringLiteral("--key"), QStringLiteral("x"), swipe}, 0, refused},
+        {"the till's key", withKey + QStringList{swipe}, 0,
+         QStringLiteral("<QP6100><TIMEOUT>1</TIMEOUT></QP6100>\n")},
+        {"a CA file without TLS",
+         QStringList{QStringLiteral("--cafile"), caFile(), QStringLiteral("TRANS=VERSION;")}, 2,
+         QStringLiteral("varnel-client: give a port")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto [exitCode, output] = run(QStringLiteral("varnel-client"), c.arguments);
+        EXPECT_EQ(exitCode, c.exitCode) << qPrintable(output);
+        EXPECT_TRUE(output.startsWith(c.output)) << qPrintable(output);
+    }
+    EXPECT_FALSE(TestFiles::readAll(m_box.filePath(QStringLiteral("varnelpayment.log")))
+                     .contains(key.toLatin1()));
 }
