@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 
+#include "core/commandoutput.h"
 #include "core/programfolder.h"
 #include "pad/signatureoutbox.h"
 
@@ -15,7 +16,7 @@ const QString kRetryFailed = QStringLiteral("retry-failed");
 
 void printLine(const QString& line)
 {
-    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
+    CommandOutput::print(stdout, line);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include "core/commandoutput.h"
 #include "core/defaultprogramfolder.h"
 #include "core/programfolder.h"
 #include "tls/folderowner.h"
@@ -14,27 +15,13 @@
 
 namespace {
 
+using CommandOutput::fail;
+using CommandOutput::print;
+using CommandOutput::wrongUse;
+
 const QString kAddTill = QStringLiteral("add-till");
 const QString kListTills = QStringLiteral("list-tills");
 const QString kRemoveTill = QStringLiteral("remove-till");
-
-void print(FILE* stream, const QString& text)
-{
-    std::fputs((text + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
-    std::fflush(stream);
-}
-
-int fail(const QString& text)
-{
-    print(stderr, QStringLiteral("varnelpayment: ") + text);
-    return 1;
-}
-
-int wrongUse(const QString& text)
-{
-    print(stderr, QStringLiteral("varnelpayment: ") + text + QStringLiteral(" (see --help)"));
-    return 2;
-}
 
 // A name as a message quotes it, a control character as an escape.
 QString shown(const QString& name)

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "core/commandoutput.h"
 #include "core/defaultprogramfolder.h"
 #include "core/programfolder.h"
 #include "settings/profilestore.h"
@@ -22,6 +23,10 @@
 #include "tls/privatefile.h"
 
 namespace {
+
+using CommandOutput::fail;
+using CommandOutput::print;
+using CommandOutput::wrongUse;
 
 const QString kMakeCa = QStringLiteral("make-ca");
 const QString kName = QStringLiteral("name");
@@ -39,25 +44,6 @@ const QString kBoxKey = QStringLiteral("varnelpayment.key");
 constexpr int kLongestCaName = 64;
 constexpr unsigned kPublicMode = 0644;
 constexpr unsigned kOwnerOnlyMode = 0600;
-
-void print(FILE* stream, const QString& text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
-
-int fail(const QString& text)
-{
-    print(stderr, QStringLiteral("varnelpayment: ") + text);
-    return 1;
-}
-
-int wrongUse(const QString& text)
-{
-    print(stderr, QStringLiteral("varnelpayment: ") + text + QStringLiteral(" (see --help)"));
-    return 2;
-}
 
 // libcrypto, not Qt's TLS classes: those load a TLS backend, which wants an application
 // object that the commands do without.
