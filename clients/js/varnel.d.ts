@@ -10,6 +10,9 @@ export type VarnelErrorCode =
   | 'busy'        // another operation holds the device (Pad Busy, PIN Pad Busy)
   | 'cancelled'   // the PIN entry was cancelled
   | 'refused'     // a value the client will not send; nothing was sent
+  | 'not-authorised' // the box refused this till (Not Authorised), or pairing failed; the
+                     // message is the box's text: Wrong Code, Pairing Locked, Needs TLS,
+                     // Try Again
   | 'device';     // any other ERROR reply; the message is its text
 
 /** Every failure of the client, except an abort by a call's signal (which rejects with the
@@ -32,6 +35,9 @@ export interface CallOptions {
 export interface ConnectOptions extends CallOptions {
   /** Milliseconds to wait for the connection to open (default 10000), also on reconnects. */
   timeout?: number;
+  /** This till's key, sent as `KEY=key;` with every request. One holding ";" or "=" rejects
+   *  with code "refused" before anything is opened or sent. */
+  key?: string;
 }
 
 export interface RequestOptions extends CallOptions {
@@ -102,6 +108,10 @@ export interface VarnelClient {
   swipe(options?: SwipeOptions): Promise<Swipe>;
   signature(options?: SignatureOptions): Promise<Signature>;
   pin(options?: PinOptions): Promise<Pin>;
+  /** Pairs this till by the code the box's operator got; resolves to the till's key, which the
+   *  client sends with every later request. A refusal rejects with code "not-authorised" and
+   *  the box's text as the message. */
+  pair(code: string, options?: CallOptions): Promise<string>;
   /** Sends TRANS=ABORT at once: the pad shows its welcome form, whichever till holds it. */
   abort(options?: CallOptions): Promise<void>;
   /** Closes the connection; later calls reject with code "closed". */

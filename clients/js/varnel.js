@@ -2,7 +2,7 @@
 // One ES module, no dependencies:
 //
 //   import { connect, VarnelError } from './varnel.js';
-//   const till = await connect('wss://box1.shop.example:31421');
+//   const till = await connect('wss://box1.shop.example:31421', { key: savedKey });
 //   const { track1, track2 } = await till.swipe({ timeout: 30 });
 //
 // Every method returns a promise. Requests on one client go out one at a time, in order, each
@@ -27,6 +27,8 @@ const UNREACHABLE_CAUSES =
 
 // The ERROR texts that mean another operation holds the device.
 const BUSY_TEXTS = new Set(['Pad Busy', 'PIN Pad Busy']);
+// The ERROR text of a request the box refuses for want of a registered till's key.
+const NOT_AUTHORISED_TEXT = 'Not Authorised';
 
 // What went wrong, as `code`:
 //   unreachable  never connected (box down, wrong name, certificate not trusted, local network
@@ -37,6 +39,10 @@ const BUSY_TEXTS = new Set(['Pad Busy', 'PIN Pad Busy']);
 //   busy         another operation holds the device (Pad Busy, PIN Pad Busy)
 //   cancelled    the PIN entry was cancelled
 //   refused      a value the client will not send (nothing was sent)
+//   not-authorised
+//                the box refused this till, its key missing, wrong or removed (Not
+//                Authorised), or refused to pair it; the message is the box's text (Wrong
+//                Code, Pairing Locked, Needs TLS, Try Again)
 //   device       any other ERROR reply; the message is its text
 // `reply` is the raw reply when there was one, else null.
 export class VarnelError extends Error {
@@ -56,7 +62,11 @@ function tagged(reply, tag) {
 // Turns a device reply into its result, or throws the VarnelError the reply stands for.
 function checkReply(reply) {
   const error = tagged(reply, 'ERROR');
-  if (error !== null) throw new VarnelError(BUSY_TEXTS.has(error) ? 'busy' : 'device', error, reply);
+  if (error !== null) {
+    const code = BUSY_TEXTS.has(error) ? 'busy'
+      : error === NOT_AUTHORISED_TEXT ? 'not-authorised' : 'device';
+    throw new VarnelError(code, error, reply);
+  }
   if (tagged(reply, 'TIMEOUT') !== null)
     throw new VarnelError('timeout', 'nobody swiped or signed in time', reply);
   if (tagged(reply, 'CANCEL') !== null)
@@ -83,6 +93,29 @@ function requestText(pieces) {
     text += `${tag}=${written};`;
   }
   return text;
+}
+
+// A key is sent as a tag's value, so it may hold neither ";" nor "="; the message leaves the
+// key itself out, as it is a secret.
+function checkKey(key) {
+  if (key.includes(';') || key.includes('='))
+    throw new VarnelError('refused', 'the key must not hold ";" or "="');
+  return key;
+}
+
+// The key out of a PAIR reply, or the VarnelError the reply stands for.
+function pairedKey(reply) {
+  const pair = tagged(reply, 'PAIR');
+  if (pair === null) {
+    checkReply(reply);
+    throw new VarnelError('device', `not a PAIR reply: ${reply}`, reply);
+  }
+  const error = tagged(pair, 'ERROR');
+  if (error !== null) throw new VarnelError('not-authorised', error, reply);
+  const key = tagged(pair, 'KEY');
+  if (!key || key.includes(';') || key.includes('='))
+    throw new VarnelError('device', 'the PAIR reply holds no usable key', reply);
+  return key;
 }
 
 function unreachable(url, detail) {
@@ -128,6 +161,8 @@ function openSocket(url, timeoutMs, signal) {
 class VarnelClient {
   #url;
   #connectTimeout;
+  // This till's key, sent in front of every request; null: none.
+  #key;
   #socket;
   // The call awaiting its reply: { resolve, reject, socket }.
   #waiting = null;
@@ -136,9 +171,10 @@ class VarnelClient {
   // A connection being opened, shared by abort() and a queued call.
   #opening = null;
 
-  constructor(url, socket, connectTimeout) {
+  constructor(url, socket, connectTimeout, key) {
     this.#url = url;
     this.#connectTimeout = connectTimeout;
+    this.#key = key;
     this.#socket = null;
     this.#adopt(socket);
   }
@@ -195,10 +231,18 @@ class VarnelClient {
     });
   }
 
+  // The request as it goes out: with the key in front, when the till has one. The key is the
+  // one held when the request is sent, so a request queued behind a pairing gets the new one.
+  #keyed(text) {
+    return this.#key === null ? text : `KEY=${this.#key};${text}`;
+  }
+
   // Sends one request once the ones before it are done, and waits up to `waitMs` for its
   // reply. An abort by `signal` before the request goes out rejects at once and it is never
   // sent; after, the connection is closed, which ends the device operation on the box.
-  #enqueue(text, waitMs, signal) {
+  // `keyed: false` sends it without the key; `then` turns the reply into the result before
+  // the next request goes out.
+  #enqueue(text, waitMs, signal, { keyed = true, then = (reply) => reply } = {}) {
     if (signal?.aborted) return Promise.reject(signal.reason);
     let started = false;
     let dropped = false;
@@ -208,7 +252,7 @@ class VarnelClient {
       signal?.throwIfAborted();
       const socket = await this.#openSocket(signal);
       signal?.throwIfAborted();
-      return this.#send(socket, text, waitMs, signal);
+      return then(await this.#send(socket, keyed ? this.#keyed(text) : text, waitMs, signal));
     };
     const queued = this.#queue.then(run, run);
     this.#queue = queued.catch(() => {});
@@ -314,12 +358,29 @@ class VarnelClient {
     return { pinBlock: tagged(reply, 'PINBLOCK') ?? '', ksn: tagged(reply, 'KSN') ?? '' };
   }
 
+  // Pairs this till with the box by the code its operator got from the box; resolves to the
+  // till's key, which the client sends with every request from then on. Keep it, and pass it
+  // to connect() next time. A refusal rejects with "not-authorised", its text the message.
+  // The PAIR request itself goes without a key: it is how a till gets one.
+  async pair(code, { signal } = {}) {
+    if (code === undefined || code === null || String(code) === '')
+      throw new VarnelError('refused', 'a pairing code is needed');
+    const text = requestText([['TRANS', 'PAIR'], ['CODE', code]]);
+    return this.#enqueue(text, DEFAULT_REPLY_WAIT_MS, signal, {
+      keyed: false,
+      then: (reply) => {
+        this.#key = pairedKey(reply);
+        return this.#key;
+      },
+    });
+  }
+
   // Sends TRANS=ABORT at once, even while another request waits: the pad shows its welcome
   // form, whichever till's operation holds it. The server sends no reply. To end only this
   // till's own call, abort its `signal` instead.
   async abort({ signal } = {}) {
     const socket = await this.#openSocket(signal);
-    socket.send('TRANS=ABORT;');
+    socket.send(this.#keyed('TRANS=ABORT;'));
   }
 
   // Closes the connection; a call still waiting, and any later one, rejects with "closed".
@@ -340,6 +401,9 @@ class VarnelClient {
 // Opens a connection to the server's WebSocket port (`ws://host:port` or `wss://host:port`)
 // and resolves to a client on it. Rejects with an `unreachable` VarnelError when it is not
 // open within `timeout` milliseconds (default 10000); the client reconnects the same way later.
-export async function connect(url, { timeout = DEFAULT_CONNECT_TIMEOUT_MS, signal } = {}) {
-  return new VarnelClient(url, await openSocket(url, timeout, signal), timeout);
+// `key` is this till's key: the client sends it as KEY=key; in front of every request. One
+// holding ";" or "=" rejects with "refused" before any connection is opened.
+export async function connect(url, { timeout = DEFAULT_CONNECT_TIMEOUT_MS, signal, key } = {}) {
+  const written = key === undefined || key === null || key === '' ? null : checkKey(String(key));
+  return new VarnelClient(url, await openSocket(url, timeout, signal), timeout, written);
 }
