@@ -1,5 +1,6 @@
 // The JavaScript client's own logic against a fake box: what each failure rejects with, aborts
-// by signal, reconnecting after the box restarts. Run with `node --test`.
+// by signal, reconnecting after the box restarts, the till's key and pairing. Run with
+// `node --test`.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
@@ -9,11 +10,11 @@ import { connect, VarnelError } from '../varnel.js';
 const BOX_URL = 'wss://box.shop.example:31421';
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-async function boxAndTill(answer) {
+async function boxAndTill(answer, options = {}) {
   const box = new FakeBox();
   box.answer = answer;
   box.install();
-  const till = await connect(BOX_URL, { timeout: 500 });
+  const till = await connect(BOX_URL, { timeout: 500, ...options });
   return { box, till };
 }
 
@@ -168,6 +169,85 @@ test('aborting a call by its signal rejects with the reason and ends only that c
   assert.equal(box.open().length, 1);
   till.close();
   assertVarnelError(await rejection(first), 'closed', null);
+});
+
+const KEY = 'Zk3b1wq8V-5yTn0cJr2sXa7LhP4uEm9D';
+// An answer every call takes for success; ABORT gets none, as from the box.
+const anyOk = (text) => (text.includes('TRANS=ABORT') ? undefined
+  : '<STATUS><QP6100>ready</QP6100><1000SE>ready</1000SE></STATUS><VERSION>1.0.0</VERSION>');
+
+test('with a key every request carries it, after a reconnect too; without one requests are as before', async () => {
+  const calls = [
+    [(till) => till.request('TRANS=VERSION;'), 'TRANS=VERSION;'],
+    [(till) => till.request('TIMER=5;'), 'TIMER=5;'],
+    [(till) => till.version(), 'TRANS=VERSION;'],
+    [(till) => till.status(), 'TRANS=STATUS;'],
+    [(till) => till.swipe({ timeout: 9, total: '1.00' }),
+     'TRANS=QP6100;ACTION=1;TOTAL=1.00;TIMER=9;'],
+    [(till) => till.signature({ id: 'A1', timeout: 9, ftp: true }),
+     'TRANS=QP6100;ACTION=2;UNIQU=A1;TIMER=9;DOFTP=Y;'],
+    [(till) => till.pin({ card: '4012345678909', amount: 5, timeout: 9 }),
+     'TRANS=1000SE;ACTION=3;CREDITCARD=4012345678909;TOTAL=5;TIMER=9;'],
+    [(till) => till.abort(), 'TRANS=ABORT;'],
+  ];
+  for (const [key, front] of [[undefined, ''], ['', ''], [KEY, `KEY=${KEY};`]]) {
+    const { box, till } = await boxAndTill(anyOk, { key });
+    for (const [call] of calls) await call(till).catch(() => {});
+    box.restart();
+    await till.version();
+    assert.deepEqual(box.requests, [...calls.map(([, text]) => front + text),
+                                    `${front}TRANS=VERSION;`]);
+    till.close();
+  }
+  // A key that would change the request's meaning: nothing is opened, let alone sent.
+  for (const key of ['abc;TRANS=ABORT', 'a=b']) {
+    const box = new FakeBox();
+    box.install();
+    assertVarnelError(await rejection(connect(BOX_URL, { key })), 'refused', null);
+    assert.equal(box.connections.length, 0);
+  }
+});
+
+test('pair sends the code without a key and resolves to the key, which every later request carries', async () => {
+  let paired = 0;
+  const { box, till } = await boxAndTill((text) => (text.includes('TRANS=PAIR') ?
+    `<PAIR><TILL>FRONT</TILL><KEY>key${++paired}</KEY></PAIR>` : anyOk(text)));
+  // A call queued behind the pairing already goes with the new key.
+  const [key, version] = await Promise.all([till.pair('AB12CD34'), till.version()]);
+  assert.deepEqual([key, version], ['key1', '1.0.0']);
+  assert.equal(await till.pair('ZZ98YY76'), 'key2');
+  await till.abort();
+  await till.swipe({ timeout: 5 });
+  assert.deepEqual(box.requests, ['TRANS=PAIR;CODE=AB12CD34;', 'KEY=key1;TRANS=VERSION;',
+                                  'TRANS=PAIR;CODE=ZZ98YY76;', 'KEY=key2;TRANS=ABORT;',
+                                  'KEY=key2;TRANS=QP6100;ACTION=1;TIMER=5;']);
+  for (const code of ['AB12;D34', 'AB=2CD34', '', undefined])
+    assertVarnelError(await rejection(till.pair(code)), 'refused', null);
+  assert.equal(box.requests.length, 5);
+  till.close();
+});
+
+test('a refused pairing or a Not Authorised reply rejects with not-authorised; the key held stays', async () => {
+  const cases = [
+    ['pair', '<PAIR><ERROR>Wrong Code</ERROR></PAIR>', 'Wrong Code'],
+    ['pair', '<PAIR><ERROR>Pairing Locked</ERROR></PAIR>', 'Pairing Locked'],
+    ['pair', '<PAIR><ERROR>Needs TLS</ERROR></PAIR>', 'Needs TLS'],
+    ['pair', '<PAIR><ERROR>Try Again</ERROR></PAIR>', 'Try Again'],
+    ['swipe', '<QP6100><ERROR>Not Authorised</ERROR></QP6100>', 'Not Authorised'],
+    ['signature', '<QP6100><ERROR>Not Authorised</ERROR></QP6100>', 'Not Authorised'],
+    ['pin', '<1000SE><ERROR>Not Authorised</ERROR></1000SE>', 'Not Authorised'],
+  ];
+  for (const [call, reply, message] of cases) {
+    const answer = (text) => (text.includes('VERSION') ? anyOk(text) : reply);
+    const { box, till } = await boxAndTill(answer, { key: 'old' });
+    const options = call === 'pair' ? 'K7QF2M9X' : { timeout: 5, card: '4012345678909' };
+    const error = await rejection(till[call](options));
+    assertVarnelError(error, 'not-authorised', reply);
+    assert.equal(error.message, message);
+    await till.version();
+    assert.equal(box.requests.at(-1), 'KEY=old;TRANS=VERSION;', call);
+    till.close();
+  }
 });
 
 test('status parses the devices\' states', async () => {
