@@ -1,5 +1,6 @@
 #include "app/tillcommand.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QCommandLineParser>
@@ -10,7 +11,9 @@
 #include "core/defaultprogramfolder.h"
 #include "core/programfolder.h"
 #include "tls/folderowner.h"
+#include "tls/pairingsfile.h"
 #include "tls/tillkey.h"
+#include "tls/tillpairing.h"
 #include "tls/tillsfile.h"
 
 namespace {
@@ -20,6 +23,7 @@ using CommandOutput::print;
 using CommandOutput::wrongUse;
 
 const QString kAddTill = QStringLiteral("add-till");
+const QString kPairTill = QStringLiteral("pair-till");
 const QString kListTills = QStringLiteral("list-tills");
 const QString kRemoveTill = QStringLiteral("remove-till");
 
@@ -72,13 +76,31 @@ int addTill(const QString& path, const QString& name)
     return 0;
 }
 
-int listTills(const QString& path)
+// Prints a code for the till `name`; takes the tills file's lock itself.
+int pairTill(const ProgramFolder& folder, const QString& name)
 {
+    const TillPairingOffer offer = offerPairing(folder, name);
+    if (!offer.problem.isEmpty())
+        return offer.wrongName ? wrongUse(offer.problem) : fail(offer.problem);
+    print(stdout, QStringLiteral("Till '%1' may pair until %2 (ten minutes), once, by sending "
+                                 "TRANS=PAIR;CODE=...; with this code:")
+                      .arg(name, timeText(offer.expires)));
+    print(stdout, offer.code);
+    return 0;
+}
+
+int listTills(const ProgramFolder& folder)
+{
+    const QString path = folder.tillsPath();
     QString reason;
     const std::optional<std::vector<Till>> tills = TillsFile::read(path, &reason);
     if (!tills)
         return fail(QStringLiteral("cannot read %1: %2").arg(path, reason));
-    if (tills->empty())
+    const std::optional<std::vector<PendingPairing>> waiting =
+        PairingsFile::read(folder.pairingsPath(), QDateTime::currentDateTimeUtc(), &reason);
+    if (!waiting)
+        return fail(QStringLiteral("cannot read %1: %2").arg(folder.pairingsPath(), reason));
+    if (tills->empty() && waiting->empty())
         print(stdout, QStringLiteral("No till is registered."));
     for (const Till& till : *tills) {
         const QString use = till.lastUsed.isValid()
@@ -87,21 +109,45 @@ int listTills(const QString& path)
                                 : QStringLiteral("never used");
         print(stdout, QStringLiteral("%1\tadded %2\t%3").arg(till.name, timeText(till.added), use));
     }
+    for (const PendingPairing& pairing : *waiting)
+        print(stdout, QStringLiteral("%1\twaiting to pair\tcode valid until %2")
+                          .arg(pairing.name, timeText(pairing.expires)));
     return 0;
 }
 
-int removeTill(const QString& path, const QString& name)
+int removeTill(const ProgramFolder& folder, const QString& name)
 {
     if (name.isEmpty())
         return wrongUse(QStringLiteral("--remove-till needs the till's name"));
+    const QString path = folder.tillsPath();
     QString reason;
     std::optional<std::vector<Till>> tills = TillsFile::read(path, &reason);
     if (!tills)
         return fail(QStringLiteral("cannot read %1: %2").arg(path, reason));
+    std::optional<std::vector<PendingPairing>> waiting =
+        PairingsFile::read(folder.pairingsPath(), QDateTime::currentDateTimeUtc(), &reason);
+    if (!waiting)
+        return fail(QStringLiteral("cannot read %1: %2").arg(folder.pairingsPath(), reason));
+    const auto pending =
+        std::find_if(waiting->begin(), waiting->end(), [&](const PendingPairing& p) {
+            return p.name.compare(name, Qt::CaseInsensitive) == 0;
+        });
     const Till* till = TillsFile::find(*tills, name);
-    if (!till)
+    if (!till && pending == waiting->end())
         return wrongUse(
             QStringLiteral("no till named '%1' is registered (see --list-tills)").arg(shown(name)));
+    // A till waiting to pair loses its code too.
+    if (pending != waiting->end()) {
+        const QString cancelled = pending->name;
+        waiting->erase(pending);
+        if (!PairingsFile::write(folder.pairingsPath(), *waiting, &reason))
+            return fail(QStringLiteral("cannot write %1: %2").arg(folder.pairingsPath(), reason));
+        if (!till) {
+            print(stdout, QStringLiteral("Till '%1' no longer waits to pair: its code is void.")
+                              .arg(cancelled));
+            return 0;
+        }
+    }
     const QString removed = till->name;
     tills->erase(tills->begin() + (till - tills->data()));
     if (!writeTills(path, *tills, &reason))
@@ -120,9 +166,15 @@ void addTillOptions(QCommandLineParser& parser)
                       QStringLiteral("Register a till named <name> and print its key on the last "
                                      "line, then end. Only a hash of the key is kept."),
                       QStringLiteral("name")});
+    parser.addOption({kPairTill,
+                      QStringLiteral("Let a till named <name> pair itself: print a code of eight "
+                                     "characters on the last line, which the till may send once "
+                                     "within ten minutes to get its key, then end."),
+                      QStringLiteral("name")});
     parser.addOption(
         {kListTills, QStringLiteral("List the registered tills: when each was "
-                                    "added and last used, and from where, then end.")});
+                                    "added and last used, and from where, and the tills waiting "
+                                    "to pair, then end.")});
     parser.addOption({kRemoveTill,
                       QStringLiteral("Revoke the till named <name>: its key is refused from then "
                                      "on, also by a running server, then end."),
@@ -131,7 +183,7 @@ void addTillOptions(QCommandLineParser& parser)
 
 bool refuseTillOptionWithoutName(const QString& lastArgument)
 {
-    for (const QString& option : {kAddTill, kRemoveTill}) {
+    for (const QString& option : {kAddTill, kPairTill, kRemoveTill}) {
         if (lastArgument == QStringLiteral("--") + option ||
             lastArgument == QLatin1Char('-') + option) {
             wrongUse(QStringLiteral("--%1 needs the till's name").arg(option));
@@ -144,26 +196,30 @@ bool refuseTillOptionWithoutName(const QString& lastArgument)
 std::optional<int> runTillCommand(const QCommandLineParser& parser, const QString& home,
                                   bool ownerOnlyHome)
 {
-    const int commands = int(parser.isSet(kAddTill)) + int(parser.isSet(kListTills)) +
-                         int(parser.isSet(kRemoveTill));
+    const int commands = int(parser.isSet(kAddTill)) + int(parser.isSet(kPairTill)) +
+                         int(parser.isSet(kListTills)) + int(parser.isSet(kRemoveTill));
     if (commands == 0)
         return std::nullopt;
-    if (commands > 1 || parser.values(kAddTill).size() > 1 || parser.values(kRemoveTill).size() > 1)
-        return wrongUse(QStringLiteral("--add-till, --list-tills and --remove-till go one at a "
-                                       "time, for one till"));
+    if (commands > 1 || parser.values(kAddTill).size() > 1 || parser.values(kPairTill).size() > 1 ||
+        parser.values(kRemoveTill).size() > 1)
+        return wrongUse(QStringLiteral("--add-till, --pair-till, --list-tills and --remove-till go "
+                                       "one at a time, for one till"));
     if (!parser.positionalArguments().isEmpty())
         return wrongUse(
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     QString reason;
     if (!makeProgramFolder(home, ownerOnlyHome, &reason))
         return fail(QStringLiteral("cannot create the program folder %1: %2").arg(home, reason));
-    const QString path = ProgramFolder(home).tillsPath();
-    const TillsFile::Lock lock(path, true);
+    const ProgramFolder folder(home);
+    if (parser.isSet(kPairTill))
+        return pairTill(folder, parser.value(kPairTill));
+    const QString path = folder.tillsPath();
+    const TillsFile::Lock lock(path, TillsFile::Lock::Wait::Yes);
     if (!lock.held())
         return fail(QStringLiteral("cannot lock %1 for the change").arg(home));
     if (parser.isSet(kAddTill))
         return addTill(path, parser.value(kAddTill));
     if (parser.isSet(kRemoveTill))
-        return removeTill(path, parser.value(kRemoveTill));
-    return listTills(path);
+        return removeTill(folder, parser.value(kRemoveTill));
+    return listTills(folder);
 }

@@ -5,7 +5,7 @@
 class QCommandLineParser;
 class QString;
 
-// Declares --add-till NAME, --list-tills and --remove-till NAME.
+// Declares --add-till NAME, --pair-till NAME, --list-tills and --remove-till NAME.
 void addTillOptions(QCommandLineParser& parser);
 
 // Runs the till command that the parsed command line asks for, for the program folder `home`

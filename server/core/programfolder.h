@@ -18,6 +18,8 @@ public:
     QString signaturesPath() const { return file(QStringLiteral("signatures")); }
     // The registered tills and their keys' hashes.
     QString tillsPath() const { return file(QStringLiteral("varnelpayment.tills")); }
+    // The tills waiting to be paired, and their codes' hashes.
+    QString pairingsPath() const { return file(QStringLiteral("varnelpayment.pairings")); }
 
 private:
     QString m_path;

@@ -120,6 +120,13 @@ void Admission::closedIdle(Door door, const QString& peer, int seconds)
                   QString::number(seconds) + QLatin1Char(']'));
 }
 
+void Admission::closedWithoutKey(Door door, const QString& peer, int seconds)
+{
+    lineOf(m_keylessCloses[int(door)], *this, doorLogName(door) + QStringLiteral(": Close No Key "))
+        .happened(QStringLiteral("ip=[") + peer + QStringLiteral("] seconds=[") +
+                  QString::number(seconds) + QLatin1Char(']'));
+}
+
 bool Admission::withSpareFreed(const std::function<void()>& work)
 {
     const bool freed = m_spareDescriptor >= 0;

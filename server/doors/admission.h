@@ -46,6 +46,9 @@ public:
     // A connection at `door` from `peer` sent nothing for `seconds` and was closed; logged at
     // most once a second for each door.
     void closedIdle(Door door, const QString& peer, int seconds);
+    // A connection at `door` from `peer` brought no till's key within `seconds`, where every
+    // request needs one, and was closed; logged like the idle closes.
+    void closedWithoutKey(Door door, const QString& peer, int seconds);
 
     // Runs `work` with the spare descriptor closed, so that it has one to use, then opens the
     // spare again. Returns whether there was a spare to close.
@@ -68,6 +71,7 @@ private:
     // By door, made at a door's first such event.
     std::array<std::unique_ptr<ThrottledLine>, 4> m_handshakeFailures;
     std::array<std::unique_ptr<ThrottledLine>, 4> m_idleCloses;
+    std::array<std::unique_ptr<ThrottledLine>, 4> m_keylessCloses;
 };
 
 // The word that starts a door's log lines: "Socket", "WebSocket", "TLS" or "Metrics".

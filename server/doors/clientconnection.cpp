@@ -1,7 +1,7 @@
 #include "doors/clientconnection.h"
 
 #include <QHostAddress>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include "doors/idlewatch.h"
 #include "doors/peeraddress.h"
@@ -9,7 +9,8 @@
 ClientConnection::ClientConnection(QTcpSocket* socket, int slot, CapPlace place,
                                    qint64 maxReceiptBytes, int idleSeconds, QObject* parent)
     : Requester(parent), m_socket(socket), m_slot(slot),
-      m_peerIp(addressText(socket->peerAddress())), m_place(std::move(place)),
+      m_peerIp(addressText(socket->peerAddress())),
+      m_encrypted(qobject_cast<QSslSocket*>(socket) != nullptr), m_place(std::move(place)),
       m_idle(new IdleWatch(
           idleSeconds,
           [this](IdleWatch&) {

@@ -30,6 +30,8 @@ public:
     // The peer's address in dotted form, also for IPv4 clients of the dual-stack listener.
     QString peerAddress() const override { return m_peerIp; }
     bool isConnected() const override;
+    // True on the TLS door, whose sockets are encrypted.
+    bool isEncrypted() const override { return m_encrypted; }
     // Writes at once; a peer that has gone may announce the close inside this call.
     void send(const QByteArray& bytes) override;
     // Aborts the socket, and has the door handle the close at once.
@@ -61,6 +63,7 @@ private:
     QTcpSocket* m_socket;
     int m_slot;
     QString m_peerIp;
+    bool m_encrypted;
     CapPlace m_place;
     IdleWatch* m_idle;
     bool m_closed = false;

@@ -134,6 +134,9 @@ void TcpDoor::takeClient(QTcpSocket* client, CapPlace place)
     connect(connection, &ClientConnection::socketFailed, this, &TcpDoor::socket_Error);
     connect(connection, &ClientConnection::idle, this,
             [this, connection] { closeIdle(connection); });
+    if (const int seconds = m_service.keyDeadlineSeconds())
+        connection->closeUnlessKeyShownWithin(seconds,
+                                              [this, connection] { closeKeyless(connection); });
 }
 
 void TcpDoor::socket_DataArrival(ClientConnection* connection, const QByteArray& bytes)
@@ -170,6 +173,16 @@ void TcpDoor::closeIdle(ClientConnection* connection)
         return;
     }
     m_admission.closedIdle(m_door, connection->peerAddress(), m_local.idleSeconds);
+    m_slots.remove(connection->slot());
+    --m_sockCount;
+    connection->close();
+}
+
+void TcpDoor::closeKeyless(ClientConnection* connection)
+{
+    if (connection->isClosed())
+        return;
+    m_admission.closedWithoutKey(m_door, connection->peerAddress(), m_service.keyDeadlineSeconds());
     m_slots.remove(connection->slot());
     --m_sockCount;
     connection->close();

@@ -64,6 +64,8 @@ private:
     // Closes a connection that has been quiet for `[Local] IdleSeconds`, without a line of its
     // own: a burst of them is one line a second.
     void closeIdle(ClientConnection* connection);
+    // Closes a connection that showed no key in time, where every request needs one.
+    void closeKeyless(ClientConnection* connection);
     void socket_Error();
     int freeSlot() const;
     bool startTls(QString* reason);

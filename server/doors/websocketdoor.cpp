@@ -193,6 +193,18 @@ void WebSocketDoor::closeIdle(WebSocketRequester* requester, IdleWatch* watch)
         return;
     }
     m_admission.closedIdle(Door::WebSocket, requester->peerAddress(), m_idleSeconds);
+    dropQuietly(requester);
+}
+
+void WebSocketDoor::closeKeyless(WebSocketRequester* requester)
+{
+    m_admission.closedWithoutKey(Door::WebSocket, requester->peerAddress(),
+                                 m_service.keyDeadlineSeconds());
+    dropQuietly(requester);
+}
+
+void WebSocketDoor::dropQuietly(WebSocketRequester* requester)
+{
     // Nothing of the socket reaches the requester's handlers from here: no close line.
     QObject::disconnect(&requester->socket(), nullptr, requester, nullptr);
     requester->markGone();
@@ -205,7 +217,7 @@ void WebSocketDoor::takeConnection()
     while (QWebSocket* socket = m_upgrader->nextPendingConnection()) {
         socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
         socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
-        auto* requester = new WebSocketRequester(socket, this);
+        auto* requester = new WebSocketRequester(socket, isSecure(), this);
         m_upgrading.removeAll(nullptr);
         for (qsizetype i = 0; i < m_upgrading.size(); ++i) {
             QTcpSocket* carrier = m_upgrading.at(i);
@@ -225,6 +237,9 @@ void WebSocketDoor::takeConnection()
         auto* idle = new IdleWatch(
             m_idleSeconds, [this, requester](IdleWatch& watch) { closeIdle(requester, &watch); },
             requester);
+        if (const int seconds = m_service.keyDeadlineSeconds())
+            requester->closeUnlessKeyShownWithin(seconds,
+                                                 [this, requester] { closeKeyless(requester); });
         connect(socket, &QWebSocket::textMessageReceived, idle, &IdleWatch::activity);
         connect(socket, &QWebSocket::bytesWritten, idle, &IdleWatch::activity);
         connect(socket, &QWebSocket::textMessageReceived, requester,

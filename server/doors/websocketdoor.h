@@ -71,6 +71,10 @@ private:
     void takeConnection();
     // Closes a WebSocket that has been quiet for the idle time, without a line of its own.
     void closeIdle(WebSocketRequester* requester, IdleWatch* watch);
+    // Closes a connection that showed no key in time, where every request needs one.
+    void closeKeyless(WebSocketRequester* requester);
+    // Closes the connection without the close line that a client's own close gets.
+    void dropQuietly(WebSocketRequester* requester);
     // A handshake (TLS or the upgrade) of the connection from `socket` failed for `why`.
     void handshakeFailed(QTcpSocket* socket, const QString& why);
 

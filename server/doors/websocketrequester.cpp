@@ -4,8 +4,9 @@
 
 #include "doors/peeraddress.h"
 
-WebSocketRequester::WebSocketRequester(QWebSocket* socket, QObject* parent)
-    : Requester(parent), m_socket(socket), m_peerAddress(addressText(socket->peerAddress()))
+WebSocketRequester::WebSocketRequester(QWebSocket* socket, bool encrypted, QObject* parent)
+    : Requester(parent), m_socket(socket), m_peerAddress(addressText(socket->peerAddress())),
+      m_encrypted(encrypted)
 {
     socket->setParent(this);
 }

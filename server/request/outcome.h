@@ -120,6 +120,23 @@ struct NotAuthorised
 {
     DeviceId root;
 };
+// A waiting till was paired: its name, and the key it sends from now on.
+struct Paired
+{
+    QString till;
+    QString key;
+};
+// A PAIR that got no key.
+struct PairingRefused
+{
+    enum class Reason {
+        WrongCode,
+        Locked,   // too many wrong codes in a row: no pairing for a while
+        NeedsTls, // the key would cross the network in clear
+        TryAgain, // the box could not register the till just now
+    };
+    Reason reason;
+};
 // The client went away: nobody takes a reply.
 struct ClientGone
 {
@@ -132,7 +149,8 @@ using Outcome =
                  outcome::PinTaken, outcome::TimedOut, outcome::Cancelled, outcome::Busy,
                  outcome::PadNotSetUp, outcome::NotEnabled, outcome::DeviceError,
                  outcome::PinValuesMissing, outcome::PinPadNotOpened, outcome::SignatureNotStored,
-                 outcome::Failed, outcome::NotAuthorised, outcome::ClientGone>;
+                 outcome::Failed, outcome::NotAuthorised, outcome::Paired, outcome::PairingRefused,
+                 outcome::ClientGone>;
 
 // The device an outcome speaks for; nothing for the service's own answers and a gone client.
 std::optional<DeviceId> deviceOf(const Outcome& outcome);

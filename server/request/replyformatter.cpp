@@ -122,6 +122,18 @@ std::optional<Reply> replyFor(const Outcome& outcome)
             [&](const outcome::NotAuthorised& o) {
                 return plain(errorReply(o.root, QStringLiteral("Not Authorised")));
             },
+            [&](const outcome::Paired& o) {
+                // The key: the log shows only that the reply went out.
+                return secret(element("PAIR", element("TILL", o.till) + element("KEY", o.key)));
+            },
+            [&](const outcome::PairingRefused& o) {
+                using Reason = outcome::PairingRefused::Reason;
+                const char* text = o.reason == Reason::WrongCode  ? "Wrong Code"
+                                   : o.reason == Reason::Locked   ? "Pairing Locked"
+                                   : o.reason == Reason::NeedsTls ? "Needs TLS"
+                                                                  : "Try Again";
+                return plain(element("PAIR", element("ERROR", QLatin1String(text))));
+            },
             [](const outcome::ClientGone&) { return std::optional<Reply>(); },
         },
         outcome);

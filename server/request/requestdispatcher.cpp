@@ -58,6 +58,10 @@ const RequestDispatcher::Route RequestDispatcher::kRoutes[] = {
      &RequestDispatcher::runVersion},
     {RequestKind::Status, std::nullopt, TimerUse::Ignored, std::nullopt,
      &RequestDispatcher::runStatus},
+    // The request service pairs a till itself, since it knows how the till is connected; a
+    // PAIR that fails to parse gets here, and its TIMER is not the pad's business.
+    {RequestKind::Pair, std::nullopt, TimerUse::Ignored, std::nullopt,
+     &RequestDispatcher::runUnknown},
     {RequestKind::Unknown, std::nullopt, TimerUse::SharedLimit, std::nullopt,
      &RequestDispatcher::runUnknown},
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -25,8 +27,20 @@ public:
     // Closes the connection from this end, as when the till it serves is revoked; gone() may
     // come inside this call.
     virtual void hangUp() = 0;
+    // Whether what crosses the network is encrypted (TLS or wss), so that a key may be sent.
+    virtual bool isEncrypted() const { return false; }
+
+    // A request with a valid key came over the connection, or it was paired.
+    void keyShown() { m_keyShown = true; }
+    bool hasShownKey() const { return m_keyShown; }
+    // Runs `close` after `seconds` unless a key has been shown by then: where every request
+    // needs a key, a connection that brings none holds no place for long.
+    void closeUnlessKeyShownWithin(int seconds, std::function<void()> close);
 
 Q_SIGNALS:
     // The client went away; announced once.
     void gone();
+
+private:
+    bool m_keyShown = false;
 };

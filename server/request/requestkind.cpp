@@ -19,5 +19,7 @@ RequestKind classify(const RequestValues& request)
         return RequestKind::Version;
     if (trans == QLatin1String("STATUS"))
         return RequestKind::Status;
+    if (trans == QLatin1String("PAIR"))
+        return RequestKind::Pair;
     return RequestKind::Unknown;
 }

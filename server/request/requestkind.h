@@ -13,6 +13,7 @@ enum class RequestKind {
     Abort,
     Version,
     Status,
+    Pair,    // TRANS=PAIR: a waiting till trades its code for its key
     Unknown, // no TRANS, or one the server does not know
 };
 

@@ -24,12 +24,12 @@ QString summaryLogLine(const RequestValues& v)
            QStringLiteral("] ");
 }
 
-// A value as its parse line shows it: a card number masked, a till's key not at all.
+// A value as its parse line shows it: a card number masked, a till's key or code not at all.
 QString shownValue(const QString& tag, const QString& value)
 {
     if (tag == QLatin1String("CREDITCARD"))
         return maskCardNumber(value);
-    if (tag == QLatin1String("KEY"))
+    if (tag == QLatin1String("KEY") || tag == QLatin1String("CODE"))
         return QStringLiteral("********");
     return value;
 }
@@ -63,6 +63,8 @@ void applyTag(const QString& tag, const QString& value, const QString& signature
         v.sigFile = signaturesFolder + QDir::separator() + value.toLower() + QStringLiteral(".pcx");
     } else if (tag == QLatin1String("KEY")) {
         v.key = value;
+    } else if (tag == QLatin1String("CODE")) {
+        v.code = value;
     }
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include <QHostAddress>
+
 #include "core/failure.h"
 #include "log/activitylog.h"
 #include "request/operation.h"
@@ -101,6 +103,12 @@ void RequestService::runTransaction(const QPointer<Requester>& requester, const 
         }
         if (admitted.till)
             m_log.log(QStringLiteral("Socket: Till name=[") + *admitted.till + QLatin1Char(']'));
+        if (request.outcome == ParsedRequest::Outcome::Parsed &&
+            classify(request.values) == RequestKind::Pair) {
+            answer(pairTill(request.values, requester.data(), address), requester.data());
+            m_log.log(QStringLiteral("Socket: Transaction End ") + ActivityLog::log_separator());
+            return;
+        }
         Dispatched dispatched = m_dispatcher.dispatch(request, address);
         if (dispatched.operation) {
             m_underWay.push_back(
@@ -133,12 +141,16 @@ RequestService::Admitted RequestService::admit(const ParsedRequest& request, Req
     if (request.outcome == ParsedRequest::Outcome::NoSemicolon)
         return {};
     const RequestKind kind = classify(request.values);
+    // A till pairs to get a key: one it sent along, old or new, does not matter.
+    if (kind == RequestKind::Pair)
+        return {};
     const std::optional<QString> till =
         request.values.key ? m_tills.tillOf(*request.values.key) : std::nullopt;
     if (till) {
         m_telemetry.tillServed(*till);
         m_tills.used(*till, address);
         if (requester) {
+            requester->keyShown();
             std::vector<QPointer<Requester>>& connections = m_tillConnections[*till];
             std::erase_if(connections, [](const QPointer<Requester>& r) { return r.isNull(); });
             if (std::find(connections.begin(), connections.end(), requester) == connections.end())
@@ -158,6 +170,33 @@ RequestService::Admitted RequestService::admit(const ParsedRequest& request, Req
     if (const std::optional<DeviceId> root = refusalRoot(kind))
         refused.refusal = outcome::NotAuthorised{*root};
     return refused;
+}
+
+Outcome RequestService::pairTill(const RequestValues& values, Requester* requester,
+                                 const QString& address)
+{
+    using Refused = outcome::PairingRefused;
+    if (!(requester && requester->isEncrypted()) && !QHostAddress(address).isLoopback())
+        return Refused{Refused::Reason::NeedsTls};
+    if (m_pairingLock.isLocked())
+        return Refused{Refused::Reason::Locked};
+    const TillKeys::Pairing pairing = m_tills.pair(values.code, address);
+    switch (pairing.result) {
+    case TillKeys::Pairing::Result::Paired:
+        m_pairingLock.paired();
+        if (requester)
+            requester->keyShown();
+        return outcome::Paired{pairing.till, pairing.key};
+    case TillKeys::Pairing::Result::TryAgain:
+        return Refused{Refused::Reason::TryAgain};
+    case TillKeys::Pairing::Result::WrongCode:
+        break;
+    }
+    if (m_pairingLock.wrongCode())
+        m_log.log(QStringLiteral("Socket: Pairing Locked seconds=[%1] after %2 wrong codes")
+                      .arg(PairingLock::kLockedMs / 1000)
+                      .arg(PairingLock::kWrongCodesAllowed));
+    return Refused{Refused::Reason::WrongCode};
 }
 
 void RequestService::tillRemoved(const QString& name)

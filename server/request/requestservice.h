@@ -15,6 +15,7 @@
 #include "core/telemetry.h"
 #include "log/throttledline.h"
 #include "request/outcome.h"
+#include "request/pairinglock.h"
 #include "request/reply.h"
 #include "request/requester.h"
 #include "request/tillkeys.h"
@@ -23,6 +24,7 @@ class ActivityLog;
 class Operation;
 class RequestDispatcher;
 struct ParsedRequest;
+struct RequestValues;
 
 // The request service, whatever door a request came through: runs one transaction per
 // receipt (log frame, parse, dispatch) and sends each reply to the requester that asked. A
@@ -30,7 +32,9 @@ struct ParsedRequest;
 // meanwhile other requests are served as they come. A STATUS is logged as one line, at most
 // once a second with a count, so that tills polling it do not push the history out of the log.
 // A request with a till's key is served only when the key is a registered till's; with
-// `requireKey`, every request but VERSION and STATUS needs one.
+// `requireKey`, every request but VERSION, STATUS and PAIR needs one. A PAIR trades a waiting
+// till's code for its key, only where the key cannot be read on its way: over TLS or wss, or
+// from this machine.
 class RequestService
 {
 public:
@@ -52,6 +56,11 @@ public:
     // The till `name` has been revoked: every connection that was served with its key closes
     // now.
     void tillRemoved(const QString& name);
+    // A connection that sends no request with a valid key within this many seconds is closed,
+    // where every request needs a key.
+    static constexpr int kKeyDeadlineSeconds = 10;
+    // The seconds a new connection has to show a key; 0 when keys are not required.
+    int keyDeadlineSeconds() const { return m_requireKey ? kKeyDeadlineSeconds : 0; }
     // Operations under way.
     int operationsUnderWay() const { return int(m_underWay.size()); }
     // Whether an operation under way will answer `requester`: its client waits for a reply.
@@ -82,6 +91,8 @@ private:
     Admitted admit(const ParsedRequest& request, Requester* requester, const QString& address);
     void runTransaction(const QPointer<Requester>& requester, const QString& address,
                         const QString& text);
+    // What a PAIR from `requester` at `address` led to.
+    Outcome pairTill(const RequestValues& values, Requester* requester, const QString& address);
     // Answers a STATUS without its transaction's lines; a requester that has gone gets nothing.
     void answerStatusPoll(const ParsedRequest& request, Requester* requester,
                           const QString& address);
@@ -105,6 +116,7 @@ private:
     TillKeys& m_tills;
     bool m_requireKey;
     ThrottledLine m_keyRefusals;
+    PairingLock m_pairingLock;
     // The connections each till's key came over, to close when the till is revoked.
     std::map<QString, std::vector<QPointer<Requester>>> m_tillConnections;
     std::list<std::unique_ptr<Transaction>> m_underWay;

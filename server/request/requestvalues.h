@@ -18,4 +18,6 @@ struct RequestValues
     QString sigFile;
     // The till's key, when the request carries one; never logged.
     std::optional<QString> key;
+    // The pairing code of a PAIR; never logged either.
+    QString code;
 };

@@ -7,6 +7,7 @@ class NoTills final : public TillKeys
 public:
     std::optional<QString> tillOf(const QString&) override { return std::nullopt; }
     void used(const QString&, const QString&) override {}
+    Pairing pair(const QString&, const QString&) override { return {}; }
 };
 
 } // namespace

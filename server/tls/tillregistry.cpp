@@ -2,15 +2,24 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <set>
 
 #include <QFile>
+#include <QFileInfo>
 
+#include "core/clock.h"
+#include "core/programfolder.h"
 #include "log/activitylog.h"
+#include "tls/pairingcode.h"
+#include "tls/pairingsfile.h"
 #include "tls/tillkey.h"
 
-TillRegistry::TillRegistry(QString path, ActivityLog& log, qint64 writeBackMs, QObject* parent)
-    : QObject(parent), m_path(std::move(path)), m_log(log), m_writeBackMs(writeBackMs)
+TillRegistry::TillRegistry(QString path, ActivityLog& log, qint64 writeBackMs, const Clock* clock,
+                           QObject* parent)
+    : QObject(parent), m_path(std::move(path)),
+      m_pairingsPath(ProgramFolder(QFileInfo(m_path).path()).pairingsPath()), m_log(log),
+      m_clock(clock), m_writeBackMs(writeBackMs)
 {
     reload();
     m_sinceWrite.start();
@@ -39,6 +48,81 @@ std::optional<QString> TillRegistry::tillOf(const QString& key)
 void TillRegistry::used(const QString& name, const QString& address)
 {
     m_unwritten[name] = LastUse{QDateTime::currentDateTimeUtc(), address};
+}
+
+QDateTime TillRegistry::now() const
+{
+    return m_clock ? m_clock->now() : QDateTime::currentDateTimeUtc();
+}
+
+TillKeys::Pairing TillRegistry::pair(const QString& code, const QString& address)
+{
+    const QByteArray codeHash = PairingCode::hash(code);
+    QString reason;
+    const std::optional<std::vector<PendingPairing>> waiting =
+        PairingsFile::read(m_pairingsPath, now(), &reason);
+    if (!waiting) {
+        m_log.log(QStringLiteral("Tills: cannot read %1: %2").arg(m_pairingsPath, reason));
+        return {Pairing::Result::TryAgain, {}, {}};
+    }
+    // A wrong code, the usual case of a guess, costs no lock and no write.
+    if (std::none_of(waiting->begin(), waiting->end(),
+                     [&](const PendingPairing& p) { return p.codeHash == codeHash; }))
+        return {};
+    const TillsFile::Lock lock(m_path, TillsFile::Lock::Wait::Briefly);
+    if (!lock.held())
+        return {Pairing::Result::TryAgain, {}, {}};
+    return pairLocked(codeHash, address);
+}
+
+TillKeys::Pairing TillRegistry::pairLocked(const QByteArray& codeHash, const QString& address)
+{
+    const auto tryAgain = [this](const QString& what) {
+        m_log.log(QStringLiteral("Tills: cannot pair a till: ") + what);
+        return Pairing{Pairing::Result::TryAgain, {}, {}};
+    };
+    QString reason;
+    // Read again under the lock: a command may have changed either file since.
+    std::optional<std::vector<PendingPairing>> waiting =
+        PairingsFile::read(m_pairingsPath, now(), &reason);
+    std::optional<std::vector<Till>> tills;
+    if (waiting)
+        tills = TillsFile::read(m_path, &reason);
+    if (!tills)
+        return tryAgain(reason);
+    const auto found = std::find_if(waiting->begin(), waiting->end(), [&](const PendingPairing& p) {
+        return p.codeHash == codeHash;
+    });
+    if (found == waiting->end())
+        return {};
+    const PendingPairing pairing = *found;
+    const std::vector<PendingPairing> before = *waiting;
+    waiting->erase(found);
+    if (TillsFile::find(*tills, pairing.name)) {
+        // Registered by hand meanwhile: that till's key stays, and the code is spent.
+        m_log.log(QStringLiteral("Tills: a till named %1 is registered already; its pairing code "
+                                 "is void")
+                      .arg(pairing.name));
+        PairingsFile::write(m_pairingsPath, *waiting, &reason);
+        return {};
+    }
+    const QString key = makeTillKey();
+    if (key.isEmpty())
+        return tryAgain(QStringLiteral("no random numbers for a key"));
+    // The code is spent before the till exists: a stop between the two leaves a code to make
+    // again, never a till whose key nobody was given.
+    if (!PairingsFile::write(m_pairingsPath, *waiting, &reason))
+        return tryAgain(reason);
+    tills->push_back(Till{pairing.name, tillKeyHash(key), now().toUTC(), {}, {}});
+    if (!TillsFile::write(m_path, *tills, &reason)) {
+        QString ignored;
+        PairingsFile::write(m_pairingsPath, before, &ignored);
+        return tryAgain(reason);
+    }
+    reload();
+    m_log.log(QStringLiteral("Tills: Paired name=[") + pairing.name + QStringLiteral("] ip=[") +
+              address + QLatin1Char(']'));
+    return {Pairing::Result::Paired, pairing.name, key};
 }
 
 TillRegistry::Identity TillRegistry::identityNow() const
@@ -101,7 +185,8 @@ void TillRegistry::writeBack()
         return;
     // The event loop never waits for a command that changes the file: the next look tries
     // again. Only the last write, as the registry goes, waits its turn.
-    const TillsFile::Lock lock(m_path, m_closing);
+    const TillsFile::Lock lock(m_path,
+                               m_closing ? TillsFile::Lock::Wait::Yes : TillsFile::Lock::Wait::No);
     if (!lock.held())
         return;
     m_sinceWrite.restart();

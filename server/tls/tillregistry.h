@@ -14,12 +14,14 @@
 #include "tls/tillsfile.h"
 
 class ActivityLog;
+class Clock;
 
 // The tills file as a running server follows it: looked at every second, read again when
 // another program has replaced it (the commands rename a new file into place), and each till
 // it no longer holds, or holds with another key, announced as removed. When and from where
 // each till was last served is written back at most once a minute, and when the registry
-// goes; the server's own write is not taken for a change.
+// goes; the server's own write is not taken for a change. A waiting till is paired from the
+// pairings file beside it, read afresh for each code, so a code works as soon as it is made.
 class TillRegistry final : public QObject, public TillKeys
 {
     Q_OBJECT
@@ -29,13 +31,14 @@ public:
     static constexpr qint64 kWriteBackMs = 60 * 1000;
 
     // Reads `path` at once; problems with the file are logged to `log`. Last uses are written
-    // back at most once every `writeBackMs`.
+    // back at most once every `writeBackMs`. Pairing codes expire by `clock`.
     TillRegistry(QString path, ActivityLog& log, qint64 writeBackMs = kWriteBackMs,
-                 QObject* parent = nullptr);
+                 const Clock* clock = nullptr, QObject* parent = nullptr);
     ~TillRegistry() override;
 
     std::optional<QString> tillOf(const QString& key) override;
     void used(const QString& name, const QString& address) override;
+    Pairing pair(const QString& code, const QString& address) override;
     // Writes the last uses not written yet.
     void writeBack();
 
@@ -65,8 +68,14 @@ private:
     // Reads the file again; false when it cannot be read (the tills stay as they were).
     bool reload();
 
+    // Registers the waiting till whose code hashes to `codeHash`, holding the files' lock.
+    Pairing pairLocked(const QByteArray& codeHash, const QString& address);
+    QDateTime now() const;
+
     QString m_path;
+    QString m_pairingsPath;
     ActivityLog& m_log;
+    const Clock* m_clock;
     std::vector<Till> m_tills;
     // Key hash to till name.
     std::map<QByteArray, QString> m_byHash;

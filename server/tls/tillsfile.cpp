@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -82,16 +83,26 @@ bool write(const QString& path, const std::vector<Till>& tills, QString* reason)
     return writePrivateFile(path, bytes, reason);
 }
 
-Lock::Lock(const QString& path, bool wait)
+Lock::Lock(const QString& path, Wait wait)
     : m_fd(::open(QFile::encodeName(QFileInfo(path).path()).constData(),
                   O_RDONLY | O_DIRECTORY | O_CLOEXEC))
 {
     if (m_fd < 0)
         return;
+    QElapsedTimer waited;
+    waited.start();
     int done = -1;
-    do
-        done = ::flock(m_fd, LOCK_EX | (wait ? 0 : LOCK_NB));
-    while (done != 0 && errno == EINTR);
+    for (;;) {
+        done = ::flock(m_fd, LOCK_EX | (wait == Wait::Yes ? 0 : LOCK_NB));
+        if (done == 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        // A command holds the file for a few milliseconds at most.
+        if (wait != Wait::Briefly || errno != EWOULDBLOCK || waited.hasExpired(kBriefWaitMs))
+            break;
+        ::usleep(5000);
+    }
     m_held = done == 0;
 }
 

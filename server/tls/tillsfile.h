@@ -37,8 +37,14 @@ bool write(const QString& path, const std::vector<Till>& tills, QString* reason)
 class Lock
 {
 public:
-    // Waits for the lock when `wait`, else takes it only when it is free.
-    Lock(const QString& path, bool wait);
+    enum class Wait {
+        No,      // takes the lock only when it is free
+        Briefly, // waits up to kBriefWaitMs: long enough for a command's change
+        Yes,
+    };
+    static constexpr int kBriefWaitMs = 250;
+
+    Lock(const QString& path, Wait wait);
     ~Lock();
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;

@@ -1,5 +1,6 @@
 // The tills file as a running server follows it: another program's change is taken in, and
-// the last uses are written back without losing it.
+// the last uses are written back without losing it; a waiting till's code, and the lock that
+// wrong codes put on pairing.
 #include <gtest/gtest.h>
 
 #include <QDateTime>
@@ -8,10 +9,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstdlib>
+
+#include "core/programfolder.h"
 #include "fakeclock.h"
 #include "log/activitylog.h"
+#include "request/pairinglock.h"
 #include "testfiles.h"
 #include "tls/tillkey.h"
+#include "tls/tillpairing.h"
 #include "tls/tillregistry.h"
 #include "tls/tillsfile.h"
 
@@ -115,11 +121,76 @@ TEST_F(TillRegistryTest, TheLastUsesWaitWhileACommandHoldsTheFile)
     TillRegistry registry(path(), m_log, 0);
     registry.used(QStringLiteral("Front"), QStringLiteral("192.168.10.31"));
     {
-        const TillsFile::Lock command(path(), true);
+        const TillsFile::Lock command(path(), TillsFile::Lock::Wait::Yes);
         ASSERT_TRUE(command.held());
         runLoop(1500);
         EXPECT_FALSE(read().at(0).lastUsed.isValid());
     }
     runLoop(1200);
     EXPECT_EQ(read().at(0).lastAddress, QStringLiteral("192.168.10.31"));
+}
+
+TEST_F(TillRegistryTest, AWaitingTillsCodeWorksOnceAndOnlyWithinItsTenMinutes)
+{
+    const ProgramFolder folder(m_dir.path());
+    struct Row
+    {
+        const char* name;
+        qint64 secondsLater;
+        bool paired;
+    };
+    const Row rows[] = {
+        {"Early", 0, true}, {"Late", 9 * 60 + 50, true}, {"Expired", 10 * 60 + 10, false}};
+    for (const Row& row : rows) {
+        const TillPairingOffer offer = offerPairing(folder, QString::fromLatin1(row.name));
+        ASSERT_TRUE(offer.problem.isEmpty()) << qPrintable(offer.problem);
+        FakeClock clock(QDateTime::currentDateTimeUtc().addSecs(row.secondsLater));
+        TillRegistry registry(path(), m_log, 60000, &clock);
+        const TillKeys::Pairing first = registry.pair(offer.code, QStringLiteral("10.0.0.7"));
+        EXPECT_EQ(first.result == TillKeys::Pairing::Result::Paired, row.paired) << row.name;
+        if (!row.paired)
+            continue;
+        EXPECT_EQ(first.till, QString::fromLatin1(row.name));
+        EXPECT_EQ(registry.tillOf(first.key), QString::fromLatin1(row.name));
+        EXPECT_EQ(registry.pair(offer.code, QStringLiteral("10.0.0.7")).result,
+                  TillKeys::Pairing::Result::WrongCode)
+            << row.name;
+    }
+    // A name that is a till already gets no code; the others are kept.
+    EXPECT_TRUE(offerPairing(folder, QStringLiteral("late")).wrongName);
+    EXPECT_EQ(read().size(), 2u);
+}
+
+TEST(PairingLockTest, FiveWrongCodesInARowLockForAMinute)
+{
+    qint64 now = 0;
+    PairingLock lock([&now] { return now; });
+    // 'w' a wrong code, 'p' a pairing, a number the seconds that pass; then whether it is locked.
+    struct Row
+    {
+        const char* steps;
+        bool locked;
+    };
+    const Row rows[] = {
+        {"wwww", false},    {"wwwww", true},        {"wwwwpwwww", false},   {"wwwww59", true},
+        {"wwwww61", false}, {"wwwww61wwww", false}, {"wwwww61wwwww", true},
+    };
+    for (const Row& row : rows) {
+        now = 1000;
+        lock = PairingLock([&now] { return now; });
+        for (const char* step = row.steps; *step;) {
+            if (*step == 'w') {
+                lock.wrongCode();
+                ++step;
+            } else if (*step == 'p') {
+                lock.paired();
+                ++step;
+            } else {
+                char* end = nullptr;
+                now += std::strtol(step, &end, 10) * 1000;
+                step = end;
+            }
+        }
+        EXPECT_EQ(lock.isLocked(), row.locked) << row.steps;
+    }
 }
