@@ -104,7 +104,7 @@ PaymentServer::PaymentServer(const ProgramFolder& folder, const Settings& stored
                                                         stored.metrics, stored.local.bindAddress)
                         : nullptr),
       m_commands(m_settingsFile, m_stored, m_settings, m_log, devices.textViewer,
-                 m_pad->connection()),
+                 m_pad->connection(), folder),
       m_lifecycle({m_log, clock, m_settings, m_stored, m_startupLines, simulate, *m_commPortScan,
                    m_connectionLimit, *m_tcpDoor, *m_webSocketDoor, *m_tlsDoor, m_metricsPort.get(),
                    m_padControl.get(), m_commands, m_service, m_pad->connection(), *m_outbox})

@@ -9,9 +9,16 @@
 
 ServerWindowCommands::ServerWindowCommands(SettingsFile& file, const Settings& stored,
                                            const LiveSettings& window, ActivityLog& log,
-                                           TextViewer& viewer, PadConnection& pad)
-    : m_file(file), m_stored(stored), m_window(window), m_log(log), m_viewer(viewer), m_pad(pad)
+                                           TextViewer& viewer, PadConnection& pad,
+                                           ProgramFolder folder)
+    : m_file(file), m_stored(stored), m_window(window), m_log(log), m_viewer(viewer), m_pad(pad),
+      m_folder(std::move(folder))
 {
+}
+
+TillPairingOffer ServerWindowCommands::mnuToolsPairTill(const QString& name)
+{
+    return offerPairing(m_folder, name);
 }
 
 void ServerWindowCommands::mnuFileSave()

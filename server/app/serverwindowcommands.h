@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/windowcommands.h"
+#include "core/programfolder.h"
 
 class ActivityLog;
 class LiveSettings;
@@ -17,11 +18,13 @@ public:
     // `stored` is the settings file as read at start-up: what the window does not show is
     // written back from it.
     ServerWindowCommands(SettingsFile& file, const Settings& stored, const LiveSettings& window,
-                         ActivityLog& log, TextViewer& viewer, PadConnection& pad);
+                         ActivityLog& log, TextViewer& viewer, PadConnection& pad,
+                         ProgramFolder folder);
 
     void mnuFileSave() override;
     void mnuToolsLogFilePurgeLog() override;
     void mnuToolsLogFileViewLog() override;
+    TillPairingOffer mnuToolsPairTill(const QString& name) override;
     void mnuQP6100Connect_Click() override;
     void mnuQP6100Disconnect_Click() override;
     void mnuQP6100LoadScript_Click() override;
@@ -33,4 +36,5 @@ private:
     ActivityLog& m_log;
     TextViewer& m_viewer;
     PadConnection& m_pad;
+    ProgramFolder m_folder;
 };

@@ -81,6 +81,7 @@ void MainMenus::buildToolsMenu(QMenuBar& bar)
             &QAction::triggered, this, [this] { m_commands.mnuToolsLogFileViewLog(); });
     connect(addItem(*logFile, "mnuToolsLogFilePurgeLog", QStringLiteral("Purge Log")),
             &QAction::triggered, this, [this] { m_commands.mnuToolsLogFilePurgeLog(); });
+    m_mnuToolsPairTill = addItem(*tools, "mnuToolsPairTill", QStringLiteral("Pair a Till…"));
 }
 
 void MainMenus::buildPopupMenu(QMenuBar& bar)

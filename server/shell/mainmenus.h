@@ -23,6 +23,8 @@ public:
     void refresh();
 
     QAction* mnuFileSave() const { return m_mnuFileSave; }
+    // Tools > Pair a Till: the window asks for the name and shows the code.
+    QAction* mnuToolsPairTill() const { return m_mnuToolsPairTill; }
     QAction* mnuQP6100LoadScript() const { return m_mnuQP6100LoadScript; }
     QAction* mnuQP6100Connect() const { return m_mnuQP6100Connect; }
     QAction* mnuQP6100Disconnect() const { return m_mnuQP6100Disconnect; }
@@ -42,6 +44,7 @@ private:
     LiveSettings& m_settings;
     WindowCommands& m_commands;
     QAction* m_mnuFileSave = nullptr;
+    QAction* m_mnuToolsPairTill = nullptr;
     QAction* m_mnuQP6100LoadScript = nullptr;
     QAction* m_mnuQP6100Connect = nullptr;
     QAction* m_mnuQP6100Disconnect = nullptr;

@@ -5,9 +5,11 @@
 #include <QCursor>
 #include <QDialog>
 #include <QLayout>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 
+#include "app/windowcommands.h"
 #include "shell/aboutbox.h"
 #include "shell/mainmenus.h"
 #include "shell/programicon.h"
@@ -20,7 +22,7 @@ MainWindow::MainWindow(LiveSettings& settings, WindowCommands& commands, Desktop
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
-      m_host(std::move(host)), m_form(new SettingsForm(settings, this)),
+      m_commands(commands), m_host(std::move(host)), m_form(new SettingsForm(settings, this)),
       m_menus(new MainMenus(*menuBar(), settings, commands))
 {
     setObjectName(QStringLiteral("frmMain"));
@@ -34,6 +36,7 @@ MainWindow::MainWindow(LiveSettings& settings, WindowCommands& commands, Desktop
     connect(m_menus->mnuPopupAbout(), &QAction::triggered, this, &MainWindow::mnuPopupAbout);
     connect(m_menus->mnuPopupRestore(), &QAction::triggered, this, &MainWindow::mnuPopupRestore);
     connect(m_menus->mnuPopupExit(), &QAction::triggered, this, &MainWindow::mnuPopupExit);
+    connect(m_menus->mnuToolsPairTill(), &QAction::triggered, this, &MainWindow::mnuToolsPairTill);
     connect(&m_host.tray, &TrayIcon::mouseEvent, this, &MainWindow::Form_MouseMove);
 }
 
@@ -77,6 +80,29 @@ void MainWindow::set_tray_icon(bool inTray)
     // leave the window believing it is normal, so a click on the icon would show it minimised
     // and hide it again at once.
     hide();
+}
+
+void MainWindow::mnuToolsPairTill()
+{
+    const QString title = QStringLiteral("Pair a Till");
+    QWidget* owner = isVisible() ? this : nullptr;
+    const std::optional<QString> name = m_host.questionBox.askText(
+        owner, title, QStringLiteral("The till's name, as the list of tills will show it:"));
+    if (!name)
+        return;
+    const TillPairingOffer offer = m_commands.mnuToolsPairTill(name->trimmed());
+    if (!offer.problem.isEmpty()) {
+        m_host.questionBox.tell(owner, title,
+                                QStringLiteral("No code was made: %1.").arg(offer.problem));
+        return;
+    }
+    m_host.questionBox.tell(
+        owner, title,
+        QStringLiteral("Type this code into the till '%1' within ten minutes (until %2); it "
+                       "works once:\n\n%3")
+            .arg(name->trimmed(),
+                 QLocale().toString(offer.expires.toLocalTime().time(), QLocale::ShortFormat),
+                 offer.code));
 }
 
 bool MainWindow::confirmClose()

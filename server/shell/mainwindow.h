@@ -45,6 +45,8 @@ public:
     void mnuAbout();
     // Asks to close, as the window's close button does.
     void mnuPopupExit();
+    // Asks for a till's name and shows the code that lets it pair itself, or why there is none.
+    void mnuToolsPairTill();
 
     SettingsForm& form() const { return *m_form; }
     MainMenus& menus() const { return *m_menus; }
@@ -61,6 +63,7 @@ private:
     // Shows a window, not minimised, in front and active.
     static void bringBack(QWidget& window);
 
+    WindowCommands& m_commands;
     DesktopHost m_host;
     SettingsForm* m_form;
     MainMenus* m_menus;

@@ -1,5 +1,6 @@
 #include "shell/widgetquestionbox.h"
 
+#include <QInputDialog>
 #include <QMessageBox>
 
 std::unique_ptr<QMessageBox>
@@ -16,6 +17,23 @@ WidgetQuestionBox::buildYesNoCancel(QWidget* owner, const QString& title, const 
     box->setWindowModality(Qt::WindowModal);
     box->setWindowFlag(Qt::WindowStaysOnTopHint);
     return box;
+}
+
+std::optional<QString> WidgetQuestionBox::askText(QWidget* owner, const QString& title,
+                                                  const QString& label)
+{
+    bool ok = false;
+    const QString text = QInputDialog::getText(owner, title, label, QLineEdit::Normal, {}, &ok);
+    return ok ? std::optional<QString>(text) : std::nullopt;
+}
+
+void WidgetQuestionBox::tell(QWidget* owner, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, owner);
+    // The code must be readable and copyable off the box.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
 }
 
 QuestionBox::Answer WidgetQuestionBox::askYesNoCancel(QWidget* owner, const QString& title,

@@ -285,6 +285,7 @@ TEST(SettingsWindowTest, MenusMatchTheTreeAndThePopup)
                                          uR"(  mnuToolsLogFile "Log File")"_s,
                                          uR"(    mnuToolsLogFileViewLog "View Log")"_s,
                                          uR"(    mnuToolsLogFilePurgeLog "Purge Log")"_s,
+                                         uR"(  mnuToolsPairTill "Pair a Till…")"_s,
                                          uR"(mnuAbout "About")"_s,
                                      }));
     // The pop-up never shows in the bar; its default item is drawn in bold.

@@ -33,8 +33,23 @@ public:
         return answer;
     }
 
+    std::optional<QString> askText(QWidget* owner, const QString& title,
+                                   const QString& label) override
+    {
+        asked.append({owner, title, label});
+        return texts.isEmpty() ? std::nullopt : std::optional<QString>(texts.takeFirst());
+    }
+
+    void tell(QWidget* owner, const QString& title, const QString& text) override
+    {
+        told.append({owner, title, text});
+    }
+
     QList<Answer> answers;
+    // The answers to askText, in turn; none left is a cancel.
+    QList<QString> texts;
     QList<Question> asked;
+    QList<Question> told;
     std::function<void()> onAsk;
 };
 

@@ -7,7 +7,9 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -344,4 +346,35 @@ TEST(TrayProgramTest, AWebSocketCertificateNearItsEndIsToldAtTheIcon)
                                               : QStringList());
         s.program->finish();
     }
+}
+
+TEST(TrayProgramTest, PairATillShowsACodeThatTheTillTradesForItsKey)
+{
+    const quint16 port = ServerProcess::freePort();
+    ShellTestServer s(settings(port, false));
+    ASSERT_TRUE(s.program->start().listening());
+    MainWindow& window = s.program->window();
+
+    // Cancelled: nothing is made. A name that cannot be a till's: the box says why.
+    window.menus().mnuToolsPairTill()->trigger();
+    s.questions.texts = {u"-Front"_s, u"  Front  "_s};
+    window.menus().mnuToolsPairTill()->trigger();
+    window.menus().mnuToolsPairTill()->trigger();
+    ASSERT_EQ(s.questions.told.size(), 2);
+    EXPECT_TRUE(s.questions.told.at(0).text.startsWith(u"No code was made: "_s))
+        << qPrintable(s.questions.told.at(0).text);
+    const QString shown = s.questions.told.at(1).text;
+    const QString code = shown.right(8);
+    EXPECT_TRUE(QRegularExpression(u"^[A-HJKMNP-Z2-9]{8}$"_s).match(code).hasMatch())
+        << qPrintable(shown);
+    EXPECT_TRUE(shown.contains(u"'Front'"_s)) << qPrintable(shown);
+
+    // The till sends the code to the running server and gets its key.
+    QTcpSocket till;
+    till.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return till.state() == QAbstractSocket::ConnectedState; }));
+    till.write("TRANS=PAIR;CODE=" + code.toLatin1() + ';');
+    ASSERT_TRUE(QTest::qWaitFor([&] { return till.bytesAvailable() > 0; }));
+    EXPECT_TRUE(till.readAll().startsWith("<PAIR><TILL>Front</TILL><KEY>"));
+    s.program->finish();
 }
