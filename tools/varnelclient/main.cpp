@@ -35,6 +35,22 @@ QByteArray readReply(QSslSocket& socket, int waitMs)
     return reply + socket.readAll();
 }
 
+// The text of the element `tag` in `reply`; empty when there is none.
+QByteArray element(const QByteArray& reply, const QByteArray& tag)
+{
+    const qsizetype start = reply.indexOf("<" + tag + ">");
+    const qsizetype end = reply.indexOf("</" + tag + ">");
+    if (start < 0 || end < start)
+        return {};
+    return reply.mid(start + tag.size() + 2, end - start - tag.size() - 2);
+}
+
+// Whether `value` may stand as a tag's value: it holds neither ';' nor '='.
+bool isTagValue(const QString& value)
+{
+    return !value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('='));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -61,6 +77,12 @@ int main(int argc, char** argv)
                       QStringLiteral("This till's key (from varnelpayment --add-till), sent as "
                                      "KEY=key; in front of every request."),
                       QStringLiteral("key")});
+    parser.addOption({QStringLiteral("pair"),
+                      QStringLiteral("Pair this till first, by the code from varnelpayment "
+                                     "--pair-till: print the reply and the till's key alone on "
+                                     "the next line, and send the requests with it. Ends with "
+                                     "status 1 when the server refuses the code."),
+                      QStringLiteral("code")});
     parser.addOption({QStringLiteral("tls"),
                       QStringLiteral("Speak TLS (1.2 or later) to the server's TLS port; the "
                                      "server's certificate must be valid for --host.")});
@@ -78,14 +100,15 @@ int main(int argc, char** argv)
     bool waitOk = false;
     const double waitSeconds = parser.value(QStringLiteral("wait")).toDouble(&waitOk);
     const bool tls = parser.isSet(QStringLiteral("tls"));
-    const QString key = parser.value(QStringLiteral("key"));
-    // A key goes in a request as a tag's value: it may hold neither ';' nor '='.
-    const bool keyOk = !key.contains(QLatin1Char(';')) && !key.contains(QLatin1Char('='));
-    if (requests.isEmpty() || !portOk || port == 0 || !waitOk || waitSeconds < 0 || !keyOk ||
+    QString key = parser.value(QStringLiteral("key"));
+    const bool pairing = parser.isSet(QStringLiteral("pair"));
+    const QString code = parser.value(QStringLiteral("pair"));
+    if ((requests.isEmpty() && !pairing) || !portOk || port == 0 || !waitOk || waitSeconds < 0 ||
+        !isTagValue(key) || !isTagValue(code) || (pairing && code.isEmpty()) ||
         (parser.isSet(QStringLiteral("cafile")) && !tls)) {
         printLine(stderr, "varnel-client: give a port from 1 to 65535, a wait of 0 seconds or "
-                          "more, a key without ';' or '=', --cafile only with --tls, and at "
-                          "least one request (see --help)");
+                          "more, a key and a code without ';' or '=', --cafile only with --tls, "
+                          "and at least one request or --pair (see --help)");
         return 2;
     }
 
@@ -112,6 +135,17 @@ int main(int argc, char** argv)
     if (!(tls ? socket.waitForEncrypted(5000) : socket.waitForConnected(5000))) {
         printLine(stderr, "varnel-client: cannot connect: " + socket.errorString().toLocal8Bit());
         return 1;
+    }
+    if (pairing) {
+        socket.write(QStringLiteral("TRANS=PAIR;CODE=%1;").arg(code).toLatin1());
+        socket.waitForBytesWritten(5000);
+        const QByteArray reply = readReply(socket, static_cast<int>(waitSeconds * 1000));
+        printLine(stdout, reply.isEmpty() ? QByteArray("(no reply)") : reply);
+        const QByteArray paired = element(reply, "KEY");
+        if (paired.isEmpty())
+            return 1;
+        printLine(stdout, paired);
+        key = QString::fromLatin1(paired);
     }
     for (const QString& request : requests) {
         // The key goes first: a request holds its tags in any order.
