@@ -21,7 +21,7 @@ const char* const kOutcomes[] = {"ok", "timeout", "busy", "cancelled", "error"};
 const char* const kOperations[] = {"swipe", "signature", "upload", "pin"};
 const char* const kDoors[] = {"tcp", "websocket", "tls", "metrics"};
 const char* const kReasons[] = {"allowlist", "cap", "origin"};
-const char* const kTransTypes[] = {"VERSION", "QP6100", "1000SE", "ABORT", "STATUS"};
+const char* const kTransTypes[] = {"VERSION", "QP6100", "1000SE", "ABORT", "STATUS", "PAIR"};
 
 // From a tenth of a second (a swipe already on the pad) to two minutes (the longest wait).
 const prometheus::Histogram::BucketBoundaries kOperationBuckets = {0.1, 0.25, 0.5, 1,  2.5, 5,

@@ -88,3 +88,62 @@ TEST(JavaScriptClient, AnAbortedSwipeEndsOnTheBoxAndTheClientReconnectsAfterARes
     EXPECT_EQ(log.filter(QStringLiteral("Socket: Transaction Start")).size(), 2);
     EXPECT_TRUE(log.filter(QStringLiteral("ACTION")).isEmpty());
 }
+
+namespace {
+
+// The till: pairs by the code it is given, then swipes with the key it got; a second client
+// without a key swipes too. Prints what each call led to.
+const char* const kPairingTill = R"(
+import { pathToFileURL } from 'node:url';
+const { connect } = await import(pathToFileURL(process.argv[1]));
+const outcome = (p) => p.then((v) => v, (e) => `${e.code}: ${e.message}`);
+const till = await connect(process.argv[2], { timeout: 5000 });
+const key = await outcome(till.pair(process.argv[3]));
+const swipe = await outcome(till.swipe({ timeout: 1 }));
+const stranger = await connect(process.argv[2], { timeout: 5000 });
+const refused = await outcome(stranger.swipe({ timeout: 1 }));
+const again = await outcome(stranger.pair(process.argv[3]));
+console.log(JSON.stringify({ key, swipe, refused, again }));
+till.close();
+stranger.close();
+process.exit(0);
+)";
+
+} // namespace
+
+TEST(JavaScriptClient, APairedTillSendsItsKeyAndAStrangerIsToldNotAuthorised)
+{
+    const quint16 wsPort = ServerProcess::freePort();
+    ServerProcess server(
+        QStringLiteral("[WebSocket]\r\nPort=%1\r\n[Tills]\r\nRequireKey=Y\r\n").arg(wsPort),
+        QStringList{QStringLiteral("--simulate")});
+    ASSERT_TRUE(server.start());
+    QProcess offer;
+    offer.start(ServerProcess::binDir() + QStringLiteral("/varnelpayment"),
+                {QStringLiteral("--home"), server.home(), QStringLiteral("--pair-till"),
+                 QStringLiteral("Web Till")});
+    ASSERT_TRUE(offer.waitForFinished(30000));
+    const QString code =
+        QString::fromLatin1(offer.readAllStandardOutput()).trimmed().section(QLatin1Char('\n'), -1);
+
+    QProcess till;
+    till.start(QStringLiteral("node"),
+               {QStringLiteral("--experimental-websocket"), QStringLiteral("--no-warnings"),
+                QStringLiteral("--input-type=module"), QStringLiteral("-e"),
+                QString::fromLatin1(kPairingTill), QStringLiteral(VARNEL_JS_CLIENT),
+                QStringLiteral("ws://127.0.0.1:%1").arg(wsPort), code.toLower()});
+    ASSERT_TRUE(till.waitForStarted(5000));
+    const QByteArray line = readLine(till, 20000);
+    const QJsonObject result = QJsonDocument::fromJson(line).object();
+    const QString key = result.value(QStringLiteral("key")).toString();
+    EXPECT_EQ(key.size(), 32) << line.constData() << till.readAllStandardError().constData();
+    // The key got the swipe past the check: it ended on the pad, not at the door.
+    EXPECT_FALSE(result.value(QStringLiteral("swipe"))
+                     .toString()
+                     .startsWith(QStringLiteral("not-authorised")))
+        << line.constData();
+    EXPECT_EQ(result.value(QStringLiteral("refused")),
+              QStringLiteral("not-authorised: Not Authorised"));
+    EXPECT_EQ(result.value(QStringLiteral("again")), QStringLiteral("not-authorised: Wrong Code"));
+    EXPECT_TRUE(server.logEntries().contains(QStringLiteral("Socket: Till name=[Web Till]")));
+}
