@@ -150,6 +150,18 @@ reply=$(/usr/bin/varnel-client --port "$port" "KEY=$till_key;TRANS=QP6100;ACTION
 reply=$(/usr/bin/varnel-client --port "$port" 'TRANS=QP6100;ACTION=1;' 2>&1 || true)
 [ "$reply" = '<QP6100><ERROR>Not Authorised</ERROR></QP6100>' ] ||
     fail "a swipe without a key answered '$reply'"
+# A till paired by a code that root made for the service's folder: the service reads the code
+# and registers the till itself.
+pairing_code=$(/usr/bin/varnelpayment --home "$state" --pair-till "Back Till" | tail -n 1)
+[ "$(stat -c '%U %G %a' "$state/varnelpayment.pairings" 2> /dev/null)" = "varnelpayment varnelpayment 600" ] ||
+    fail "the pairings file is $(stat -c '%U %G %a' "$state/varnelpayment.pairings" 2>&1), not the service user's alone"
+reply=$(/usr/bin/varnel-client --port "$port" --pair "$pairing_code" 2>&1 || true)
+case "$reply" in
+"<PAIR><TILL>Back Till</TILL><KEY>"*) ;;
+*) fail "pairing with the code answered '$reply'" ;;
+esac
+/usr/bin/varnelpayment --home "$state" --list-tills | grep -q '^Back Till	added ' ||
+    fail "the paired till is not listed: $(/usr/bin/varnelpayment --home "$state" --list-tills 2>&1)"
 kill -TERM "$server_pid"
 status=0
 wait "$server_pid" || status=$?

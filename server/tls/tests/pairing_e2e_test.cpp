@@ -71,8 +71,10 @@ bool run(const QString& program, const QStringList& arguments)
 
 TEST(PairingE2E, ACodeTypedAnyWayPairsItsTillOnceAndTheKeyWorksAtOnce)
 {
-    ServerProcess server(QStringLiteral("[Tills]\r\nRequireKey=Y\r\n"),
-                         QStringList{QStringLiteral("--simulate")});
+    const quint16 metricsPort = ServerProcess::freePort();
+    ServerProcess server(
+        QStringLiteral("[Tills]\r\nRequireKey=Y\r\n[Metrics]\r\nPort=%1\r\n").arg(metricsPort),
+        QStringList{QStringLiteral("--simulate")});
     ASSERT_TRUE(server.start());
     const QString code = offerCode(server.home(), QStringLiteral("Front Till"));
     ASSERT_TRUE(kCodeShape.match(code).hasMatch()) << qPrintable(code);
@@ -108,6 +110,15 @@ TEST(PairingE2E, ACodeTypedAnyWayPairsItsTillOnceAndTheKeyWorksAtOnce)
     for (const QString& entry : log) {
         EXPECT_FALSE(entry.contains(key)) << qPrintable(entry);
         EXPECT_FALSE(entry.contains(code, Qt::CaseInsensitive)) << qPrintable(entry);
+    }
+    for (const QByteArray path : {QByteArray("/metrics"), QByteArray("/health")}) {
+        TestClient scraper;
+        ASSERT_TRUE(scraper.connectTo(metricsPort));
+        scraper.send("GET " + path + " HTTP/1.1\r\nHost: box\r\nConnection: close\r\n\r\n");
+        const QByteArray page = scraper.receive(3000);
+        EXPECT_TRUE(page.startsWith("HTTP/1.1 ")) << path.constData();
+        EXPECT_FALSE(page.contains(key.toLatin1()) || page.contains(code.toLatin1()))
+            << path.constData();
     }
     // What the box keeps of them is their hashes.
     for (const QString& file :
