@@ -1,8 +1,7 @@
 #include "tls/pairingsfile.h"
 
-#include <QFile>
-
 #include "tls/privatefile.h"
+#include "tls/tillkey.h"
 #include "tls/tillsfile.h"
 
 namespace {
@@ -18,26 +17,17 @@ namespace PairingsFile {
 std::optional<std::vector<PendingPairing>> read(const QString& path, const QDateTime& now,
                                                 QString* reason)
 {
-    QFile file(path);
-    if (!file.exists())
-        return std::vector<PendingPairing>{};
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = file.errorString();
+    const std::optional<std::vector<TabSeparatedLine>> lines = readTabSeparatedLines(path, reason);
+    if (!lines)
         return std::nullopt;
-    }
     std::vector<PendingPairing> pairings;
-    int number = 0;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        ++number;
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        const QList<QByteArray> fields = line.split('\t');
+    for (const auto& [number, fields] : *lines) {
         PendingPairing pairing;
         if (fields.size() == kFields)
             pairing = {QString::fromUtf8(fields[0]), fields[1],
                        QDateTime::fromString(QString::fromLatin1(fields[2]), Qt::ISODate)};
         if (fields.size() != kFields || TillsFile::nameProblem(pairing.name) ||
-            pairing.codeHash.size() != 64 || !pairing.expires.isValid()) {
+            !isTillKeyHash(pairing.codeHash) || !pairing.expires.isValid()) {
             *reason = QStringLiteral("line %1 is not a pairing's").arg(number);
             return std::nullopt;
         }

@@ -1,5 +1,7 @@
 #include "tls/tillkey.h"
 
+#include <algorithm>
+
 #include <QCryptographicHash>
 
 #include <openssl/rand.h>
@@ -17,6 +19,13 @@ QString makeTillKey()
         return {};
     return QString::fromLatin1(
         bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+bool isTillKeyHash(const QByteArray& text)
+{
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
 }
 
 QByteArray tillKeyHash(const QString& key)

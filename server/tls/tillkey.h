@@ -10,3 +10,5 @@ QString makeTillKey();
 // What the tills file keeps of a key: its SHA-256, in hexadecimal. The key's own randomness
 // makes a salt or a slow hash unnecessary.
 QByteArray tillKeyHash(const QString& key);
+// Whether `text` has the form of such a hash.
+bool isTillKeyHash(const QByteArray& text);

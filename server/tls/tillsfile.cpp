@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include "tls/privatefile.h"
+#include "tls/tillkey.h"
 
 namespace {
 
@@ -29,40 +30,24 @@ QDateTime timeOf(const QString& text)
     return text.isEmpty() ? QDateTime() : QDateTime::fromString(text, Qt::ISODate);
 }
 
-bool isHash(const QByteArray& text)
-{
-    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
-}
-
 } // namespace
 
 namespace TillsFile {
 
 std::optional<std::vector<Till>> read(const QString& path, QString* reason)
 {
-    QFile file(path);
-    if (!file.exists())
-        return std::vector<Till>{};
-    if (!file.open(QIODevice::ReadOnly)) {
-        *reason = file.errorString();
+    const std::optional<std::vector<TabSeparatedLine>> lines = readTabSeparatedLines(path, reason);
+    if (!lines)
         return std::nullopt;
-    }
     std::vector<Till> tills;
-    int number = 0;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        ++number;
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        const QList<QByteArray> fields = line.split('\t');
+    for (const auto& [number, fields] : *lines) {
         Till till;
         if (fields.size() == kFields) {
             till =
                 Till{QString::fromUtf8(fields[0]), fields[1], timeOf(QString::fromUtf8(fields[2])),
                      timeOf(QString::fromUtf8(fields[3])), QString::fromUtf8(fields[4])};
         }
-        if (fields.size() != kFields || nameProblem(till.name) || !isHash(till.keyHash) ||
+        if (fields.size() != kFields || nameProblem(till.name) || !isTillKeyHash(till.keyHash) ||
             !till.added.isValid() || find(tills, till.name)) {
             *reason = QStringLiteral("line %1 is not a till's").arg(number);
             return std::nullopt;
