@@ -142,6 +142,7 @@ int removeTill(const ProgramFolder& folder, const QString& name)
         waiting->erase(pending);
         if (!PairingsFile::write(folder.pairingsPath(), *waiting, &reason))
             return fail(QStringLiteral("cannot write %1: %2").arg(folder.pairingsPath(), reason));
+        giveToFolderOwner(folder.path(), {folder.pairingsPath()});
         if (!till) {
             print(stdout, QStringLiteral("Till '%1' no longer waits to pair: its code is void.")
                               .arg(cancelled));

@@ -117,11 +117,24 @@ TEST(TillCommandE2E, RootWritingTheServicesFolderHandsTheFileToTheFoldersOwner)
     ASSERT_EQ(::chown(QFile::encodeName(home.path()).constData(), kService, kService), 0);
     addTill(home.path(), QStringLiteral("Front"));
     addTill(home.path(), QStringLiteral("Back"));
-    struct stat status
-    {
-    };
-    ASSERT_EQ(::stat(QFile::encodeName(tillsFile(home)).constData(), &status), 0);
-    EXPECT_EQ(status.st_uid, kService);
-    EXPECT_EQ(status.st_gid, gid_t(kService));
-    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    // Codes for two tills, one of them then voided: the pairings file is rewritten each time.
+    for (const QStringList& command :
+         {QStringList{QStringLiteral("--pair-till"), QStringLiteral("Side")},
+          QStringList{QStringLiteral("--pair-till"), QStringLiteral("Corner")},
+          QStringList{QStringLiteral("--remove-till"), QStringLiteral("corner")}})
+        ASSERT_EQ(varnelpayment(home.path(), command).exitCode, 0)
+            << qPrintable(command.join(QLatin1Char(' ')));
+    const QString listed = varnelpayment(home.path(), {QStringLiteral("--list-tills")}).out;
+    EXPECT_TRUE(listed.contains(QStringLiteral("Side\twaiting to pair\tcode valid until ")));
+    EXPECT_FALSE(listed.contains(QStringLiteral("Corner"))) << qPrintable(listed);
+    for (const QString& file :
+         {tillsFile(home), home.filePath(QStringLiteral("varnelpayment.pairings"))}) {
+        struct stat status
+        {
+        };
+        ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &status), 0);
+        EXPECT_EQ(status.st_uid, kService) << qPrintable(file);
+        EXPECT_EQ(status.st_gid, gid_t(kService));
+        EXPECT_EQ(status.st_mode & 0777, 0600u);
+    }
 }
