@@ -13,14 +13,11 @@
 
 #include "pade2e.h"
 #include "prometheusprocess.h"
+#include "simulatedanswers.h"
 #include "watchdogbeats.h"
 
 namespace {
 
-const QByteArray kTrack1("%B4111111111111111^DOE/JANE^29121010000000000000?");
-const QByteArray kTrack2(";4111111111111111=29121010000000000000?");
-const QByteArray kSwipeReply("<QP6100><SWIPE><TRACK1>" + kTrack1 + "</TRACK1><TRACK2>" + kTrack2 +
-                             "</TRACK2></SWIPE></QP6100>");
 const QByteArray kBusyReply("<QP6100><ERROR>Pad Busy</ERROR></QP6100>");
 const QByteArray kPinError("<1000SE><ERROR>Error Initializing Pad</ERROR></1000SE>");
 

@@ -12,16 +12,10 @@
 
 #include "pinpadsimulatorprocess.h"
 #include "serverprocess.h"
+#include "simulatedanswers.h"
 
 namespace {
 
-const QByteArray kTrack1("%B4111111111111111^DOE/JANE^29121010000000000000?");
-const QByteArray kTrack2(";4111111111111111=29121010000000000000?");
-const QByteArray kSwipeReply("<QP6100><SWIPE><TRACK1>" + kTrack1 + "</TRACK1><TRACK2>" + kTrack2 +
-                             "</TRACK2></SWIPE></QP6100>");
-const QByteArray kPinRequest = "TRANS=1000SE;ACTION=3;CREDITCARD=4012345678909;TOTAL=12.34;";
-const QByteArray kPinReply = "<1000SE><PINBLOCK>1B9C1845EB993A7A</PINBLOCK>"
-                             "<KSN>FFFF9876543210E00001</KSN></1000SE>";
 const QByteArray kPadBusy = "<QP6100><ERROR>Pad Busy</ERROR></QP6100>";
 const QString kPinAsked = QStringLiteral("PIN requested for the card ending 8909");
 

@@ -9,11 +9,9 @@
 
 #include "pageserver.h"
 #include "serverprocess.h"
+#include "simulatedanswers.h"
 
 namespace {
-
-const QByteArray kTrack1("%B4111111111111111^DOE/JANE^29121010000000000000?");
-const QByteArray kTrack2(";4111111111111111=29121010000000000000?");
 
 // A till page: runs `script` (the body of an async function with `till` connected to `wsUrl`,
 // returning the result) and posts the result, or the failure to connect, to /report.

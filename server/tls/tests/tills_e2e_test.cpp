@@ -14,17 +14,11 @@
 #include <QWebSocket>
 
 #include "pinpadsimulatorprocess.h"
+#include "simulatedanswers.h"
 #include "tillse2e.h"
 
 namespace {
 
-const QByteArray kTrack1("%B4111111111111111^DOE/JANE^29121010000000000000?");
-const QByteArray kTrack2(";4111111111111111=29121010000000000000?");
-const QByteArray kSwipeReply("<QP6100><SWIPE><TRACK1>" + kTrack1 + "</TRACK1><TRACK2>" + kTrack2 +
-                             "</TRACK2></SWIPE></QP6100>");
-const QByteArray kPinRequest = "TRANS=1000SE;ACTION=3;CREDITCARD=4012345678909;TOTAL=12.34;";
-const QByteArray kPinReply = "<1000SE><PINBLOCK>1B9C1845EB993A7A</PINBLOCK>"
-                             "<KSN>FFFF9876543210E00001</KSN></1000SE>";
 const QByteArray kPadRefused = "<QP6100><ERROR>Not Authorised</ERROR></QP6100>";
 const QByteArray kPinRefused = "<1000SE><ERROR>Not Authorised</ERROR></1000SE>";
 const QByteArray kVersion = "<VERSION>1.0.0</VERSION>";

@@ -18,11 +18,10 @@
 #include "doors/tlsidentity.h"
 #include "pageserver.h"
 #include "serverprocess.h"
+#include "simulatedanswers.h"
 
 namespace {
 
-const QByteArray kTrack1("%B4111111111111111^DOE/JANE^29121010000000000000?");
-const QByteArray kTrack2(";4111111111111111=29121010000000000000?");
 const QString kPolicyFolder = QStringLiteral("/etc/chromium/policies/managed");
 
 QByteArray
